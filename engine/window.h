@@ -1,0 +1,50 @@
+// The engine's view of the program's window: everything the commands read from it and write to it.
+// Each Form1 implements it with real controls; tests and the headless driver record instead.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace quelix {
+
+class Window {
+ public:
+  virtual ~Window() = default;
+
+  // Candidate list (List1): an ordered list of full paths.
+  virtual void ClearCandidates() = 0;
+  virtual void AppendCandidate(const std::string& path) = 0;
+  virtual size_t CandidateCount() const = 0;
+  virtual std::string Candidate(size_t index) const = 0;
+  virtual void HideCandidates() = 0;
+
+  // Infected list (lInfected): an ordered list of full paths, never cleared, duplicates allowed.
+  virtual void AppendInfected(const std::string& path) = 0;
+  virtual size_t InfectedCount() const = 0;
+  virtual std::string Infected(size_t index) const = 0;
+  virtual void ShowInfected() = 0;
+
+  // Status line (Label1). `text` may hold one "\r\n" line break.
+  virtual void SetStatus(const std::string& text) = 0;
+
+  // Log switch (cLog): true while checked. Read at the moment of every gated entry.
+  virtual bool LogSwitch() const = 0;
+  // Log sink: appends one entry to the event log.
+  virtual void WriteLog(const std::string& entry) = 0;
+
+  // The directory the search starts from for the drive the chooser (Drive1) shows: on Windows the
+  // designation's first two characters ("c:"), on Linux the volume's mount path.
+  virtual std::string SearchRoot() const = 0;
+
+  // Mouse pointer: the hourglass while `busy`, the default otherwise.
+  virtual void SetBusyPointer(bool busy) = 0;
+
+  // Yield point: lets the window process its pending events. Returns false once the window is
+  // closing; the running command must then stop at once.
+  virtual bool YieldPoint() = 0;
+
+  // The information message box with one OK button; returns when the user dismisses it.
+  virtual void ShowMessage(const std::string& text) = 0;
+};
+
+}  // namespace quelix

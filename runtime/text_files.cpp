@@ -1,0 +1,327 @@
+#include "runtime/text_files.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "runtime/byte_search.h"
+
+namespace quelix {
+
+struct TextFiles::Channel {
+  std::unique_ptr<File> file;
+  bool input = false;
+  std::vector<char> buffer;  // kept across opens of the same channel
+  size_t pos = 0;            // input: next unread byte
+  size_t len = 0;            // input: bytes in the buffer; output: bytes waiting to be written
+  bool eof = false;          // input: the file has no more bytes beyond the buffer
+};
+
+namespace {
+
+bool IsBlank(int c) { return c == ' ' || c == '\t'; }
+bool IsLineEnd(int c) { return c == '\r' || c == '\n'; }
+
+Status ChannelError(const char* what) { return {ErrorCode::kBadChannel, what}; }
+
+// Index of the first byte in [from, to) that ends an unquoted field, or `to`.
+size_t FindFieldEnd(const char* data, size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) {
+    const char c = data[i];
+    if (c == ',' || c == '\r' || c == '\n') return i;
+  }
+  return to;
+}
+
+size_t FindLineEnd(const char* data, size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) {
+    if (data[i] == '\r' || data[i] == '\n') return i;
+  }
+  return to;
+}
+
+}  // namespace
+
+TextFiles::TextFiles(FileSystem& fs) : fs_(fs) {}
+
+TextFiles::~TextFiles() {
+  for (int n = 1; n <= kChannels; ++n) {
+    if (channels_[n] && channels_[n]->file) Close(n);
+  }
+}
+
+Status TextFiles::Lookup(int channel, bool for_input, Channel** found) {
+  if (channel < 1 || channel > kChannels) return ChannelError("no such channel");
+  Channel* c = channels_[channel].get();
+  if (!c || !c->file) return ChannelError("channel not open");
+  if (c->input != for_input) return ChannelError("channel open in another mode");
+  *found = c;
+  return Status::Ok();
+}
+
+Status TextFiles::Open(int channel, const std::string& path, OpenMode mode) {
+  if (channel < 1 || channel > kChannels) return ChannelError("no such channel");
+  auto& slot = channels_[channel];
+  if (!slot) slot = std::make_unique<Channel>();
+  if (slot->file) return ChannelError("channel already open");
+  std::unique_ptr<File> file;
+  Status status = fs_.Open(path, mode, &file);
+  if (!status.ok()) return status;
+  Channel& c = *slot;
+  c.file = std::move(file);
+  c.input = mode == OpenMode::kRead;
+  c.buffer.resize(kBlockSize);
+  c.pos = c.len = 0;
+  c.eof = false;
+  return Status::Ok();
+}
+
+Status TextFiles::OpenInput(int channel, const std::string& path) {
+  return Open(channel, path, OpenMode::kRead);
+}
+Status TextFiles::OpenOutput(int channel, const std::string& path) {
+  return Open(channel, path, OpenMode::kWriteTruncate);
+}
+Status TextFiles::OpenNewOutput(int channel, const std::string& path) {
+  return Open(channel, path, OpenMode::kWriteNew);
+}
+Status TextFiles::OpenAppend(int channel, const std::string& path) {
+  return Open(channel, path, OpenMode::kAppend);
+}
+
+Status TextFiles::Flush(int channel, bool to_disk) {
+  Channel* c = nullptr;
+  Status status = Lookup(channel, false, &c);
+  if (!status.ok()) return status;
+  if (c->len > 0) {
+    status = c->file->Write(c->buffer.data(), c->len);
+    // Whatever happened, the bytes are not written twice: a failed write is reported once.
+    c->len = 0;
+    if (!status.ok()) return status;
+  }
+  return to_disk ? c->file->Sync() : Status::Ok();
+}
+
+Status TextFiles::Close(int channel) {
+  if (channel < 1 || channel > kChannels) return ChannelError("no such channel");
+  Channel* c = channels_[channel].get();
+  if (!c || !c->file) return ChannelError("channel not open");
+  Status flushed = c->input ? Status::Ok() : Flush(channel, false);
+  Status closed = c->file->Close();
+  c->file.reset();
+  c->pos = c->len = 0;
+  return flushed.ok() ? closed : flushed;
+}
+
+Status TextFiles::Fill(Channel& c) {
+  if (c.pos < c.len || c.eof) return Status::Ok();
+  size_t got = 0;
+  Status status = c.file->Read(c.buffer.data(), c.buffer.size(), &got);
+  if (!status.ok()) return status;
+  c.pos = 0;
+  c.len = got;
+  c.eof = got == 0;
+  return Status::Ok();
+}
+
+Status TextFiles::Peek(Channel& c, int* byte) {
+  Status status = Fill(c);
+  if (!status.ok()) return status;
+  *byte = c.pos < c.len ? static_cast<unsigned char>(c.buffer[c.pos]) : -1;
+  return Status::Ok();
+}
+
+Status TextFiles::AtEnd(int channel, bool* at_end) {
+  Channel* c = nullptr;
+  Status status = Lookup(channel, true, &c);
+  if (!status.ok()) return status;
+  int byte = 0;
+  status = Peek(*c, &byte);
+  if (!status.ok()) return status;
+  *at_end = byte < 0;
+  return Status::Ok();
+}
+
+Status TextFiles::SkipLineEnd(Channel& c, LineEnd* end) {
+  int byte = 0;
+  Status status = Peek(c, &byte);
+  if (!status.ok()) return status;
+  if (byte == '\n') {
+    ++c.pos;
+    *end = LineEnd::kLf;
+    return Status::Ok();
+  }
+  if (byte != '\r') {
+    *end = LineEnd::kNone;
+    return Status::Ok();
+  }
+  ++c.pos;
+  status = Peek(c, &byte);
+  if (!status.ok()) return status;
+  if (byte == '\n') ++c.pos;
+  *end = byte == '\n' ? LineEnd::kCrLf : LineEnd::kCr;
+  return Status::Ok();
+}
+
+Status TextFiles::ReadField(int channel, std::string* field) {
+  Channel* c = nullptr;
+  Status status = Lookup(channel, true, &c);
+  if (!status.ok()) return status;
+  field->clear();
+  int byte = 0;
+  for (;;) {
+    status = Peek(*c, &byte);
+    if (!status.ok()) return status;
+    if (!IsBlank(byte)) break;
+    ++c->pos;
+  }
+  if (byte < 0) return {ErrorCode::kEndOfInput, "no field remains"};
+  if (IsLineEnd(byte)) {
+    LineEnd end;
+    return SkipLineEnd(*c, &end);
+  }
+  return byte == '"' ? ReadQuoted(*c, field) : ReadUnquoted(*c, field);
+}
+
+Status TextFiles::ReadUnquoted(Channel& c, std::string* field) {
+  for (;;) {
+    Status status = Fill(c);
+    if (!status.ok()) return status;
+    if (c.pos == c.len) break;  // end of input ends the field
+    const size_t end = FindFieldEnd(c.buffer.data(), c.pos, c.len);
+    field->append(c.buffer.data() + c.pos, end - c.pos);
+    c.pos = end;
+    if (end < c.len) break;
+  }
+  while (!field->empty() && IsBlank(field->back())) field->pop_back();
+  int byte = 0;
+  Status status = Peek(c, &byte);
+  if (!status.ok()) return status;
+  if (byte == ',') {
+    ++c.pos;
+    return Status::Ok();
+  }
+  LineEnd end;
+  return SkipLineEnd(c, &end);
+}
+
+Status TextFiles::ReadQuoted(Channel& c, std::string* field) {
+  ++c.pos;  // the opening quote
+  for (;;) {
+    Status status = Fill(c);
+    if (!status.ok()) return status;
+    if (c.pos == c.len) return Status::Ok();  // no closing quote: the field runs to the end
+    const char* start = c.buffer.data() + c.pos;
+    const void* quote = std::memchr(start, '"', c.len - c.pos);
+    if (!quote) {
+      field->append(start, c.len - c.pos);
+      c.pos = c.len;
+      continue;
+    }
+    const size_t n = static_cast<const char*>(quote) - start;
+    field->append(start, n);
+    c.pos += n + 1;
+    break;
+  }
+  // The rest of the text up to the next comma or line end belongs to no field.
+  for (;;) {
+    Status status = Fill(c);
+    if (!status.ok()) return status;
+    if (c.pos == c.len) return Status::Ok();
+    const size_t end = FindFieldEnd(c.buffer.data(), c.pos, c.len);
+    c.pos = end;
+    if (end < c.len) break;
+  }
+  if (c.buffer[c.pos] == ',') {
+    ++c.pos;
+    return Status::Ok();
+  }
+  LineEnd end;
+  return SkipLineEnd(c, &end);
+}
+
+Status TextFiles::ReadLine(int channel, std::string* line, LineEnd* end) {
+  Channel* c = nullptr;
+  Status status = Lookup(channel, true, &c);
+  if (!status.ok()) return status;
+  line->clear();
+  int byte = 0;
+  status = Peek(*c, &byte);
+  if (!status.ok()) return status;
+  if (byte < 0) return {ErrorCode::kEndOfInput, "no line remains"};
+  for (;;) {
+    status = Fill(*c);
+    if (!status.ok()) return status;
+    if (c->pos == c->len) break;
+    const size_t stop = FindLineEnd(c->buffer.data(), c->pos, c->len);
+    line->append(c->buffer.data() + c->pos, stop - c->pos);
+    c->pos = stop;
+    if (stop < c->len) break;
+  }
+  return SkipLineEnd(*c, end);
+}
+
+Status TextFiles::WriteLine(int channel, std::string_view text, LineEnd end) {
+  Channel* c = nullptr;
+  Status status = Lookup(channel, false, &c);
+  if (!status.ok()) return status;
+  std::string_view terminator = end == LineEnd::kLf   ? "\n"
+                                : end == LineEnd::kCr ? "\r"
+                                : end == LineEnd::kNone ? ""
+                                                        : "\r\n";
+  for (std::string_view part : {text, terminator}) {
+    if (c->len + part.size() > c->buffer.size()) {
+      status = Flush(channel, false);
+      if (!status.ok()) return status;
+    }
+    if (part.size() > c->buffer.size()) {
+      status = c->file->Write(part.data(), part.size());
+      if (!status.ok()) return status;
+      continue;
+    }
+    std::memcpy(c->buffer.data() + c->len, part.data(), part.size());
+    c->len += part.size();
+  }
+  return Status::Ok();
+}
+
+Status TextFiles::Contains(int channel, std::string_view needle, bool* found,
+                           const std::function<bool()>& between_blocks) {
+  Channel* c = nullptr;
+  Status status = Lookup(channel, true, &c);
+  if (!status.ok()) return status;
+  *found = false;
+  const ByteSearch search(needle);
+  const size_t keep_max = needle.empty() ? 0 : needle.size() - 1;
+  for (;;) {
+    if (search.FindIn(c->buffer.data() + c->pos, c->len - c->pos)) {
+      *found = true;
+      break;
+    }
+    if (c->eof || !between_blocks()) break;
+    // Keep the tail that could be the start of a match running into the next block.
+    const size_t keep = std::min(keep_max, c->len - c->pos);
+    std::memmove(c->buffer.data(), c->buffer.data() + c->len - keep, keep);
+    size_t got = 0;
+    status = c->file->Read(c->buffer.data() + keep, c->buffer.size() - keep, &got);
+    if (!status.ok()) return status;
+    c->pos = 0;
+    c->len = keep + got;
+    c->eof = got == 0;
+  }
+  c->pos = c->len = 0;
+  c->eof = false;
+  return c->file->Rewind();
+}
+
+Status TextFiles::GetAttributes(const std::string& path, FileAttributes* attributes) {
+  FileInfo info;
+  Status status = fs_.GetInfo(path, &info);
+  if (status.ok()) *attributes = info.attributes;
+  return status;
+}
+
+Status TextFiles::SetAttributes(const std::string& path, const FileAttributes& attributes) {
+  return fs_.SetAttributes(path, attributes);
+}
+
+}  // namespace quelix

@@ -1,0 +1,82 @@
+// Sequential text files used through numbered channels, the way the engine and the event log read
+// and write files. Text is handled as the bytes on disk; files are streamed in large blocks through
+// one buffer per channel that is kept across opens, so no file is ever held whole in memory.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace quelix {
+
+// How a line ended on disk, so that a line can be written back with the same end.
+enum class LineEnd { kCrLf, kLf, kCr, kNone };
+
+class TextFiles {
+ public:
+  static constexpr int kChannels = 8;  // channels 1 to 8
+  static constexpr size_t kBlockSize = 256 * 1024;
+
+  explicit TextFiles(FileSystem& fs);
+  ~TextFiles();
+  TextFiles(const TextFiles&) = delete;
+  TextFiles& operator=(const TextFiles&) = delete;
+
+  // Sequential reading from the start of an existing regular file (field reader).
+  Status OpenInput(int channel, const std::string& path);
+  // The same, for the line reader.
+  Status OpenBinary(int channel, const std::string& path) { return OpenInput(channel, path); }
+  // Creates the file, or empties an existing one, for writing.
+  Status OpenOutput(int channel, const std::string& path);
+  // Creates the file for writing; fails with kAlreadyExists when the name is taken.
+  Status OpenNewOutput(int channel, const std::string& path);
+  // Creates the file when absent; existing content stays and every write lands at the end.
+  Status OpenAppend(int channel, const std::string& path);
+
+  // Writes out what is buffered and releases the channel. The channel is released even on failure.
+  Status Close(int channel);
+  // Hands buffered output to the OS; with `to_disk`, also waits until it is on the device.
+  Status Flush(int channel, bool to_disk);
+
+  // The next field: leading and trailing blanks dropped; a field that opens with a double quote
+  // runs to the next one (across line ends), and the rest up to the next comma or line end is
+  // skipped; any other field runs to the next comma or line end. Fails with kEndOfInput when only
+  // blanks or nothing remain.
+  Status ReadField(int channel, std::string* field);
+  // The next line without its terminator (CR, CR LF or LF); `end` says which ended it.
+  Status ReadLine(int channel, std::string* line, LineEnd* end);
+  // Writes `text` followed by the line end (CR LF unless told otherwise).
+  Status WriteLine(int channel, std::string_view text, LineEnd end = LineEnd::kCrLf);
+  // Sets `*at_end` once no unread byte remains; fails when the channel is not open for input.
+  Status AtEnd(int channel, bool* at_end);
+
+  // Reads from the current position to the end and sets `*found` when `needle` occurs, then goes
+  // back to the start of the file: a fast test of whether field reading can find it. Calls
+  // `between_blocks` after every block and stops early, with `*found` false, when it returns false.
+  Status Contains(int channel, std::string_view needle, bool* found,
+                  const std::function<bool()>& between_blocks);
+
+  Status GetAttributes(const std::string& path, FileAttributes* attributes);
+  Status SetAttributes(const std::string& path, const FileAttributes& attributes);
+
+ private:
+  struct Channel;
+  Status Open(int channel, const std::string& path, OpenMode mode);
+  Status Lookup(int channel, bool for_input, Channel** found);
+  Status Fill(Channel& c);
+  Status Peek(Channel& c, int* byte);  // -1 at end of input
+  Status SkipLineEnd(Channel& c, LineEnd* end);
+  Status ReadQuoted(Channel& c, std::string* field);
+  Status ReadUnquoted(Channel& c, std::string* field);
+
+  FileSystem& fs_;
+  std::array<std::unique_ptr<Channel>, kChannels + 1> channels_;
+};
+
+}  // namespace quelix

@@ -1,0 +1,53 @@
+// A window that records what the engine does to it instead of drawing, for tests.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/window.h"
+
+namespace quelix {
+
+class FakeWindow : public Window {
+ public:
+  // Everything the engine did, in order, as readable lines ("status: ...", "log: ...",
+  // "candidate: ...", "infected: ...", "yield", "pointer: busy", "message: ...").
+  std::vector<std::string> events;
+  std::vector<std::string> candidates;
+  std::vector<std::string> infected;
+  std::vector<std::string> log;       // the entries that reached the log sink
+  std::vector<std::string> statuses;  // every status text set
+  std::vector<std::string> messages;  // every message box shown
+  std::string root;
+  bool log_switch = true;
+  bool candidates_visible = true;
+  bool infected_visible = false;
+  bool busy = false;
+  int yields = 0;
+  // Called at every yield point with the yield's number (from 1); returning false closes the
+  // window. Tests use it to click or close in the middle of a command.
+  std::function<bool(int)> on_yield;
+
+  void ClearCandidates() override;
+  void AppendCandidate(const std::string& path) override;
+  size_t CandidateCount() const override { return candidates.size(); }
+  std::string Candidate(size_t index) const override { return candidates.at(index); }
+  void HideCandidates() override;
+  void AppendInfected(const std::string& path) override;
+  size_t InfectedCount() const override { return infected.size(); }
+  std::string Infected(size_t index) const override { return infected.at(index); }
+  void ShowInfected() override;
+  void SetStatus(const std::string& text) override;
+  bool LogSwitch() const override { return log_switch; }
+  void WriteLog(const std::string& entry) override;
+  std::string SearchRoot() const override { return root; }
+  void SetBusyPointer(bool on) override;
+  bool YieldPoint() override;
+  void ShowMessage(const std::string& text) override;
+
+  // The recorded events that start with `prefix`.
+  std::vector<std::string> EventsStartingWith(const std::string& prefix) const;
+};
+
+}  // namespace quelix
