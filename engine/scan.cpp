@@ -48,12 +48,14 @@ InfectionScan::Outcome InfectionScan::ScanOpenCandidate(const std::string& name)
 
 InfectionScan::Outcome InfectionScan::ReadFields(const std::string& name) {
   std::string field;
+  bool longer = false;
   int failures = 0;
   for (;;) {
-    const Status read = files_.ReadField(kChannel, &field);
+    // Only as much of a field as the signature is kept: a longer field cannot equal it.
+    const Status read = files_.ReadField(kChannel, &field, signature_.size(), &longer);
     if (read.ok()) {
       failures = 0;
-      if (field == signature_) {
+      if (!longer && field == signature_) {
         if (window_.LogSwitch()) window_.WriteLog("Virus found in " + name);
         window_.AppendInfected(name);
       }

@@ -162,11 +162,33 @@ Status TextFiles::SkipLineEnd(Channel& c, LineEnd* end) {
   return Status::Ok();
 }
 
+// Collects a field's bytes up to a limit; beyond it only notes whether text was dropped.
+struct TextFiles::FieldBuilder {
+  std::string* field;
+  size_t limit;
+  bool dropped = false;
+
+  // `blanks_count`: whether a dropped blank makes the field longer (inside quotes it does; at the
+  // end of an unquoted field blanks are dropped anyway).
+  void Append(const char* data, size_t n, bool blanks_count) {
+    const size_t room = limit > field->size() ? limit - field->size() : 0;
+    const size_t take = std::min(room, n);
+    field->append(data, take);
+    for (size_t i = take; i < n && !dropped; ++i) dropped = blanks_count || !IsBlank(data[i]);
+  }
+};
+
 Status TextFiles::ReadField(int channel, std::string* field) {
+  bool longer = false;
+  return ReadField(channel, field, std::string::npos, &longer);
+}
+
+Status TextFiles::ReadField(int channel, std::string* field, size_t max_length, bool* longer) {
   Channel* c = nullptr;
   Status status = Lookup(channel, true, &c);
   if (!status.ok()) return status;
   field->clear();
+  *longer = false;
   int byte = 0;
   for (;;) {
     status = Peek(*c, &byte);
@@ -179,20 +201,26 @@ Status TextFiles::ReadField(int channel, std::string* field) {
     LineEnd end;
     return SkipLineEnd(*c, &end);
   }
-  return byte == '"' ? ReadQuoted(*c, field) : ReadUnquoted(*c, field);
+  FieldBuilder builder{field, max_length};
+  status = byte == '"' ? ReadQuoted(*c, builder) : ReadUnquoted(*c, builder);
+  *longer = builder.dropped;
+  return status;
 }
 
-Status TextFiles::ReadUnquoted(Channel& c, std::string* field) {
+Status TextFiles::ReadUnquoted(Channel& c, FieldBuilder& field) {
   for (;;) {
     Status status = Fill(c);
     if (!status.ok()) return status;
     if (c.pos == c.len) break;  // end of input ends the field
     const size_t end = FindFieldEnd(c.buffer.data(), c.pos, c.len);
-    field->append(c.buffer.data() + c.pos, end - c.pos);
+    field.Append(c.buffer.data() + c.pos, end - c.pos, false);
     c.pos = end;
     if (end < c.len) break;
   }
-  while (!field->empty() && IsBlank(field->back())) field->pop_back();
+  std::string& text = *field.field;
+  if (!field.dropped) {
+    while (!text.empty() && IsBlank(text.back())) text.pop_back();
+  }
   int byte = 0;
   Status status = Peek(c, &byte);
   if (!status.ok()) return status;
@@ -204,7 +232,7 @@ Status TextFiles::ReadUnquoted(Channel& c, std::string* field) {
   return SkipLineEnd(c, &end);
 }
 
-Status TextFiles::ReadQuoted(Channel& c, std::string* field) {
+Status TextFiles::ReadQuoted(Channel& c, FieldBuilder& field) {
   ++c.pos;  // the opening quote
   for (;;) {
     Status status = Fill(c);
@@ -212,17 +240,20 @@ Status TextFiles::ReadQuoted(Channel& c, std::string* field) {
     if (c.pos == c.len) return Status::Ok();  // no closing quote: the field runs to the end
     const char* start = c.buffer.data() + c.pos;
     const void* quote = std::memchr(start, '"', c.len - c.pos);
-    if (!quote) {
-      field->append(start, c.len - c.pos);
-      c.pos = c.len;
-      continue;
+    const size_t n = quote ? static_cast<size_t>(static_cast<const char*>(quote) - start)
+                           : c.len - c.pos;
+    field.Append(start, n, true);
+    c.pos += n;
+    if (quote) {
+      ++c.pos;
+      break;
     }
-    const size_t n = static_cast<const char*>(quote) - start;
-    field->append(start, n);
-    c.pos += n + 1;
-    break;
   }
-  // The rest of the text up to the next comma or line end belongs to no field.
+  return SkipToNextField(c);
+}
+
+// After a closing quote, the rest of the text up to the next comma or line end belongs to no field.
+Status TextFiles::SkipToNextField(Channel& c) {
   for (;;) {
     Status status = Fill(c);
     if (!status.ok()) return status;

@@ -49,6 +49,9 @@ class TextFiles {
   // skipped; any other field runs to the next comma or line end. Fails with kEndOfInput when only
   // blanks or nothing remain.
   Status ReadField(int channel, std::string* field);
+  // The same, keeping at most `max_length` bytes of the field in memory: `*longer` tells that the
+  // whole field was longer (a field of a binary file can be as long as the file).
+  Status ReadField(int channel, std::string* field, size_t max_length, bool* longer);
   // The next line without its terminator (CR, CR LF or LF); `end` says which ended it.
   Status ReadLine(int channel, std::string* line, LineEnd* end);
   // Writes `text` followed by the line end (CR LF unless told otherwise).
@@ -72,8 +75,10 @@ class TextFiles {
   Status Fill(Channel& c);
   Status Peek(Channel& c, int* byte);  // -1 at end of input
   Status SkipLineEnd(Channel& c, LineEnd* end);
-  Status ReadQuoted(Channel& c, std::string* field);
-  Status ReadUnquoted(Channel& c, std::string* field);
+  struct FieldBuilder;
+  Status ReadQuoted(Channel& c, FieldBuilder& field);
+  Status ReadUnquoted(Channel& c, FieldBuilder& field);
+  Status SkipToNextField(Channel& c);
 
   FileSystem& fs_;
   std::array<std::unique_ptr<Channel>, kChannels + 1> channels_;

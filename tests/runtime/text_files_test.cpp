@@ -1,0 +1,169 @@
+#include "runtime/text_files.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_tree.h"
+
+namespace quelix {
+namespace {
+
+class TextFilesTest : public ::testing::Test {
+ protected:
+  // Every field of `content`, read the way the scan reads them, until the end-of-input test says
+  // the end is reached; a failed read shows as "<fail>".
+  std::vector<std::string> Fields(const std::string& content) {
+    tree_.Write("f.txt", content);
+    EXPECT_TRUE(files_.OpenInput(1, tree_.Path("f.txt")).ok());
+    std::vector<std::string> fields;
+    for (;;) {
+      std::string field;
+      fields.push_back(files_.ReadField(1, &field).ok() ? field : "<fail>");
+      bool at_end = false;
+      EXPECT_TRUE(files_.AtEnd(1, &at_end).ok());
+      if (at_end) break;
+    }
+    files_.Close(1);
+    return fields;
+  }
+
+  struct Line {
+    std::string text;
+    LineEnd end;
+    bool operator==(const Line&) const = default;
+  };
+  std::vector<Line> Lines(const std::string& content) {
+    tree_.Write("l.txt", content);
+    EXPECT_TRUE(files_.OpenBinary(4, tree_.Path("l.txt")).ok());
+    std::vector<Line> lines;
+    Line line;
+    while (files_.ReadLine(4, &line.text, &line.end).ok()) lines.push_back(line);
+    files_.Close(4);
+    return lines;
+  }
+
+  std::unique_ptr<FileSystem> fs_ = CreateNativeFileSystem();
+  TextFiles files_{*fs_};
+  TempTree tree_;
+};
+
+using List = std::vector<std::string>;
+
+TEST_F(TextFilesTest, FieldsEndAtCommasAndLineEndsWithBlanksDropped) {
+  EXPECT_EQ(Fields("a,b\r\nc\n  d  ,\te\t\rlast"), (List{"a", "b", "c", "d", "e", "last"}));
+  EXPECT_EQ(Fields("x = \"y\" z\r\n"), (List{"x = \"y\" z"}));  // a quote inside stays
+}
+
+TEST_F(TextFilesTest, QuotedFieldRunsAcrossLineEndsAndSkipsToTheNextComma) {
+  EXPECT_EQ(Fields("\"a,b\r\nc\" tail, next\r\n"), (List{"a,b\r\nc", "next"}));
+  EXPECT_EQ(Fields("  \"open to the end"), (List{"open to the end"}));
+  EXPECT_EQ(Fields("\"q\" rest\nafter"), (List{"q", "after"}));
+}
+
+TEST_F(TextFilesTest, EmptyLinesGiveEmptyFieldsAndTrailingBlanksFail) {
+  EXPECT_EQ(Fields("a\r\n\r\nb"), (List{"a", "", "b"}));
+  EXPECT_EQ(Fields("a\n   "), (List{"a", "<fail>"}));
+  EXPECT_EQ(Fields(""), (List{"<fail>"}));
+}
+
+TEST_F(TextFilesTest, FieldStraddlingTwoBlocksComesBackWhole) {
+  const std::string before(TextFiles::kBlockSize - 5, 'x');
+  EXPECT_EQ(Fields(before + "\nhello world\n"), (List{before, "hello world"}));
+}
+
+TEST_F(TextFilesTest, LongFieldIsCappedAndFlagged) {
+  tree_.Write("f.txt", std::string(1000, 'z') + ",abc   " + std::string(5000, ' ') + "\nq");
+  ASSERT_TRUE(files_.OpenInput(1, tree_.Path("f.txt")).ok());
+  std::string field;
+  bool longer = false;
+  ASSERT_TRUE(files_.ReadField(1, &field, 10, &longer).ok());
+  EXPECT_EQ(field, std::string(10, 'z'));
+  EXPECT_TRUE(longer);
+  // Blanks beyond the cap at the end of an unquoted field are dropped, not counted.
+  ASSERT_TRUE(files_.ReadField(1, &field, 10, &longer).ok());
+  EXPECT_EQ(field, "abc");
+  EXPECT_FALSE(longer);
+  ASSERT_TRUE(files_.ReadField(1, &field, 10, &longer).ok());
+  EXPECT_EQ(field, "q");
+}
+
+TEST_F(TextFilesTest, LinesEndAtCrLfCrOrLfAndRememberWhich) {
+  EXPECT_EQ(Lines("a\r\nb\nc\rd"), (std::vector<Line>{{"a", LineEnd::kCrLf},
+                                                       {"b", LineEnd::kLf},
+                                                       {"c", LineEnd::kCr},
+                                                       {"d", LineEnd::kNone}}));
+  EXPECT_EQ(Lines("\n\r\n"), (std::vector<Line>{{"", LineEnd::kLf}, {"", LineEnd::kCrLf}}));
+  EXPECT_TRUE(Lines("").empty());
+}
+
+TEST_F(TextFilesTest, CrLfSplitAcrossBlocksIsOneLineEnd) {
+  const std::string first(TextFiles::kBlockSize - 1, 'a');
+  EXPECT_EQ(Lines(first + "\r\nb"),
+            (std::vector<Line>{{first, LineEnd::kCrLf}, {"b", LineEnd::kNone}}));
+}
+
+TEST_F(TextFilesTest, LineWriterEndsLinesAsAskedAndOutputModesBehave) {
+  tree_.Write("out.txt", "old content that is longer");
+  ASSERT_TRUE(files_.OpenOutput(5, tree_.Path("out.txt")).ok());
+  ASSERT_TRUE(files_.WriteLine(5, "one").ok());
+  ASSERT_TRUE(files_.WriteLine(5, "two", LineEnd::kLf).ok());
+  ASSERT_TRUE(files_.Close(5).ok());
+  EXPECT_EQ(tree_.Read("out.txt"), "one\r\ntwo\n");
+
+  ASSERT_TRUE(files_.OpenAppend(2, tree_.Path("out.txt")).ok());
+  ASSERT_TRUE(files_.WriteLine(2, "three").ok());
+  ASSERT_TRUE(files_.Close(2).ok());
+  EXPECT_EQ(tree_.Read("out.txt"), "one\r\ntwo\nthree\r\n");
+
+  const Status taken = files_.OpenNewOutput(5, tree_.Path("out.txt"));
+  EXPECT_EQ(taken.code(), ErrorCode::kAlreadyExists);
+  EXPECT_EQ(tree_.Read("out.txt"), "one\r\ntwo\nthree\r\n");
+}
+
+TEST_F(TextFilesTest, LargeWritesGoThroughWhole) {
+  const std::string big(TextFiles::kBlockSize * 2 + 7, 'b');
+  ASSERT_TRUE(files_.OpenOutput(5, tree_.Path("big.txt")).ok());
+  ASSERT_TRUE(files_.WriteLine(5, "start").ok());
+  ASSERT_TRUE(files_.WriteLine(5, big).ok());
+  ASSERT_TRUE(files_.Close(5).ok());
+  EXPECT_EQ(tree_.Read("big.txt"), "start\r\n" + big + "\r\n");
+}
+
+TEST_F(TextFilesTest, ContainsFindsTheNeedleAcrossBlocksAndRewinds) {
+  const std::string needle = "needle-in-the-haystack";
+  const std::string before(TextFiles::kBlockSize - 10, 'h');
+  for (const std::string& content :
+       {before + needle + "\nend", needle + "\n", before + needle.substr(0, 15)}) {
+    tree_.Write("c.txt", content);
+    ASSERT_TRUE(files_.OpenInput(1, tree_.Path("c.txt")).ok());
+    bool found = false;
+    ASSERT_TRUE(files_.Contains(1, needle, &found, [] { return true; }).ok());
+    EXPECT_EQ(found, content.find(needle) != std::string::npos);
+    std::string line;
+    LineEnd end;
+    ASSERT_TRUE(files_.ReadLine(1, &line, &end).ok());
+    EXPECT_EQ(line, content.substr(0, content.find('\n')));
+    files_.Close(1);
+  }
+}
+
+TEST_F(TextFilesTest, ChannelMisuseIsAnErrorNotACrash) {
+  std::string text;
+  EXPECT_EQ(files_.ReadField(0, &text).code(), ErrorCode::kBadChannel);
+  EXPECT_EQ(files_.ReadField(TextFiles::kChannels + 1, &text).code(), ErrorCode::kBadChannel);
+  EXPECT_EQ(files_.ReadField(3, &text).code(), ErrorCode::kBadChannel);
+  bool at_end = false;
+  EXPECT_EQ(files_.AtEnd(3, &at_end).code(), ErrorCode::kBadChannel);
+  EXPECT_EQ(files_.OpenInput(1, tree_.Path("missing.htm")).code(), ErrorCode::kNotFound);
+  tree_.Write("a.txt", "a");
+  ASSERT_TRUE(files_.OpenInput(1, tree_.Path("a.txt")).ok());
+  EXPECT_EQ(files_.OpenInput(1, tree_.Path("a.txt")).code(), ErrorCode::kBadChannel);
+  EXPECT_EQ(files_.WriteLine(1, "x").code(), ErrorCode::kBadChannel);
+  EXPECT_TRUE(files_.Close(1).ok());
+  EXPECT_EQ(files_.Close(1).code(), ErrorCode::kBadChannel);
+}
+
+}  // namespace
+}  // namespace quelix
