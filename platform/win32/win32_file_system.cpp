@@ -1,0 +1,353 @@
+// The file services on Windows, through the kernel32 "A" entry points. The program runs with the
+// UTF-8 process code page, so these take every file name as the bytes the rest of the program
+// holds.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/file_system.h"
+
+namespace quelix {
+namespace {
+
+// The attributes SetFileAttributesA accepts; the others (directory, compressed, encrypted,
+// sparse, reparse point) describe the file and are changed by other means or not at all.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Seconds between 1601-01-01 (FILETIME) and 1970-01-01 (what the POSIX backend reports).
+constexpr int64_t kFiletimeToUnixSeconds = 11644473600;
+
+ErrorCode CodeOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_NOT_READY:
+      return ErrorCode::kNotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_PRIVILEGE_NOT_HELD:
+      return ErrorCode::kAccessDenied;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return ErrorCode::kAlreadyExists;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ErrorCode::kDiskFull;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+      return ErrorCode::kSharingViolation;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ErrorCode::kNameTooLong;
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_IO_DEVICE:
+    case ERROR_SECTOR_NOT_FOUND:
+    case ERROR_GEN_FAILURE:
+      return ErrorCode::kIoError;
+    case ERROR_DIRECTORY:
+      return ErrorCode::kNotAFile;
+    default:
+      return ErrorCode::kOther;
+  }
+}
+
+// The system's own text for `error`, without the line break and period it ends with.
+std::string MessageOf(DWORD error) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message;
+  if (length > 0 && text) message.assign(text, length);
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
+                              message.back() == '.' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  if (message.empty()) message = "error " + std::to_string(error);
+  return message;
+}
+
+Status FromError(DWORD error, const std::string& path) {
+  return {CodeOf(error), path + ": " + MessageOf(error)};
+}
+
+Status LastError(const std::string& path) {
+  return FromError(GetLastError(), path);
+}
+
+bool IsDirectoryWord(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A symbolic link, junction or mount point names another file; other reparse points (data
+// deduplication, cloud placeholders) hold the file's own data.
+bool IsNameSurrogate(DWORD attributes, DWORD tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
+class Win32File final : public File {
+ public:
+  Win32File(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+  ~Win32File() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+
+  Status Read(char* buffer, size_t capacity, size_t* got) override {
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(capacity, 1u << 30));
+    DWORD n = 0;
+    *got = 0;
+    if (!ReadFile(handle_, buffer, want, &n, nullptr)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE) return Status::Ok();
+      return FromError(error, path_);
+    }
+    *got = n;
+    return Status::Ok();
+  }
+
+  Status Write(const char* data, size_t size) override {
+    while (size > 0) {
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+      DWORD n = 0;
+      if (!WriteFile(handle_, data, chunk, &n, nullptr)) return LastError(path_);
+      if (n == 0) return FromError(ERROR_WRITE_FAULT, path_);
+      data += n;
+      size -= n;
+    }
+    return Status::Ok();
+  }
+
+  Status Rewind() override {
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(handle_, zero, nullptr, FILE_BEGIN)) return LastError(path_);
+    return Status::Ok();
+  }
+
+  Status Sync() override {
+    if (!FlushFileBuffers(handle_)) return LastError(path_);
+    return Status::Ok();
+  }
+
+  Status Close() override {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    if (handle != INVALID_HANDLE_VALUE && !CloseHandle(handle)) return LastError(path_);
+    return Status::Ok();
+  }
+
+ private:
+  HANDLE handle_;
+  std::string path_;
+};
+
+struct OpenParameters {
+  DWORD access;
+  DWORD share;
+  DWORD disposition;
+};
+
+OpenParameters ParametersFor(OpenMode mode) {
+  switch (mode) {
+    case OpenMode::kRead:
+      // A candidate another program holds open, even for writing or deleting, is still read.
+      return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING};
+    case OpenMode::kWriteTruncate:
+      return {GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS};
+    case OpenMode::kWriteNew:
+      return {GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW};
+    case OpenMode::kAppend:
+      // Without FILE_WRITE_DATA every write goes to the end, also when another program appends
+      // to the same file meanwhile.
+      return {FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS};
+  }
+  return {0, 0, 0};
+}
+
+Status OpenHandle(const std::string& path, OpenMode mode, HANDLE* handle) {
+  const OpenParameters p = ParametersFor(mode);
+  *handle = CreateFileA(path.c_str(), p.access, p.share, nullptr, p.disposition,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (*handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // Opening a directory as a file fails with "access denied"; say what really stands there.
+    if (error == ERROR_ACCESS_DENIED && IsDirectoryWord(GetFileAttributesA(path.c_str()))) {
+      return {ErrorCode::kNotAFile, path + ": is a directory"};
+    }
+    return FromError(error, path);
+  }
+  // A device (CON, NUL, COM1, a pipe) opens like a file but may block or never end.
+  if (GetFileType(*handle) != FILE_TYPE_DISK) {
+    CloseHandle(*handle);
+    *handle = INVALID_HANDLE_VALUE;
+    return {ErrorCode::kNotAFile, path + ": not a regular file"};
+  }
+  return Status::Ok();
+}
+
+int64_t UnixNanoseconds(const FILETIME& time) {
+  const int64_t ticks =
+      static_cast<int64_t>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+  return (ticks - kFiletimeToUnixSeconds * 10000000) * 100;
+}
+
+void FillInfo(DWORD attributes, DWORD tag, FileInfo* info) {
+  info->is_link = IsNameSurrogate(attributes, tag);
+  info->is_directory = !info->is_link && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  info->is_regular = !info->is_link && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                     !(attributes & FILE_ATTRIBUTE_DEVICE);
+  info->attributes.word = attributes;
+}
+
+// The reparse tag of an open file, or 0 where the file system cannot say.
+DWORD ReparseTagOf(HANDLE handle, DWORD attributes) {
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
+  FILE_ATTRIBUTE_TAG_INFO tag_info{};
+  if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag_info, sizeof tag_info)) {
+    return 0;
+  }
+  return tag_info.ReparseTag;
+}
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  char Separator() const override { return '\\'; }
+
+  Status ListDirectory(const std::string& dir,
+                       const std::function<bool(const DirEntry&)>& visit) override {
+    std::string pattern = dir;
+    if (pattern.empty() || (pattern.back() != '\\' && pattern.back() != '/')) pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAA data;
+    // The basic level skips the short 8.3 names and the large fetch asks for fewer, bigger
+    // batches; both only make the listing cheaper.
+    HANDLE find = FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER) {
+      find = FindFirstFileA(pattern.c_str(), &data);
+    }
+    if (find == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      // A drive's empty root directory has no "." or "..", so nothing at all matches "*".
+      if (error == ERROR_FILE_NOT_FOUND && IsDirectoryWord(GetFileAttributesA(dir.c_str()))) {
+        return Status::Ok();
+      }
+      return FromError(error, dir);
+    }
+    Status status;
+    DirEntry entry;
+    for (;;) {
+      // The name field is fixed-size; what the system put there ends at the first NUL.
+      entry.name.assign(data.cFileName, strnlen(data.cFileName, sizeof data.cFileName));
+      if (entry.name != "." && entry.name != "..") {
+        entry.attributes = data.dwFileAttributes;
+        // Links, junctions and mount points are never entered, so every walk ends on its volume.
+        entry.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                             !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        if (!visit(entry)) break;
+      }
+      if (!FindNextFileA(find, &data)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_NO_MORE_FILES) status = FromError(error, dir);
+        break;
+      }
+    }
+    FindClose(find);
+    return status;
+  }
+
+  Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    Status status = OpenHandle(path, mode, &handle);
+    if (!status.ok()) return status;
+    *file = std::make_unique<Win32File>(handle, path);
+    return Status::Ok();
+  }
+
+  Status GetInfo(const std::string& path, FileInfo* info) override {
+    *info = FileInfo{};
+    // Opened for its attributes only, and the final reparse point itself rather than its target.
+    const HANDLE handle = CreateFileA(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return GetInfoByName(path, info);
+    BY_HANDLE_FILE_INFORMATION by_handle;
+    if (!GetFileInformationByHandle(handle, &by_handle)) {
+      CloseHandle(handle);
+      return GetInfoByName(path, info);
+    }
+    FillInfo(by_handle.dwFileAttributes, ReparseTagOf(handle, by_handle.dwFileAttributes), info);
+    CloseHandle(handle);
+    info->size = (uint64_t{by_handle.nFileSizeHigh} << 32) | by_handle.nFileSizeLow;
+    info->modified_ns = UnixNanoseconds(by_handle.ftLastWriteTime);
+    info->volume = by_handle.dwVolumeSerialNumber;
+    info->file_id = (uint64_t{by_handle.nFileIndexHigh} << 32) | by_handle.nFileIndexLow;
+    return Status::Ok();
+  }
+
+  Status SetAttributes(const std::string& path, const FileAttributes& attributes) override {
+    DWORD word = attributes.word & kSettableAttributes;
+    if (word == 0) word = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileAttributesA(path.c_str(), word)) return LastError(path);
+    return Status::Ok();
+  }
+
+  Status Replace(const std::string& source, const std::string& target) override {
+    // MoveFileExA refuses to replace a read-only file; the cleaned copy takes its place anyway
+    // and gets the original's attributes back afterwards.
+    const DWORD old = GetFileAttributesA(target.c_str());
+    const bool read_only = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
+                           !(old & FILE_ATTRIBUTE_DIRECTORY);
+    if (read_only && !SetFileAttributesA(target.c_str(), old & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+      return LastError(target);
+    }
+    if (!MoveFileExA(source.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      const DWORD error = GetLastError();
+      if (read_only) SetFileAttributesA(target.c_str(), old & kSettableAttributes);
+      return FromError(error, target);
+    }
+    return Status::Ok();
+  }
+
+  Status Remove(const std::string& path) override {
+    if (!DeleteFileA(path.c_str())) return LastError(path);
+    return Status::Ok();
+  }
+
+ private:
+  // Where a file cannot be opened even for its attributes (the paging file, a file locked
+  // without sharing), the directory entry still tells what it is; volume and index stay 0.
+  static Status GetInfoByName(const std::string& path, FileInfo* info) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return LastError(path);
+    FillInfo(data.dwFileAttributes, 0, info);
+    info->size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    info->modified_ns = UnixNanoseconds(data.ftLastWriteTime);
+    return Status::Ok();
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> CreateNativeFileSystem() {
+  return std::make_unique<Win32FileSystem>();
+}
+
+}  // namespace quelix
