@@ -1,0 +1,54 @@
+// A FileSystem that passes every call to a real one and can fail any call on cue: tests use it to
+// make the N-th operation fail with a chosen error, or every read of one file, and to count calls.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace quelix {
+
+enum class FsOp { kList, kOpen, kGetInfo, kSetAttributes, kReplace, kRemove,
+                  kRead, kWrite, kRewind, kSync, kClose };
+
+struct FsCall {
+  int number;  // from 1, over all operations of the file system and its open files
+  FsOp op;
+  std::string path;  // the path the operation is about (the file's, for file operations)
+};
+
+class FaultFileSystem : public FileSystem {
+ public:
+  explicit FaultFileSystem(FileSystem& real) : real_(real) {}
+
+  // Decides for every call whether it fails, and with which error. Unset: nothing fails.
+  std::function<std::optional<ErrorCode>(const FsCall&)> inject;
+  // Every call made, in order.
+  std::vector<FsCall> calls;
+
+  // Fails call number `n` (and no other) with `code`.
+  void FailCall(int n, ErrorCode code);
+  // How many calls of kind `op` were made.
+  int Count(FsOp op) const;
+
+  // Records the call and returns the injected failure, if any. Used by the wrapped files too.
+  std::optional<Status> Enter(FsOp op, const std::string& path);
+
+  char Separator() const override { return real_.Separator(); }
+  Status ListDirectory(const std::string& dir,
+                       const std::function<bool(const DirEntry&)>& visit) override;
+  Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override;
+  Status GetInfo(const std::string& path, FileInfo* info) override;
+  Status SetAttributes(const std::string& path, const FileAttributes& attributes) override;
+  Status Replace(const std::string& source, const std::string& target) override;
+  Status Remove(const std::string& path) override;
+
+ private:
+  FileSystem& real_;
+};
+
+}  // namespace quelix
