@@ -1,0 +1,130 @@
+// The scan on the awkward things a real drive holds: files and directories the user may not read,
+// links that lead back up the tree, pipes, sparse files larger than memory, very long paths.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "engine/engine.h"
+#include "engine/signature.h"
+#include "tests/support/fake_window.h"
+#include "tests/support/temp_tree.h"
+
+namespace quelix {
+namespace {
+
+const std::string kSig = SignatureLine();
+using List = std::vector<std::string>;
+
+class ScanBadInputTest : public ::testing::Test {
+ protected:
+  void SetUp() override { window_.root = tree_.root().string(); }
+  List Scan() {
+    Engine engine(window_, *fs_);
+    EXPECT_TRUE(engine.ScanCommand());
+    return window_.infected;
+  }
+  std::string P(const std::string& relative) { return tree_.Path(relative); }
+
+  TempTree tree_;
+  FakeWindow window_;
+  std::unique_ptr<FileSystem> fs_ = CreateNativeFileSystem();
+};
+
+// Tests run as root, who reads everything; the scan runs in a child that has dropped to nobody.
+TEST_F(ScanBadInputTest, UnreadableFilesAndDirectoriesAreSkippedAsAnUnprivilegedUser) {
+  tree_.Write("open.htm", kSig);
+  tree_.Write("secret.htm", kSig);
+  tree_.Write("locked/inner.htm", kSig);
+  tree_.Write("later/after.htm", kSig);
+  chmod(P("secret.htm").c_str(), 0);
+  chmod(P("locked").c_str(), 0);
+  chmod(tree_.root().c_str(), 0755);
+
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipe_fds[0]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    std::string report;
+    for (const std::string& path : Scan()) report += "infected " + path + "\n";
+    for (const std::string& entry : window_.log) report += "log " + entry + "\n";
+    if (write(pipe_fds[1], report.data(), report.size()) < 0) _exit(4);
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  std::string report;
+  char buffer[4096];
+  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_NE(report.find("infected " + P("open.htm") + "\n"), std::string::npos);
+  EXPECT_NE(report.find("infected " + P("later/after.htm") + "\n"), std::string::npos);
+  EXPECT_EQ(report.find("infected " + P("secret.htm")), std::string::npos);
+  EXPECT_NE(report.find("log Scanning " + P("secret.htm") + "\n"), std::string::npos);
+  EXPECT_EQ(report.find("inner.htm"), std::string::npos);
+}
+
+TEST_F(ScanBadInputTest, LinksAreNotFollowedIntoDirectoriesSoTheWalkEnds) {
+  tree_.Write("a/page.htm", kSig);
+  std::filesystem::create_directory_symlink("..", P("a/up"));
+  std::filesystem::create_directory_symlink(tree_.root(), P("a/root.htm"));
+  EXPECT_EQ(Scan(), (List{P("a/page.htm")}));
+  // The link named like a candidate is listed, and skipped when it cannot be read as a file.
+  List candidates = window_.candidates;
+  std::sort(candidates.begin(), candidates.end());
+  EXPECT_EQ(candidates, (List{P("a/page.htm"), P("a/root.htm")}));
+}
+
+TEST_F(ScanBadInputTest, PipesAndOtherSpecialFilesDoNotHangTheScan) {
+  ASSERT_EQ(mkfifo(P("pipe.htm").c_str(), 0644), 0);
+  tree_.Write("z.htm", kSig);
+  EXPECT_EQ(Scan(), (List{P("z.htm")}));
+}
+
+TEST_F(ScanBadInputTest, OddNamesAndPathsLongerThan260AreScanned) {
+  std::string deep;
+  for (int i = 0; i < 12; ++i) deep += std::string(30, static_cast<char>('a' + i)) + "/";
+  ASSERT_GT(P(deep).size(), 300u);
+  tree_.Write(deep + "deep.htm", kSig);
+  tree_.Write("with space.asp", kSig);
+  tree_.Write("caf\xc3\xa9 \xe9.php", kSig);
+  tree_.Write(".hidden.vbs", kSig);
+  EXPECT_EQ(Scan(), (List{P(deep + "deep.htm"), P("with space.asp"), P("caf\xc3\xa9 \xe9.php"),
+                          P(".hidden.vbs")}));
+}
+
+TEST_F(ScanBadInputTest, BinaryFileWithTheSignatureOnALineIsFlagged) {
+  std::string binary;
+  for (int i = 0; i < 100000; ++i) binary += static_cast<char>((i * 7919) % 251);
+  tree_.Write("bin.htm", binary + "\n" + kSig + "\r\n" + binary);
+  EXPECT_EQ(Scan(), (List{P("bin.htm")}));
+}
+
+// A sparse file far larger than the buffers: read through in blocks, in constant memory.
+TEST_F(ScanBadInputTest, HugeSparseCandidateIsReadInConstantMemory) {
+  const off_t size = (off_t{2} << 30) + 12345;  // past every 32-bit offset
+  const int fd = open(P("huge.htm").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  const std::string tail = "\n" + kSig + "\n";
+  ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), size), static_cast<ssize_t>(tail.size()));
+  close(fd);
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  EXPECT_EQ(Scan(), (List{P("huge.htm")}));
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB of peak memory added";
+}
+
+}  // namespace
+}  // namespace quelix
