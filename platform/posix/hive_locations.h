@@ -13,10 +13,11 @@ struct HiveLocation {
   std::string path;
 };
 
-// Returns the hives under `search_root`, machine-wide first, then the user hives, each group in
-// path order: <windows>/System32/config/SOFTWARE for <windows> = Windows or WINNT; the NTUSER.DAT
-// of every profile under Users, Documents and Settings and WINNT/Profiles; and the hives of a
-// Windows 9x installation (SYSTEM.DAT, USER.DAT) where their files say they are such hives. Every
+// Returns the hives under `search_root`, machine-wide first, then the user hives, in the order
+// of these places (names within one directory sorted): Windows/System32/config/SOFTWARE,
+// WINNT/System32/config/SOFTWARE; the NTUSER.DAT of every profile under Users, Documents and
+// Settings and WINNT/Profiles; and the hives of a Windows 9x installation (SYSTEM.DAT, USER.DAT)
+// where their files say they are such hives. Every
 // path component is matched without regard to ASCII case; symbolic links are not followed, and a
 // file reached by two paths is listed once. Returns nothing when no installation is there.
 std::vector<HiveLocation> FindHives(const std::string& search_root);
