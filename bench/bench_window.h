@@ -27,6 +27,7 @@ class BenchWindow : public Window {
   void SetStatus(const std::string& text) override { status_ = text; }
   bool LogSwitch() const override { return true; }
   void WriteLog(const std::string& entry) override { log_.Write(entry); }
+  void FlushLog() override { log_.Flush(); }
   std::string SearchRoot() const override { return root_; }
   void SetBusyPointer(bool) override {}
   bool YieldPoint() override { return true; }

@@ -1,6 +1,9 @@
-// scan_bench ROOT [--log FILE]
+// scan_bench ROOT [--log FILE] [--remove]
 // Runs the Scan command on ROOT without a window: prints the infected list to standard output,
 // one path per line, and "candidates=N infected=M seconds=S" as the last line of standard error.
+// With --remove it then runs the Remove command (the registry repair works on the offline hives
+// of a Windows installation under ROOT, if there is one) and prints "cleaned PATH" or
+// "not cleaned PATH: REASON" for every listed file.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -14,12 +17,15 @@ namespace {
 struct Options {
   std::string root;
   std::string log_path;
+  bool remove = false;
 };
 
 bool ParseArguments(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--log") == 0 && i + 1 < argc) {
       options->log_path = argv[++i];
+    } else if (std::strcmp(argv[i], "--remove") == 0) {
+      options->remove = true;
     } else if (argv[i][0] == '-' || !options->root.empty()) {
       return false;
     } else {
@@ -29,12 +35,16 @@ bool ParseArguments(int argc, char** argv, Options* options) {
   return !options->root.empty();
 }
 
+void Print(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
   if (!ParseArguments(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: scan_bench ROOT [--log FILE]\n");
+    std::fprintf(stderr, "usage: scan_bench ROOT [--log FILE] [--remove]\n");
     return 2;
   }
   auto fs = quelix::CreateNativeFileSystem();
@@ -51,14 +61,33 @@ int main(int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   engine.ScanCommand();
-  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  log.Close();
-
+  log.Flush();
   std::string out;
   for (const std::string& path : window.infected()) out += path + "\n";
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  Print(out);
   std::fflush(stdout);
-  std::fprintf(stderr, "candidates=%zu infected=%zu seconds=%.3f\n", window.CandidateCount(),
-               window.InfectedCount(), elapsed.count());
+
+  size_t cleaned = 0;
+  if (options.remove) {
+    engine.RemoveCommand();
+    out.clear();
+    for (const quelix::RemovalResult& r : engine.removal()) {
+      cleaned += r.result.cleaned ? 1 : 0;
+      out += r.result.cleaned ? "cleaned " + r.path + "\n"
+                              : "not cleaned " + r.path + ": " + r.result.reason + "\n";
+    }
+    Print(out);
+  }
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  log.Close();
+  std::fflush(stdout);
+  if (options.remove) {
+    std::fprintf(stderr, "candidates=%zu infected=%zu cleaned=%zu failed=%zu seconds=%.3f\n",
+                 window.CandidateCount(), window.InfectedCount(), cleaned,
+                 engine.removal().size() - cleaned, elapsed.count());
+  } else {
+    std::fprintf(stderr, "candidates=%zu infected=%zu seconds=%.3f\n", window.CandidateCount(),
+                 window.InfectedCount(), elapsed.count());
+  }
   return 0;
 }

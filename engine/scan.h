@@ -2,37 +2,38 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 
 #include "engine/window.h"
+#include "platform/file_system.h"
 #include "runtime/text_files.h"
 
 namespace quelix {
 
 class InfectionScan {
  public:
-  InfectionScan(Window& window, TextFiles& files, const std::string& signature)
-      : window_(window), files_(files), signature_(signature) {}
+  InfectionScan(Window& window, FileSystem& fs, TextFiles& files, const std::string& signature)
+      : window_(window), fs_(fs), files_(files), signature_(signature) {}
 
   // Reads every candidate field by field and appends it to the infected list once for every field
   // equal to the signature line; then shows the infected list. A candidate that cannot be opened
   // or read is skipped. Returns false when the window closed meanwhile.
   bool ScanCandidates();
 
+  // How an infected file was when the scan found it, so that the cleaning can tell whether it
+  // changed since; null for a path the scan has not found infected.
+  const FileInfo* FoundAs(const std::string& path) const;
+  // Records how `path` is now, after the program itself rewrote it.
+  void Refresh(const std::string& path);
+
  private:
   static constexpr int kChannel = 1;
-  // Consecutive failed reads after which the rest of a candidate is given up.
-  static constexpr int kMaxReadFailures = 3;
-
-  enum class Outcome { kRead, kUnreadable, kClosing };
-
-  // Scans the candidate open on the channel.
-  Outcome ScanOpenCandidate(const std::string& name);
-  // Reads every field and lists `name` for each one equal to the signature.
-  Outcome ReadFields(const std::string& name);
 
   Window& window_;
+  FileSystem& fs_;
   TextFiles& files_;
   const std::string& signature_;
+  std::unordered_map<std::string, FileInfo> found_as_;
 };
 
 }  // namespace quelix

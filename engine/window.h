@@ -31,6 +31,9 @@ class Window {
   virtual bool LogSwitch() const = 0;
   // Log sink: appends one entry to the event log.
   virtual void WriteLog(const std::string& entry) = 0;
+  // Hands the entries written so far to the OS. The engine calls it after every cleaned file and
+  // at the end of the Remove command; the window also flushes at the end of every command.
+  virtual void FlushLog() = 0;
 
   // The directory the search starts from for the drive the chooser (Drive1) shows: on Windows the
   // designation's first two characters ("c:"), on Linux the volume's mount path.

@@ -14,6 +14,7 @@ struct TextFiles::Channel {
   size_t pos = 0;            // input: next unread byte
   size_t len = 0;            // input: bytes in the buffer; output: bytes waiting to be written
   bool eof = false;          // input: the file has no more bytes beyond the buffer
+  bool mid_line = false;     // input: ReadLinePart stopped inside a line
 };
 
 namespace {
@@ -72,6 +73,7 @@ Status TextFiles::Open(int channel, const std::string& path, OpenMode mode) {
   c.buffer.resize(kBlockSize);
   c.pos = c.len = 0;
   c.eof = false;
+  c.mid_line = false;
   return Status::Ok();
 }
 
@@ -271,24 +273,49 @@ Status TextFiles::SkipToNextField(Channel& c) {
 }
 
 Status TextFiles::ReadLine(int channel, std::string* line, LineEnd* end) {
+  bool complete = false;
+  return ReadLinePart(channel, line, std::string::npos, &complete, end);
+}
+
+Status TextFiles::ReadLinePart(int channel, std::string* part, size_t max_length, bool* complete,
+                               LineEnd* end) {
   Channel* c = nullptr;
   Status status = Lookup(channel, true, &c);
   if (!status.ok()) return status;
-  line->clear();
+  part->clear();
+  *complete = false;
   int byte = 0;
   status = Peek(*c, &byte);
   if (!status.ok()) return status;
-  if (byte < 0) return {ErrorCode::kEndOfInput, "no line remains"};
+  if (byte < 0 && !c->mid_line) return {ErrorCode::kEndOfInput, "no line remains"};
   for (;;) {
     status = Fill(*c);
     if (!status.ok()) return status;
     if (c->pos == c->len) break;
+    const size_t room = max_length - part->size();
     const size_t stop = FindLineEnd(c->buffer.data(), c->pos, c->len);
-    line->append(c->buffer.data() + c->pos, stop - c->pos);
-    c->pos = stop;
+    const size_t take = std::min(room, stop - c->pos);
+    part->append(c->buffer.data() + c->pos, take);
+    c->pos += take;
+    if (c->pos < stop) {
+      c->mid_line = true;  // the part is full and more of the line remains
+      return Status::Ok();
+    }
     if (stop < c->len) break;
   }
+  c->mid_line = false;
+  *complete = true;
   return SkipLineEnd(*c, end);
+}
+
+Status TextFiles::Rewind(int channel) {
+  Channel* c = nullptr;
+  Status status = Lookup(channel, true, &c);
+  if (!status.ok()) return status;
+  c->pos = c->len = 0;
+  c->eof = false;
+  c->mid_line = false;
+  return c->file->Rewind();
 }
 
 Status TextFiles::WriteLine(int channel, std::string_view text, LineEnd end) {

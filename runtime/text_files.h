@@ -54,6 +54,14 @@ class TextFiles {
   Status ReadField(int channel, std::string* field, size_t max_length, bool* longer);
   // The next line without its terminator (CR, CR LF or LF); `end` says which ended it.
   Status ReadLine(int channel, std::string* line, LineEnd* end);
+  // Up to `max_length` bytes of the current line, so that a line of any length can be streamed:
+  // `*complete` is set when the part reaches the line's end, which is then consumed and told in
+  // `end`; otherwise the next call goes on with the same line. Fails with kEndOfInput only when a
+  // new line is asked for and nothing remains.
+  Status ReadLinePart(int channel, std::string* part, size_t max_length, bool* complete,
+                      LineEnd* end);
+  // Goes back to the start of the file open for input on `channel`.
+  Status Rewind(int channel);
   // Writes `text` followed by the line end (CR LF unless told otherwise).
   Status WriteLine(int channel, std::string_view text, LineEnd end = LineEnd::kCrLf);
   // Sets `*at_end` once no unread byte remains; fails when the channel is not open for input.

@@ -41,6 +41,7 @@ bool FakeWindow::YieldPoint() {
 void FakeWindow::ShowMessage(const std::string& text) {
   messages.push_back(text);
   events.push_back("message: " + text);
+  if (on_message) on_message();
 }
 
 std::vector<std::string> FakeWindow::EventsStartingWith(const std::string& prefix) const {

@@ -19,6 +19,8 @@ class FakeWindow : public Window {
   std::vector<std::string> log;       // the entries that reached the log sink
   std::vector<std::string> statuses;  // every status text set
   std::vector<std::string> messages;  // every message box shown
+  // Called when a message box is shown, as a user would look at the screen before pressing OK.
+  std::function<void()> on_message;
   std::string root;
   bool log_switch = true;
   bool candidates_visible = true;
@@ -41,6 +43,7 @@ class FakeWindow : public Window {
   void SetStatus(const std::string& text) override;
   bool LogSwitch() const override { return log_switch; }
   void WriteLog(const std::string& entry) override;
+  void FlushLog() override { events.push_back("flush log"); }
   std::string SearchRoot() const override { return root; }
   void SetBusyPointer(bool on) override;
   bool YieldPoint() override;
