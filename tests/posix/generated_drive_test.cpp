@@ -1,0 +1,168 @@
+// The Scan command on generated drives: deep trees of pages, scripts and other files with
+// infections and near misses of every kind. The generator works out the infected list on its own
+// (counting what it planted, listing the written tree with readdir), so the engine must match it
+// entry for entry, in order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <unordered_set>
+
+#include "bench/drive_generator.h"
+#include "engine/engine.h"
+#include "engine/signature.h"
+#include "tests/support/fake_window.h"
+#include "tests/support/temp_tree.h"
+
+namespace quelix {
+namespace {
+
+using bench::CountSignatureFields;
+using bench::DriveReport;
+using bench::DriveSpec;
+using List = std::vector<std::string>;
+
+List ReadLines(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  List lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+DriveReport Generate(const TempTree& tree, const std::string& name, uint64_t seed) {
+  DriveReport report;
+  std::string error;
+  const DriveSpec spec{seed, 400, 6ull << 20};
+  EXPECT_TRUE(bench::GenerateDrive((tree.root() / name).string(), spec, &report, &error)) << error;
+  return report;
+}
+
+TEST(GeneratedDriveTest, ScanGivesTheExpectedInfectedListInOrder) {
+  for (uint64_t seed : {1, 2, 3}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    TempTree tree;
+    const DriveReport report = Generate(tree, "gen", seed);
+    EXPECT_EQ(ReadLines(tree.root() / "gen" / "expected.txt"), report.expected);
+    // Every kind of infection is there: a file listed twice, and more than a handful in all.
+    EXPECT_GE(report.infected_files, 9u);
+    EXPECT_GE(report.near_misses, 4u);
+    EXPECT_GT(report.expected.size(), report.infected_files);
+
+    FakeWindow window;
+    window.root = report.root;
+    auto fs = CreateNativeFileSystem();
+    Engine engine(window, *fs);
+    ASSERT_TRUE(engine.ScanCommand());
+    EXPECT_EQ(window.infected, report.expected);
+
+    // The walk's order of the regular candidates; the rest of the list is the directories that
+    // are named like candidates.
+    const std::unordered_set<std::string> files(report.candidates.begin(), report.candidates.end());
+    List listed_files;
+    List listed_others;
+    for (const std::string& path : window.candidates) {
+      (files.count(path) ? listed_files : listed_others).push_back(path);
+    }
+    EXPECT_EQ(listed_files, report.candidates);
+    ASSERT_EQ(listed_others.size(), 3u);
+    for (const std::string& path : listed_others) {
+      EXPECT_TRUE(std::filesystem::is_directory(path)) << path;
+    }
+  }
+}
+
+// Sorted "relative path: size: content digest" of every file under `root`.
+List Describe(const std::filesystem::path& root) {
+  List entries;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    std::string line = std::filesystem::relative(e.path(), root).string();
+    if (e.is_regular_file()) {
+      std::ifstream in(e.path(), std::ios::binary);
+      std::ostringstream content;
+      content << in.rdbuf();
+      line += ": " + std::to_string(std::hash<std::string>{}(content.str()));
+    }
+    entries.push_back(line);
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+TEST(GeneratedDriveTest, TheSeedDecidesTheDrive) {
+  TempTree tree;
+  Generate(tree, "a", 7);
+  Generate(tree, "b", 7);
+  Generate(tree, "c", 8);
+  const List a = Describe(tree.root() / "a" / "drive");
+  EXPECT_GT(a.size(), 400u);
+  EXPECT_EQ(a, Describe(tree.root() / "b" / "drive"));
+  EXPECT_NE(a, Describe(tree.root() / "c" / "drive"));
+}
+
+TEST(GeneratedDriveTest, RefusesToWriteOverAnExistingDrive) {
+  TempTree tree;
+  tree.Write("gen/drive/keep.txt", "mine");
+  DriveReport report;
+  std::string error;
+  EXPECT_FALSE(bench::GenerateDrive((tree.root() / "gen").string(), DriveSpec{1, 50, 1 << 20},
+                                    &report, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(tree.Read("gen/drive/keep.txt"), "mine");
+}
+
+// The expectation rests on the generator's own field counting; it must agree with the rules of
+// the field reader on the cases the drive holds.
+TEST(GeneratedDriveTest, FieldCountingFollowsTheFieldReader) {
+  const std::string sig = bench::BenchSignature();
+  ASSERT_EQ(sig, SignatureLine());
+  ASSERT_EQ(bench::BenchMarker(), MarkerLine());
+  std::string case_changed = sig;
+  case_changed[0] = 'D';
+  const std::map<std::string, size_t> cases = {
+      {sig, 1},
+      {"a\r\n" + sig + "\r\nb", 1},
+      {"a\r" + sig + "\rb", 1},
+      {" \t " + sig + "\n", 1},
+      {sig + " \t\n", 1},
+      {sig + ",more\n", 1},
+      {"x," + sig + "\n", 1},
+      {"x, " + sig + ",y\n" + sig, 2},
+      {"\"x\"," + sig + "\n", 1},
+      {"\"x\" trailing text," + sig + "\n", 1},
+      {"", 0},
+      {case_changed + "\n", 0},
+      {sig.substr(0, sig.size() - 1), 0},
+      {"\"a note\n" + sig + "\n", 0},
+      {"\"a note\n" + sig + "\n" + sig + "\n", 1},
+      {sig + " more\n", 0},
+      {sig + ";\n", 0},
+      {"x" + sig + "\n", 0},
+      {std::string("\0\x01\n", 3) + sig + "\n" + std::string("\0", 1), 1},
+  };
+  for (const auto& [text, count] : cases) {
+    EXPECT_EQ(CountSignatureFields(text, sig), count) << text;
+  }
+}
+
+TEST(GeneratedDriveTest, PatternMatchingIsTheProgramsRule) {
+  size_t pattern = 99;
+  EXPECT_TRUE(bench::MatchesCandidatePattern("index.HTML", &pattern));
+  EXPECT_EQ(pattern, 0u);
+  EXPECT_TRUE(bench::MatchesCandidatePattern(".php3", &pattern));
+  EXPECT_EQ(pattern, 2u);
+  EXPECT_TRUE(bench::MatchesCandidatePattern("FOLDER.HTT", &pattern));
+  EXPECT_EQ(pattern, 5u);
+  EXPECT_TRUE(bench::MatchesCandidatePattern("a.b.vbs", &pattern));
+  EXPECT_EQ(pattern, 4u);
+  EXPECT_FALSE(bench::MatchesCandidatePattern("page.htm.bak", &pattern));
+  EXPECT_FALSE(bench::MatchesCandidatePattern("page.ht", &pattern));
+  EXPECT_FALSE(bench::MatchesCandidatePattern("htm", &pattern));
+  EXPECT_FALSE(bench::MatchesCandidatePattern("xfolder.htt", &pattern));
+  EXPECT_FALSE(bench::MatchesCandidatePattern("script.js", &pattern));
+}
+
+}  // namespace
+}  // namespace quelix
