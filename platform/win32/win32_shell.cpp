@@ -1,0 +1,26 @@
+#include <shellapi.h>
+#include <windows.h>
+
+#include "platform/shell.h"
+
+namespace quelix {
+namespace {
+
+class Win32Shell : public Shell {
+ public:
+  Status hyperlink(const std::string& sURL) override {
+    // The result is deliberately not examined: a missing readme or one without an associated
+    // viewer is no reason to bother the user. No owner window is given; the viewer opens on its
+    // own, which is what the owner handle would have achieved for a document.
+    ShellExecuteA(nullptr, "open", sURL.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return Status::Ok();
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Shell> CreateNativeShell() {
+  return std::make_unique<Win32Shell>();
+}
+
+}  // namespace quelix
