@@ -51,7 +51,8 @@ FieldScan ReadSignatureFields(TextFiles& files, int channel, const std::string& 
 }
 
 void LineFieldMatcher::Feed(std::string_view part) {
-  for (const char c : part) {
+  for (size_t i = 0; i < part.size(); ++i) {
+    const char c = part[i];
     switch (state_) {
       case State::kBlanks:
         if (IsBlank(c)) break;
@@ -66,7 +67,12 @@ void LineFieldMatcher::Feed(std::string_view part) {
         state_ = State::kUnquoted;
         [[fallthrough]];
       case State::kUnquoted:
-        if (c == ',') {
+        if (field_.size() > signature_.size()) {
+          // Already longer than the signature: only the comma that ends the field matters, so
+          // a line of any length is passed over quickly.
+          i = SkipTo(part, i, ',');
+          if (i < part.size()) EndField();
+        } else if (c == ',') {
           EndField();
         } else if (IsBlank(c)) {
           Keep(pending_blanks_, c);  // inside the field only if text follows
@@ -77,13 +83,20 @@ void LineFieldMatcher::Feed(std::string_view part) {
         }
         break;
       case State::kQuoted:
-        if (c == '"') state_ = State::kAfterQuote;
+        i = SkipTo(part, i, '"');
+        if (i < part.size()) state_ = State::kAfterQuote;
         break;
       case State::kAfterQuote:
-        if (c == ',') state_ = State::kBlanks;
+        i = SkipTo(part, i, ',');
+        if (i < part.size()) state_ = State::kBlanks;
         break;
     }
   }
+}
+
+size_t LineFieldMatcher::SkipTo(std::string_view part, size_t from, char wanted) {
+  const size_t found = part.find(wanted, from);
+  return found == std::string_view::npos ? part.size() : found;
 }
 
 void LineFieldMatcher::Keep(std::string& text, char c) const {

@@ -38,6 +38,8 @@ class LineFieldMatcher {
   enum class State { kBlanks, kUnquoted, kQuoted, kAfterQuote };
   void EndField();
   void Keep(std::string& text, char c) const;
+  // The index of the first `wanted` in `part` at or after `from`, or part.size().
+  static size_t SkipTo(std::string_view part, size_t from, char wanted);
 
   const std::string& signature_;
   State state_ = State::kBlanks;

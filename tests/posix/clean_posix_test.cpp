@@ -1,0 +1,149 @@
+// The Remove command against what a Linux volume can throw at it: permissions, links, a full
+// disk, files larger than memory, and a kill in the middle of the work.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "engine/signature.h"
+#include "tests/support/remove_fixture.h"
+
+namespace quelix {
+namespace {
+
+const std::string kSig = SignatureLine();
+const std::string kMark = MarkerLine();
+const std::string kInfected = "page\r\n" + kMark + "\r\n" + kSig + "\r\nrest\r\n";
+const std::string kCleaned = "page\r\n";
+const std::string kDone = "The HTML.Quelix.A Virus has been removed successfully from your system.";
+
+using CleanPosixTest = RemoveFixture;
+
+// Runs `body` in a child process that has dropped to the unprivileged user nobody.
+void AsNobody(const std::function<void()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    body();
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(CleanPosixTest, ModeAndOwnerComeBackOnTheCleanedFile) {
+  tree_.Write("a.htm", kInfected);
+  ASSERT_EQ(chown(P("a.htm").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(P("a.htm").c_str(), 04640), 0);
+  Scan();
+  Remove();
+  EXPECT_EQ(tree_.Read("a.htm"), kCleaned);
+  struct stat st;
+  ASSERT_EQ(stat(P("a.htm").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 04640u);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+}
+
+TEST_F(CleanPosixTest, ReadOnlyFileIsCleanedAndReadOnlyDirectoryLeftAlone) {
+  tree_.Write("rw/a.htm", kInfected);
+  tree_.Write("ro/b.htm", kInfected);
+  for (const char* path : {"", "rw", "rw/a.htm", "ro", "ro/b.htm"}) {
+    ASSERT_EQ(chown(P(path).c_str(), 65534, 65534), 0);
+  }
+  chmod(P("rw/a.htm").c_str(), 0444);
+  chmod(P("ro/b.htm").c_str(), 0444);
+  chmod(P("ro").c_str(), 0555);
+  AsNobody([this] {
+    Scan();
+    Remove();
+    EXPECT_EQ(tree_.Read("rw/a.htm"), kCleaned);
+    EXPECT_EQ(tree_.Read("ro/b.htm"), kInfected);
+    EXPECT_EQ(window_.EventsStartingWith("log: Could not remove"),
+              (std::vector<std::string>{"log: Could not remove the virus from " + P("ro/b.htm") +
+                                        ": access denied"}));
+    EXPECT_NE(window_.messages.at(0).find("removed from 1 of 2 files"), std::string::npos);
+  });
+  struct stat st;
+  ASSERT_EQ(stat(P("rw/a.htm").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(P("ro")), {}), 1);
+}
+
+TEST_F(CleanPosixTest, LinkIsNotWrittenThrough) {
+  TempTree outside;
+  outside.Write("target.htm", kInfected);
+  std::filesystem::create_symlink(outside.Path("target.htm"), P("link.htm"));
+  Scan();
+  ASSERT_EQ(window_.infected, (std::vector<std::string>{P("link.htm")}));
+  Remove();
+  EXPECT_EQ(outside.Read("target.htm"), kInfected);
+  EXPECT_TRUE(std::filesystem::is_symlink(P("link.htm")));
+  EXPECT_EQ(window_.EventsStartingWith("log: Could not remove").at(0),
+            "log: Could not remove the virus from " + P("link.htm") + ": it is a link");
+}
+
+TEST_F(CleanPosixTest, FullDiskLeavesTheFileAsItWasAndNoCopyBehind) {
+  const std::string mount_point = P("small");
+  std::filesystem::create_directory(mount_point);
+  if (mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=256k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+  }
+  const std::string big = "x\r\n" + std::string(60 * 1024, 'a') + "\r\n" + kMark + "\r\n" + kSig;
+  tree_.Write("small/big.htm", big);
+  // Fill the volume so that the cleaned copy cannot be written whole.
+  std::string filler_path = P("small/filler");
+  const int fd = open(filler_path.c_str(), O_WRONLY | O_CREAT, 0644);
+  const std::string chunk(4096, 'f');
+  while (write(fd, chunk.data(), chunk.size()) > 0) {
+  }
+  close(fd);
+  window_.root = mount_point;
+  Scan();
+  Remove();
+  EXPECT_EQ(tree_.Read("small/big.htm"), big);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mount_point), {}), 2);
+  EXPECT_EQ(window_.EventsStartingWith("log: Could not remove").at(0),
+            "log: Could not remove the virus from " + P("small/big.htm") + ": disk full");
+  umount(mount_point.c_str());
+}
+
+TEST_F(CleanPosixTest, HugeSparseFileIsCleanedInConstantMemory) {
+  // On a memory-backed volume where one is allowed: the cleaned copy is 2 GiB written and synced.
+  const std::string volume = P("ram");
+  std::filesystem::create_directory(volume);
+  const bool mounted = mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=5g") == 0;
+  window_.root = volume;
+  const off_t size = (off_t{2} << 30) + 7;
+  const int fd = open(P("ram/huge.htm").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  const std::string tail = "\n" + kMark + "\n" + kSig + "\nafter\n";
+  ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), size), static_cast<ssize_t>(tail.size()));
+  close(fd);
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  Scan();
+  Remove();
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_EQ(window_.messages, (std::vector<std::string>{kDone}));
+  EXPECT_EQ(std::filesystem::file_size(P("ram/huge.htm")), static_cast<uintmax_t>(size) + 1);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB of peak memory added";
+  if (mounted) umount(volume.c_str());
+}
+
+}  // namespace
+}  // namespace quelix
