@@ -1,0 +1,145 @@
+// The live registry through the advapi32 "A" entry points.
+#include "platform/win32/win32_registry.h"
+
+#include <utility>
+#include <vector>
+
+namespace quelix {
+namespace {
+
+// The longest key name the registry allows, plus its terminating null.
+constexpr DWORD kMaxKeyName = 256;
+
+Status FromError(LONG error, const std::string& what) {
+  ErrorCode code = ErrorCode::kOther;
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      code = ErrorCode::kNotFound;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_PRIVILEGE_NOT_HELD:
+      code = ErrorCode::kAccessDenied;
+      break;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      code = ErrorCode::kSharingViolation;
+      break;
+    case ERROR_REGISTRY_IO_FAILED:
+      code = ErrorCode::kIoError;
+      break;
+    default:
+      break;
+  }
+  char text[512] = {};
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+  std::string message(text, length);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  if (message.empty()) message = Describe(code);
+  return {code, what + ": " + message};
+}
+
+class LiveKey final : public RegistryKey {
+ public:
+  LiveKey(HKEY key, std::string name) : key_(key), name_(std::move(name)) {}
+  ~LiveKey() override { RegCloseKey(key_); }
+
+  Status ListSubkeys(std::vector<std::string>* names) override {
+    names->clear();
+    for (DWORD index = 0;; ++index) {
+      char name[kMaxKeyName];
+      DWORD length = kMaxKeyName;
+      const LONG result =
+          RegEnumKeyExA(key_, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+      if (result == ERROR_NO_MORE_ITEMS) return Status::Ok();
+      if (result != ERROR_SUCCESS) return FromError(result, name_);
+      names->emplace_back(name, length);
+    }
+  }
+
+  ValueDeletion DeleteValue(const std::string& name, Status* failure) override {
+    const LONG result = RegDeleteValueA(key_, name.c_str());
+    if (result == ERROR_SUCCESS) return ValueDeletion::kDeleted;
+    if (result == ERROR_FILE_NOT_FOUND) return ValueDeletion::kAbsent;
+    // A key opened without the right to change it still says whether the value is there.
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+        ERROR_FILE_NOT_FOUND) {
+      return ValueDeletion::kAbsent;
+    }
+    *failure = FromError(result, name_ + "\\" + name);
+    return ValueDeletion::kFailed;
+  }
+
+ private:
+  HKEY key_;
+  std::string name_;
+};
+
+class LiveStore final : public RegistryStore {
+ public:
+  LiveStore(HKEY root, std::string name) : root_(root), name_(std::move(name)) {}
+
+  Status OpenKey(const std::string& path, bool create_if_absent,
+                 std::unique_ptr<RegistryKey>* key) override {
+    HKEY handle = nullptr;
+    LONG result = ERROR_FILE_NOT_FOUND;
+    if (create_if_absent) result = RegCreateKeyA(root_, path.c_str(), &handle);
+    // Without the right to create (or to write), the key may still be there to be read, so that
+    // a value that stays is reported as such.
+    if (result != ERROR_SUCCESS) {
+      result = RegOpenKeyExA(root_, path.c_str(), 0, KEY_READ | KEY_SET_VALUE, &handle);
+    }
+    if (result == ERROR_ACCESS_DENIED) {
+      result = RegOpenKeyExA(root_, path.c_str(), 0, KEY_READ, &handle);
+    }
+    if (result != ERROR_SUCCESS) return FromError(result, name_ + "\\" + path);
+    *key = std::make_unique<LiveKey>(handle, name_ + "\\" + path);
+    return Status::Ok();
+  }
+
+  // The registry makes its changes durable itself.
+  Status Commit() override { return Status::Ok(); }
+
+ private:
+  HKEY root_;
+  std::string name_;
+};
+
+class LiveRegistry final : public Registry {
+ public:
+  LiveRegistry(HKEY machine, HKEY user, std::string machine_name, std::string user_name)
+      : roots_{machine, user}, names_{std::move(machine_name), std::move(user_name)} {}
+
+  std::vector<RegistryStoreInfo> Stores() const override {
+    return {{RegistryRoot::kLocalMachine, names_[0]}, {RegistryRoot::kCurrentUser, names_[1]}};
+  }
+
+  Status OpenStore(size_t index, std::unique_ptr<RegistryStore>* store) override {
+    if (index > 1) return {ErrorCode::kNotFound, "no such registry store"};
+    *store = std::make_unique<LiveStore>(roots_[index], names_[index]);
+    return Status::Ok();
+  }
+
+ private:
+  HKEY roots_[2];
+  std::string names_[2];
+};
+
+}  // namespace
+
+std::unique_ptr<Registry> CreateLiveRegistry(HKEY machine, HKEY user, std::string machine_name,
+                                             std::string user_name) {
+  return std::make_unique<LiveRegistry>(machine, user, std::move(machine_name),
+                                        std::move(user_name));
+}
+
+std::unique_ptr<Registry> CreateNativeRegistry(const std::string& /*search_root*/) {
+  return CreateLiveRegistry(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER);
+}
+
+}  // namespace quelix
