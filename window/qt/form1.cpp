@@ -1,0 +1,277 @@
+#include "window/qt/form1.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "window/qt/program_paths.h"
+#include "window/qt/status_line.h"
+
+namespace quelix {
+namespace {
+
+constexpr char kCaption[] = "Quelix Remover";
+constexpr int kTwipsPerInch = 1440;
+constexpr int kClientWidth = 6450;
+constexpr int kClientHeight = 3825;
+constexpr int kStatusLeft = 1680;
+constexpr int kStatusTop = 3240;
+// The layout was drawn for an 8-point face; larger default fonts would crowd the captions.
+constexpr int kPointSize = 8;
+
+}  // namespace
+
+Form1::Form1(Setup setup)
+    : setup_(std::move(setup)), log_(*setup_.fs), last_events_(std::chrono::steady_clock::now()) {
+  setWindowTitle(QString::fromUtf8(kCaption));
+  setObjectName(QStringLiteral("Form1"));
+  QFont face = font();
+  face.setPointSize(kPointSize);
+  setFont(face);
+  setFixedSize(Px(kClientWidth, true), Px(kClientHeight, false));
+  BuildControls();
+  SetTabOrder();
+}
+
+Form1::~Form1() {
+  if (!closing_) log_.Close();
+  if (busy_) QApplication::restoreOverrideCursor();
+}
+
+int Form1::Px(int twips, bool horizontal) const {
+  const int dpi = horizontal ? logicalDpiX() : logicalDpiY();
+  return (twips * dpi + kTwipsPerInch / 2) / kTwipsPerInch;
+}
+
+void Form1::Place(QWidget* control, const char* name, int left, int top, int width,
+                  int height) const {
+  control->setObjectName(QString::fromLatin1(name));
+  control->setGeometry(Px(left, true), Px(top, false), Px(width, true), Px(height, false));
+}
+
+void Form1::BuildControls() {
+  drive_ = new QComboBox(this);
+  for (const Volume& volume : setup_.volumes) {
+    drive_->addItem(QString::fromUtf8(volume.Caption()));
+  }
+  if (setup_.start_volume < setup_.volumes.size()) {
+    drive_->setCurrentIndex(static_cast<int>(setup_.start_volume));
+  }
+  // The chooser is narrow; its list opens wide enough to read whole mount paths.
+  drive_->view()->setTextElideMode(Qt::ElideNone);
+  drive_->view()->setMinimumWidth(drive_->view()->sizeHintForColumn(0) + Px(240, true));
+  Place(drive_, "Drive1", 240, 120, 1215, 315);
+  BuildButtons();
+  BuildLists();
+
+  log_switch_ = new QCheckBox(QStringLiteral("&Log Events"), this);
+  log_switch_->setChecked(true);
+  Place(log_switch_, "cLog", 240, 3240, 1215, 315);
+
+  status_line_ = new QLabel(this);
+  status_line_->setTextFormat(Qt::PlainText);
+  Place(status_line_, "Label1", kStatusLeft, kStatusTop, 45, 195);
+}
+
+void Form1::BuildButtons() {
+  scan_ = new QPushButton(QStringLiteral("&Scan for virus"), this);
+  Place(scan_, "cmdScan", 3000, 120, 1215, 375);
+  connect(scan_, &QPushButton::clicked, this, &Form1::ScanClicked);
+
+  remove_ = new QPushButton(QStringLiteral("&Remove virus"), this);
+  Place(remove_, "cRemove", 4440, 120, 1215, 375);
+  connect(remove_, &QPushButton::clicked, this, &Form1::RemoveClicked);
+}
+
+void Form1::BuildLists() {
+  infected_heading_ = new QLabel(QStringLiteral("List of infected files"), this);
+  Place(infected_heading_, "lblInf", 240, 600, 1350, 195);
+  infected_heading_->adjustSize();
+
+  infected_view_ = new QListView(this);
+  infected_view_->setModel(&infected_);
+  Place(infected_view_, "lInfected", 240, 840, 5655, 2205);
+  infected_view_->hide();
+
+  candidate_view_ = new QListView(this);
+  candidate_view_->setModel(&candidates_);
+  Place(candidate_view_, "List1", 240, 840, 5655, 2205);
+
+  for (QListView* view : {infected_view_, candidate_view_}) {
+    // Every row has the same height, so the view never measures 100 000 rows one by one.
+    view->setUniformItemSizes(true);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setTextElideMode(Qt::ElideMiddle);
+  }
+}
+
+void Form1::SetTabOrder() {
+  // The tab index column: List1 0, Drive1 1, Label1 2, cLog 3, lInfected 4, cRemove 5, cmdScan 6,
+  // lblInf 7. The labels take no focus, so they drop out of the chain.
+  QWidget* const order[] = {candidate_view_, drive_, log_switch_, infected_view_, remove_, scan_};
+  for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+}
+
+void Form1::Load() {
+  if (!OpenEventLog(log_, setup_.program_dir, setup_.state_home).ok()) {
+    SetStatus("No event log could be opened. Events are not logged.");
+    Refresh();
+  }
+  engine_.emplace(*this, *setup_.fs);
+  // The readme is handed over at every start, whether or not it is there; a missing one, or one
+  // without a viewer, is not worth a word to the user.
+  setup_.shell->hyperlink(ReadmePath(setup_.program_dir));
+}
+
+void Form1::Unload() {
+  if (closing_) return;
+  closing_ = true;
+  if (busy_) {
+    busy_ = false;
+    QApplication::restoreOverrideCursor();
+  }
+  log_.Close();
+  if (setup_.on_unload) {
+    setup_.on_unload();
+  } else {
+    QCoreApplication::quit();
+  }
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  event->accept();
+  // A running command sees the closing at its next yield point and stops there.
+  Unload();
+}
+
+void Form1::ScanClicked() {
+  RunCommand([](Engine& engine) { return engine.ScanCommand(); });
+}
+
+void Form1::RemoveClicked() {
+  if (remove_command_) {
+    RunCommand(remove_command_);
+    return;
+  }
+  RunCommand([](Engine& engine) {
+    // The Remove command passes no yield point, so the window cannot close under it.
+    engine.RemoveCommand();
+    return true;
+  });
+}
+
+void Form1::SetRemoveCommand(std::function<bool(Engine&)> command) {
+  remove_command_ = std::move(command);
+}
+
+void Form1::RunCommand(const std::function<bool(Engine&)>& command) {
+  // The yield points let the user press a button in the middle of a command; the second
+  // command is ignored rather than run inside the first.
+  if (running_ || closing_ || !engine_) return;
+  running_ = true;
+  const bool open = command(*engine_);
+  if (open && !closing_) {
+    log_.Flush();
+    ProcessEvents();
+  }
+  running_ = false;
+}
+
+void Form1::Refresh() {
+  candidates_.Flush();
+  infected_.Flush();
+  if (!status_dirty_) return;
+  status_dirty_ = false;
+  const int room = width() - status_line_->x();
+  const StatusDisplay display =
+      ShapeStatus(QString::fromUtf8(status_), status_line_->fontMetrics(), room);
+  status_line_->setText(display.shown);
+  status_line_->setToolTip(display.tooltip);
+  status_line_->adjustSize();
+}
+
+void Form1::ProcessEvents() {
+  Refresh();
+  QCoreApplication::processEvents();
+  last_events_ = std::chrono::steady_clock::now();
+}
+
+void Form1::ClearCandidates() {
+  candidates_.Clear();
+}
+
+void Form1::AppendCandidate(const std::string& path) {
+  candidates_.Append(path);
+}
+
+void Form1::HideCandidates() {
+  candidate_view_->hide();
+}
+
+void Form1::AppendInfected(const std::string& path) {
+  infected_.Append(path);
+}
+
+void Form1::ShowInfected() {
+  infected_view_->show();
+}
+
+void Form1::SetStatus(const std::string& text) {
+  // Drawn at the next yield that processes events: the search sets the status line for every
+  // match, far more often than anyone can read it.
+  status_ = text;
+  status_dirty_ = true;
+}
+
+bool Form1::LogSwitch() const {
+  return log_switch_->isChecked();
+}
+
+void Form1::WriteLog(const std::string& entry) {
+  log_.Write(entry);
+}
+
+void Form1::FlushLog() {
+  log_.Flush();
+}
+
+std::string Form1::SearchRoot() const {
+  const int index = drive_->currentIndex();
+  if (index < 0 || static_cast<size_t>(index) >= setup_.volumes.size()) return {};
+  return setup_.volumes[static_cast<size_t>(index)].mount_path;
+}
+
+void Form1::SetBusyPointer(bool busy) {
+  if (busy == busy_ || closing_) return;
+  busy_ = busy;
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+bool Form1::YieldPoint() {
+  if (closing_) return false;
+  if (std::chrono::steady_clock::now() - last_events_ >= setup_.yield_interval) ProcessEvents();
+  return !closing_;
+}
+
+void Form1::ShowMessage(const std::string& text) {
+  Refresh();
+  if (setup_.message_box) {
+    setup_.message_box(text);
+    return;
+  }
+  QMessageBox box(QMessageBox::Information, QString::fromUtf8(kCaption), QString::fromUtf8(text),
+                  QMessageBox::Ok, this);
+  box.exec();
+}
+
+}  // namespace quelix

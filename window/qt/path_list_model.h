@@ -1,0 +1,35 @@
+// The paths behind a list box. Appends only grow the vector; the view learns of them in one batch
+// at the next Flush(), so a command that appends 100 000 paths costs a few repaints, not one each.
+#pragma once
+
+#include <QAbstractListModel>
+#include <string>
+#include <vector>
+
+namespace quelix {
+
+class PathListModel : public QAbstractListModel {
+ public:
+  using QAbstractListModel::QAbstractListModel;
+
+  // Every path appended, flushed or not.
+  size_t size() const { return paths_.size(); }
+  const std::string& at(size_t index) const { return paths_.at(index); }
+
+  void Append(const std::string& path) { paths_.push_back(path); }
+  // Empties the list and tells the view at once.
+  void Clear();
+  // Tells the view about the paths appended since the last flush.
+  void Flush();
+
+  // The rows the view knows about: the paths up to the last flush.
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  // The path at `index` for Qt::DisplayRole, decoded as UTF-8; an empty QVariant otherwise.
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+ private:
+  std::vector<std::string> paths_;
+  size_t shown_ = 0;
+};
+
+}  // namespace quelix
