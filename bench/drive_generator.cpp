@@ -90,6 +90,7 @@ size_t Planner::AddDir(size_t parent, std::string name) {
 }
 
 void Planner::AddFile(size_t dir, std::string stem, const Extension& ext) {
+  if (stem.empty() && ext.text[0] == '\0') stem = "README";
   std::string name = stem + ext.text;
   for (int n = 2; !taken_.insert(Rel(dir, name)).second; ++n) {
     name = stem + "_" + std::to_string(n) + ext.text;
