@@ -84,6 +84,15 @@ std::vector<std::string> Resolve(const std::string& dir, const std::vector<std::
   return paths;
 }
 
+// The user hives named `hive` in the profile directories under `profiles`.
+std::vector<std::string> ProfileHives(const std::string& profiles, const std::string& hive) {
+  std::vector<std::string> paths;
+  for (const std::string& profile : Entries(profiles, "", Kind::kDirectory)) {
+    for (std::string& path : Entries(profile, hive, Kind::kFile)) paths.push_back(std::move(path));
+  }
+  return paths;
+}
+
 bool Has9xSignature(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -117,7 +126,6 @@ std::vector<HiveLocation> FindHives(const std::string& search_root) {
   const std::string root = search_root.empty() ? "." : search_root;
   const std::vector<std::string> windows_9x =
       Resolve(root, {k9xWindowsDirectory}, Kind::kDirectory);
-
   for (const auto& components : kSoftwareHives) {
     for (const std::string& path : Resolve(root, components, Kind::kFile)) {
       hives.Add(RegistryRoot::kLocalMachine, path);
@@ -128,26 +136,20 @@ std::vector<HiveLocation> FindHives(const std::string& search_root) {
       if (Has9xSignature(path)) hives.Add(RegistryRoot::kLocalMachine, path);
     }
   }
-
   for (const auto& components : kProfileDirectories) {
     for (const std::string& profiles : Resolve(root, components, Kind::kDirectory)) {
-      for (const std::string& profile : Entries(profiles, "", Kind::kDirectory)) {
-        for (const std::string& path : Entries(profile, kUserHive, Kind::kFile)) {
-          hives.Add(RegistryRoot::kCurrentUser, path);
-        }
+      for (const std::string& path : ProfileHives(profiles, kUserHive)) {
+        hives.Add(RegistryRoot::kCurrentUser, path);
       }
     }
   }
   for (const std::string& dir : windows_9x) {
-    std::vector<std::string> candidates = Entries(dir, k9xUserHive, Kind::kFile);
+    std::vector<std::string> paths = Entries(dir, k9xUserHive, Kind::kFile);
     for (const std::string& profiles : Entries(dir, k9xProfiles, Kind::kDirectory)) {
-      for (const std::string& profile : Entries(profiles, "", Kind::kDirectory)) {
-        for (std::string& path : Entries(profile, k9xUserHive, Kind::kFile)) {
-          candidates.push_back(std::move(path));
-        }
-      }
+      for (std::string& path : ProfileHives(profiles, k9xUserHive))
+        paths.push_back(std::move(path));
     }
-    for (const std::string& path : candidates) {
+    for (const std::string& path : paths) {
       if (Has9xSignature(path)) hives.Add(RegistryRoot::kCurrentUser, path);
     }
   }
