@@ -3,6 +3,7 @@
 #include "platform/win32/win32_registry.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -183,6 +184,39 @@ TEST_F(LiveRegistryTest, RowTwoCoversEveryIdentityAndVersionAndCreatesNothing) {
   }
   EXPECT_EQ(Values(user_, MailKey(second, "Options")).size(), 1u);
   EXPECT_FALSE(Exists(user_, "Identities\\{33333333}\\Software\\Microsoft"));
+}
+
+// Lets everyone read `key` and nothing else, as HKEY_LOCAL_MACHINE is for a user who is not an
+// administrator. Returns false where the registry does not take the descriptor.
+bool MakeReadOnly(HKEY root, const std::string& key) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return false;
+  }
+  HKEY handle = nullptr;
+  bool done = RegOpenKeyExA(root, key.c_str(), 0, WRITE_DAC, &handle) == 0;
+  done = done && RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, descriptor) == 0;
+  if (handle != nullptr) RegCloseKey(handle);
+  LocalFree(descriptor);
+  return done;
+}
+
+TEST_F(LiveRegistryTest, AValueThatCannotBeDeletedIsReportedAndStays) {
+  Infect();
+  ASSERT_TRUE(MakeReadOnly(machine_, kRun));
+  HKEY probe = nullptr;
+  const LONG writable = RegOpenKeyExA(machine_, kRun, 0, KEY_SET_VALUE, &probe);
+  if (probe != nullptr) RegCloseKey(probe);
+  if (writable == 0) GTEST_SKIP() << "this registry does not enforce key security";
+
+  const RepairReport report = Repair();
+
+  ASSERT_EQ(report.not_deleted.size(), 1u);
+  EXPECT_EQ(report.not_deleted[0].value, (RegistryValueRef{"HKLM", kRun, "Kernel32"}));
+  EXPECT_EQ(report.not_deleted[0].status.code(), ErrorCode::kAccessDenied);
+  EXPECT_EQ(report.deleted.size(), 4u);
+  EXPECT_EQ(Values(machine_, kRun).size(), 3u);
 }
 
 TEST(LiveRegistry, TheNativeRegistryIsTheMachineAndTheCurrentUser) {
