@@ -90,10 +90,14 @@ TEST_F(Win32FileSystemTest, SetAttributesTakesAWordWithBitsThatOnlyDescribeTheFi
 TEST_F(Win32FileSystemTest, ReadOnlyFileIsReplacedWhole) {
   tree_.Write("page.htm", "infected");
   tree_.Write("page.htmtemp", "clean");
-  ASSERT_TRUE(SetWord(P("page.htm"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN).ok());
+  constexpr DWORD kWord = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  ASSERT_TRUE(SetWord(P("page.htm"), kWord).ok());
+  // The cleaner gives the copy the original's word before it takes the file's place.
+  ASSERT_TRUE(SetWord(P("page.htmtemp"), kWord).ok());
   const Status s = fs_->Replace(P("page.htmtemp"), P("page.htm"));
   ASSERT_TRUE(s.ok()) << s.message();
   EXPECT_EQ(tree_.Read("page.htm"), "clean");
+  EXPECT_EQ(AttributesOf(P("page.htm")) & 0x7, kWord);
   EXPECT_EQ(AttributesOf(P("page.htmtemp")), INVALID_FILE_ATTRIBUTES);
 }
 
