@@ -1,5 +1,6 @@
-// Finds a fixed byte string in a block with the Horspool skip table: the longer the needle, the
-// fewer bytes of the block are looked at.
+// Finds a fixed byte string in a block. It looks for the needle's rarest byte with memchr (which
+// reads many bytes per step) and compares the needle only where that byte occurs; where the block
+// holds that byte too often, it goes on with the Horspool skip table instead.
 #pragma once
 
 #include <array>
@@ -15,8 +16,13 @@ class ByteSearch {
   bool FindIn(const char* data, size_t size) const;
 
  private:
+  bool FindBySkipping(const char* data, size_t size) const;
+
   std::string_view needle_;
-  std::array<size_t, 256> skip_;
+  size_t rare_ = 0;  // index of the needle's byte least likely to occur in text
+  // The Horspool table, made on first use: most searches never need it.
+  mutable std::array<size_t, 256> skip_;
+  mutable bool skip_ready_ = false;
 };
 
 }  // namespace quelix

@@ -15,6 +15,18 @@ struct TextFiles::Channel {
   size_t len = 0;            // input: bytes in the buffer; output: bytes waiting to be written
   bool eof = false;          // input: the file has no more bytes beyond the buffer
   bool mid_line = false;     // input: ReadLinePart stopped inside a line
+  // input: Contains read ahead and the file goes back to its start before the next read. Most
+  // files Contains reads are closed right after it, so they never pay for going back.
+  bool rewind_pending = false;
+
+  Status Read(char* into, size_t capacity, size_t* got) {
+    if (rewind_pending) {
+      Status status = file->Rewind();
+      if (!status.ok()) return status;
+      rewind_pending = false;
+    }
+    return file->Read(into, capacity, got);
+  }
 };
 
 namespace {
@@ -74,6 +86,7 @@ Status TextFiles::Open(int channel, const std::string& path, OpenMode mode) {
   c.pos = c.len = 0;
   c.eof = false;
   c.mid_line = false;
+  c.rewind_pending = false;
   return Status::Ok();
 }
 
@@ -117,7 +130,7 @@ Status TextFiles::Close(int channel) {
 Status TextFiles::Fill(Channel& c) {
   if (c.pos < c.len || c.eof) return Status::Ok();
   size_t got = 0;
-  Status status = c.file->Read(c.buffer.data(), c.buffer.size(), &got);
+  Status status = c.Read(c.buffer.data(), c.buffer.size(), &got);
   if (!status.ok()) return status;
   c.pos = 0;
   c.len = got;
@@ -315,6 +328,7 @@ Status TextFiles::Rewind(int channel) {
   c->pos = c->len = 0;
   c->eof = false;
   c->mid_line = false;
+  c->rewind_pending = false;
   return c->file->Rewind();
 }
 
@@ -360,7 +374,7 @@ Status TextFiles::Contains(int channel, std::string_view needle, bool* found,
     const size_t keep = std::min(keep_max, c->len - c->pos);
     std::memmove(c->buffer.data(), c->buffer.data() + c->len - keep, keep);
     size_t got = 0;
-    status = c->file->Read(c->buffer.data() + keep, c->buffer.size() - keep, &got);
+    status = c->Read(c->buffer.data() + keep, c->buffer.size() - keep, &got);
     if (!status.ok()) return status;
     c->pos = 0;
     c->len = keep + got;
@@ -368,7 +382,8 @@ Status TextFiles::Contains(int channel, std::string_view needle, bool* found,
   }
   c->pos = c->len = 0;
   c->eof = false;
-  return c->file->Rewind();
+  c->rewind_pending = true;
+  return Status::Ok();
 }
 
 Status TextFiles::GetAttributes(const std::string& path, FileAttributes* attributes) {
