@@ -183,9 +183,10 @@ Status HiveStore::OpenKey(const std::string& path, bool /*create_if_absent*/,
 Status HiveStore::Commit() {
   if (!broken_.ok()) return broken_;
   if (!changed_) return Status::Ok();
+  // On failure the changes stay marked, so that the loaded hive is dropped with the store (not
+  // before: its keys may still be open).
   const Status status = slot_.hive->Save(hooks_, &slot_.backed_up);
-  if (!status.ok()) slot_.hive.reset();
-  changed_ = false;
+  if (status.ok()) changed_ = false;
   return status;
 }
 

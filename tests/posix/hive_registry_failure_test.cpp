@@ -139,13 +139,18 @@ TEST_F(HiveFailureTest, AnImmutableHiveIsReportedAndLeftAlone) {
   const std::string before = ReadBytes(At(kSoftware));
   if (!SetImmutable(At(kSoftware), true)) GTEST_SKIP() << "chattr +i not possible here";
 
-  const RepairReport report = Repair();
+  // The same registry again: what failed to be written is still there and is told again.
+  std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
+  const RepairReport report = RepairRegistry(*registry);
+  const RepairReport again = RepairRegistry(*registry);
   SetImmutable(At(kSoftware), false);
 
   ExpectValuesStay(report, At(kSoftware).string(), 1, ErrorCode::kAccessDenied);
+  ExpectValuesStay(again, At(kSoftware).string(), 1, ErrorCode::kAccessDenied);
   EXPECT_EQ(ReadBytes(At(kSoftware)), before);
   EXPECT_EQ(DirectoryNames(At(kConfig)), std::vector<std::string>{"SOFTWARE"});
   EXPECT_EQ(report.deleted.size(), 4u);
+  EXPECT_TRUE(again.deleted.empty());
 }
 
 TEST_F(HiveFailureTest, AReadOnlyHiveIsLeftAloneForAUserWithoutRootsPowers) {
