@@ -1,5 +1,7 @@
-#include <shellapi.h>
+// windows.h must come first: shellapi.h relies on its definitions.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include "platform/shell.h"
 
