@@ -327,8 +327,23 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status Remove(const std::string& path) override {
-    if (!DeleteFileA(path.c_str())) return LastError(path);
-    return Status::Ok();
+    if (DeleteFileA(path.c_str())) return Status::Ok();
+    const DWORD error = GetLastError();
+    // DeleteFileA refuses a read-only file where unlink would not; a copy that already got the
+    // original's read-only word must still be removable when it cannot take the original's place.
+    const DWORD old = GetFileAttributesA(path.c_str());
+    if (error != ERROR_ACCESS_DENIED || old == INVALID_FILE_ATTRIBUTES ||
+        !(old & FILE_ATTRIBUTE_READONLY) || (old & FILE_ATTRIBUTE_DIRECTORY)) {
+      return FromError(error, path);
+    }
+    const DWORD writable = old & kSettableAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+    if (!SetFileAttributesA(path.c_str(), writable ? writable : FILE_ATTRIBUTE_NORMAL)) {
+      return FromError(error, path);
+    }
+    if (DeleteFileA(path.c_str())) return Status::Ok();
+    const Status failed = LastError(path);
+    SetFileAttributesA(path.c_str(), old & kSettableAttributes);
+    return failed;
   }
 
  private:

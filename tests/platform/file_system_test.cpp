@@ -268,5 +268,15 @@ TEST_F(FileSystemTest, RemoveDeletesAFileAndReportsAMissingOne) {
   EXPECT_EQ(s.code(), ErrorCode::kNotFound) << s.message();
 }
 
+TEST_F(FileSystemTest, RemoveDeletesAReadOnlyCopy) {
+  tree_.Write("page.htmtemp", "copy");
+  FileAttributes read_only;
+  read_only.word = OnWindows() ? kWindowsReadOnly | kWindowsHidden : 0444;
+  ASSERT_TRUE(fs_->SetAttributes(P("page.htmtemp"), read_only).ok());
+  const Status s = fs_->Remove(P("page.htmtemp"));
+  EXPECT_TRUE(s.ok()) << s.message();
+  EXPECT_FALSE(tree_.Exists("page.htmtemp"));
+}
+
 }  // namespace
 }  // namespace quelix

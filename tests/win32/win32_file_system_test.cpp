@@ -101,18 +101,29 @@ TEST_F(Win32FileSystemTest, ReadOnlyFileIsReplacedWhole) {
   EXPECT_EQ(AttributesOf(P("page.htmtemp")), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(Win32FileSystemTest, ReadOnlyFileRefusesWritesAndDeletion) {
+TEST_F(Win32FileSystemTest, ReadOnlyFileRefusesWrites) {
   // Wine running as root lets the owner write to a read-only file.
   if (UnderWine()) GTEST_SKIP() << "Wine does not enforce the read-only attribute here";
   tree_.Write("page.htm", "infected");
   ASSERT_TRUE(SetWord(P("page.htm"), FILE_ATTRIBUTE_READONLY).ok());
   std::unique_ptr<File> file;
-  Status s = fs_->Open(P("page.htm"), OpenMode::kWriteTruncate, &file);
+  const Status s = fs_->Open(P("page.htm"), OpenMode::kWriteTruncate, &file);
   EXPECT_EQ(s.code(), ErrorCode::kAccessDenied) << s.message();
   file.reset();
   EXPECT_EQ(tree_.Read("page.htm"), "infected");
-  s = fs_->Remove(P("page.htm"));
-  EXPECT_EQ(s.code(), ErrorCode::kAccessDenied) << s.message();
+}
+
+TEST_F(Win32FileSystemTest, RemoveOfAFileInUseFailsAndKeepsItsReadOnlyBit) {
+  tree_.Write("page.htmtemp", "copy");
+  ASSERT_TRUE(SetWord(P("page.htmtemp"), FILE_ATTRIBUTE_READONLY).ok());
+  const HANDLE holder = CreateFileA(P("page.htmtemp").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  const Status s = fs_->Remove(P("page.htmtemp"));
+  EXPECT_FALSE(s.ok());
+  CloseHandle(holder);
+  EXPECT_TRUE(AttributesOf(P("page.htmtemp")) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(tree_.Read("page.htmtemp"), "copy");
 }
 
 TEST_F(Win32FileSystemTest, FailedReplaceGivesTheTargetItsReadOnlyBitBack) {
