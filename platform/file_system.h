@@ -93,7 +93,8 @@ class FileSystem {
   virtual Status SetAttributes(const std::string& path, const FileAttributes& attributes) = 0;
 
   // Moves `source` over `target` in one atomic step, replacing it (also when it is read-only), and
-  // makes the change durable.
+  // makes the change durable. On Windows neither file may be open, not even by this program:
+  // close them first, or the move fails and both stay as they were.
   virtual Status Replace(const std::string& source, const std::string& target) = 0;
 
   virtual Status Remove(const std::string& path) = 0;
