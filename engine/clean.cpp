@@ -39,7 +39,7 @@ CleanResult FileCleaner::CleanFile(const std::string& path, const FileInfo* foun
   Plan plan;
   Status status = MakePlan(&plan);
   if (status.ok() && !plan.DropsNothing()) status = Replace(path, before, plan);
-  files_.Close(kSource);
+  files_.Close(kSource);  // already closed where the copy took the file's place
   if (!status.ok()) return Failed(status);
 
   bool infected = false;
@@ -147,6 +147,8 @@ Status FileCleaner::Replace(const std::string& path, const FileInfo& before, con
   status = CreateCopy(path, &copy);
   if (!status.ok()) return status;
   status = CopyKeptLines(plan);
+  // Windows does not replace a file that is still open.
+  files_.Close(kSource);
   if (status.ok()) status = files_.Flush(kCopy, true);
   const Status closed = files_.Close(kCopy);
   if (status.ok()) status = closed;

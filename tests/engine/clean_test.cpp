@@ -27,7 +27,7 @@ class CleanTest : public RemoveFixture {
 TEST_F(CleanTest, DropsTheMarkerAndEverythingFromTheSignatureOn) {
   EXPECT_EQ(Clean("<html>\r\n" + kMark + "\r\nkept\r\n" + kSig + "\r\nscript\r\n</html>\r\n"),
             "<html>\r\nkept\r\n");
-  EXPECT_EQ(window_.messages, (List{kDone}));
+  EXPECT_EQ(window_.messages, (List{kDone})) << ::testing::PrintToString(window_.log);
   EXPECT_EQ(window_.log.back(), "Virus removal complete.");
 }
 
@@ -187,8 +187,13 @@ TEST_F(CleanTest, NameTooLongForTheTempSuffixGetsAShortFreeName) {
   const std::string name = std::string(250, 'n') + ".htm";  // 254 bytes: no room for "temp"
   tree_.Write(name, "x\r\n" + kMark + "\r\n" + kSig);
   Scan();
+  if (window_.infected.empty() && NativeSeparator() == '\\') {
+    // The whole path is beyond 260 characters, which the "A" entry points reach only where the
+    // system has long paths switched on.
+    GTEST_SKIP() << "no long paths through the A entry points here";
+  }
   Remove();
-  EXPECT_EQ(tree_.Read(name), "x\r\n");
+  EXPECT_EQ(tree_.Read(name), "x\r\n") << ::testing::PrintToString(window_.log);
   EXPECT_EQ(window_.messages, (List{kDone}));
   size_t entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tree_.root())) ++entries;
