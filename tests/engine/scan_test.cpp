@@ -69,7 +69,7 @@ TEST_F(ScanTest, NearMissesAreNotFlagged) {
   tree_.Write("glued.htm", kSig + " and more\n");
   tree_.Write("inside.htm", "a " + kSig + "\n");
   tree_.Write("empty.htm", "");
-  tree_.Write("nul.htm", std::string("\0\0", 2) + kSig + "\n");
+  tree_.Write("zeros.htm", std::string("\0\0", 2) + kSig + "\n");  // "nul" is a device on Windows
   EXPECT_TRUE(Scan().empty());
   EXPECT_EQ(window_.EventsStartingWith("log: Scanning ").size(), 7u);
 }
@@ -88,8 +88,9 @@ TEST_F(ScanTest, LogsEachCandidateAndEachFindWhileTheSwitchIsOn) {
                                "Scanning " + P("a.htm"), "Virus found in " + P("a.htm"),
                                "Scanning " + P("b.htm")}));
   EXPECT_EQ(window_.statuses.front(), "Searching for the virus. Please wait ...");
-  EXPECT_NE(std::find(window_.statuses.begin(), window_.statuses.end(), "Scanning \r\n" + P("b.htm")),
-            window_.statuses.end());
+  EXPECT_NE(
+      std::find(window_.statuses.begin(), window_.statuses.end(), "Scanning \r\n" + P("b.htm")),
+      window_.statuses.end());
 }
 
 TEST_F(ScanTest, SwitchOffKeepsOnlyTheSearchEntriesAndTogglingTakesEffectAtOnce) {
@@ -166,7 +167,7 @@ TEST_F(ScanTest, ClosingTheWindowMidScanStopsTheCommand) {
 TEST_F(ScanTest, PreCheckGivesTheSameResultAsReadingEveryField) {
   std::mt19937 random(11);
   const std::vector<std::string> pieces = {
-      kSig, kSig, kSig.substr(0, 100), kSig.substr(100), "\"", ",", " ", "\t", "\r\n", "\n",
+      kSig, kSig,   kSig.substr(0, 100),  kSig.substr(100),    "\"", ",", " ", "\t", "\r\n", "\n",
       "\r", "text", std::string(1, '\0'), "\"quoted, field\"", "x"};
   std::unique_ptr<FileSystem> fs = CreateNativeFileSystem();
   for (int file = 0; file < 300; ++file) {
