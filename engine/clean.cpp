@@ -16,7 +16,9 @@ bool SameFile(const FileInfo& a, const FileInfo& b) {
          a.modified_ns == b.modified_ns;
 }
 
-CleanResult Failed(const std::string& reason) { return {false, reason}; }
+CleanResult Failed(const std::string& reason) {
+  return {false, reason};
+}
 CleanResult Failed(const Status& status) {
   return {false, status.code() == ErrorCode::kOther ? status.message() : Describe(status.code())};
 }
@@ -129,10 +131,10 @@ Status FileCleaner::CopyKeptLines(const Plan& plan) {
     } while (!complete);
     // A line feed alone comes back alone, so a Unix file keeps its line ends; every other line
     // ends in CR LF, the last one too.
-    const bool lone_feed = end == LineEnd::kLf || (end == LineEnd::kNone && previous == LineEnd::kLf);
+    const bool lone_feed =
+        end == LineEnd::kLf || (end == LineEnd::kNone && previous == LineEnd::kLf);
     if (keep) {
-      const Status written =
-          files_.WriteLine(kCopy, "", lone_feed ? LineEnd::kLf : LineEnd::kCrLf);
+      const Status written = files_.WriteLine(kCopy, "", lone_feed ? LineEnd::kLf : LineEnd::kCrLf);
       if (!written.ok()) return written;
     }
     previous = end;

@@ -11,7 +11,9 @@ namespace {
 constexpr char kRemovedText[] =
     "The HTML.Quelix.A Virus has been removed successfully from your system.";
 
-std::string Describe(const RegistryValueRef& v) { return v.store + "\\" + v.key + "\\" + v.value; }
+std::string Describe(const RegistryValueRef& v) {
+  return v.store + "\\" + v.key + "\\" + v.value;
+}
 
 }  // namespace
 
@@ -70,8 +72,8 @@ void Engine::Repair(std::unique_ptr<Registry>& registry, std::vector<std::string
                     quelix::Describe(f.status.code()));
   }
   for (const RegistryOpenFailure& f : report.not_opened) {
-    found.push_back("Could not open the registry " + f.store + (f.key.empty() ? "" : "\\") +
-                    f.key + ": " + f.status.message());
+    found.push_back("Could not open the registry " + f.store + (f.key.empty() ? "" : "\\") + f.key +
+                    ": " + f.status.message());
   }
   for (std::string& problem : found) {
     if (std::find(problems->begin(), problems->end(), problem) == problems->end()) {

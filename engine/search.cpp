@@ -51,7 +51,8 @@ bool CandidateSearch::List(const std::string& path, Directory& dir) {
     StripNulls(name);
     if (name == "." || name == "..") return true;
     if (entry.is_directory) dir.subdirectories.push_back(name);
-    if (const uint8_t mask = MatchingPatterns(name)) dir.matches.emplace_back(std::move(name), mask);
+    if (const uint8_t mask = MatchingPatterns(name))
+      dir.matches.emplace_back(std::move(name), mask);
     open = window_.YieldPoint();
     return open;
   });

@@ -29,7 +29,9 @@ FieldScan ReadFields(TextFiles& files, int channel, const std::string& signature
   }
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 }  // namespace
 

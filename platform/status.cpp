@@ -4,18 +4,30 @@ namespace quelix {
 
 const char* Describe(ErrorCode code) {
   switch (code) {
-    case ErrorCode::kOk: return "no error";
-    case ErrorCode::kNotFound: return "not found";
-    case ErrorCode::kAccessDenied: return "access denied";
-    case ErrorCode::kAlreadyExists: return "already exists";
-    case ErrorCode::kDiskFull: return "disk full";
-    case ErrorCode::kIoError: return "read or write error";
-    case ErrorCode::kSharingViolation: return "in use by another program";
-    case ErrorCode::kNameTooLong: return "name too long";
-    case ErrorCode::kNotAFile: return "not a file";
-    case ErrorCode::kEndOfInput: return "end of file";
-    case ErrorCode::kBadChannel: return "file not open";
-    case ErrorCode::kOther: break;
+    case ErrorCode::kOk:
+      return "no error";
+    case ErrorCode::kNotFound:
+      return "not found";
+    case ErrorCode::kAccessDenied:
+      return "access denied";
+    case ErrorCode::kAlreadyExists:
+      return "already exists";
+    case ErrorCode::kDiskFull:
+      return "disk full";
+    case ErrorCode::kIoError:
+      return "read or write error";
+    case ErrorCode::kSharingViolation:
+      return "in use by another program";
+    case ErrorCode::kNameTooLong:
+      return "name too long";
+    case ErrorCode::kNotAFile:
+      return "not a file";
+    case ErrorCode::kEndOfInput:
+      return "end of file";
+    case ErrorCode::kBadChannel:
+      return "file not open";
+    case ErrorCode::kOther:
+      break;
   }
   return "failed";
 }

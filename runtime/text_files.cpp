@@ -31,10 +31,16 @@ struct TextFiles::Channel {
 
 namespace {
 
-bool IsBlank(int c) { return c == ' ' || c == '\t'; }
-bool IsLineEnd(int c) { return c == '\r' || c == '\n'; }
+bool IsBlank(int c) {
+  return c == ' ' || c == '\t';
+}
+bool IsLineEnd(int c) {
+  return c == '\r' || c == '\n';
+}
 
-Status ChannelError(const char* what) { return {ErrorCode::kBadChannel, what}; }
+Status ChannelError(const char* what) {
+  return {ErrorCode::kBadChannel, what};
+}
 
 // Index of the first byte in [from, to) that ends an unquoted field, or `to`.
 size_t FindFieldEnd(const char* data, size_t from, size_t to) {
@@ -255,8 +261,8 @@ Status TextFiles::ReadQuoted(Channel& c, FieldBuilder& field) {
     if (c.pos == c.len) return Status::Ok();  // no closing quote: the field runs to the end
     const char* start = c.buffer.data() + c.pos;
     const void* quote = std::memchr(start, '"', c.len - c.pos);
-    const size_t n = quote ? static_cast<size_t>(static_cast<const char*>(quote) - start)
-                           : c.len - c.pos;
+    const size_t n =
+        quote ? static_cast<size_t>(static_cast<const char*>(quote) - start) : c.len - c.pos;
     field.Append(start, n, true);
     c.pos += n;
     if (quote) {
@@ -336,8 +342,8 @@ Status TextFiles::WriteLine(int channel, std::string_view text, LineEnd end) {
   Channel* c = nullptr;
   Status status = Lookup(channel, false, &c);
   if (!status.ok()) return status;
-  std::string_view terminator = end == LineEnd::kLf   ? "\n"
-                                : end == LineEnd::kCr ? "\r"
+  std::string_view terminator = end == LineEnd::kLf     ? "\n"
+                                : end == LineEnd::kCr   ? "\r"
                                 : end == LineEnd::kNone ? ""
                                                         : "\r\n";
   for (std::string_view part : {text, terminator}) {

@@ -20,15 +20,39 @@ constexpr char kNtfsAttributes[] = "system.ntfs_attrib_be";
 Status FromErrno(int err, const std::string& path) {
   ErrorCode code = ErrorCode::kOther;
   switch (err) {
-    case ENOENT: case ENOTDIR: code = ErrorCode::kNotFound; break;
-    case EACCES: case EPERM: case EROFS: code = ErrorCode::kAccessDenied; break;
-    case EEXIST: code = ErrorCode::kAlreadyExists; break;
-    case ENOSPC: case EDQUOT: case EFBIG: code = ErrorCode::kDiskFull; break;
-    case EIO: code = ErrorCode::kIoError; break;
-    case ENAMETOOLONG: code = ErrorCode::kNameTooLong; break;
-    case EISDIR: case ENXIO: code = ErrorCode::kNotAFile; break;
-    case ETXTBSY: case EBUSY: code = ErrorCode::kSharingViolation; break;
-    default: break;
+    case ENOENT:
+    case ENOTDIR:
+      code = ErrorCode::kNotFound;
+      break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      code = ErrorCode::kAccessDenied;
+      break;
+    case EEXIST:
+      code = ErrorCode::kAlreadyExists;
+      break;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      code = ErrorCode::kDiskFull;
+      break;
+    case EIO:
+      code = ErrorCode::kIoError;
+      break;
+    case ENAMETOOLONG:
+      code = ErrorCode::kNameTooLong;
+      break;
+    case EISDIR:
+    case ENXIO:
+      code = ErrorCode::kNotAFile;
+      break;
+    case ETXTBSY:
+    case EBUSY:
+      code = ErrorCode::kSharingViolation;
+      break;
+    default:
+      break;
   }
   return {code, path + ": " + std::strerror(err)};
 }
@@ -203,18 +227,17 @@ class PosixFileSystem final : public FileSystem {
 
   Status SetAttributes(const std::string& path, const FileAttributes& a) override {
     // Owner first: changing it clears the set-user-ID bits that chmod then puts back.
-    if (a.owner >= 0 && ::lchown(path.c_str(), static_cast<uid_t>(a.owner),
-                                 static_cast<gid_t>(a.group)) != 0 &&
+    if (a.owner >= 0 &&
+        ::lchown(path.c_str(), static_cast<uid_t>(a.owner), static_cast<gid_t>(a.group)) != 0 &&
         errno != EPERM) {
       return FromErrno(errno, path);
     }
     if (::chmod(path.c_str(), a.word & 07777) != 0) return FromErrno(errno, path);
     if (a.windows_word) {
       const uint32_t w = *a.windows_word;
-      const unsigned char be[4] = {static_cast<unsigned char>(w >> 24),
-                                   static_cast<unsigned char>(w >> 16),
-                                   static_cast<unsigned char>(w >> 8),
-                                   static_cast<unsigned char>(w)};
+      const unsigned char be[4] = {
+          static_cast<unsigned char>(w >> 24), static_cast<unsigned char>(w >> 16),
+          static_cast<unsigned char>(w >> 8), static_cast<unsigned char>(w)};
       if (::lsetxattr(path.c_str(), kNtfsAttributes, be, sizeof be, 0) != 0) {
         return FromErrno(errno, path);
       }
@@ -235,6 +258,8 @@ class PosixFileSystem final : public FileSystem {
 
 }  // namespace
 
-std::unique_ptr<FileSystem> CreateNativeFileSystem() { return std::make_unique<PosixFileSystem>(); }
+std::unique_ptr<FileSystem> CreateNativeFileSystem() {
+  return std::make_unique<PosixFileSystem>();
+}
 
 }  // namespace quelix

@@ -1,7 +1,8 @@
 // windows.h must come first: shellapi.h relies on its definitions.
+// clang-format off
 #include <windows.h>
-
 #include <shellapi.h>
+// clang-format on
 
 #include "platform/shell.h"
 

@@ -51,7 +51,8 @@ class CleanReliabilityTest : public ::testing::Test {
     tree.Write(kUsersTemp, "mine");
     FileInfo info;
     ASSERT_TRUE(native_->GetInfo(tree.Path("d.vbs"), &info).ok());
-    ASSERT_TRUE(native_->SetAttributes(tree.Path("d.vbs"), Protected(*native_, info.attributes)).ok());
+    ASSERT_TRUE(
+        native_->SetAttributes(tree.Path("d.vbs"), Protected(*native_, info.attributes)).ok());
     attributes_.clear();
     for (const Sample& s : kSamples) {
       ASSERT_TRUE(native_->GetInfo(tree.Path(s.name), &info).ok());
@@ -127,8 +128,8 @@ TEST_F(CleanReliabilityTest, EveryFailingCallLeavesEachFileWholeOrCleaned) {
   ASSERT_GT(calls, 40);
   int runs = 0;
   std::vector<std::string> faults;
-  for (const ErrorCode error : {ErrorCode::kAccessDenied, ErrorCode::kDiskFull,
-                                ErrorCode::kIoError, ErrorCode::kSharingViolation}) {
+  for (const ErrorCode error : {ErrorCode::kAccessDenied, ErrorCode::kDiskFull, ErrorCode::kIoError,
+                                ErrorCode::kSharingViolation}) {
     for (int n = 1; n <= calls; ++n) {
       TempTree tree;
       Prepare(tree);

@@ -83,9 +83,9 @@ TEST_F(CleanTest, LogsEachFileAndFlushesAfterIt) {
   window_.events.clear();
   window_.log.clear();
   Remove();
-  EXPECT_EQ(window_.log, (List{"Removing virus from \r\n" + P("a.htm"),
-                               "Virus successfully removed from " + P("a.htm"),
-                               "Virus removal complete."}));
+  EXPECT_EQ(window_.log,
+            (List{"Removing virus from \r\n" + P("a.htm"),
+                  "Virus successfully removed from " + P("a.htm"), "Virus removal complete."}));
   EXPECT_EQ(window_.statuses.back(), "Removing virus from \r\n" + P("a.htm"));
   const auto& e = window_.events;
   const auto message = std::find(e.begin(), e.end(), "message: " + kDone);
@@ -112,7 +112,8 @@ TEST_F(CleanTest, EmptyListStillConfirmsButRepairsNothing) {
 }
 
 TEST_F(CleanTest, RegistryIsRepairedAfterEveryFileOnTheChosenDrive) {
-  const size_t machine = registry_.AddStore(RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", true);
+  const size_t machine =
+      registry_.AddStore(RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", true);
   const std::string run = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
   registry_.SetValue(machine, run, "Kernel32", "virus");
   registry_.SetValue(machine, run, "Other", "kept");
@@ -127,7 +128,8 @@ TEST_F(CleanTest, RegistryIsRepairedAfterEveryFileOnTheChosenDrive) {
 }
 
 TEST_F(CleanTest, RegistryValueThatStaysIsLoggedAndToldInTheMessage) {
-  const size_t machine = registry_.AddStore(RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", true);
+  const size_t machine =
+      registry_.AddStore(RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", true);
   const std::string run = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
   registry_.SetValue(machine, run, "Kernel32", "virus");
   registry_.FailDelete(machine, run, "Kernel32", {ErrorCode::kAccessDenied, "denied"});
@@ -139,7 +141,8 @@ TEST_F(CleanTest, RegistryValueThatStaysIsLoggedAndToldInTheMessage) {
   EXPECT_NE(window_.messages[0].find("registry values it set could not be deleted"),
             std::string::npos);
   EXPECT_EQ(window_.EventsStartingWith("log: Could not delete the registry value "
-                                       "HKEY_LOCAL_MACHINE\\" + run + "\\Kernel32: access denied"),
+                                       "HKEY_LOCAL_MACHINE\\" +
+                                       run + "\\Kernel32: access denied"),
             (List{"log: Could not delete the registry value HKEY_LOCAL_MACHINE\\" + run +
                   "\\Kernel32: access denied"}));
 }
@@ -167,9 +170,9 @@ TEST_F(CleanTest, FileChangedSinceTheScanIsLeftAlone) {
   tree_.Write("a.htm", edited);
   Remove();
   EXPECT_EQ(tree_.Read("a.htm"), edited);
-  EXPECT_EQ(window_.EventsStartingWith("log: Could not remove"),
-            (List{"log: Could not remove the virus from " + P("a.htm") +
-                  ": changed since the scan"}));
+  EXPECT_EQ(
+      window_.EventsStartingWith("log: Could not remove"),
+      (List{"log: Could not remove the virus from " + P("a.htm") + ": changed since the scan"}));
 }
 
 TEST_F(CleanTest, UsersOwnTempFileIsNeverTouched) {
@@ -196,7 +199,8 @@ TEST_F(CleanTest, NameTooLongForTheTempSuffixGetsAShortFreeName) {
   EXPECT_EQ(tree_.Read(name), "x\r\n") << ::testing::PrintToString(window_.log);
   EXPECT_EQ(window_.messages, (List{kDone}));
   size_t entries = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tree_.root())) ++entries;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tree_.root()))
+    ++entries;
   EXPECT_EQ(entries, 1u);
 }
 

@@ -73,8 +73,8 @@ TEST_F(SearchTest, ProgressNamesTheDirectoryOncePerMatch) {
   ASSERT_TRUE(search_.Search());
   const std::string root_progress = "Searching \r\n" + tree_.Root();
   const std::string web_progress = "Searching \r\n" + tree_.Path("web/");
-  EXPECT_EQ(window_.log, (std::vector<std::string>{root_progress, web_progress, web_progress,
-                                                    web_progress}));
+  EXPECT_EQ(window_.log,
+            (std::vector<std::string>{root_progress, web_progress, web_progress, web_progress}));
   EXPECT_EQ(window_.statuses, window_.log);
   // Each progress line is followed by its own candidate.
   const auto events = window_.EventsStartingWith("candidate: ");

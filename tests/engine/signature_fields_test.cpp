@@ -28,9 +28,9 @@ bool ReaderFindsSignature(TextFiles& files, const TempTree& tree, const std::str
 
 TEST(LineFieldMatcherTest, AgreesWithTheFieldReaderOnRandomLinesFedInPieces) {
   std::mt19937 random(5);
-  const std::vector<std::string> pieces = {kSig, kSig, kSig.substr(0, 50), kSig.substr(50),
-                                           "\"", ",", " ", "\t", "text", std::string(1, '\0'),
-                                           std::string(300, 'y')};
+  const std::vector<std::string> pieces = {
+      kSig, kSig,   kSig.substr(0, 50),   kSig.substr(50),      "\"", ",", " ",
+      "\t", "text", std::string(1, '\0'), std::string(300, 'y')};
   TempTree tree;
   auto fs = CreateNativeFileSystem();
   TextFiles files(*fs);

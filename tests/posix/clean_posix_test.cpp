@@ -1,14 +1,13 @@
 // The Remove command against what a Linux volume can throw at it: permissions, links, a full
 // disk, files larger than memory, and a kill in the middle of the work.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>

@@ -1,11 +1,10 @@
 // Kills the headless driver with SIGKILL at random moments of a Remove run: however the run ends,
 // every file must be either exactly as it was or exactly its cleaned form, with its mode.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -29,7 +28,9 @@ std::string Cleaned(int i) {
   return "<html>\r\n" + std::string(static_cast<size_t>(200 + i * 13), 'p') + "\r\nkept " +
          std::to_string(i) + "\r\n";
 }
-std::string Name(int i) { return "d" + std::to_string(i % 7) + "/page" + std::to_string(i) + ".htm"; }
+std::string Name(int i) {
+  return "d" + std::to_string(i % 7) + "/page" + std::to_string(i) + ".htm";
+}
 
 void Lay(const TempTree& tree) {
   for (int i = 0; i < kFiles; ++i) {
@@ -103,9 +104,10 @@ TEST(RemoveKillTest, FilesStayWholeOrCleanedWhenTheRunIsKilled) {
     }
   }
   EXPECT_TRUE(violations.empty()) << violations.size() << " violations, first: " << violations[0];
-  std::printf("kill rounds %d (%d stopped mid-way, full run %.2f s), %zu violations, %d copies "
-              "left by a kill\n",
-              kRounds, partial_rounds, full.count(), violations.size(), leftovers);
+  std::printf(
+      "kill rounds %d (%d stopped mid-way, full run %.2f s), %zu violations, %d copies "
+      "left by a kill\n",
+      kRounds, partial_rounds, full.count(), violations.size(), leftovers);
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 // The scan on the awkward things a real drive holds: files and directories the user may not read,
 // links that lead back up the tree, pipes, sparse files larger than memory, very long paths.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>

@@ -90,10 +90,10 @@ TEST_F(TextFilesTest, LongFieldIsCappedAndFlagged) {
 }
 
 TEST_F(TextFilesTest, LinesEndAtCrLfCrOrLfAndRememberWhich) {
-  EXPECT_EQ(Lines("a\r\nb\nc\rd"), (std::vector<Line>{{"a", LineEnd::kCrLf},
-                                                       {"b", LineEnd::kLf},
-                                                       {"c", LineEnd::kCr},
-                                                       {"d", LineEnd::kNone}}));
+  EXPECT_EQ(
+      Lines("a\r\nb\nc\rd"),
+      (std::vector<Line>{
+          {"a", LineEnd::kCrLf}, {"b", LineEnd::kLf}, {"c", LineEnd::kCr}, {"d", LineEnd::kNone}}));
   EXPECT_EQ(Lines("\n\r\n"), (std::vector<Line>{{"", LineEnd::kLf}, {"", LineEnd::kCrLf}}));
   EXPECT_TRUE(Lines("").empty());
 }

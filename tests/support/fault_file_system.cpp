@@ -68,8 +68,7 @@ Status FaultFileSystem::ListDirectory(const std::string& dir,
   return real_.ListDirectory(dir, visit);
 }
 
-Status FaultFileSystem::Open(const std::string& path, OpenMode mode,
-                             std::unique_ptr<File>* file) {
+Status FaultFileSystem::Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) {
   if (auto failed = Enter(FsOp::kOpen, path)) return *failed;
   std::unique_ptr<File> real;
   Status status = real_.Open(path, mode, &real);

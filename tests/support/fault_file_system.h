@@ -12,8 +12,19 @@
 
 namespace quelix {
 
-enum class FsOp { kList, kOpen, kGetInfo, kSetAttributes, kReplace, kRemove,
-                  kRead, kWrite, kRewind, kSync, kClose };
+enum class FsOp {
+  kList,
+  kOpen,
+  kGetInfo,
+  kSetAttributes,
+  kReplace,
+  kRemove,
+  kRead,
+  kWrite,
+  kRewind,
+  kSync,
+  kClose
+};
 
 struct FsCall {
   int number;  // from 1, over all operations of the file system and its open files

@@ -8,7 +8,9 @@
 namespace quelix {
 namespace fs = std::filesystem;
 
-char NativeSeparator() { return static_cast<char>(fs::path::preferred_separator); }
+char NativeSeparator() {
+  return static_cast<char>(fs::path::preferred_separator);
+}
 
 TempTree::TempTree() {
   static std::atomic<int> counter{0};
