@@ -121,8 +121,10 @@ Status OpenForReading(const std::string& path, int* fd) {
     ::close(*fd);
     return {ErrorCode::kNotAFile, path + ": not a regular file"};
   }
+  // Blocking reads again: a network or FUSE file system may honour the flag on regular files.
   ::fcntl(*fd, F_SETFL, ::fcntl(*fd, F_GETFL) & ~O_NONBLOCK);
-  ::posix_fadvise(*fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // Most candidates fit in one read; only larger ones gain from a hint for read-ahead.
+  if (st.st_size > 256 * 1024) ::posix_fadvise(*fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return Status::Ok();
 }
 
