@@ -225,6 +225,22 @@ DWORD ReparseTagOf(HANDLE handle, DWORD attributes) {
   return tag_info.ReparseTag;
 }
 
+// Where the directory entry of `path` is a reparse point, replaces `*attributes` and `*tag` with
+// the entry's own. Wine opens the target of a link even when asked for the link itself, while
+// its directory listing does tell a link; on Windows both agree.
+void EntryReparseData(const std::string& path, DWORD* attributes, DWORD* tag) {
+  if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
+  WIN32_FIND_DATAA entry;
+  const HANDLE find =
+      FindFirstFileExA(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return;
+  FindClose(find);
+  if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    *attributes = entry.dwFileAttributes;
+    *tag = entry.dwReserved0;
+  }
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   char Separator() const override { return '\\'; }
@@ -292,8 +308,11 @@ class Win32FileSystem final : public FileSystem {
       CloseHandle(handle);
       return GetInfoByName(path, info);
     }
-    FillInfo(by_handle.dwFileAttributes, ReparseTagOf(handle, by_handle.dwFileAttributes), info);
+    DWORD attributes = by_handle.dwFileAttributes;
+    DWORD tag = ReparseTagOf(handle, attributes);
     CloseHandle(handle);
+    EntryReparseData(path, &attributes, &tag);
+    FillInfo(attributes, tag, info);
     info->size = (uint64_t{by_handle.nFileSizeHigh} << 32) | by_handle.nFileSizeLow;
     info->modified_ns = UnixNanoseconds(by_handle.ftLastWriteTime);
     info->volume = by_handle.dwVolumeSerialNumber;

@@ -1,6 +1,7 @@
 // The Scan command on a whole drive, started from "q:" the way the program starts from the drive
 // chooser's designation. scripts/test-windows maps q: to an empty scratch folder and leaves a
-// marker file in it; anywhere else (a real q: drive) the test does nothing.
+// marker file and a link "loop" back to the root in it; anywhere else (a real q: drive) the tests
+// do nothing.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -63,6 +64,23 @@ TEST_F(DriveScanTest, ScansTheWholeDriveFromItsDesignation) {
   ASSERT_FALSE(searching.empty());
   EXPECT_EQ(searching.front(), "log: Searching \r\nq:\\");
   EXPECT_EQ(window_.statuses.back(), "Scan complete. The list of infected files is given above.");
+}
+
+TEST_F(DriveScanTest, LinkBackToTheRootIsListedAsNoDirectory) {
+  bool seen = false;
+  const Status s = native_->ListDirectory("q:", [&](const DirEntry& e) {
+    if (e.name == "loop") {
+      seen = true;
+      EXPECT_FALSE(e.is_directory) << "attributes " << e.attributes;
+    }
+    return true;
+  });
+  ASSERT_TRUE(s.ok()) << s.message();
+  if (!seen) GTEST_SKIP() << "scripts/test-windows made no link q:\\loop";
+  FileInfo info;
+  ASSERT_TRUE(native_->GetInfo("q:\\loop", &info).ok());
+  EXPECT_TRUE(info.is_link);
+  EXPECT_FALSE(info.is_directory);
 }
 
 }  // namespace
