@@ -1,6 +1,6 @@
-// The file services on Windows, through the kernel32 "A" entry points. The program runs with the
-// UTF-8 process code page, so these take every file name as the bytes the rest of the program
-// holds.
+// The file services on Windows, through the kernel32 "A" entry points (and their "W" twins for
+// paths beyond 260 characters, see win32_paths.h). The program runs with the UTF-8 process code
+// page, so these take every file name as the bytes the rest of the program holds.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -10,12 +10,19 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/file_system.h"
+#include "platform/win32/win32_paths.h"
 
 namespace quelix {
 namespace {
+
+using win32::CreateFilePath;
+using win32::DeletePath;
+using win32::GetAttributesExPath;
+using win32::GetAttributesPath;
+using win32::MovePath;
+using win32::SetAttributesPath;
 
 // The attributes SetFileAttributesA accepts; the others (directory, compressed, encrypted,
 // sparse, reparse point) describe the file and are changed by other means or not at all.
@@ -23,6 +30,8 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
                                       FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                       FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+constexpr size_t kMaxNameLength = 255;
 
 // Seconds between 1601-01-01 (FILETIME) and 1970-01-01 (what the POSIX backend reports).
 constexpr int64_t kFiletimeToUnixSeconds = 11644473600;
@@ -83,8 +92,28 @@ std::string MessageOf(DWORD error) {
   return message;
 }
 
+// True when a name in `path` is longer than the 255 UTF-16 units every Windows file system allows.
+bool HasOverlongName(const std::string& path) {
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find_first_of("\\/", start);
+    if (end == std::string::npos) end = path.size();
+    if (end - start > kMaxNameLength &&
+        win32::Widen(path.substr(start, end - start)).size() > kMaxNameLength) {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
 Status FromError(DWORD error, const std::string& path) {
-  return {CodeOf(error), path + ": " + MessageOf(error)};
+  ErrorCode code = CodeOf(error);
+  // Windows calls a name beyond the limit invalid and Wine calls it missing; both mean too long.
+  if ((code == ErrorCode::kNotFound || error == ERROR_INVALID_NAME) && HasOverlongName(path)) {
+    code = ErrorCode::kNameTooLong;
+  }
+  return {code, path + ": " + MessageOf(error)};
 }
 
 Status LastError(const std::string& path) {
@@ -182,12 +211,12 @@ OpenParameters ParametersFor(OpenMode mode) {
 
 Status OpenHandle(const std::string& path, OpenMode mode, HANDLE* handle) {
   const OpenParameters p = ParametersFor(mode);
-  *handle = CreateFileA(path.c_str(), p.access, p.share, nullptr, p.disposition,
-                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  *handle = CreateFilePath(path, p.access, p.share, p.disposition,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
   if (*handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     // Opening a directory as a file fails with "access denied"; say what really stands there.
-    if (error == ERROR_ACCESS_DENIED && IsDirectoryWord(GetFileAttributesA(path.c_str()))) {
+    if (error == ERROR_ACCESS_DENIED && IsDirectoryWord(GetAttributesPath(path))) {
       return {ErrorCode::kNotAFile, path + ": is a directory"};
     }
     return FromError(error, path);
@@ -230,14 +259,12 @@ DWORD ReparseTagOf(HANDLE handle, DWORD attributes) {
 // its directory listing does tell a link; on Windows both agree.
 void EntryReparseData(const std::string& path, DWORD* attributes, DWORD* tag) {
   if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
-  WIN32_FIND_DATAA entry;
-  const HANDLE find =
-      FindFirstFileExA(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return;
-  FindClose(find);
-  if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    *attributes = entry.dwFileAttributes;
-    *tag = entry.dwReserved0;
+  win32::Finder finder;
+  win32::FoundEntry entry;
+  if (!finder.First(path, 0, &entry)) return;
+  if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    *attributes = entry.attributes;
+    *tag = entry.reparse_tag;
   }
 }
 
@@ -250,42 +277,31 @@ class Win32FileSystem final : public FileSystem {
     std::string pattern = dir;
     if (pattern.empty() || (pattern.back() != '\\' && pattern.back() != '/')) pattern += '\\';
     pattern += '*';
-    WIN32_FIND_DATAA data;
-    // The basic level skips the short 8.3 names and the large fetch asks for fewer, bigger
-    // batches; both only make the listing cheaper.
-    HANDLE find = FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
-                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (find == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER) {
-      find = FindFirstFileA(pattern.c_str(), &data);
-    }
-    if (find == INVALID_HANDLE_VALUE) {
+    win32::Finder finder;
+    win32::FoundEntry found;
+    if (!finder.First(pattern, FIND_FIRST_EX_LARGE_FETCH, &found)) {
       const DWORD error = GetLastError();
       // A drive's empty root directory has no "." or "..", so nothing at all matches "*".
-      if (error == ERROR_FILE_NOT_FOUND && IsDirectoryWord(GetFileAttributesA(dir.c_str()))) {
+      if (error == ERROR_FILE_NOT_FOUND && IsDirectoryWord(GetAttributesPath(dir))) {
         return Status::Ok();
       }
       return FromError(error, dir);
     }
-    Status status;
     DirEntry entry;
     for (;;) {
-      // The name field is fixed-size; what the system put there ends at the first NUL.
-      entry.name.assign(data.cFileName, strnlen(data.cFileName, sizeof data.cFileName));
-      if (entry.name != "." && entry.name != "..") {
-        entry.attributes = data.dwFileAttributes;
+      if (found.name != "." && found.name != "..") {
+        entry.name = found.name;
+        entry.attributes = found.attributes;
         // Links, junctions and mount points are never entered, so every walk ends on its volume.
-        entry.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                             !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        if (!visit(entry)) break;
+        entry.is_directory = (found.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                             !(found.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        if (!visit(entry)) return Status::Ok();
       }
-      if (!FindNextFileA(find, &data)) {
+      if (!finder.Next(&found)) {
         const DWORD error = GetLastError();
-        if (error != ERROR_NO_MORE_FILES) status = FromError(error, dir);
-        break;
+        return error == ERROR_NO_MORE_FILES ? Status::Ok() : FromError(error, dir);
       }
     }
-    FindClose(find);
-    return status;
   }
 
   Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
@@ -299,9 +315,9 @@ class Win32FileSystem final : public FileSystem {
   Status GetInfo(const std::string& path, FileInfo* info) override {
     *info = FileInfo{};
     // Opened for its attributes only, and the final reparse point itself rather than its target.
-    const HANDLE handle = CreateFileA(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = CreateFilePath(
+        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == INVALID_HANDLE_VALUE) return GetInfoByName(path, info);
     BY_HANDLE_FILE_INFORMATION by_handle;
     if (!GetFileInformationByHandle(handle, &by_handle)) {
@@ -323,45 +339,44 @@ class Win32FileSystem final : public FileSystem {
   Status SetAttributes(const std::string& path, const FileAttributes& attributes) override {
     DWORD word = attributes.word & kSettableAttributes;
     if (word == 0) word = FILE_ATTRIBUTE_NORMAL;
-    if (!SetFileAttributesA(path.c_str(), word)) return LastError(path);
+    if (!SetAttributesPath(path, word)) return LastError(path);
     return Status::Ok();
   }
 
   Status Replace(const std::string& source, const std::string& target) override {
-    // MoveFileExA refuses to replace a read-only file; the cleaned copy takes its place anyway
+    // MoveFileEx refuses to replace a read-only file; the cleaned copy takes its place anyway
     // and gets the original's attributes back afterwards.
-    const DWORD old = GetFileAttributesA(target.c_str());
+    const DWORD old = GetAttributesPath(target);
     const bool read_only = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
                            !(old & FILE_ATTRIBUTE_DIRECTORY);
-    if (read_only && !SetFileAttributesA(target.c_str(), old & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+    if (read_only && !SetAttributesPath(target, old & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
       return LastError(target);
     }
-    if (!MoveFileExA(source.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MovePath(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       const DWORD error = GetLastError();
-      if (read_only) SetFileAttributesA(target.c_str(), old & kSettableAttributes);
+      if (read_only) SetAttributesPath(target, old & kSettableAttributes);
       return FromError(error, target);
     }
     return Status::Ok();
   }
 
   Status Remove(const std::string& path) override {
-    if (DeleteFileA(path.c_str())) return Status::Ok();
+    if (DeletePath(path)) return Status::Ok();
     const DWORD error = GetLastError();
-    // DeleteFileA refuses a read-only file where unlink would not; a copy that already got the
+    // DeleteFile refuses a read-only file where unlink would not; a copy that already got the
     // original's read-only word must still be removable when it cannot take the original's place.
-    const DWORD old = GetFileAttributesA(path.c_str());
+    const DWORD old = GetAttributesPath(path);
     if (error != ERROR_ACCESS_DENIED || old == INVALID_FILE_ATTRIBUTES ||
         !(old & FILE_ATTRIBUTE_READONLY) || (old & FILE_ATTRIBUTE_DIRECTORY)) {
       return FromError(error, path);
     }
     const DWORD writable = old & kSettableAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
-    if (!SetFileAttributesA(path.c_str(), writable ? writable : FILE_ATTRIBUTE_NORMAL)) {
+    if (!SetAttributesPath(path, writable ? writable : FILE_ATTRIBUTE_NORMAL)) {
       return FromError(error, path);
     }
-    if (DeleteFileA(path.c_str())) return Status::Ok();
+    if (DeletePath(path)) return Status::Ok();
     const Status failed = LastError(path);
-    SetFileAttributesA(path.c_str(), old & kSettableAttributes);
+    SetAttributesPath(path, old & kSettableAttributes);
     return failed;
   }
 
@@ -370,7 +385,7 @@ class Win32FileSystem final : public FileSystem {
   // without sharing), the directory entry still tells what it is; volume and index stay 0.
   static Status GetInfoByName(const std::string& path, FileInfo* info) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return LastError(path);
+    if (!GetAttributesExPath(path, &data)) return LastError(path);
     FillInfo(data.dwFileAttributes, 0, info);
     info->size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     info->modified_ns = UnixNanoseconds(data.ftLastWriteTime);

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "tests/support/temp_tree.h"
@@ -188,37 +190,52 @@ TEST_F(Win32FileSystemTest, MessagesCarryThePathAndTheSystemText) {
   EXPECT_NE(text.back(), '.');
 }
 
-TEST_F(Win32FileSystemTest, PathsBeyond260CharactersWorkOrAreReportedTooLong) {
+TEST_F(Win32FileSystemTest, PathsBeyond260CharactersWorkEverywhere) {
   std::string dir = tree_.Root();
-  while (dir.size() < 300) {
+  while (dir.size() < 400) {
     dir += std::string(40, 'd') + "\\";
     // Made through the wide entry point with the long-path prefix, which every system accepts.
     const std::wstring wide = L"\\\\?\\" + std::wstring(dir.begin(), dir.end());
     ASSERT_TRUE(CreateDirectoryW(wide.c_str(), nullptr)) << GetLastError();
   }
   const std::string page = dir + "page.htm";
-  std::unique_ptr<File> file;
-  const Status s = fs_->Open(page, OpenMode::kWriteNew, &file);
-  if (!s.ok()) {
-    // Without long-path support (Wine, Windows before 10 1607 or with it switched off) the "A"
-    // entry points stop at 260 characters.
-    EXPECT_EQ(s.code(), ErrorCode::kNameTooLong) << s.message();
-    Status listed = fs_->ListDirectory(dir, [](const DirEntry&) { return true; });
-    EXPECT_EQ(listed.code(), ErrorCode::kNameTooLong) << listed.message();
-    GTEST_SKIP() << "no long paths through the A entry points here";
-  }
-  ASSERT_TRUE(file->Write("deep", 4).ok());
-  ASSERT_TRUE(file->Close().ok());
+  ASSERT_TRUE(WriteNew(page, "deep").ok());
   ASSERT_TRUE(WriteNew(page + "temp", "deeper").ok());
-  int entries = 0;
-  ASSERT_TRUE(fs_->ListDirectory(dir, [&](const DirEntry&) { return ++entries > 0; }).ok());
-  EXPECT_EQ(entries, 2);
+  std::vector<std::string> names;
+  ASSERT_TRUE(fs_->ListDirectory(dir,
+                                 [&](const DirEntry& e) {
+                                   names.push_back(e.name);
+                                   return true;
+                                 })
+                  .ok());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"page.htm", "page.htmtemp"}));
   FileInfo info;
   ASSERT_TRUE(fs_->GetInfo(page, &info).ok());
   EXPECT_EQ(info.size, 4u);
-  ASSERT_TRUE(fs_->Replace(page + "temp", page).ok());
+  EXPECT_TRUE(info.is_regular);
+  ASSERT_TRUE(SetWord(page, FILE_ATTRIBUTE_READONLY).ok());
+  ASSERT_TRUE(SetWord(page + "temp", FILE_ATTRIBUTE_READONLY).ok());
+  const Status replaced = fs_->Replace(page + "temp", page);
+  ASSERT_TRUE(replaced.ok()) << replaced.message();
   EXPECT_EQ(ReadAll(page), "deeper");
-  EXPECT_TRUE(fs_->Remove(page).ok());
+  const Status removed = fs_->Remove(page);
+  EXPECT_TRUE(removed.ok()) << removed.message();
+  EXPECT_EQ(fs_->GetInfo(page, &info).code(), ErrorCode::kNotFound);
+}
+
+TEST_F(Win32FileSystemTest, NameBeyond255CharactersIsReportedTooLong) {
+  const std::string name = std::string(254, 'n') + ".htm";
+  std::unique_ptr<File> file;
+  const Status s = fs_->Open(tree_.Root() + name, OpenMode::kWriteNew, &file);
+  EXPECT_EQ(s.code(), ErrorCode::kNameTooLong) << s.message();
+  EXPECT_FALSE(file);
+  const std::string fits = std::string(251, 'n') + ".htm";
+  EXPECT_TRUE(WriteNew(tree_.Root() + fits, "x").ok());
+  FileInfo info;
+  EXPECT_EQ(fs_->GetInfo(tree_.Root() + name, &info).code(), ErrorCode::kNameTooLong);
+  const std::string missing = std::string(251, 'm') + ".htm";
+  EXPECT_EQ(fs_->GetInfo(tree_.Root() + missing, &info).code(), ErrorCode::kNotFound);
 }
 
 TEST_F(Win32FileSystemTest, DirectorySymbolicLinkIsNeverEntered) {
