@@ -31,7 +31,8 @@ class DriveScanTest : public ::testing::Test {
 
   void TearDown() override {
     std::error_code ignored;
-    for (const char* top : {"q:\\page.htm", "q:\\web", "q:\\old.asp"}) fs::remove_all(top, ignored);
+    for (const char* top : {"q:\\page.htm", "q:\\web", "q:\\old.asp", "q:\\deep"})
+      fs::remove_all(top, ignored);
   }
 
   static void Write(const std::string& path, const std::string& content) {
@@ -44,26 +45,51 @@ class DriveScanTest : public ::testing::Test {
   FakeWindow window_;
 };
 
-TEST_F(DriveScanTest, ScansTheWholeDriveFromItsDesignation) {
-  Engine engine(window_, *native_);
+TEST_F(DriveScanTest, ScansAndCleansTheWholeDriveFromItsDesignation) {
+  Engine engine(window_, *native_, [](const std::string&) { return nullptr; });
   const std::string infected = "<html>\r\n" + engine.signature() + "\r\n</html>\r\n";
+  // Deeper than the 260 characters a classic path may have.
+  std::string deep = "q:\\deep\\";
+  while (deep.size() < 300) deep += std::string(40, 'd') + "\\";
+  deep += "deep.vbs";
   Write("q:\\page.htm", infected);
   Write("q:\\web\\index.htm", "<html>clean</html>\r\n");
   Write("q:\\web\\sub\\FOLDER.HTT", infected);
+  Write(deep, infected);
   fs::create_directories("q:\\old.asp");
+  FileAttributes hidden_read_only;
+  hidden_read_only.word = 0x1 | 0x2 | 0x20;
+  ASSERT_TRUE(native_->SetAttributes("q:\\web\\sub\\FOLDER.HTT", hidden_read_only).ok());
   window_.root = "q:";
 
   ASSERT_TRUE(engine.ScanCommand());
 
   EXPECT_EQ(window_.candidates,
-            (std::vector<std::string>{"q:\\page.htm", "q:\\web\\index.htm", "q:\\old.asp",
+            (std::vector<std::string>{"q:\\page.htm", "q:\\web\\index.htm", "q:\\old.asp", deep,
                                       "q:\\web\\sub\\FOLDER.HTT"}));
   EXPECT_EQ(window_.infected,
-            (std::vector<std::string>{"q:\\page.htm", "q:\\web\\sub\\FOLDER.HTT"}));
+            (std::vector<std::string>{"q:\\page.htm", deep, "q:\\web\\sub\\FOLDER.HTT"}));
   const std::vector<std::string> searching = window_.EventsStartingWith("log: Searching ");
   ASSERT_FALSE(searching.empty());
   EXPECT_EQ(searching.front(), "log: Searching \r\nq:\\");
   EXPECT_EQ(window_.statuses.back(), "Scan complete. The list of infected files is given above.");
+
+  engine.RemoveCommand();
+
+  EXPECT_EQ(window_.messages,
+            (std::vector<std::string>{
+                "The HTML.Quelix.A Virus has been removed successfully from your system."}));
+  FileInfo info;
+  ASSERT_TRUE(native_->GetInfo("q:\\web\\sub\\FOLDER.HTT", &info).ok());
+  EXPECT_EQ(info.attributes.word & 0x27, hidden_read_only.word);
+  for (const std::string& path : {std::string("q:\\page.htm"), deep}) {
+    std::unique_ptr<File> file;
+    ASSERT_TRUE(native_->Open(path, OpenMode::kRead, &file).ok()) << path;
+    char buffer[64];
+    size_t got = 0;
+    ASSERT_TRUE(file->Read(buffer, sizeof buffer, &got).ok());
+    EXPECT_EQ(std::string(buffer, got), "<html>\r\n") << path;
+  }
 }
 
 TEST_F(DriveScanTest, LinkBackToTheRootIsListedAsNoDirectory) {
