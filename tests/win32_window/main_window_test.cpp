@@ -1,0 +1,347 @@
+// Drives QuelixRemover.exe from outside under Wine: starts it, finds its window and controls,
+// selects the test drive, presses the buttons, reads the lists, answers the message box, closes the
+// window, and checks the cleaned files and the event log.
+//
+// The script that runs this maps a drive letter to an empty folder and copies the program into a
+// directory without a readme, so that no viewer opens. It passes:
+//   QUELIX_PROGRAM     the program's path, e.g. C:\quelix\QuelixRemover.exe
+//   QUELIX_TEST_DRIVE  the drive the tests may fill, e.g. q:
+//   QUELIX_SCREENSHOT  optional: where to write a BMP of the window after a scan
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/signature.h"
+#include "tests/win32_window/running_program.h"
+#include "window/win32/control_ids.h"
+
+namespace quelix::win32 {
+namespace {
+
+constexpr char kScanComplete[] = "Scan complete. The list of infected files is given above.";
+constexpr char kRemoved[] =
+    "The HTML.Quelix.A Virus has been removed successfully from your system.";
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Writes `bytes` to `path`, creating the directories on its way.
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  for (size_t slash = path.find('\\', 3); slash != std::string::npos;
+       slash = path.find('\\', slash + 1)) {
+    CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
+  }
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+ptrdiff_t Count(const std::vector<std::string>& lines, const std::string& line) {
+  return std::count(lines.begin(), lines.end(), line);
+}
+
+// True when `wanted` appears in `lines` in this order, consecutively.
+// Every file under `dir` (which ends in a backslash), with its full path. The standard library's
+// directory iterator cannot list a drive's root under Wine, hence the Win32 walk.
+void ListFiles(const std::string& dir, std::vector<std::string>* files) {
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((dir + "*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      ListFiles(dir + name + "\\", files);
+    } else {
+      files->push_back(dir + name);
+    }
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+// Empties `dir` (which ends in a backslash), hidden and read-only files included.
+void Empty(const std::string& dir) {
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((dir + "*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string path = dir + found.cFileName;
+    if (std::string(found.cFileName) == "." || std::string(found.cFileName) == "..") continue;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      Empty(path + "\\");
+      RemoveDirectoryA(path.c_str());
+    } else {
+      DeleteFileA(path.c_str());
+    }
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+bool HasRun(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
+  return std::search(lines.begin(), lines.end(), wanted.begin(), wanted.end()) != lines.end();
+}
+
+class MainWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    program_path_ = Env("QUELIX_PROGRAM");
+    drive_ = Env("QUELIX_TEST_DRIVE");
+    ASSERT_FALSE(program_path_.empty()) << "QUELIX_PROGRAM is not set";
+    ASSERT_EQ(drive_.size(), 2u) << "QUELIX_TEST_DRIVE must be a drive such as q:";
+    program_dir_ = program_path_.substr(0, program_path_.find_last_of('\\'));
+    log_path_ = program_dir_ + "\\log.txt";
+    DeleteFileA(log_path_.c_str());
+    Empty(drive_ + "\\");
+    std::vector<std::string> left;
+    ListFiles(drive_ + "\\", &left);
+    ASSERT_TRUE(left.empty()) << "cannot empty " << drive_;
+  }
+
+  std::string OnDrive(const std::string& relative) const { return drive_ + "\\" + relative; }
+
+  void Start() {
+    std::string error;
+    ASSERT_TRUE(program_.Start(program_path_, program_dir_, &error)) << error;
+  }
+
+  // Closes the window and expects the program to end by itself, successfully. Prints how long
+  // that took.
+  void CloseAndExpectExit() {
+    auto closed_at = std::chrono::steady_clock::now();
+    HWND form = program_.window();
+    program_.Close();
+    EXPECT_TRUE(WaitUntil([form] { return !IsWindow(form); }, 5s)) << "the window stays open";
+    auto gone = std::chrono::steady_clock::now() - closed_at;
+    DWORD exit_code = 1;
+    ASSERT_TRUE(program_.WaitForExit(10s, &exit_code)) << "the program still runs after closing";
+    EXPECT_EQ(exit_code, 0u);
+    auto took = std::chrono::steady_clock::now() - closed_at;
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    std::cout << "[          ] asked to close, the window was gone after "
+              << duration_cast<milliseconds>(gone).count() << " ms, the process after "
+              << duration_cast<milliseconds>(took).count() << " ms\n";
+  }
+
+  std::string program_path_;
+  std::string program_dir_;
+  std::string log_path_;
+  std::string drive_;
+  RunningProgram program_;
+};
+
+TEST_F(MainWindowTest, OpensWithTheLayoutCaptionsAndStartState) {
+  Start();
+  HWND form = program_.window();
+  UINT dpi = GetDpiForWindow(form);
+  ASSERT_GT(dpi, 0u);
+  auto px = [dpi](int twips) { return MulDiv(twips, static_cast<int>(dpi), 1440); };
+
+  RECT client{};
+  GetClientRect(form, &client);
+  EXPECT_EQ(client.right, px(6450));
+  EXPECT_EQ(client.bottom, px(3825));
+  EXPECT_EQ(GetWindowLongPtrA(form, GWL_STYLE) & WS_THICKFRAME, 0) << "the window must not resize";
+
+  struct Expected {
+    int id;
+    const char* caption;
+    int left, top, width, height;  // twips; 0: sized by the control or its text
+  };
+  // In tab order: the controls' order among the window's children.
+  const Expected expected[] = {
+      {kList1, nullptr, 240, 840, 5655, 2205},
+      {kDrive1, nullptr, 240, 120, 1215, 0},
+      {kLabel1, "", 1680, 3240, 0, 0},
+      {kCLog, "&Log Events", 240, 3240, 1215, 315},
+      {kLInfected, nullptr, 240, 840, 5655, 2205},
+      {kCRemove, "&Remove virus", 4440, 120, 1215, 375},
+      {kCmdScan, "&Scan for virus", 3000, 120, 1215, 375},
+      {kLblInf, "List of infected files", 240, 600, 0, 0},
+  };
+  HWND child = GetWindow(form, GW_CHILD);
+  for (const Expected& control : expected) {
+    SCOPED_TRACE("control id " + std::to_string(control.id));
+    ASSERT_NE(child, nullptr) << "fewer controls than expected";
+    EXPECT_EQ(GetDlgCtrlID(child), control.id) << "tab order";
+    child = GetWindow(child, GW_HWNDNEXT);
+    RECT rect = program_.ClientRect(control.id);
+    EXPECT_EQ(rect.left, px(control.left));
+    EXPECT_EQ(rect.top, px(control.top));
+    if (control.width) {
+      EXPECT_EQ(rect.right - rect.left, px(control.width));
+    }
+    if (control.height) {
+      EXPECT_EQ(rect.bottom - rect.top, px(control.height));
+    }
+    if (control.caption) {
+      EXPECT_EQ(program_.Text(control.id), control.caption);
+    }
+  }
+  EXPECT_EQ(child, nullptr) << "more controls than expected";
+
+  // The heading sizes itself to its caption: wider than its stored 1350 twips would cut nothing.
+  RECT heading = program_.ClientRect(kLblInf);
+  EXPECT_GT(heading.right - heading.left, 0);
+  EXPECT_LT(heading.right, client.right);
+
+  EXPECT_EQ(SendMessageA(program_.Control(kCLog), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_TRUE(program_.IsShown(kList1));
+  EXPECT_FALSE(program_.IsShown(kLInfected));
+  EXPECT_TRUE(program_.ListEntries(kLInfected).empty());
+  // Started in a directory on c:, the chooser shows c: and lists the test drive too.
+  EXPECT_EQ(program_.Text(kDrive1).substr(0, 2), "c:");
+  HWND drive1 = program_.Control(kDrive1);
+  EXPECT_NE(SendMessageA(drive1, CB_FINDSTRING, static_cast<WPARAM>(-1),
+                         reinterpret_cast<LPARAM>(drive_.c_str())),
+            CB_ERR);
+  CloseAndExpectExit();
+}
+
+TEST_F(MainWindowTest, ScanListsInfectedFilesAndRemoveCleansThem) {
+  const std::string sig = SignatureLine();
+  const std::string marker = MarkerLine();
+  WriteBytes(OnDrive("web\\index.htm"),
+             "<html>\r\n" + marker + "\r\n<p>kept</p>\r\n" + sig + "\r\n<p>dropped</p>\r\n");
+  WriteBytes(OnDrive("web\\clean.htm"), "<html>\r\n<p>clean</p>\r\n</html>\r\n");
+  WriteBytes(OnDrive("scripts\\hidden.vbs"), "' start\r\n" + marker + "\r\nMsgBox 1\r\n" + sig);
+  SetFileAttributesA(OnDrive("scripts\\hidden.vbs").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  WriteBytes(OnDrive("sub\\folder.htt"), marker + "\r\n" + sig + "\r\n");
+  WriteBytes(OnDrive("sub\\notes.txt"), sig + "\r\n");
+  Start();
+
+  ASSERT_TRUE(program_.SelectDrive(drive_));
+  program_.Press(kCmdScan);
+  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 60s)) << program_.Text(kLabel1);
+  // The walks run pattern by pattern: the pages first, the scripts, then the folder templates.
+  EXPECT_EQ(program_.ListEntries(kLInfected),
+            (std::vector<std::string>{OnDrive("web\\index.htm"), OnDrive("scripts\\hidden.vbs"),
+                                      OnDrive("sub\\folder.htt")}));
+  EXPECT_TRUE(program_.IsShown(kLInfected));
+  EXPECT_FALSE(program_.IsShown(kList1));
+  RECT status = program_.ClientRect(kLabel1);
+  RECT client{};
+  GetClientRect(program_.window(), &client);
+  EXPECT_LE(status.right, client.right) << "the status line must stay inside the window";
+
+  std::string screenshot = Env("QUELIX_SCREENSHOT");
+  if (!screenshot.empty()) {
+    RedrawWindow(program_.window(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(300);
+    EXPECT_TRUE(SaveWindowImage(program_.window(), screenshot));
+  }
+
+  program_.Press(kCRemove);
+  HWND box = program_.WaitForMessageBox(30s);
+  ASSERT_NE(box, nullptr) << "no message box after Remove";
+  char text[256] = {};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the message box's text control
+  EXPECT_STREQ(text, kRemoved);
+  EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+  EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr) << "one OK button only";
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10s));
+  CloseAndExpectExit();
+
+  EXPECT_EQ(ReadBytes(OnDrive("web\\index.htm")), "<html>\r\n<p>kept</p>\r\n");
+  EXPECT_EQ(ReadBytes(OnDrive("scripts\\hidden.vbs")), "' start\r\nMsgBox 1\r\n");
+  EXPECT_NE(GetFileAttributesA(OnDrive("scripts\\hidden.vbs").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(ReadBytes(OnDrive("sub\\folder.htt")), "");
+  EXPECT_EQ(ReadBytes(OnDrive("web\\clean.htm")), "<html>\r\n<p>clean</p>\r\n</html>\r\n");
+  EXPECT_EQ(ReadBytes(OnDrive("sub\\notes.txt")), sig + "\r\n") << "not a candidate";
+  std::vector<std::string> files;
+  ListFiles(drive_ + "\\", &files);
+  EXPECT_EQ(files.size(), 5u) << "a temporary copy was left behind";
+
+  std::string log = ReadBytes(log_path_);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+  std::vector<std::string> lines = Lines(log);
+  EXPECT_TRUE(HasRun(lines, {"Searching ", drive_ + "\\web\\"}));
+  EXPECT_TRUE(HasRun(lines, {"Searching ", drive_ + "\\sub\\"}));
+  EXPECT_EQ(Count(lines, "Scanning " + OnDrive("web\\clean.htm")), 1);
+  for (const char* infected : {"web\\index.htm", "scripts\\hidden.vbs", "sub\\folder.htt"}) {
+    SCOPED_TRACE(infected);
+    EXPECT_EQ(Count(lines, "Scanning " + OnDrive(infected)), 1);
+    EXPECT_EQ(Count(lines, "Virus found in " + OnDrive(infected)), 1);
+    EXPECT_TRUE(HasRun(lines, {"Removing virus from ", OnDrive(infected)}));
+    EXPECT_EQ(Count(lines, "Virus successfully removed from " + OnDrive(infected)), 1);
+  }
+  EXPECT_EQ(Count(lines, "Virus found in " + OnDrive("web\\clean.htm")), 0);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "Virus removal complete.");
+}
+
+TEST_F(MainWindowTest, ScanPressedWhileAScanRunsIsIgnored) {
+  WriteBytes(OnDrive("a\\index.htm"), SignatureLine() + "\r\n");
+  for (int i = 0; i < 200; ++i) {
+    WriteBytes(OnDrive("many\\d" + std::to_string(i) + "\\page.htm"), "<p>clean</p>\r\n");
+  }
+  Start();
+  ASSERT_TRUE(program_.SelectDrive(drive_));
+  program_.Press(kCmdScan);
+  program_.Press(kCmdScan);
+  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 60s)) << program_.Text(kLabel1);
+  // Had the second press run a scan of its own, the file would be listed twice by now or soon.
+  Sleep(1000);
+  EXPECT_EQ(program_.ListEntries(kLInfected), std::vector<std::string>{OnDrive("a\\index.htm")});
+  EXPECT_EQ(program_.Text(kLabel1), kScanComplete);
+  CloseAndExpectExit();
+  EXPECT_EQ(Count(Lines(ReadBytes(log_path_)), "Virus found in " + OnDrive("a\\index.htm")), 1);
+}
+
+TEST_F(MainWindowTest, ClosingDuringAScanEndsTheProgramWithTheLogClosed) {
+  constexpr int kPages = 3000;
+  for (int i = 0; i < kPages; ++i) {
+    WriteBytes(OnDrive("d" + std::to_string(i / 30) + "\\p" + std::to_string(i) + ".htm"),
+               "<p>clean</p>\r\n");
+  }
+  Start();
+  ASSERT_TRUE(program_.SelectDrive(drive_));
+  program_.Press(kCmdScan);
+  // Queued behind the click: the scan meets it at its first yield.
+  CloseAndExpectExit();
+
+  std::string log = ReadBytes(log_path_);
+  if (!log.empty()) {
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n") << "a torn last entry";
+  }
+  std::vector<std::string> lines = Lines(log);
+  ptrdiff_t scanned = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("Scanning ", 0) == 0;
+  });
+  EXPECT_LT(scanned, kPages) << "the scan ran to its end instead of stopping";
+  // The log was closed: nothing holds it any more.
+  HANDLE file = CreateFileA(log_path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(file, INVALID_HANDLE_VALUE);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+}  // namespace
+}  // namespace quelix::win32

@@ -1,0 +1,199 @@
+#include "tests/win32_window/running_program.h"
+
+#include <cstdio>
+#include <thread>
+
+#include "window/win32/control_ids.h"
+
+namespace quelix::win32 {
+namespace {
+
+struct Search {
+  DWORD process_id;
+  const char* window_class;  // nullptr: any
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM context) {
+  auto* search = reinterpret_cast<Search*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  if (owner != search->process_id) return TRUE;
+  char caption[64] = {};
+  GetWindowTextA(hwnd, caption, sizeof caption);
+  char window_class[64] = {};
+  GetClassNameA(hwnd, window_class, sizeof window_class);
+  if (std::string(caption) != kCaption) return TRUE;
+  if (search->window_class && std::string(window_class) != search->window_class) return TRUE;
+  search->found = hwnd;
+  return FALSE;
+}
+
+HWND FindProcessWindow(DWORD process_id, const char* window_class) {
+  Search search{process_id, window_class};
+  EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return done();
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+RunningProgram::~RunningProgram() {
+  if (!process_.hProcess) return;
+  if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process_.hProcess, 99);
+    WaitForSingleObject(process_.hProcess, 5000);
+  }
+  CloseHandle(process_.hThread);
+  CloseHandle(process_.hProcess);
+}
+
+bool RunningProgram::Start(const std::string& exe, const std::string& working_dir,
+                           std::string* error) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  std::string command_line = "\"" + exe + "\"";
+  if (!CreateProcessA(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      working_dir.c_str(), &startup, &process_)) {
+    *error = "CreateProcess failed for " + exe + ", error " + std::to_string(GetLastError());
+    return false;
+  }
+  // The window class rules out a message box of the same caption; the window is shown once its
+  // controls and start-up are done.
+  WaitUntil(
+      [&] {
+        window_ = FindProcessWindow(process_.dwProcessId, kWindowClass);
+        return window_ && IsWindowVisible(window_);
+      },
+      30s);
+  if (window_ && !IsWindowVisible(window_)) window_ = nullptr;
+  if (!window_) *error = "no window captioned \"Quelix Remover\" within 30 s";
+  return window_ != nullptr;
+}
+
+std::string RunningProgram::Text(int id) const {
+  HWND control = Control(id);
+  LRESULT length = SendMessageA(control, WM_GETTEXTLENGTH, 0, 0);
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  LRESULT got =
+      SendMessageA(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<size_t>(got));
+  return text;
+}
+
+std::vector<std::string> RunningProgram::ListEntries(int id) const {
+  HWND list = Control(id);
+  std::vector<std::string> entries;
+  LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    // Read wide: Wine hands a list box's text to another process's narrow LB_GETTEXT unconverted.
+    LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+    if (length == LB_ERR) break;
+    std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+    LRESULT got = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i),
+                               reinterpret_cast<LPARAM>(wide.data()));
+    wide.resize(got == LB_ERR ? 0 : static_cast<size_t>(got));
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
+    std::string entry(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), entry.data(), bytes,
+                        nullptr, nullptr);
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+RECT RunningProgram::ClientRect(int id) const {
+  RECT rect{};
+  GetWindowRect(Control(id), &rect);
+  MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+bool RunningProgram::SelectDrive(const std::string& prefix) {
+  HWND drive1 = Control(kDrive1);
+  LRESULT index = SendMessageA(drive1, CB_FINDSTRING, static_cast<WPARAM>(-1),
+                               reinterpret_cast<LPARAM>(prefix.c_str()));
+  if (index == CB_ERR) return false;
+  return SendMessageA(drive1, CB_SETCURSEL, static_cast<WPARAM>(index), 0) == index;
+}
+
+void RunningProgram::Press(int id) {
+  // Posted, as a click is: the command runs inside the program while the driver goes on watching.
+  PostMessageA(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(Control(id)));
+}
+
+bool RunningProgram::WaitForStatus(const std::string& text, std::chrono::milliseconds timeout) {
+  return WaitUntil([&] { return Text(kLabel1) == text; }, timeout);
+}
+
+HWND RunningProgram::WaitForMessageBox(std::chrono::milliseconds timeout) const {
+  HWND box = nullptr;
+  WaitUntil([&] { return (box = FindProcessWindow(process_.dwProcessId, "#32770")) != nullptr; },
+            timeout);
+  return box;
+}
+
+void RunningProgram::Close() {
+  PostMessageA(window_, WM_CLOSE, 0, 0);
+}
+
+bool RunningProgram::WaitForExit(std::chrono::milliseconds timeout, DWORD* exit_code) {
+  if (WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeout.count())) !=
+      WAIT_OBJECT_0) {
+    return false;
+  }
+  GetExitCodeProcess(process_.hProcess, exit_code);
+  return true;
+}
+
+bool SaveWindowImage(HWND hwnd, const std::string& path) {
+  RECT frame{};
+  GetWindowRect(hwnd, &frame);
+  int width = frame.right - frame.left;
+  int height = frame.bottom - frame.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+  SelectObject(memory, previous);
+  GdiFlush();
+
+  DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  DWORD image_size = stride * static_cast<DWORD>(height);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+  file.bfSize = file.bfOffBits + image_size;
+  bool written = false;
+  if (FILE* out = std::fopen(path.c_str(), "wb")) {
+    written = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+              std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+              std::fwrite(bits, image_size, 1, out) == 1;
+    written = std::fclose(out) == 0 && written;
+  }
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return written;
+}
+
+}  // namespace quelix::win32

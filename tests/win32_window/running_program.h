@@ -1,0 +1,62 @@
+// QuelixRemover.exe started as a separate process and driven from outside, the way a user would:
+// its window is found by caption, its controls by id, and they are sent the messages a click or a
+// key press would send.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quelix::win32 {
+
+using namespace std::chrono_literals;
+
+// Polls `done` every 20 ms until it returns true or `timeout` passes; returns its last answer.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+class RunningProgram {
+ public:
+  RunningProgram() = default;
+  ~RunningProgram();
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  // Starts `exe` with `working_dir` as its current directory and waits for its main window.
+  // Returns false (with the reason in `error`) when it did not start or showed no window in time.
+  bool Start(const std::string& exe, const std::string& working_dir, std::string* error);
+
+  HWND window() const { return window_; }
+  HWND Control(int id) const { return GetDlgItem(window_, id); }
+
+  // A control's caption or a list box's entries, read through window messages.
+  std::string Text(int id) const;
+  std::vector<std::string> ListEntries(int id) const;
+  bool IsShown(int id) const { return IsWindowVisible(Control(id)) != FALSE; }
+  // The control's rectangle in the main window's client coordinates.
+  RECT ClientRect(int id) const;
+
+  // Selects the drive chooser's entry starting with `prefix`; false when there is none.
+  bool SelectDrive(const std::string& prefix);
+  // Presses a button the way a click does, without waiting for the command it starts.
+  void Press(int id);
+  // Waits for the status line to read `text`.
+  bool WaitForStatus(const std::string& text, std::chrono::milliseconds timeout);
+  // The program's message box (caption "Quelix Remover"), once it is up; nullptr otherwise.
+  HWND WaitForMessageBox(std::chrono::milliseconds timeout) const;
+  // Asks the window to close, as its close box does.
+  void Close();
+  // Waits for the process to end; false when it still runs after `timeout`.
+  bool WaitForExit(std::chrono::milliseconds timeout, DWORD* exit_code);
+
+ private:
+  PROCESS_INFORMATION process_{};
+  HWND window_ = nullptr;
+};
+
+// Writes what the screen shows of `hwnd` (frame included) to a 24-bit BMP file at `path`.
+bool SaveWindowImage(HWND hwnd, const std::string& path);
+
+}  // namespace quelix::win32

@@ -1,0 +1,21 @@
+// The main window's caption and the ids of its controls. The test driver finds the window and its
+// controls by these, so they are part of the program's outside face.
+#pragma once
+
+namespace quelix::win32 {
+
+inline constexpr char kCaption[] = "Quelix Remover";
+inline constexpr char kWindowClass[] = "QuelixRemoverForm1";
+
+enum ControlId : int {
+  kDrive1 = 1001,
+  kCmdScan = 1002,
+  kCRemove = 1003,
+  kLblInf = 1004,
+  kLInfected = 1005,
+  kList1 = 1006,
+  kCLog = 1007,
+  kLabel1 = 1008,
+};
+
+}  // namespace quelix::win32

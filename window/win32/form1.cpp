@@ -1,0 +1,235 @@
+#include "window/win32/form1.h"
+
+#include <commctrl.h>
+
+#include "window/win32/desktop.h"
+#include "window/win32/layout.h"
+
+namespace quelix::win32 {
+namespace {
+
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kFormExStyle = 0;
+constexpr int kIconId = 1;
+
+// Joins a directory and a file name with exactly one backslash.
+std::string InDirectory(const std::string& dir, const char* name) {
+  if (!dir.empty() && dir.back() == '\\') return dir + name;
+  return dir + '\\' + name;
+}
+
+bool RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXA form{};
+  form.cbSize = sizeof form;
+  form.lpfnWndProc = procedure;
+  form.hInstance = instance;
+  form.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconId));
+  form.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(kIconId), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), 0));
+  form.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  form.lpszClassName = kWindowClass;
+  return RegisterClassExA(&form) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+}  // namespace
+
+Form1::Form1(HINSTANCE instance)
+    : instance_(instance), fs_(CreateNativeFileSystem()), shell_(CreateNativeShell()), log_(*fs_) {}
+
+Form1::~Form1() {
+  log_.Close();
+  if (hwnd_) DestroyWindow(hwnd_);
+  if (font_) DeleteObject(font_);
+}
+
+bool Form1::Create(int show) {
+  if (!RegisterFormClass(instance_, &Form1::WindowProc)) return false;
+  // Created at the system DPI, then moved and sized for the monitor it lands on.
+  RECT frame{0, 0, 0, 0};
+  hwnd_ =
+      CreateWindowExA(kFormExStyle, kWindowClass, kCaption, kFormStyle, CW_USEDEFAULT,
+                      CW_USEDEFAULT, frame.right, frame.bottom, nullptr, nullptr, instance_, this);
+  if (!hwnd_) return false;
+  dpi_ = WindowDpi(hwnd_);
+  RECT client{0, 0, Twips(kClientWidthTwips, dpi_), Twips(kClientHeightTwips, dpi_)};
+  ClientToWindowRect(&client, kFormStyle, kFormExStyle, dpi_);
+  SetWindowPos(hwnd_, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  CreateControls();
+  Layout();
+  Load();
+  ShowWindow(hwnd_, show);
+  UpdateWindow(hwnd_);
+  return true;
+}
+
+void Form1::CreateControls() {
+  for (const ControlSpec& spec : kControls) {
+    CreateWindowExA(spec.ex_style, spec.window_class, spec.caption, spec.style, 0, 0, 0, 0, hwnd_,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
+  }
+  list1_.hwnd = Control(kList1);
+  infected_list_.hwnd = Control(kLInfected);
+  SendMessageA(Control(kCLog), BM_SETCHECK, BST_CHECKED, 0);
+
+  HWND drive1 = Control(kDrive1);
+  std::string current = CurrentDrive();
+  for (const std::string& drive : DriveDesignations()) {
+    SendMessageA(drive1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drive.c_str()));
+  }
+  LRESULT selected = current.empty() ? CB_ERR
+                                     : SendMessageA(drive1, CB_FINDSTRING, static_cast<WPARAM>(-1),
+                                                    reinterpret_cast<LPARAM>(current.c_str()));
+  SendMessageA(drive1, CB_SETCURSEL, selected == CB_ERR ? 0 : static_cast<WPARAM>(selected), 0);
+
+  tooltip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
+                             nullptr, instance_, nullptr);
+  TTTOOLINFOA tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = hwnd_;
+  tool.uId = reinterpret_cast<UINT_PTR>(Control(kLabel1));
+  tool.lpszText = const_cast<char*>("");
+  SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageA(tooltip_, TTM_ACTIVATE, FALSE, 0);
+}
+
+void Form1::Layout() {
+  HFONT old_font = font_;
+  font_ = CreateDialogFont(dpi_);
+  for (const ControlSpec& spec : kControls) {
+    HWND control = Control(spec.id);
+    int height = spec.height + (spec.id == kDrive1 ? kDropListTwips : 0);
+    SetWindowPos(control, nullptr, Twips(spec.left, dpi_), Twips(spec.top, dpi_),
+                 Twips(spec.width, dpi_), Twips(height, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  }
+  if (old_font) DeleteObject(old_font);
+  // The heading sizes itself to its caption, the status line to its text.
+  HWND heading = Control(kLblInf);
+  HDC dc = GetDC(heading);
+  HGDIOBJ previous = SelectObject(dc, font_);
+  SIZE extent{};
+  const char* caption = Spec(kLblInf).caption;
+  GetTextExtentPoint32A(dc, caption, lstrlenA(caption), &extent);
+  SelectObject(dc, previous);
+  ReleaseDC(heading, dc);
+  SetWindowPos(heading, nullptr, 0, 0, extent.cx, extent.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageA(tooltip_, TTM_SETMAXTIPWIDTH, 0, Twips(kClientWidthTwips, dpi_));
+  status_pending_ = true;
+  ApplyStatus();
+  InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void Form1::OnDpiChanged(UINT dpi, const RECT& suggested) {
+  dpi_ = dpi;
+  RECT client{0, 0, Twips(kClientWidthTwips, dpi_), Twips(kClientHeightTwips, dpi_)};
+  ClientToWindowRect(&client, kFormStyle, kFormExStyle, dpi_);
+  SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, client.right - client.left,
+               client.bottom - client.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  Layout();
+}
+
+LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
+    auto* form = static_cast<Form1*>(create->lpCreateParams);
+    form->hwnd_ = hwnd;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+  }
+  auto* form = reinterpret_cast<Form1*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (!form) return DefWindowProcA(hwnd, message, wparam, lparam);
+  return form->HandleMessage(message, wparam, lparam);
+}
+
+LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) == kCmdScan) OnScanClicked();
+      if (HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) == kCRemove) OnRemoveClicked();
+      return 0;
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
+      if (item.CtlID != kLabel1) break;
+      DrawStatus(item);
+      return TRUE;
+    }
+    case WM_SETCURSOR:
+      if (!busy_pointer_) break;
+      SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+      return TRUE;
+    case WM_DPICHANGED:
+      OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+      return 0;
+    case WM_CLOSE:
+      OnClose();
+      return 0;
+    case WM_ENDSESSION:
+      if (wparam) log_.Close();
+      return 0;
+    case WM_DESTROY:
+      hwnd_ = nullptr;
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcA(hwnd_, message, wparam, lparam);
+}
+
+void Form1::Load() {
+  std::string dir = ProgramDirectory();
+  Status opened = log_.Open(InDirectory(dir, "log.txt"));
+  engine_ = std::make_unique<Engine>(*this, *fs_);
+  if (!opened.ok()) {
+    // The program works without its log; it says so once.
+    SetStatus("The event log could not be opened (" + std::string(Describe(opened.code())) +
+              "):\r\n" + log_.path());
+    ApplyStatus();
+  }
+  // The outcome is not examined: a missing readme is no reason to bother the user.
+  shell_->hyperlink(InDirectory(dir, "readme.txt"));
+}
+
+void Form1::OnClose() {
+  closing_ = true;
+  // A running command notices at its next yield point and unloads the window when it returns.
+  if (!running_) Unload();
+}
+
+void Form1::Unload() {
+  closing_ = true;
+  log_.Close();
+  if (hwnd_) DestroyWindow(hwnd_);
+}
+
+void Form1::OnScanClicked() {
+  RunCommand([this] { return engine_->ScanCommand(); });
+}
+
+void Form1::OnRemoveClicked() {
+  // The Remove command passes no yield point, so the window cannot close while it runs.
+  RunCommand([this] {
+    engine_->RemoveCommand();
+    return true;
+  });
+}
+
+void Form1::RunCommand(const std::function<bool()>& command) {
+  // A command pressed while another runs is ignored; the yields would otherwise let it start.
+  if (running_ || closing_) return;
+  running_ = true;
+  last_pump_ = GetTickCount64();
+  bool open = command();
+  if (busy_pointer_) SetBusyPointer(false);
+  log_.Flush();
+  // The command's last yield: still running, so clicks that came in meanwhile are ignored.
+  if (open && !closing_) PumpEvents();
+  FlushScreen();
+  running_ = false;
+  if (closing_) Unload();
+}
+
+}  // namespace quelix::win32

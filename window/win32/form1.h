@@ -1,0 +1,134 @@
+// Form1 on Windows: the program's one window, a native Win32 window with the drive chooser, the
+// two command buttons, the two lists sharing one rectangle, the log switch and the status line. It
+// implements the engine's Window and forwards the buttons and the load/unload events to the
+// engine; it holds no engine logic.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/window.h"
+#include "platform/file_system.h"
+#include "platform/shell.h"
+#include "window/event_log.h"
+#include "window/win32/control_ids.h"
+
+namespace quelix::win32 {
+
+class Form1 : public Window {
+ public:
+  explicit Form1(HINSTANCE instance);
+  ~Form1() override;
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+
+  // Creates the window and its controls, runs the start-up and shows the window. Returns false
+  // when the window could not be created.
+  bool Create(int show);
+
+  // The window handle, for the message loop's dialog navigation.
+  HWND hwnd() const { return hwnd_; }
+
+  // Window
+  void ClearCandidates() override;
+  void AppendCandidate(const std::string& path) override;
+  size_t CandidateCount() const override { return candidates_.size(); }
+  std::string Candidate(size_t index) const override { return candidates_[index]; }
+  void HideCandidates() override;
+  void AppendInfected(const std::string& path) override;
+  size_t InfectedCount() const override { return infected_.size(); }
+  std::string Infected(size_t index) const override { return infected_[index]; }
+  void ShowInfected() override;
+  void SetStatus(const std::string& text) override;
+  bool LogSwitch() const override;
+  void WriteLog(const std::string& entry) override;
+  void FlushLog() override;
+  std::string SearchRoot() const override;
+  void SetBusyPointer(bool busy) override;
+  bool YieldPoint() override;
+  void ShowMessage(const std::string& text) override;
+
+ private:
+  // A list box whose redraw is switched off from its first append until the next yield, so that a
+  // burst of appends costs one repaint.
+  struct BatchedList {
+    HWND hwnd = nullptr;
+    bool frozen = false;
+    size_t reserved = 0;
+  };
+
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+
+  void CreateControls();
+  // Positions every control and sets the font for the current DPI.
+  void Layout();
+  void OnDpiChanged(UINT dpi, const RECT& suggested);
+  HWND Control(ControlId id) const { return GetDlgItem(hwnd_, id); }
+
+  // Start-up: opens the event log, prepares the engine, hands the readme to the shell.
+  void Load();
+  // Shut-down: closes the event log and ends the program.
+  void Unload();
+  void OnClose();
+
+  void OnScanClicked();
+  void OnRemoveClicked();
+  // Runs one command unless another is running; afterwards flushes the log, shows what is pending
+  // and processes the events that came in meanwhile.
+  // `command` returns false when the window closed meanwhile.
+  void RunCommand(const std::function<bool()>& command);
+
+  // Puts pending status text and list appends on screen.
+  void FlushScreen();
+  // Processes a bounded number of pending events.
+  void PumpEvents();
+
+  void Append(BatchedList& list, const std::string& path);
+  void Thaw(BatchedList& list);
+
+  // One line of the status text and where it goes in the status line.
+  struct StatusLine {
+    std::string text;
+    RECT box;
+    UINT format;
+  };
+
+  // Status line: sizing to the text, drawing, and the tooltip for shortened text.
+  void ApplyStatus();
+  void DrawStatus(const DRAWITEMSTRUCT& item);
+  int StatusMaxWidth() const;
+
+  HINSTANCE instance_;
+  HWND hwnd_ = nullptr;
+  HWND tooltip_ = nullptr;
+  HFONT font_ = nullptr;
+  UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
+
+  std::unique_ptr<FileSystem> fs_;
+  std::unique_ptr<Shell> shell_;
+  EventLog log_;
+  std::unique_ptr<Engine> engine_;
+
+  std::vector<std::string> candidates_;
+  std::vector<std::string> infected_;
+  BatchedList list1_;
+  BatchedList infected_list_;
+
+  std::string status_;
+  std::vector<StatusLine> status_lines_;
+  bool status_pending_ = false;
+  bool status_shortened_ = false;
+
+  bool running_ = false;
+  bool closing_ = false;
+  bool busy_pointer_ = false;
+  ULONGLONG last_pump_ = 0;
+};
+
+}  // namespace quelix::win32

@@ -1,0 +1,221 @@
+// Form1's side of the engine's Window: the lists, the status line, the log switch and sink, the
+// drive, the pointer, the yield point and the message box.
+// windows.h must come first: commctrl.h relies on its definitions.
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <algorithm>
+
+#include "window/win32/form1.h"
+#include "window/win32/layout.h"
+
+namespace quelix::win32 {
+namespace {
+
+// Events are processed at most this often while a command runs (milliseconds).
+constexpr ULONGLONG kYieldIntervalMs = 15;
+// Events processed per yield at most, so that a flood of them cannot stall the command.
+constexpr int kMaxEventsPerYield = 64;
+constexpr char kLineBreak[] = "\r\n";
+
+// The text's lines, split at its line breaks.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find(kLineBreak, start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  lines.push_back(text.substr(start));
+  return lines;
+}
+
+// How a status line is laid out: a path on one line, shortened in its middle where it is too
+// wide so that its drive and file name stay; other text wrapped at blanks.
+UINT LayoutFor(const std::string& line) {
+  constexpr UINT kCommon = DT_LEFT | DT_TOP | DT_NOPREFIX;
+  if (line.find('\\') != std::string::npos) return kCommon | DT_SINGLELINE | DT_PATH_ELLIPSIS;
+  return kCommon | DT_WORDBREAK | DT_END_ELLIPSIS;
+}
+
+}  // namespace
+
+void Form1::Append(BatchedList& list, const std::string& path) {
+  if (!list.frozen) {
+    SendMessageA(list.hwnd, WM_SETREDRAW, FALSE, 0);
+    list.frozen = true;
+  }
+  size_t count = static_cast<size_t>(SendMessageA(list.hwnd, LB_GETCOUNT, 0, 0));
+  if (count >= list.reserved) {
+    // Room for as many again, so that a long list grows in a few large steps.
+    size_t more = std::max<size_t>(count, 256);
+    SendMessageA(list.hwnd, LB_INITSTORAGE, more, more * (path.size() + 1));
+    list.reserved = count + more;
+  }
+  SendMessageA(list.hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
+}
+
+void Form1::Thaw(BatchedList& list) {
+  if (!list.frozen) return;
+  list.frozen = false;
+  SendMessageA(list.hwnd, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list.hwnd, nullptr, TRUE);
+}
+
+void Form1::ClearCandidates() {
+  candidates_.clear();
+  SendMessageA(list1_.hwnd, LB_RESETCONTENT, 0, 0);
+  list1_.reserved = 0;
+}
+
+void Form1::AppendCandidate(const std::string& path) {
+  candidates_.push_back(path);
+  Append(list1_, path);
+}
+
+void Form1::HideCandidates() {
+  Thaw(list1_);
+  ShowWindow(list1_.hwnd, SW_HIDE);
+}
+
+void Form1::AppendInfected(const std::string& path) {
+  infected_.push_back(path);
+  Append(infected_list_, path);
+}
+
+void Form1::ShowInfected() {
+  Thaw(infected_list_);
+  ShowWindow(infected_list_.hwnd, SW_SHOW);
+}
+
+void Form1::SetStatus(const std::string& text) {
+  // Shown at the next yield: the search sets it once per directory entry, far more often than a
+  // screen can show.
+  status_ = text;
+  status_pending_ = true;
+}
+
+bool Form1::LogSwitch() const {
+  return SendMessageA(Control(kCLog), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void Form1::WriteLog(const std::string& entry) {
+  log_.Write(entry);
+}
+
+void Form1::FlushLog() {
+  log_.Flush();
+}
+
+std::string Form1::SearchRoot() const {
+  HWND drive1 = Control(kDrive1);
+  LRESULT index = SendMessageA(drive1, CB_GETCURSEL, 0, 0);
+  if (index == CB_ERR) return {};
+  LRESULT length = SendMessageA(drive1, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length == CB_ERR) return {};
+  std::string designation(static_cast<size_t>(length) + 1, '\0');
+  SendMessageA(drive1, CB_GETLBTEXT, static_cast<WPARAM>(index),
+               reinterpret_cast<LPARAM>(designation.data()));
+  designation.resize(static_cast<size_t>(length));
+  return designation.substr(0, 2);
+}
+
+void Form1::SetBusyPointer(bool busy) {
+  busy_pointer_ = busy;
+  SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(busy ? 32514 : 32512)));  // IDC_WAIT, IDC_ARROW
+}
+
+bool Form1::YieldPoint() {
+  if (closing_) return false;
+  if (GetTickCount64() - last_pump_ < kYieldIntervalMs) return true;
+  PumpEvents();
+  return !closing_;
+}
+
+void Form1::ShowMessage(const std::string& text) {
+  FlushScreen();
+  MessageBoxA(hwnd_, text.c_str(), kCaption, MB_ICONINFORMATION | MB_OK);
+}
+
+void Form1::FlushScreen() {
+  Thaw(list1_);
+  Thaw(infected_list_);
+  ApplyStatus();
+}
+
+void Form1::PumpEvents() {
+  FlushScreen();
+  MSG message;
+  for (int i = 0; i < kMaxEventsPerYield && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
+    if (message.message == WM_QUIT) {
+      closing_ = true;
+      PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    if (hwnd_ && IsDialogMessageA(hwnd_, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  last_pump_ = GetTickCount64();
+}
+
+int Form1::StatusMaxWidth() const {
+  return Twips(kClientWidthTwips - kRightMarginTwips - Spec(kLabel1).left, dpi_);
+}
+
+void Form1::ApplyStatus() {
+  if (!status_pending_ || !hwnd_) return;
+  status_pending_ = false;
+  HWND label = Control(kLabel1);
+  HDC dc = GetDC(label);
+  HGDIOBJ previous = SelectObject(dc, font_);
+  const int max_width = StatusMaxWidth();
+  int width = 0;
+  int top = 0;
+  status_lines_.clear();
+  status_shortened_ = false;
+  for (std::string& line : Lines(status_)) {
+    RECT box{0, top, max_width, top};
+    UINT format = LayoutFor(line);
+    DrawTextA(dc, line.c_str(), static_cast<int>(line.size()), &box, format | DT_CALCRECT);
+    if (box.right > max_width) {
+      status_shortened_ = true;
+      box.right = max_width;
+    }
+    width = std::max(width, static_cast<int>(box.right));
+    top = box.bottom;
+    status_lines_.push_back({std::move(line), box, format});
+  }
+  SelectObject(dc, previous);
+  ReleaseDC(label, dc);
+  SetWindowTextA(label, status_.c_str());
+  const ControlSpec& spec = Spec(kLabel1);
+  SetWindowPos(label, nullptr, 0, 0, std::max(width, Twips(spec.width, dpi_)),
+               std::max(top, Twips(spec.height, dpi_)), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(label, nullptr, TRUE);
+
+  TTTOOLINFOA tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = hwnd_;
+  tool.uId = reinterpret_cast<UINT_PTR>(label);
+  tool.lpszText = const_cast<char*>(status_shortened_ ? status_.c_str() : "");
+  SendMessageA(tooltip_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageA(tooltip_, TTM_ACTIVATE, status_shortened_, 0);
+}
+
+void Form1::DrawStatus(const DRAWITEMSTRUCT& item) {
+  HDC dc = item.hDC;
+  RECT area = item.rcItem;
+  FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
+  HGDIOBJ previous = SelectObject(dc, font_);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  for (const StatusLine& line : status_lines_) {
+    RECT box = line.box;
+    DrawTextA(dc, line.text.c_str(), static_cast<int>(line.text.size()), &box, line.format);
+  }
+  SelectObject(dc, previous);
+}
+
+}  // namespace quelix::win32
