@@ -343,5 +343,55 @@ TEST_F(MainWindowTest, ClosingDuringAScanEndsTheProgramWithTheLogClosed) {
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
+TEST_F(MainWindowTest, RemoveBeforeAnyScanConfirmsAndLogs) {
+  Start();
+  program_.Press(kCRemove);
+  HWND box = program_.WaitForMessageBox(30s);
+  ASSERT_NE(box, nullptr) << "no message box after Remove";
+  char text[256] = {};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  EXPECT_STREQ(text, kRemoved);
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10s));
+  CloseAndExpectExit();
+  EXPECT_EQ(ReadBytes(log_path_), "Virus removal complete.\r\n");
+}
+
+TEST_F(MainWindowTest, WorksWithoutItsLogAndSaysSo) {
+  // A directory where the log should be: the log cannot be opened.
+  ASSERT_TRUE(CreateDirectoryA(log_path_.c_str(), nullptr));
+  WriteBytes(OnDrive("web\\index.htm"), SignatureLine() + "\r\n");
+  Start();
+  std::string status = program_.Text(kLabel1);
+  RemoveDirectoryA(log_path_.c_str());
+  EXPECT_EQ(status.rfind("The event log could not be opened", 0), 0u) << status;
+  ASSERT_TRUE(program_.SelectDrive(drive_));
+  program_.Press(kCmdScan);
+  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 60s)) << program_.Text(kLabel1);
+  EXPECT_EQ(program_.ListEntries(kLInfected), std::vector<std::string>{OnDrive("web\\index.htm")});
+  CloseAndExpectExit();
+}
+
+// A measurement rather than a check, run by hand: --gtest_also_run_disabled_tests
+// --gtest_filter=*Many*. QUELIX_MANY_FILES sets the number of clean pages (100 000 by default).
+TEST_F(MainWindowTest, DISABLED_ListsManyCandidatesWithoutARepaintEach) {
+  std::string wanted = Env("QUELIX_MANY_FILES");
+  const int pages = wanted.empty() ? 100000 : std::atoi(wanted.c_str());
+  for (int i = 0; i < pages; ++i) {
+    WriteBytes(OnDrive("d" + std::to_string(i / 1000) + "\\p" + std::to_string(i) + ".htm"),
+               "<p>clean</p>\r\n");
+  }
+  Start();
+  ASSERT_TRUE(program_.SelectDrive(drive_));
+  auto pressed = std::chrono::steady_clock::now();
+  program_.Press(kCmdScan);
+  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 600s)) << program_.Text(kLabel1);
+  auto took = std::chrono::steady_clock::now() - pressed;
+  EXPECT_EQ(SendMessageA(program_.Control(kList1), LB_GETCOUNT, 0, 0), pages);
+  std::cout << "[          ] " << pages << " candidates searched, listed and scanned in "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+  CloseAndExpectExit();
+}
+
 }  // namespace
 }  // namespace quelix::win32

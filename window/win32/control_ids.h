@@ -16,6 +16,8 @@ enum ControlId : int {
   kList1 = 1006,
   kCLog = 1007,
   kLabel1 = 1008,
+  kFirstControl = kDrive1,
+  kLastControl = kLabel1,
 };
 
 }  // namespace quelix::win32

@@ -46,11 +46,9 @@ Form1::~Form1() {
 
 bool Form1::Create(int show) {
   if (!RegisterFormClass(instance_, &Form1::WindowProc)) return false;
-  // Created at the system DPI, then moved and sized for the monitor it lands on.
-  RECT frame{0, 0, 0, 0};
-  hwnd_ =
-      CreateWindowExA(kFormExStyle, kWindowClass, kCaption, kFormStyle, CW_USEDEFAULT,
-                      CW_USEDEFAULT, frame.right, frame.bottom, nullptr, nullptr, instance_, this);
+  // Created without a size, then sized for the DPI of the monitor it landed on.
+  hwnd_ = CreateWindowExA(kFormExStyle, kWindowClass, kCaption, kFormStyle, CW_USEDEFAULT,
+                          CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this);
   if (!hwnd_) return false;
   dpi_ = WindowDpi(hwnd_);
   RECT client{0, 0, Twips(kClientWidthTwips, dpi_), Twips(kClientHeightTwips, dpi_)};
@@ -67,8 +65,9 @@ bool Form1::Create(int show) {
 
 void Form1::CreateControls() {
   for (const ControlSpec& spec : kControls) {
-    CreateWindowExA(spec.ex_style, spec.window_class, spec.caption, spec.style, 0, 0, 0, 0, hwnd_,
-                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
+    controls_[spec.id - kFirstControl] = CreateWindowExA(
+        spec.ex_style, spec.window_class, spec.caption, spec.style, 0, 0, 0, 0, hwnd_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
   }
   list1_.hwnd = Control(kList1);
   infected_list_.hwnd = Control(kLInfected);

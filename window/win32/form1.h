@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -69,7 +70,9 @@ class Form1 : public Window {
   // Positions every control and sets the font for the current DPI.
   void Layout();
   void OnDpiChanged(UINT dpi, const RECT& suggested);
-  HWND Control(ControlId id) const { return GetDlgItem(hwnd_, id); }
+  // The control's handle, kept from its creation: asking the system each time costs a round trip
+  // where the log switch is read for every log entry.
+  HWND Control(ControlId id) const { return controls_[id - kFirstControl]; }
 
   // Start-up: opens the event log, prepares the engine, hands the readme to the shell.
   void Load();
@@ -106,6 +109,7 @@ class Form1 : public Window {
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
+  std::array<HWND, kLastControl - kFirstControl + 1> controls_{};
   HWND tooltip_ = nullptr;
   HFONT font_ = nullptr;
   UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
