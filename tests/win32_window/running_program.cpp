@@ -35,6 +35,20 @@ HWND FindProcessWindow(DWORD process_id, const char* window_class) {
   return search.found;
 }
 
+// Sends a message to the program, giving up after 5 s so that a hung program fails the test
+// instead of stopping it; returns `failed` then.
+LRESULT Ask(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, LRESULT failed, bool wide) {
+  DWORD_PTR result = 0;
+  LRESULT sent =
+      wide ? SendMessageTimeoutW(hwnd, message, wparam, lparam, SMTO_ABORTIFHUNG, 5000, &result)
+           : SendMessageTimeoutA(hwnd, message, wparam, lparam, SMTO_ABORTIFHUNG, 5000, &result);
+  return sent ? static_cast<LRESULT>(result) : failed;
+}
+
+LRESULT Ask(HWND hwnd, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+  return Ask(hwnd, message, wparam, lparam, 0, false);
+}
+
 }  // namespace
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -81,10 +95,9 @@ bool RunningProgram::Start(const std::string& exe, const std::string& working_di
 
 std::string RunningProgram::Text(int id) const {
   HWND control = Control(id);
-  LRESULT length = SendMessageA(control, WM_GETTEXTLENGTH, 0, 0);
+  LRESULT length = Ask(control, WM_GETTEXTLENGTH);
   std::string text(static_cast<size_t>(length) + 1, '\0');
-  LRESULT got =
-      SendMessageA(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  LRESULT got = Ask(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
   text.resize(static_cast<size_t>(got));
   return text;
 }
@@ -92,14 +105,14 @@ std::string RunningProgram::Text(int id) const {
 std::vector<std::string> RunningProgram::ListEntries(int id) const {
   HWND list = Control(id);
   std::vector<std::string> entries;
-  LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+  LRESULT count = Ask(list, LB_GETCOUNT);
   for (LRESULT i = 0; i < count; ++i) {
     // Read wide: Wine hands a list box's text to another process's narrow LB_GETTEXT unconverted.
-    LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+    LRESULT length = Ask(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0, LB_ERR, true);
     if (length == LB_ERR) break;
     std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
-    LRESULT got = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i),
-                               reinterpret_cast<LPARAM>(wide.data()));
+    LRESULT got = Ask(list, LB_GETTEXT, static_cast<WPARAM>(i),
+                      reinterpret_cast<LPARAM>(wide.data()), LB_ERR, true);
     wide.resize(got == LB_ERR ? 0 : static_cast<size_t>(got));
     int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
                                     0, nullptr, nullptr);
@@ -120,10 +133,10 @@ RECT RunningProgram::ClientRect(int id) const {
 
 bool RunningProgram::SelectDrive(const std::string& prefix) {
   HWND drive1 = Control(kDrive1);
-  LRESULT index = SendMessageA(drive1, CB_FINDSTRING, static_cast<WPARAM>(-1),
-                               reinterpret_cast<LPARAM>(prefix.c_str()));
+  LRESULT index = Ask(drive1, CB_FINDSTRING, static_cast<WPARAM>(-1),
+                      reinterpret_cast<LPARAM>(prefix.c_str()), CB_ERR, false);
   if (index == CB_ERR) return false;
-  return SendMessageA(drive1, CB_SETCURSEL, static_cast<WPARAM>(index), 0) == index;
+  return Ask(drive1, CB_SETCURSEL, static_cast<WPARAM>(index), 0, CB_ERR, false) == index;
 }
 
 void RunningProgram::Press(int id) {
