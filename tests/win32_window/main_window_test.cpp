@@ -372,6 +372,33 @@ TEST_F(MainWindowTest, WorksWithoutItsLogAndSaysSo) {
   CloseAndExpectExit();
 }
 
+TEST_F(MainWindowTest, StatusLineShortensALongPathInsideTheWindow) {
+  std::string deep = "web";
+  while (deep.size() < 180) deep += "\\a-rather-long-folder-name";
+  const std::string page = deep + "\\index.htm";
+  WriteBytes(OnDrive(page), MarkerLine() + "\r\n" + SignatureLine() + "\r\n");
+  Start();
+  RECT one_line = program_.ClientRect(kLabel1);  // empty at start
+  ASSERT_TRUE(program_.SelectDrive(drive_));
+  program_.Press(kCmdScan);
+  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 60s)) << program_.Text(kLabel1);
+
+  program_.Press(kCRemove);
+  HWND box = program_.WaitForMessageBox(30s);
+  ASSERT_NE(box, nullptr);
+  // Behind the message box the status line names the last file cleaned, on a second line.
+  EXPECT_EQ(program_.Text(kLabel1), "Removing virus from \r\n" + OnDrive(page));
+  RECT status = program_.ClientRect(kLabel1);
+  RECT client{};
+  GetClientRect(program_.window(), &client);
+  EXPECT_LE(status.right, client.right);
+  EXPECT_LE(status.bottom, client.bottom);
+  EXPECT_GT(status.bottom - status.top, one_line.bottom - one_line.top) << "not two lines";
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10s));
+  CloseAndExpectExit();
+}
+
 // A measurement rather than a check, run by hand: --gtest_also_run_disabled_tests
 // --gtest_filter=*Many*. QUELIX_MANY_FILES sets the number of clean pages (100 000 by default).
 TEST_F(MainWindowTest, DISABLED_ListsManyCandidatesWithoutARepaintEach) {

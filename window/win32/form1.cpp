@@ -224,10 +224,11 @@ void Form1::RunCommand(const std::function<bool()>& command) {
   bool open = command();
   if (busy_pointer_) SetBusyPointer(false);
   log_.Flush();
-  // The command's last yield: still running, so clicks that came in meanwhile are ignored.
+  // The command's last yield, still running and before its final state is on screen: clicks that
+  // came in while it ran are ignored, and one made after seeing its outcome is not.
   if (open && !closing_) PumpEvents();
-  FlushScreen();
   running_ = false;
+  FlushScreen();
   if (closing_) Unload();
 }
 

@@ -89,7 +89,7 @@ class Form1 : public Window {
 
   // Puts pending status text and list appends on screen.
   void FlushScreen();
-  // Processes a bounded number of pending events.
+  // Processes a bounded number of pending events; what is pending for the screen stays pending.
   void PumpEvents();
 
   void Append(BatchedList& list, const std::string& path);

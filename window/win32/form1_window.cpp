@@ -129,6 +129,7 @@ void Form1::SetBusyPointer(bool busy) {
 bool Form1::YieldPoint() {
   if (closing_) return false;
   if (GetTickCount64() - last_pump_ < kYieldIntervalMs) return true;
+  FlushScreen();
   PumpEvents();
   return !closing_;
 }
@@ -145,7 +146,6 @@ void Form1::FlushScreen() {
 }
 
 void Form1::PumpEvents() {
-  FlushScreen();
   MSG message;
   for (int i = 0; i < kMaxEventsPerYield && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
     if (message.message == WM_QUIT) {
