@@ -12,14 +12,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/signature.h"
+#include "tests/win32_window/drive_files.h"
 #include "tests/win32_window/running_program.h"
 #include "window/win32/control_ids.h"
 
@@ -35,72 +33,11 @@ std::string Env(const char* name) {
   return value ? value : "";
 }
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Writes `bytes` to `path`, creating the directories on its way.
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  for (size_t slash = path.find('\\', 3); slash != std::string::npos;
-       slash = path.find('\\', slash + 1)) {
-    CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
-  }
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
-
 ptrdiff_t Count(const std::vector<std::string>& lines, const std::string& line) {
   return std::count(lines.begin(), lines.end(), line);
 }
 
 // True when `wanted` appears in `lines` in this order, consecutively.
-// Every file under `dir` (which ends in a backslash), with its full path. The standard library's
-// directory iterator cannot list a drive's root under Wine, hence the Win32 walk.
-void ListFiles(const std::string& dir, std::vector<std::string>* files) {
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir + "*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      ListFiles(dir + name + "\\", files);
-    } else {
-      files->push_back(dir + name);
-    }
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
-}
-
-// Empties `dir` (which ends in a backslash), hidden and read-only files included.
-void Empty(const std::string& dir) {
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir + "*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string path = dir + found.cFileName;
-    if (std::string(found.cFileName) == "." || std::string(found.cFileName) == "..") continue;
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      Empty(path + "\\");
-      RemoveDirectoryA(path.c_str());
-    } else {
-      DeleteFileA(path.c_str());
-    }
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
-}
-
 bool HasRun(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
   return std::search(lines.begin(), lines.end(), wanted.begin(), wanted.end()) != lines.end();
 }
@@ -126,6 +63,56 @@ class MainWindowTest : public testing::Test {
   void Start() {
     std::string error;
     ASSERT_TRUE(program_.Start(program_path_, program_dir_, &error)) << error;
+  }
+
+  // Chooses the test drive, presses Scan and waits for the scan to complete.
+  void ScanDrive() {
+    ASSERT_TRUE(program_.SelectDrive(drive_));
+    program_.Press(kCmdScan);
+    ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 60s)) << program_.Text(kLabel1);
+  }
+
+  // Presses Remove, expects the confirmation with one OK button, and presses OK.
+  void RemoveAndConfirm() {
+    program_.Press(kCRemove);
+    HWND box = program_.WaitForMessageBox(30s);
+    ASSERT_NE(box, nullptr) << "no message box after Remove";
+    EXPECT_EQ(RunningProgram::MessageText(box), kRemoved);
+    EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+    EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr) << "one OK button only";
+    ASSERT_TRUE(RunningProgram::PressOk(box));
+  }
+
+  void SaveScreenshotWhenAsked() {
+    std::string screenshot = Env("QUELIX_SCREENSHOT");
+    if (screenshot.empty()) return;
+    RedrawWindow(program_.window(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(300);
+    EXPECT_TRUE(SaveWindowImage(program_.window(), screenshot));
+  }
+
+  // Expects the log of one scan that found `infected` and read `clean`, and of one removal.
+  void ExpectScanAndRemoveLogged(const std::vector<std::string>& infected,
+                                 const std::vector<std::string>& clean) {
+    std::string log = ReadBytes(log_path_);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+    std::vector<std::string> lines = Lines(log);
+    for (const std::string& path : infected) {
+      SCOPED_TRACE(path);
+      EXPECT_TRUE(HasRun(lines, {"Searching ", path.substr(0, path.rfind('\\') + 1)}));
+      EXPECT_EQ(Count(lines, "Scanning " + path), 1);
+      EXPECT_EQ(Count(lines, "Virus found in " + path), 1);
+      EXPECT_TRUE(HasRun(lines, {"Removing virus from ", path}));
+      EXPECT_EQ(Count(lines, "Virus successfully removed from " + path), 1);
+    }
+    for (const std::string& path : clean) {
+      EXPECT_EQ(Count(lines, "Scanning " + path), 1);
+      EXPECT_EQ(Count(lines, "Virus found in " + path), 0);
+    }
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Virus removal complete.");
   }
 
   // Closes the window and expects the program to end by itself, successfully. Prints how long
@@ -232,69 +219,28 @@ TEST_F(MainWindowTest, ScanListsInfectedFilesAndRemoveCleansThem) {
   SetFileAttributesA(OnDrive("scripts\\hidden.vbs").c_str(), FILE_ATTRIBUTE_HIDDEN);
   WriteBytes(OnDrive("sub\\folder.htt"), marker + "\r\n" + sig + "\r\n");
   WriteBytes(OnDrive("sub\\notes.txt"), sig + "\r\n");
+  const std::vector<std::string> infected = {
+      OnDrive("web\\index.htm"), OnDrive("scripts\\hidden.vbs"), OnDrive("sub\\folder.htt")};
   Start();
-
-  ASSERT_TRUE(program_.SelectDrive(drive_));
-  program_.Press(kCmdScan);
-  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 60s)) << program_.Text(kLabel1);
+  ASSERT_NO_FATAL_FAILURE(ScanDrive());
   // The walks run pattern by pattern: the pages first, the scripts, then the folder templates.
-  EXPECT_EQ(program_.ListEntries(kLInfected),
-            (std::vector<std::string>{OnDrive("web\\index.htm"), OnDrive("scripts\\hidden.vbs"),
-                                      OnDrive("sub\\folder.htt")}));
+  EXPECT_EQ(program_.ListEntries(kLInfected), infected);
   EXPECT_TRUE(program_.IsShown(kLInfected));
   EXPECT_FALSE(program_.IsShown(kList1));
-  RECT status = program_.ClientRect(kLabel1);
-  RECT client{};
-  GetClientRect(program_.window(), &client);
-  EXPECT_LE(status.right, client.right) << "the status line must stay inside the window";
-
-  std::string screenshot = Env("QUELIX_SCREENSHOT");
-  if (!screenshot.empty()) {
-    RedrawWindow(program_.window(), nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    Sleep(300);
-    EXPECT_TRUE(SaveWindowImage(program_.window(), screenshot));
-  }
-
-  program_.Press(kCRemove);
-  HWND box = program_.WaitForMessageBox(30s);
-  ASSERT_NE(box, nullptr) << "no message box after Remove";
-  char text[256] = {};
-  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the message box's text control
-  EXPECT_STREQ(text, kRemoved);
-  EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
-  EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr) << "one OK button only";
-  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10s));
+  SaveScreenshotWhenAsked();
+  ASSERT_NO_FATAL_FAILURE(RemoveAndConfirm());
   CloseAndExpectExit();
 
-  EXPECT_EQ(ReadBytes(OnDrive("web\\index.htm")), "<html>\r\n<p>kept</p>\r\n");
-  EXPECT_EQ(ReadBytes(OnDrive("scripts\\hidden.vbs")), "' start\r\nMsgBox 1\r\n");
-  EXPECT_NE(GetFileAttributesA(OnDrive("scripts\\hidden.vbs").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-  EXPECT_EQ(ReadBytes(OnDrive("sub\\folder.htt")), "");
+  EXPECT_EQ(ReadBytes(infected[0]), "<html>\r\n<p>kept</p>\r\n");
+  EXPECT_EQ(ReadBytes(infected[1]), "' start\r\nMsgBox 1\r\n");
+  EXPECT_NE(GetFileAttributesA(infected[1].c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(ReadBytes(infected[2]), "");
   EXPECT_EQ(ReadBytes(OnDrive("web\\clean.htm")), "<html>\r\n<p>clean</p>\r\n</html>\r\n");
   EXPECT_EQ(ReadBytes(OnDrive("sub\\notes.txt")), sig + "\r\n") << "not a candidate";
   std::vector<std::string> files;
   ListFiles(drive_ + "\\", &files);
   EXPECT_EQ(files.size(), 5u) << "a temporary copy was left behind";
-
-  std::string log = ReadBytes(log_path_);
-  ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
-  std::vector<std::string> lines = Lines(log);
-  EXPECT_TRUE(HasRun(lines, {"Searching ", drive_ + "\\web\\"}));
-  EXPECT_TRUE(HasRun(lines, {"Searching ", drive_ + "\\sub\\"}));
-  EXPECT_EQ(Count(lines, "Scanning " + OnDrive("web\\clean.htm")), 1);
-  for (const char* infected : {"web\\index.htm", "scripts\\hidden.vbs", "sub\\folder.htt"}) {
-    SCOPED_TRACE(infected);
-    EXPECT_EQ(Count(lines, "Scanning " + OnDrive(infected)), 1);
-    EXPECT_EQ(Count(lines, "Virus found in " + OnDrive(infected)), 1);
-    EXPECT_TRUE(HasRun(lines, {"Removing virus from ", OnDrive(infected)}));
-    EXPECT_EQ(Count(lines, "Virus successfully removed from " + OnDrive(infected)), 1);
-  }
-  EXPECT_EQ(Count(lines, "Virus found in " + OnDrive("web\\clean.htm")), 0);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "Virus removal complete.");
+  ExpectScanAndRemoveLogged(infected, {OnDrive("web\\clean.htm")});
 }
 
 TEST_F(MainWindowTest, ScanPressedWhileAScanRunsIsIgnored) {
@@ -348,11 +294,8 @@ TEST_F(MainWindowTest, RemoveBeforeAnyScanConfirmsAndLogs) {
   program_.Press(kCRemove);
   HWND box = program_.WaitForMessageBox(30s);
   ASSERT_NE(box, nullptr) << "no message box after Remove";
-  char text[256] = {};
-  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-  EXPECT_STREQ(text, kRemoved);
-  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10s));
+  EXPECT_EQ(RunningProgram::MessageText(box), kRemoved);
+  ASSERT_TRUE(RunningProgram::PressOk(box));
   CloseAndExpectExit();
   EXPECT_EQ(ReadBytes(log_path_), "Virus removal complete.\r\n");
 }
@@ -365,9 +308,7 @@ TEST_F(MainWindowTest, WorksWithoutItsLogAndSaysSo) {
   std::string status = program_.Text(kLabel1);
   RemoveDirectoryA(log_path_.c_str());
   EXPECT_EQ(status.rfind("The event log could not be opened", 0), 0u) << status;
-  ASSERT_TRUE(program_.SelectDrive(drive_));
-  program_.Press(kCmdScan);
-  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 60s)) << program_.Text(kLabel1);
+  ASSERT_NO_FATAL_FAILURE(ScanDrive());
   EXPECT_EQ(program_.ListEntries(kLInfected), std::vector<std::string>{OnDrive("web\\index.htm")});
   CloseAndExpectExit();
 }
@@ -379,9 +320,7 @@ TEST_F(MainWindowTest, StatusLineShortensALongPathInsideTheWindow) {
   WriteBytes(OnDrive(page), MarkerLine() + "\r\n" + SignatureLine() + "\r\n");
   Start();
   RECT one_line = program_.ClientRect(kLabel1);  // empty at start
-  ASSERT_TRUE(program_.SelectDrive(drive_));
-  program_.Press(kCmdScan);
-  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 60s)) << program_.Text(kLabel1);
+  ASSERT_NO_FATAL_FAILURE(ScanDrive());
 
   program_.Press(kCRemove);
   HWND box = program_.WaitForMessageBox(30s);
@@ -394,8 +333,7 @@ TEST_F(MainWindowTest, StatusLineShortensALongPathInsideTheWindow) {
   EXPECT_LE(status.right, client.right);
   EXPECT_LE(status.bottom, client.bottom);
   EXPECT_GT(status.bottom - status.top, one_line.bottom - one_line.top) << "not two lines";
-  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10s));
+  ASSERT_TRUE(RunningProgram::PressOk(box));
   CloseAndExpectExit();
 }
 

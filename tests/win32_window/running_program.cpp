@@ -156,6 +156,17 @@ HWND RunningProgram::WaitForMessageBox(std::chrono::milliseconds timeout) const 
   return box;
 }
 
+std::string RunningProgram::MessageText(HWND box) {
+  char text[512] = {};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the message box's text control
+  return text;
+}
+
+bool RunningProgram::PressOk(HWND box) {
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  return WaitUntil([box] { return !IsWindow(box); }, 10s);
+}
+
 void RunningProgram::Close() {
   PostMessageA(window_, WM_CLOSE, 0, 0);
 }

@@ -46,6 +46,10 @@ class RunningProgram {
   bool WaitForStatus(const std::string& text, std::chrono::milliseconds timeout);
   // The program's message box (caption "Quelix Remover"), once it is up; nullptr otherwise.
   HWND WaitForMessageBox(std::chrono::milliseconds timeout) const;
+  // The text of message box `box`.
+  static std::string MessageText(HWND box);
+  // Presses the OK button of message box `box`; false when the box is still up after 10 s.
+  static bool PressOk(HWND box);
   // Asks the window to close, as its close box does.
   void Close();
   // Waits for the process to end; false when it still runs after `timeout`.
