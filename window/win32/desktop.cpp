@@ -40,7 +40,7 @@ std::vector<std::string> DriveDesignations() {
     std::string designation{static_cast<char>('a' + i), ':'};
     std::string root{static_cast<char>('A' + i), ':', '\\'};
     UINT type = GetDriveTypeA(root.c_str());
-    if (type == DRIVE_FIXED || type == DRIVE_REMOTE || type == DRIVE_RAMDISK) {
+    if (type == DRIVE_FIXED || type == DRIVE_RAMDISK) {
       std::string label = VolumeLabel(root);
       if (!label.empty()) designation += " [" + label + "]";
     }

@@ -10,9 +10,9 @@
 namespace quelix::win32 {
 
 // The machine's drives in the style of a drive list, in letter order: the lower-case letter and a
-// colon, then " [label]" where the drive is a fixed, network or RAM drive with a volume label
-// ("c: [system]", "a:"). Removable and optical drives are not asked for a label, so that a drive
-// without media neither delays nor prompts.
+// colon, then " [label]" where the drive is a fixed or RAM drive with a volume label
+// ("c: [system]", "a:"). Removable, optical and network drives are not asked for a label, so that
+// a drive without media or a server out of reach neither delays the start nor prompts.
 std::vector<std::string> DriveDesignations();
 
 // The current directory's drive as "x:" (lower case); empty when it has no drive letter.
