@@ -48,23 +48,32 @@ void ListFiles(const std::string& dir, std::vector<std::string>* files) {
   FindClose(find);
 }
 
-void Empty(const std::string& dir) {
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir + "*").c_str(), &found);
+namespace {
+
+// Wide throughout: a name the driver's code page cannot hold must still go.
+void EmptyWide(const std::wstring& dir) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((dir + L"*").c_str(), &found);
   if (find == INVALID_HANDLE_VALUE) return;
   do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    std::string path = dir + name;
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    std::wstring path = dir + name;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      Empty(path + "\\");
-      RemoveDirectoryA(path.c_str());
+      EmptyWide(path + L"\\");
+      RemoveDirectoryW(path.c_str());
     } else {
-      DeleteFileA(path.c_str());
+      DeleteFileW(path.c_str());
     }
-  } while (FindNextFileA(find, &found));
+  } while (FindNextFileW(find, &found));
   FindClose(find);
+}
+
+}  // namespace
+
+void Empty(const std::string& dir) {
+  EmptyWide(std::wstring(dir.begin(), dir.end()));
 }
 
 }  // namespace quelix::win32

@@ -14,7 +14,7 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 std::vector<std::string> Lines(const std::string& text);
 // Every file under `dir` (which ends in a backslash), with its full path.
 void ListFiles(const std::string& dir, std::vector<std::string>* files);
-// Empties `dir` (which ends in a backslash), hidden and read-only files included.
+// Empties `dir` (which ends in a backslash, ASCII), hidden and read-only files included.
 void Empty(const std::string& dir);
 
 }  // namespace quelix::win32

@@ -102,9 +102,9 @@ std::string RunningProgram::Text(int id) const {
   return text;
 }
 
-std::vector<std::string> RunningProgram::ListEntries(int id) const {
+std::vector<std::wstring> RunningProgram::WideListEntries(int id) const {
   HWND list = Control(id);
-  std::vector<std::string> entries;
+  std::vector<std::wstring> entries;
   LRESULT count = Ask(list, LB_GETCOUNT);
   for (LRESULT i = 0; i < count; ++i) {
     // Read wide: Wine hands a list box's text to another process's narrow LB_GETTEXT unconverted.
@@ -114,6 +114,14 @@ std::vector<std::string> RunningProgram::ListEntries(int id) const {
     LRESULT got = Ask(list, LB_GETTEXT, static_cast<WPARAM>(i),
                       reinterpret_cast<LPARAM>(wide.data()), LB_ERR, true);
     wide.resize(got == LB_ERR ? 0 : static_cast<size_t>(got));
+    entries.push_back(wide);
+  }
+  return entries;
+}
+
+std::vector<std::string> RunningProgram::ListEntries(int id) const {
+  std::vector<std::string> entries;
+  for (const std::wstring& wide : WideListEntries(id)) {
     int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
                                     0, nullptr, nullptr);
     std::string entry(static_cast<size_t>(bytes), '\0');

@@ -34,6 +34,8 @@ class RunningProgram {
   // A control's caption or a list box's entries, read through window messages.
   std::string Text(int id) const;
   std::vector<std::string> ListEntries(int id) const;
+  // A list box's entries as the system holds them, in UTF-16.
+  std::vector<std::wstring> WideListEntries(int id) const;
   bool IsShown(int id) const { return IsWindowVisible(Control(id)) != FALSE; }
   // The control's rectangle in the main window's client coordinates.
   RECT ClientRect(int id) const;
