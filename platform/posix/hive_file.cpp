@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/posix/posix_errors.h"
+
 namespace quelix {
 namespace {
 
@@ -23,42 +25,6 @@ constexpr int kNameAttempts = 100;
 // ntfs-3g and ntfs3 expose a file's Windows attribute word under this name; a user hive is
 // normally hidden and system, and the renamed copy should be too.
 constexpr char kNtfsAttributes[] = "system.ntfs_attrib_be";
-
-Status FromErrno(int err, const std::string& what) {
-  ErrorCode code = ErrorCode::kOther;
-  switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-      code = ErrorCode::kNotFound;
-      break;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      code = ErrorCode::kAccessDenied;
-      break;
-    case EEXIST:
-      code = ErrorCode::kAlreadyExists;
-      break;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      code = ErrorCode::kDiskFull;
-      break;
-    case EIO:
-      code = ErrorCode::kIoError;
-      break;
-    case ENAMETOOLONG:
-      code = ErrorCode::kNameTooLong;
-      break;
-    case ETXTBSY:
-    case EBUSY:
-      code = ErrorCode::kSharingViolation;
-      break;
-    default:
-      break;
-  }
-  return {code, what + ": " + std::strerror(err)};
-}
 
 Status Damaged(const std::string& path, const std::string& why) {
   return {ErrorCode::kOther, path + ": " + why};

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/file_system.h"
+#include "platform/posix/posix_errors.h"
 
 namespace quelix {
 namespace {
@@ -16,46 +17,6 @@ namespace {
 // ntfs-3g and the kernel's ntfs3 driver expose a file's Windows attribute word under this name,
 // as a big-endian 32-bit number.
 constexpr char kNtfsAttributes[] = "system.ntfs_attrib_be";
-
-Status FromErrno(int err, const std::string& path) {
-  ErrorCode code = ErrorCode::kOther;
-  switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-      code = ErrorCode::kNotFound;
-      break;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      code = ErrorCode::kAccessDenied;
-      break;
-    case EEXIST:
-      code = ErrorCode::kAlreadyExists;
-      break;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      code = ErrorCode::kDiskFull;
-      break;
-    case EIO:
-      code = ErrorCode::kIoError;
-      break;
-    case ENAMETOOLONG:
-      code = ErrorCode::kNameTooLong;
-      break;
-    case EISDIR:
-    case ENXIO:
-      code = ErrorCode::kNotAFile;
-      break;
-    case ETXTBSY:
-    case EBUSY:
-      code = ErrorCode::kSharingViolation;
-      break;
-    default:
-      break;
-  }
-  return {code, path + ": " + std::strerror(err)};
-}
 
 class PosixFile final : public File {
  public:
