@@ -33,7 +33,7 @@ std::string StateLogPath(const std::string& state_home) {
 }  // namespace
 
 std::string StateHome(const char* xdg_state_home, const char* home) {
-  // The base directory specification says a relative value is to be ignored.
+  // By the XDG base directory rules a relative value is to be ignored.
   if (xdg_state_home && xdg_state_home[0] == '/') return xdg_state_home;
   if (home && home[0] == '/') return Join(home, ".local/state");
   return {};
