@@ -11,44 +11,54 @@ constexpr size_t kPart = 64 * 1024;
 // Numbered names tried beside a file when "<path>temp" is taken.
 constexpr int kTempNames = 100;
 
-bool SameFile(const FileInfo& a, const FileInfo& b) {
-  return a.volume == b.volume && a.file_id == b.file_id && a.size == b.size &&
-         a.modified_ns == b.modified_ns;
-}
-
 CleanResult Failed(const std::string& reason) {
-  return {false, reason};
+  CleanResult result;
+  result.reason = reason;
+  return result;
 }
 CleanResult Failed(const Status& status) {
-  return {false, status.code() == ErrorCode::kOther ? status.message() : Describe(status.code())};
+  return Failed(status.code() == ErrorCode::kOther ? status.message() : Describe(status.code()));
+}
+
+// What a file whose cleaning would leave the signature line in it is reported with.
+Status WouldStayInfected() {
+  return {ErrorCode::kOther, "cleaning would leave the virus in it, so it was left as it was"};
 }
 
 }  // namespace
 
-FileCleaner::FileCleaner(FileSystem& fs, TextFiles& files, const std::string& signature)
-    : fs_(fs), files_(files), signature_(signature), marker_(MarkerLine()) {}
+FileCleaner::FileCleaner(SearchedTree& tree, TextFiles& files, const std::string& signature)
+    : tree_(tree), files_(files), signature_(signature), marker_(MarkerLine()) {}
 
 CleanResult FileCleaner::CleanFile(const std::string& path, const FileInfo* found_as) {
-  FileInfo before;
-  const Status described = fs_.GetInfo(path, &before);
-  if (!described.ok()) return Failed(described);
-  if (before.is_link) return Failed("it is a link");
-  if (!before.is_regular) return Failed("not a file");
-  if (found_as && !SameFile(*found_as, before)) return Failed("changed since the scan");
-
-  const Status opened = files_.OpenBinary(kSource, path);
-  if (!opened.ok()) return Failed(opened);
-  Plan plan;
-  Status status = MakePlan(&plan);
-  if (status.ok() && !plan.DropsNothing()) status = Replace(path, before, plan);
-  files_.Close(kSource);  // already closed where the copy took the file's place
+  CleanResult result;
+  std::unique_ptr<Directory> dir;
+  std::string name;
+  std::unique_ptr<File> original;
+  Status status = tree_.OpenParent(path, &dir, &name);
+  if (status.ok()) status = dir->OpenFile(name, OpenMode::kRead, &original);
+  if (status.ok()) status = original->GetInfo(&result.now);
   if (!status.ok()) return Failed(status);
+  if (found_as && !SameFileUnchanged(*found_as, result.now)) return Failed("changed since the scan");
+  result.other_names = result.now.links > 1 ? result.now.links - 1 : 0;
 
-  bool infected = false;
-  const Status checked = StillInfected(path, &infected);
-  if (!checked.ok()) return Failed("could not be checked after cleaning");
-  if (infected) return Failed("the virus is still in it");
-  return {true, ""};
+  status = files_.Attach(kSource, std::move(original), true);
+  Plan plan;
+  if (status.ok()) status = MakePlan(&plan);
+  if (status.ok() && plan.DropsNothing()) {
+    // Nothing to drop, so nothing is rewritten (a rewrite would only change line ends); the
+    // file may still hold the signature as a field that spans its lines.
+    bool infected = false;
+    status = files_.Rewind(kSource);
+    if (status.ok()) status = HoldsSignature(kSource, &infected);
+    if (status.ok() && infected) status = WouldStayInfected();
+  } else if (status.ok()) {
+    status = Replace(*dir, name, plan, &result);
+  }
+  files_.Close(kSource);  // already taken off the channel where the copy took the file's place
+  if (!status.ok()) return Failed(status);
+  result.cleaned = true;
+  return result;
 }
 
 Status FileCleaner::MakePlan(Plan* plan) {
@@ -88,19 +98,18 @@ Status FileCleaner::MakePlan(Plan* plan) {
   }
 }
 
-Status FileCleaner::CreateCopy(const std::string& path, std::string* copy) {
-  const size_t slash = path.rfind(fs_.Separator());
-  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+Status FileCleaner::CreateCopy(Directory& dir, const std::string& name, std::string* copy_name,
+                               std::unique_ptr<File>* copy) {
   bool short_names = false;
   for (int n = 0; n < 2 * kTempNames; ++n) {
     if (n == kTempNames) short_names = true;
     if (short_names) {
-      *copy = dir + "qr" + std::to_string(n) + ".tmp";
+      *copy_name = "qr" + std::to_string(n) + ".tmp";
     } else {
-      *copy = path + "temp" + (n == 0 ? "" : std::to_string(n));
+      *copy_name = name + "temp" + (n == 0 ? "" : std::to_string(n));
     }
     // Created only where the name is free: a file of that name is never the program's to replace.
-    const Status created = files_.OpenNewOutput(kCopy, *copy);
+    const Status created = dir.OpenFile(*copy_name, OpenMode::kWriteNew, copy);
     if (created.ok()) return created;
     if (created.code() == ErrorCode::kNameTooLong && !short_names) {
       n = kTempNames - 1;
@@ -142,38 +151,42 @@ Status FileCleaner::CopyKeptLines(const Plan& plan) {
   return Status::Ok();
 }
 
-Status FileCleaner::Replace(const std::string& path, const FileInfo& before, const Plan& plan) {
+Status FileCleaner::Replace(Directory& dir, const std::string& name, const Plan& plan,
+                            CleanResult* result) {
+  std::string copy_name;
+  std::unique_ptr<File> copy;
   Status status = files_.Rewind(kSource);
+  if (status.ok()) status = CreateCopy(dir, name, &copy_name, &copy);
   if (!status.ok()) return status;
-  std::string copy;
-  status = CreateCopy(path, &copy);
-  if (!status.ok()) return status;
-  status = CopyKeptLines(plan);
-  // Windows does not replace a file that is still open.
-  files_.Close(kSource);
+  status = files_.Attach(kCopy, std::move(copy), false);
+  if (status.ok()) status = CopyKeptLines(plan);
   if (status.ok()) status = files_.Flush(kCopy, true);
-  const Status closed = files_.Close(kCopy);
-  if (status.ok()) status = closed;
-  // The copy gets the attributes before it takes the file's place, so that it never stands
-  // there without them.
-  if (status.ok()) status = fs_.SetAttributes(copy, before.attributes);
-  FileInfo now;
-  if (status.ok()) status = fs_.GetInfo(path, &now);
-  if (status.ok() && (now.is_link || !SameFile(now, before))) {
-    status = {ErrorCode::kOther, "changed while it was being cleaned"};
-  }
-  if (status.ok()) status = fs_.Replace(copy, path);
-  if (!status.ok()) fs_.Remove(copy);
+  Status step = files_.Detach(kCopy, &copy);
+  if (status.ok()) status = step;
+  // The copy is read back the way the scan reads: a signature line the plan keeps (one before
+  // the marker line) must not end up in place of the original.
+  bool infected = false;
+  if (status.ok()) status = copy->Rewind();
+  if (status.ok()) status = files_.Attach(kCopy, std::move(copy), true);
+  if (status.ok()) status = HoldsSignature(kCopy, &infected);
+  step = files_.Detach(kCopy, &copy);
+  if (status.ok()) status = infected ? WouldStayInfected() : step;
+  std::unique_ptr<File> original;
+  step = files_.Detach(kSource, &original);
+  if (status.ok()) status = step;
+  // The copy gets the metadata before it takes the file's place, so that it never stands there
+  // without it.
+  if (status.ok()) status = original->CopyMetadataTo(*copy, &result->lost);
+  if (status.ok()) status = copy->GetInfo(&result->now);
+  if (status.ok()) return dir.Replace(std::move(original), name, std::move(copy), copy_name);
+  if (copy) dir.Remove(std::move(copy), copy_name);
   return status;
 }
 
-Status FileCleaner::StillInfected(const std::string& path, bool* infected) {
-  Status status = files_.OpenInput(kSource, path);
-  if (!status.ok()) return status;
+Status FileCleaner::HoldsSignature(int channel, bool* infected) {
   *infected = false;
   const FieldScan outcome = ReadSignatureFields(
-      files_, kSource, signature_, [] { return true; }, [infected] { *infected = true; });
-  files_.Close(kSource);
+      files_, channel, signature_, [] { return true; }, [infected] { *infected = true; });
   if (outcome != FieldScan::kRead) return {ErrorCode::kIoError, "could not read"};
   return Status::Ok();
 }

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "engine/tree.h"
 #include "platform/file_system.h"
 #include "runtime/text_files.h"
 
@@ -14,18 +17,27 @@ namespace quelix {
 struct CleanResult {
   bool cleaned = false;
   std::string reason;  // why not, for the log ("access denied", "changed since the scan")
+  // What the cleaned file could not be given back of the original's metadata ("owner").
+  std::vector<std::string> lost;
+  // The original's other names (hard links), which still hold the virus.
+  uint64_t other_names = 0;
+  // The file as it is now (after cleaning, the cleaned file).
+  FileInfo now;
 };
 
 class FileCleaner {
  public:
-  FileCleaner(FileSystem& fs, TextFiles& files, const std::string& signature);
+  FileCleaner(SearchedTree& tree, TextFiles& files, const std::string& signature);
 
   // Rewrites `path` without the marker line, and without the first line from there on that is or
   // holds the signature line and everything after it (the whole file is searched for that line
-  // where it has no marker line). The copy is complete and on disk, and has the original's
-  // attributes, before it replaces the original; the file is then checked again the way the scan
-  // checks it. `found_as`, when known, is how the scan found the file: a file that changed since
-  // is left alone. Returns cleaned only when the file no longer holds the signature line.
+  // where it has no marker line). Everything happens through the folder and the file as opened
+  // below the searched root: the copy is made beside the file, checked the way the scan checks,
+  // complete and on disk, and given the original's metadata before it replaces the original, and
+  // only while the name still names the file that was read. A file whose cleaning would leave the
+  // signature line in it is not rewritten. `found_as`, when known, is how the scan found the
+  // file: a file that changed since is left alone. Returns cleaned only when the file that now
+  // stands under `path` no longer holds the signature line.
   CleanResult CleanFile(const std::string& path, const FileInfo* found_as);
 
  private:
@@ -40,14 +52,15 @@ class FileCleaner {
   };
 
   Status MakePlan(Plan* plan);
-  Status CreateCopy(const std::string& path, std::string* copy);
+  Status CreateCopy(Directory& dir, const std::string& name, std::string* copy_name,
+                    std::unique_ptr<File>* copy);
   Status CopyKeptLines(const Plan& plan);
-  // Writes the cleaned copy beside `path` and moves it into its place.
-  Status Replace(const std::string& path, const FileInfo& before, const Plan& plan);
-  // Whether `path` holds the signature as a field, read as the scan reads it.
-  Status StillInfected(const std::string& path, bool* infected);
+  // Writes the cleaned copy beside the file, checks it and moves it into its place.
+  Status Replace(Directory& dir, const std::string& name, const Plan& plan, CleanResult* result);
+  // Whether the file on `channel` holds the signature as a field, read as the scan reads it.
+  Status HoldsSignature(int channel, bool* infected);
 
-  FileSystem& fs_;
+  SearchedTree& tree_;
   TextFiles& files_;
   const std::string& signature_;
   const std::string marker_;

@@ -11,6 +11,7 @@
 #include "engine/clean.h"
 #include "engine/scan.h"
 #include "engine/search.h"
+#include "engine/tree.h"
 #include "engine/window.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -50,17 +51,21 @@ class Engine {
  private:
   // Repairs the registry and keeps each problem it reports once, for the log.
   void Repair(std::unique_ptr<Registry>& registry, std::vector<std::string>* problems);
+  // Logs what the cleaning of `path` left behind: metadata it could not keep, other names.
+  void LogLeftovers(const std::string& path, const CleanResult& result);
   std::string Summary(size_t cleaned, size_t registry_problems) const;
 
   Window& window_;
   FileSystem& fs_;
   TextFiles files_;
+  SearchedTree tree_;
   std::string signature_;
   CandidateSearch search_;
   InfectionScan scan_;
   FileCleaner cleaner_;
   RegistryOpener open_registry_;
   std::vector<RemovalResult> removal_;
+  uint64_t other_names_ = 0;  // of the files the last Remove command cleaned
 };
 
 }  // namespace quelix

@@ -6,8 +6,12 @@ namespace quelix {
 
 bool InfectionScan::ScanCandidates() {
   const size_t count = window_.CandidateCount();
+  // Folders may have been swapped since the search; each scan looks them up afresh.
+  tree_.ForgetFolders();
   for (size_t i = 0; i < count; ++i) {
-    const Status opened = files_.OpenInput(kChannel, window_.Candidate(i));
+    std::unique_ptr<File> file;
+    Status opened = tree_.OpenForReading(window_.Candidate(i), &file);
+    if (opened.ok()) opened = files_.Attach(kChannel, std::move(file), true);
     if (window_.LogSwitch()) window_.WriteLog("Scanning " + window_.Candidate(i));
     window_.SetStatus("Scanning \r\n" + window_.Candidate(i));
     if (!opened.ok()) {
@@ -22,7 +26,8 @@ bool InfectionScan::ScanCandidates() {
         [&] {
           if (window_.LogSwitch()) window_.WriteLog("Virus found in " + name);
           window_.AppendInfected(name);
-          if (!recorded) Refresh(name);
+          FileInfo info;
+          if (!recorded && files_.GetInfo(kChannel, &info).ok()) Record(name, info);
           recorded = true;
         });
     files_.Close(kChannel);
@@ -40,15 +45,6 @@ bool InfectionScan::ScanCandidates() {
 const FileInfo* InfectionScan::FoundAs(const std::string& path) const {
   const auto it = found_as_.find(path);
   return it == found_as_.end() ? nullptr : &it->second;
-}
-
-void InfectionScan::Refresh(const std::string& path) {
-  FileInfo info;
-  if (fs_.GetInfo(path, &info).ok()) {
-    found_as_[path] = info;
-  } else {
-    found_as_.erase(path);
-  }
 }
 
 }  // namespace quelix

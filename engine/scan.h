@@ -4,6 +4,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "engine/tree.h"
 #include "engine/window.h"
 #include "platform/file_system.h"
 #include "runtime/text_files.h"
@@ -12,8 +13,8 @@ namespace quelix {
 
 class InfectionScan {
  public:
-  InfectionScan(Window& window, FileSystem& fs, TextFiles& files, const std::string& signature)
-      : window_(window), fs_(fs), files_(files), signature_(signature) {}
+  InfectionScan(Window& window, SearchedTree& tree, TextFiles& files, const std::string& signature)
+      : window_(window), tree_(tree), files_(files), signature_(signature) {}
 
   // Reads every candidate field by field and appends it to the infected list once for every field
   // equal to the signature line; then shows the infected list. A candidate that cannot be opened
@@ -24,13 +25,13 @@ class InfectionScan {
   // changed since; null for a path the scan has not found infected.
   const FileInfo* FoundAs(const std::string& path) const;
   // Records how `path` is now, after the program itself rewrote it.
-  void Refresh(const std::string& path);
+  void Record(const std::string& path, const FileInfo& now) { found_as_[path] = now; }
 
  private:
   static constexpr int kChannel = 1;
 
   Window& window_;
-  FileSystem& fs_;
+  SearchedTree& tree_;
   TextFiles& files_;
   const std::string& signature_;
   std::unordered_map<std::string, FileInfo> found_as_;

@@ -13,8 +13,9 @@ std::string& StripNulls(std::string& OriginalStr) {
 bool CandidateSearch::Search() {
   window_.SetBusyPointer(true);
   window_.ClearCandidates();
-  root_ = Directory{};
+  root_ = Folder{};
   recorded_root_.clear();
+  unsearched_ = 0;
   std::string root = window_.SearchRoot();
   bool open = true;
   for (std::string_view pattern : kPatterns) {
@@ -22,47 +23,84 @@ bool CandidateSearch::Search() {
     if (!open) break;
   }
   // The record is only good while the drive stays as it was listed.
-  root_ = Directory{};
+  root_ = Folder{};
   recorded_root_.clear();
   window_.SetBusyPointer(false);
   return open;
 }
 
 bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr) {
-  if (path.empty() || path.back() != fs_.Separator()) path += fs_.Separator();
+  const char separator = tree_.Separator();
+  if (path.empty() || path.back() != separator) path += separator;
   uint8_t bit = 0;
   for (size_t i = 0; i < kPatterns.size(); ++i) {
     if (kPatterns[i] == SearchStr) bit = static_cast<uint8_t>(1u << i);
   }
   if (bit == 0) return true;  // not a pattern of the table: nothing was recorded for it
-  if (path != recorded_root_) {
-    root_ = Directory{};
+  if (path != recorded_root_ || !tree_.is_open() || tree_.root() != path) {
+    root_ = Folder{};
     recorded_root_ = path;
+    const Status opened = tree_.Open(path);
+    if (!opened.ok()) {
+      root_.listed = true;
+      Unsearched(path, opened.code() == ErrorCode::kOther ? opened.message()
+                                                          : Describe(opened.code()));
+    }
   }
-  return Walk(path, bit, root_);
+  Directory* dir = root_.listed ? nullptr : &tree_.root_directory();
+  return Walk(path, bit, root_, dir, 0);
 }
 
-bool CandidateSearch::List(const std::string& path, Directory& dir) {
-  dir.listed = true;
+void CandidateSearch::Unsearched(const std::string& path, const std::string& reason) {
+  ++unsearched_;
+  window_.WriteLog("Could not search " + path + ": " + reason);
+}
+
+bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& path) {
+  folder.listed = true;
   bool open = true;
   // A directory that cannot be listed contributes what it gave before failing; the walk goes on.
-  fs_.ListDirectory(path, [&](const DirEntry& entry) {
+  const Status listed = dir.List([&](const DirEntry& entry) {
     std::string name = entry.name;
     StripNulls(name);
     if (name == "." || name == "..") return true;
-    if (entry.is_directory) dir.subdirectories.push_back(name);
+    if (entry.is_directory) folder.subdirectories.push_back(name);
     if (const uint8_t mask = MatchingPatterns(name))
-      dir.matches.emplace_back(std::move(name), mask);
+      folder.matches.emplace_back(std::move(name), mask);
     open = window_.YieldPoint();
     return open;
   });
-  dir.children.resize(dir.subdirectories.size());
+  folder.children.resize(folder.subdirectories.size());
+  if (open && !listed.ok()) Unsearched(path, Describe(listed.code()));
   return open;
 }
 
-bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Directory& dir) {
-  if (!dir.listed && !List(path, dir)) return false;
-  for (const auto& [name, mask] : dir.matches) {
+std::unique_ptr<Directory> CandidateSearch::Enter(Directory* dir, const std::string& path,
+                                                  const std::string& name, int depth) {
+  if (dir == nullptr) return nullptr;
+  if (depth > kMaxDepth) {
+    Unsearched(path, Describe(ErrorCode::kTooDeep));
+    return nullptr;
+  }
+  std::unique_ptr<Directory> child;
+  const Status opened = dir->OpenDirectory(name, &child);
+  // A mount point met on the way belongs to another volume, which the walk leaves alone.
+  if (!opened.ok() && opened.code() != ErrorCode::kOtherVolume) {
+    Unsearched(path, Describe(opened.code()));
+  }
+  return child;
+}
+
+bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folder, Directory* dir,
+                           int depth) {
+  if (!folder.listed) {
+    if (dir == nullptr) {
+      folder.listed = true;
+    } else if (!List(folder, *dir, path)) {
+      return false;
+    }
+  }
+  for (const auto& [name, mask] : folder.matches) {
     if (!(mask & pattern_bit)) continue;
     const std::string progress = "Searching \r\n" + path;
     window_.WriteLog(progress);
@@ -70,10 +108,13 @@ bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Directory& di
     window_.AppendCandidate(path + name);
     if (!window_.YieldPoint()) return false;
   }
-  for (size_t i = 0; i < dir.subdirectories.size(); ++i) {
-    std::string child = path + dir.subdirectories[i] + fs_.Separator();
-    if (!dir.children[i]) dir.children[i] = std::make_unique<Directory>();
-    if (!Walk(child, pattern_bit, *dir.children[i])) return false;
+  for (size_t i = 0; i < folder.subdirectories.size(); ++i) {
+    std::string child = path + folder.subdirectories[i] + tree_.Separator();
+    if (!folder.children[i]) folder.children[i] = std::make_unique<Folder>();
+    Folder& record = *folder.children[i];
+    std::unique_ptr<Directory> child_dir;
+    if (!record.listed) child_dir = Enter(dir, child, folder.subdirectories[i], depth + 1);
+    if (!Walk(child, pattern_bit, record, child_dir.get(), depth + 1)) return false;
   }
   return true;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/tree.h"
 #include "engine/window.h"
 #include "platform/file_system.h"
 
@@ -18,7 +19,11 @@ std::string& StripNulls(std::string& OriginalStr);
 
 class CandidateSearch {
  public:
-  CandidateSearch(Window& window, FileSystem& fs) : window_(window), fs_(fs) {}
+  // Folders nested deeper than this below the root are not searched (and are reported): a tree
+  // made to be endless must not exhaust the program.
+  static constexpr int kMaxDepth = 4096;
+
+  CandidateSearch(Window& window, SearchedTree& tree) : window_(window), tree_(tree) {}
 
   // Clears the candidate list and fills it with every match of the drive the window shows,
   // pattern by pattern. Returns false when the window closed meanwhile.
@@ -30,21 +35,30 @@ class CandidateSearch {
   // of the same tree replay what that listing recorded. Returns false when the window closed.
   bool FindFilesAPI(std::string& path, std::string_view SearchStr);
 
+  // The folders of the last search that could not be searched (each logged "Could not search").
+  size_t unsearched() const { return unsearched_; }
+
  private:
-  struct Directory {
+  // What the one listing of a folder recorded.
+  struct Folder {
     bool listed = false;
     std::vector<std::string> subdirectories;
-    std::vector<std::unique_ptr<Directory>> children;  // parallel to subdirectories, made lazily
+    std::vector<std::unique_ptr<Folder>> children;  // parallel to subdirectories, made lazily
     std::vector<std::pair<std::string, uint8_t>> matches;  // name, bit mask of kPatterns
   };
 
-  bool Walk(std::string& path, uint8_t pattern_bit, Directory& dir);
-  bool List(const std::string& path, Directory& dir);
+  bool Walk(std::string& path, uint8_t pattern_bit, Folder& folder, Directory* dir, int depth);
+  bool List(Folder& folder, Directory& dir, const std::string& path);
+  // Opens subdirectory `name` of `dir` for listing; null (reported) where it cannot be searched.
+  std::unique_ptr<Directory> Enter(Directory* dir, const std::string& path,
+                                   const std::string& name, int depth);
+  void Unsearched(const std::string& path, const std::string& reason);
 
   Window& window_;
-  FileSystem& fs_;
+  SearchedTree& tree_;
   std::string recorded_root_;
-  Directory root_;
+  Folder root_;
+  size_t unsearched_ = 0;
 };
 
 }  // namespace quelix

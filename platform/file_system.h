@@ -1,6 +1,12 @@
 // The file services the program needs from the operating system, behind one interface. The real
 // backends live in posix/ and win32/; tests wrap or replace them. Paths are byte strings handed to
 // the OS unchanged (the Windows build runs with the UTF-8 code page).
+//
+// The trees the program cleans belong to other people, who may change them while it works. So
+// everything inside a tree is reached through a Directory the program holds open: names are
+// looked up below it without following any link, junction or other reparse point, files are
+// described and changed through what was opened, and a name is replaced only while it still
+// names the file that was read.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -24,7 +31,7 @@ struct DirEntry {
   uint32_t attributes = 0;
 };
 
-// What is held and given back when a file is rewritten.
+// The attribute word and owner of a file.
 struct FileAttributes {
   // Windows: the attribute word (read-only 0x1, hidden 0x2, system 0x4, archive 0x20, ...).
   // POSIX: the permission bits of the mode (07777).
@@ -46,13 +53,18 @@ struct FileInfo {
   int64_t modified_ns = 0;
   uint64_t volume = 0;   // device number or volume serial number
   uint64_t file_id = 0;  // inode or file index
+  uint64_t links = 1;    // the number of names (hard links) the file has
   FileAttributes attributes;
 };
+
+// True when `a` and `b` describe the same file in the same state: same volume, file id, size and
+// modification time.
+bool SameFileUnchanged(const FileInfo& a, const FileInfo& b);
 
 enum class OpenMode {
   kRead,           // an existing regular file, from its start
   kWriteTruncate,  // create, or empty an existing file
-  kWriteNew,       // create; fails with kAlreadyExists when the name is taken
+  kWriteNew,       // create; fails with kAlreadyExists when the name is taken; reads back too
   kAppend,         // create when absent; every write lands at the end
 };
 
@@ -69,6 +81,52 @@ class File {
   // Returns once everything written is on the storage device.
   virtual Status Sync() = 0;
   virtual Status Close() = 0;
+  // Describes the open file itself, whatever its name names meanwhile.
+  virtual Status GetInfo(FileInfo* info) = 0;
+  // Gives `copy`, a file this program created, what this file has besides its content, as far as
+  // the process may set it: first the attribute word (POSIX: the mode; Windows: the attributes;
+  // on an NTFS volume mounted on Linux also its Windows attributes), then the owner and group (the
+  // group alone where the owner cannot be kept), extended attributes and access control lists,
+  // file flags, and on Windows the security descriptor and alternate data streams. Fails only
+  // when the attribute word cannot be set; every other item that could not be kept is named in
+  // `*lost` ("owner", "extended attribute user.note") and the copy goes without it.
+  virtual Status CopyMetadataTo(File& copy, std::vector<std::string>* lost) = 0;
+};
+
+// A directory the program holds open. Relative names may hold several parts joined by the
+// separator; each part is looked up below the one before, never through a link, junction or other
+// reparse point, never onto another volume, never through "..".
+class Directory {
+ public:
+  virtual ~Directory() = default;
+
+  // The directory's path as it was opened, ending in the separator.
+  virtual const std::string& path() const = 0;
+
+  // Calls `visit` for every entry, in the order the OS lists them, until `visit` returns false.
+  // Fails when the directory cannot be listed; entries already visited stay visited.
+  virtual Status List(const std::function<bool(const DirEntry&)>& visit) = 0;
+
+  // Opens the directory `relative` below this one ("" opens this one again). Fails with kLink
+  // where a link stands on the way, kOtherVolume where the name leads onto another volume.
+  virtual Status OpenDirectory(const std::string& relative, std::unique_ptr<Directory>* dir) = 0;
+
+  // Opens the regular file `relative` below this one (kNotAFile for anything else, without
+  // blocking on a pipe or device). kWriteNew creates it only where the name is free, for this
+  // program alone.
+  virtual Status OpenFile(const std::string& relative, OpenMode mode,
+                          std::unique_ptr<File>* file) = 0;
+
+  // Moves `copy`, which this program created here under the name `copy_name`, over `name`, in
+  // one atomic step that replaces `name` also when it is read-only, and makes the change durable;
+  // but only while `name` still names `original` and `copy_name` still names `copy` (else
+  // kChanged). Both files are closed. On failure `name` is as it was and the copy is deleted
+  // (unless its name no longer names it).
+  virtual Status Replace(std::unique_ptr<File> original, const std::string& name,
+                         std::unique_ptr<File> copy, const std::string& copy_name) = 0;
+
+  // Deletes `name` while it still names `file`, a file this program created here; closes it.
+  virtual Status Remove(std::unique_ptr<File> file, const std::string& name) = 0;
 };
 
 class FileSystem {
@@ -78,25 +136,21 @@ class FileSystem {
   // The path separator: '\\' on Windows, '/' elsewhere.
   virtual char Separator() const = 0;
 
-  // Calls `visit` for every entry of directory `dir` (which ends in the separator), in the order
-  // the OS lists them, until `visit` returns false. Fails when the directory cannot be listed;
-  // entries already visited stay visited.
-  virtual Status ListDirectory(const std::string& dir,
-                               const std::function<bool(const DirEntry&)>& visit) = 0;
+  // Opens the directory at `path`, a folder the user chose: links in `path` itself are followed,
+  // names looked up below it are not. On Windows "c:" means the drive's root.
+  virtual Status OpenDirectory(const std::string& path, std::unique_ptr<Directory>* dir) = 0;
 
+  // Opens one of the program's own files (the event log). A last name that is a link, and
+  // anything but a regular file, is refused (kLink, kNotAFile) without blocking.
   virtual Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) = 0;
 
   // Describes `path` itself: a final symbolic link is reported as a link, not followed.
   virtual Status GetInfo(const std::string& path, FileInfo* info) = 0;
 
-  // Gives `path` the attributes held earlier; on POSIX the owner only where permitted.
+  // Gives the program's own file `path` the attribute word and, where permitted, the owner.
   virtual Status SetAttributes(const std::string& path, const FileAttributes& attributes) = 0;
 
-  // Moves `source` over `target` in one atomic step, replacing it (also when it is read-only), and
-  // makes the change durable. On Windows neither file may be open, not even by this program:
-  // close them first, or the move fails and both stay as they were.
-  virtual Status Replace(const std::string& source, const std::string& target) = 0;
-
+  // Deletes the program's own file `path` (also when it is read-only).
   virtual Status Remove(const std::string& path) = 0;
 };
 

@@ -26,6 +26,14 @@ const char* Describe(ErrorCode code) {
       return "end of file";
     case ErrorCode::kBadChannel:
       return "file not open";
+    case ErrorCode::kLink:
+      return "it is a link, or lies behind one";
+    case ErrorCode::kOtherVolume:
+      return "it is on another volume";
+    case ErrorCode::kChanged:
+      return "changed while it was being cleaned";
+    case ErrorCode::kTooDeep:
+      return "nested too deeply";
     case ErrorCode::kOther:
       break;
   }

@@ -19,6 +19,10 @@ enum class ErrorCode {
   kNotAFile,          // a directory, device, pipe or socket where a regular file was needed
   kEndOfInput,        // a read was asked for where no input remains
   kBadChannel,        // a channel number that is out of range, closed, or in the wrong mode
+  kLink,              // a symbolic link, junction or other reparse point stands on the way
+  kOtherVolume,       // the name leads onto another volume (a mount point)
+  kChanged,           // someone else changed the file or its name while the program worked on it
+  kTooDeep,           // a folder nested deeper than the program goes
   kOther,
 };
 

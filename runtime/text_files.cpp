@@ -79,20 +79,51 @@ Status TextFiles::Lookup(int channel, bool for_input, Channel** found) {
 
 Status TextFiles::Open(int channel, const std::string& path, OpenMode mode) {
   if (channel < 1 || channel > kChannels) return ChannelError("no such channel");
-  auto& slot = channels_[channel];
-  if (!slot) slot = std::make_unique<Channel>();
-  if (slot->file) return ChannelError("channel already open");
+  if (channels_[channel] && channels_[channel]->file) return ChannelError("channel already open");
   std::unique_ptr<File> file;
   Status status = fs_.Open(path, mode, &file);
   if (!status.ok()) return status;
+  return Attach(channel, std::move(file), mode == OpenMode::kRead);
+}
+
+Status TextFiles::Attach(int channel, std::unique_ptr<File> file, bool input) {
+  if (channel < 1 || channel > kChannels) return ChannelError("no such channel");
+  auto& slot = channels_[channel];
+  if (!slot) slot = std::make_unique<Channel>();
+  if (slot->file) return ChannelError("channel already open");
   Channel& c = *slot;
   c.file = std::move(file);
-  c.input = mode == OpenMode::kRead;
+  c.input = input;
   c.buffer.resize(kBlockSize);
   c.pos = c.len = 0;
   c.eof = false;
   c.mid_line = false;
   c.rewind_pending = false;
+  return Status::Ok();
+}
+
+Status TextFiles::Detach(int channel, std::unique_ptr<File>* file) {
+  Channel* c = nullptr;
+  Status status = Lookup(channel, &c);
+  if (!status.ok()) return status;
+  const Status flushed = c->input ? Status::Ok() : Flush(channel, false);
+  *file = std::move(c->file);
+  c->pos = c->len = 0;
+  return flushed;
+}
+
+Status TextFiles::GetInfo(int channel, FileInfo* info) {
+  Channel* c = nullptr;
+  Status status = Lookup(channel, &c);
+  if (!status.ok()) return status;
+  return c->file->GetInfo(info);
+}
+
+Status TextFiles::Lookup(int channel, Channel** found) {
+  if (channel < 1 || channel > kChannels) return ChannelError("no such channel");
+  Channel* c = channels_[channel].get();
+  if (!c || !c->file) return ChannelError("channel not open");
+  *found = c;
   return Status::Ok();
 }
 
@@ -390,17 +421,6 @@ Status TextFiles::Contains(int channel, std::string_view needle, bool* found,
   c->eof = false;
   c->rewind_pending = true;
   return Status::Ok();
-}
-
-Status TextFiles::GetAttributes(const std::string& path, FileAttributes* attributes) {
-  FileInfo info;
-  Status status = fs_.GetInfo(path, &info);
-  if (status.ok()) *attributes = info.attributes;
-  return status;
-}
-
-Status TextFiles::SetAttributes(const std::string& path, const FileAttributes& attributes) {
-  return fs_.SetAttributes(path, attributes);
 }
 
 }  // namespace quelix

@@ -38,6 +38,14 @@ class TextFiles {
   Status OpenNewOutput(int channel, const std::string& path);
   // Creates the file when absent; existing content stays and every write lands at the end.
   Status OpenAppend(int channel, const std::string& path);
+  // Puts a file the caller opened on `channel`, for reading from where it stands (`input`) or for
+  // writing.
+  Status Attach(int channel, std::unique_ptr<File> file, bool input);
+  // Writes out what is buffered and takes the file off `channel`, open, into `*file`; where it
+  // stands within the file is not told. The channel is released even on failure.
+  Status Detach(int channel, std::unique_ptr<File>* file);
+  // Describes the file open on `channel`.
+  Status GetInfo(int channel, FileInfo* info);
 
   // Writes out what is buffered and releases the channel. The channel is released even on failure.
   Status Close(int channel);
@@ -73,12 +81,10 @@ class TextFiles {
   Status Contains(int channel, std::string_view needle, bool* found,
                   const std::function<bool()>& between_blocks);
 
-  Status GetAttributes(const std::string& path, FileAttributes* attributes);
-  Status SetAttributes(const std::string& path, const FileAttributes& attributes);
-
  private:
   struct Channel;
   Status Open(int channel, const std::string& path, OpenMode mode);
+  Status Lookup(int channel, Channel** found);
   Status Lookup(int channel, bool for_input, Channel** found);
   Status Fill(Channel& c);
   Status Peek(Channel& c, int* byte);  // -1 at end of input

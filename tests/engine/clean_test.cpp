@@ -41,12 +41,14 @@ TEST_F(CleanTest, MarkerThenSignatureAsTheFirstLinesLeavesAnEmptyFile) {
   EXPECT_EQ(Clean(kMark + "\r\n" + kSig + "\r\ntail"), "");
 }
 
-TEST_F(CleanTest, SignatureBeforeTheMarkerIsKeptAndTheFileReportedNotClean) {
-  // The copy ends only at the signature after the marker; the one before stays, and the check
-  // after cleaning finds it, so success is not claimed.
-  EXPECT_EQ(Clean(kSig + "\r\n" + kMark + "\r\nmid\r\n" + kSig + "\r\n"), kSig + "\r\nmid\r\n");
+TEST_F(CleanTest, SignatureBeforeTheMarkerLeavesTheFileAsItWasAndNotClean) {
+  // The copy ends only at the signature after the marker; the one before would stay, so the
+  // file is not rewritten at all and success is not claimed.
+  const std::string infected = kSig + "\r\n" + kMark + "\nmid\r\n" + kSig + "\r\n";
+  EXPECT_EQ(Clean(infected), infected);
   EXPECT_EQ(window_.EventsStartingWith("log: Could not remove the virus from ").front(),
-            "log: Could not remove the virus from " + P("a.htm") + ": the virus is still in it");
+            "log: Could not remove the virus from " + P("a.htm") +
+                ": cleaning would leave the virus in it, so it was left as it was");
   EXPECT_TRUE(window_.EventsStartingWith("log: Virus successfully").empty());
   EXPECT_NE(window_.messages.at(0).find("removed from 0 of 2 files"), std::string::npos);
 }

@@ -45,7 +45,8 @@ class SearchTest : public ::testing::Test {
   FakeWindow window_;
   std::unique_ptr<FileSystem> native_ = CreateNativeFileSystem();
   FaultFileSystem fs_{*native_};
-  CandidateSearch search_{window_, fs_};
+  SearchedTree searched_{fs_};
+  CandidateSearch search_{window_, searched_};
 };
 
 TEST_F(SearchTest, ListsPatternByPatternMatchesBeforeSubdirectories) {
@@ -113,16 +114,24 @@ TEST_F(SearchTest, ListsEveryDirectoryOnceForAllSixPatterns) {
   EXPECT_EQ(Candidates(), (std::vector<std::string>{P("a/b/c.htm"), P("a/d.php")}));
 }
 
-TEST_F(SearchTest, UnlistableDirectoryContributesNothingAndTheWalkGoesOn) {
+TEST_F(SearchTest, UnsearchableFoldersAreLoggedCountedAndTheWalkGoesOn) {
   tree_.Write("bad/x.htm", "");
+  tree_.Write("shut/z.htm", "");
   tree_.Write("good/y.htm", "");
   const std::string bad = tree_.Path("bad/");
-  fs_.inject = [bad](const FsCall& call) -> std::optional<ErrorCode> {
+  const std::string shut = tree_.Path("shut");
+  fs_.inject = [&](const FsCall& call) -> std::optional<ErrorCode> {
     if (call.op == FsOp::kList && call.path == bad) return ErrorCode::kAccessDenied;
+    if (call.op == FsOp::kOpenDirectory && call.path == shut) return ErrorCode::kIoError;
     return std::nullopt;
   };
   ASSERT_TRUE(search_.Search());
   EXPECT_EQ(Candidates(), (std::vector<std::string>{P("good/y.htm")}));
+  EXPECT_EQ(search_.unsearched(), 2u);
+  EXPECT_EQ(window_.EventsStartingWith("log: Could not search"),
+            (std::vector<std::string>{"log: Could not search " + bad + ": access denied",
+                                      "log: Could not search " + shut + NativeSeparator() +
+                                          ": read or write error"}));
 }
 
 TEST_F(SearchTest, FindFilesAPIAppendsTheSeparatorForTheCaller) {

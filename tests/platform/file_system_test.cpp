@@ -25,10 +25,23 @@ class FileSystemTest : public ::testing::Test {
  protected:
   bool OnWindows() const { return fs_->Separator() == '\\'; }
   std::string P(const std::string& relative) const { return tree_.Path(relative); }
+  // `relative` with the native separator, as the program names parts below a directory.
+  std::string R(std::string relative) const {
+    std::replace(relative.begin(), relative.end(), '/', fs_->Separator());
+    return relative;
+  }
 
-  std::map<std::string, DirEntry> List(const std::string& dir, Status* status = nullptr) {
+  Directory& Root() {
+    if (!root_) {
+      const Status s = fs_->OpenDirectory(tree_.Root(), &root_);
+      EXPECT_TRUE(s.ok()) << s.message();
+    }
+    return *root_;
+  }
+
+  std::map<std::string, DirEntry> List(Directory& dir, Status* status = nullptr) {
     std::map<std::string, DirEntry> entries;
-    const Status s = fs_->ListDirectory(dir, [&](const DirEntry& e) {
+    const Status s = dir.List([&](const DirEntry& e) {
       EXPECT_FALSE(entries.count(e.name)) << "listed twice: " << e.name;
       entries[e.name] = e;
       return true;
@@ -37,11 +50,17 @@ class FileSystemTest : public ::testing::Test {
     EXPECT_TRUE(status || s.ok()) << s.message();
     return entries;
   }
+  std::map<std::string, DirEntry> List(const std::string& relative) {
+    std::unique_ptr<Directory> dir;
+    const Status s = Root().OpenDirectory(R(relative), &dir);
+    EXPECT_TRUE(s.ok()) << s.message();
+    return dir ? List(*dir) : std::map<std::string, DirEntry>{};
+  }
 
-  // Opens `relative` in `mode`, writes `content` and closes it; returns the first failure.
+  // Opens `relative` below the root in `mode`, writes `content` and closes it.
   Status WriteFile(const std::string& relative, OpenMode mode, const std::string& content) {
     std::unique_ptr<File> file;
-    Status s = fs_->Open(P(relative), mode, &file);
+    Status s = Root().OpenFile(R(relative), mode, &file);
     if (!s.ok()) return s;
     s = file->Write(content.data(), content.size());
     if (!s.ok()) return s;
@@ -50,25 +69,33 @@ class FileSystemTest : public ::testing::Test {
     return file->Close();
   }
 
-  // The whole content of `relative` as read through the backend, in small pieces.
-  std::string ReadFile(const std::string& relative) {
+  std::unique_ptr<File> Open(const std::string& relative, OpenMode mode) {
     std::unique_ptr<File> file;
-    const Status s = fs_->Open(P(relative), OpenMode::kRead, &file);
+    const Status s = Root().OpenFile(R(relative), mode, &file);
     EXPECT_TRUE(s.ok()) << s.message();
-    if (!s.ok()) return "<unreadable>";
-    std::string content;
-    char buffer[7];
-    size_t got = 0;
-    do {
-      EXPECT_TRUE(file->Read(buffer, sizeof buffer, &got).ok());
-      content.append(buffer, got);
-    } while (got > 0);
-    EXPECT_TRUE(file->Close().ok());
-    return content;
+    return file;
+  }
+
+  Status OpenStatus(const std::string& relative, OpenMode mode = OpenMode::kRead) {
+    std::unique_ptr<File> file;
+    const Status s = Root().OpenFile(R(relative), mode, &file);
+    EXPECT_EQ(s.ok(), file != nullptr);
+    return s;
+  }
+
+  // A copy of `name` written beside it as `name` + "temp", ready to take its place.
+  void PrepareCopy(const std::string& name, const std::string& content,
+                   std::unique_ptr<File>* original, std::unique_ptr<File>* copy) {
+    *original = Open(name, OpenMode::kRead);
+    *copy = Open(name + "temp", OpenMode::kWriteNew);
+    ASSERT_TRUE(*original && *copy);
+    ASSERT_TRUE((*copy)->Write(content.data(), content.size()).ok());
+    ASSERT_TRUE((*copy)->Sync().ok());
   }
 
   TempTree tree_;
   std::unique_ptr<FileSystem> fs_ = CreateNativeFileSystem();
+  std::unique_ptr<Directory> root_;
 };
 
 TEST_F(FileSystemTest, SeparatorIsTheNativeOne) {
@@ -79,7 +106,7 @@ TEST_F(FileSystemTest, ListingGivesEveryEntryOnceWithoutDotsAndFlagsDirectories)
   tree_.Write("page.htm", "x");
   tree_.Write("sub/inner.asp", "y");
   tree_.MakeDirectory("empty");
-  const auto entries = List(tree_.Root());
+  const auto entries = List(Root());
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_FALSE(entries.at("page.htm").is_directory);
   EXPECT_TRUE(entries.at("sub").is_directory);
@@ -88,37 +115,52 @@ TEST_F(FileSystemTest, ListingGivesEveryEntryOnceWithoutDotsAndFlagsDirectories)
     EXPECT_TRUE(entries.at("sub").attributes & kWindowsDirectory);
     EXPECT_FALSE(entries.at("page.htm").attributes & kWindowsDirectory);
   }
-  EXPECT_TRUE(List(P("empty") + fs_->Separator()).empty());
-  const auto inner = List(P("sub") + fs_->Separator());
+  EXPECT_TRUE(List("empty").empty());
+  const auto inner = List("sub");
   ASSERT_EQ(inner.size(), 1u);
   EXPECT_EQ(inner.begin()->first, "inner.asp");
-}
-
-TEST_F(FileSystemTest, ListingStopsWhenTheVisitorSaysSo) {
-  for (const char* name : {"a", "b", "c", "d"}) tree_.Write(name, "");
   int visited = 0;
-  const Status s = fs_->ListDirectory(tree_.Root(), [&](const DirEntry&) { return ++visited < 2; });
-  EXPECT_TRUE(s.ok()) << s.message();
-  EXPECT_EQ(visited, 2);
+  EXPECT_TRUE(Root().List([&](const DirEntry&) { return ++visited < 2; }).ok());
+  EXPECT_EQ(visited, 2) << "the listing stops when the visitor says so";
 }
 
-TEST_F(FileSystemTest, ListingAMissingDirectoryFailsWithNotFound) {
-  Status s;
-  const auto entries = List(P("missing") + fs_->Separator(), &s);
-  EXPECT_TRUE(entries.empty());
+TEST_F(FileSystemTest, OpeningWhatIsMissingOrNoFileFails) {
+  tree_.MakeDirectory("dir.htm");
+  std::unique_ptr<Directory> dir;
+  Status s = fs_->OpenDirectory(P("missing"), &dir);
   EXPECT_EQ(s.code(), ErrorCode::kNotFound) << s.message();
   EXPECT_NE(s.message().find("missing"), std::string::npos) << s.message();
+  EXPECT_EQ(Root().OpenDirectory(R("no/such"), &dir).code(), ErrorCode::kNotFound);
+  EXPECT_EQ(OpenStatus("dir.htm").code(), ErrorCode::kNotAFile);
+  EXPECT_FALSE(OpenStatus("dir.htm", OpenMode::kWriteTruncate).ok());
+  s = OpenStatus("absent.htm");
+  EXPECT_EQ(s.code(), ErrorCode::kNotFound) << s.message();
+  EXPECT_NE(s.message().find("absent.htm"), std::string::npos) << s.message();
+  EXPECT_EQ(OpenStatus("no/such/dir/x.htm", OpenMode::kWriteNew).code(), ErrorCode::kNotFound);
+  EXPECT_FALSE(OpenStatus("sub/../dir.htm").ok()) << "never upwards";
 }
 
-TEST_F(FileSystemTest, LinkToADirectoryIsListedButNeverEntered) {
+TEST_F(FileSystemTest, LinksAreListedButNeverEnteredOpenedOrFollowed) {
   tree_.Write("real/page.htm", "");
   std::error_code error;
   std::filesystem::create_directory_symlink(tree_.root() / "real", tree_.root() / "link", error);
   if (error) GTEST_SKIP() << "no directory links here: " << error.message();
-  const auto entries = List(tree_.Root());
+  std::filesystem::create_symlink(tree_.root() / "real" / "page.htm", tree_.root() / "file.htm",
+                                  error);
+  const auto entries = List(Root());
   ASSERT_EQ(entries.count("link"), 1u);
   EXPECT_FALSE(entries.at("link").is_directory);
   EXPECT_TRUE(entries.at("real").is_directory);
+  std::unique_ptr<Directory> dir;
+  EXPECT_EQ(Root().OpenDirectory("link", &dir).code(), ErrorCode::kLink);
+  EXPECT_EQ(OpenStatus("link/page.htm").code(), ErrorCode::kLink);
+  EXPECT_EQ(OpenStatus("link/new.htm", OpenMode::kWriteNew).code(), ErrorCode::kLink);
+  EXPECT_FALSE(tree_.Exists("real/new.htm"));
+  if (!error) {
+    EXPECT_EQ(OpenStatus("file.htm").code(), ErrorCode::kLink);
+    std::unique_ptr<File> file;
+    EXPECT_EQ(fs_->Open(P("file.htm"), OpenMode::kAppend, &file).code(), ErrorCode::kLink);
+  }
   FileInfo info;
   ASSERT_TRUE(fs_->GetInfo(P("link"), &info).ok());
   EXPECT_TRUE(info.is_link);
@@ -130,47 +172,31 @@ TEST_F(FileSystemTest, WriteNewCreatesButNeverTouchesAnExistingFile) {
   ASSERT_TRUE(WriteFile("new.txt", OpenMode::kWriteNew, "fresh").ok());
   EXPECT_EQ(tree_.Read("new.txt"), "fresh");
   tree_.Write("taken.htm", "original content");
-  std::unique_ptr<File> file;
-  const Status s = fs_->Open(P("taken.htm"), OpenMode::kWriteNew, &file);
-  EXPECT_EQ(s.code(), ErrorCode::kAlreadyExists) << s.message();
-  EXPECT_FALSE(file);
+  EXPECT_EQ(OpenStatus("taken.htm", OpenMode::kWriteNew).code(), ErrorCode::kAlreadyExists);
   EXPECT_EQ(tree_.Read("taken.htm"), "original content");
 }
 
-TEST_F(FileSystemTest, WriteTruncateEmptiesAndAppendKeeps) {
+TEST_F(FileSystemTest, WriteTruncateEmptiesAndAppendKeepsAlsoAfterAnotherWriter) {
   tree_.Write("out.txt", "a long earlier content");
   ASSERT_TRUE(WriteFile("out.txt", OpenMode::kWriteTruncate, "short").ok());
   EXPECT_EQ(tree_.Read("out.txt"), "short");
-  ASSERT_TRUE(WriteFile("out.txt", OpenMode::kAppend, "+more").ok());
-  ASSERT_TRUE(WriteFile("out.txt", OpenMode::kAppend, "+end").ok());
-  EXPECT_EQ(tree_.Read("out.txt"), "short+more+end");
-  ASSERT_TRUE(WriteFile("log.txt", OpenMode::kAppend, "first").ok());
-  EXPECT_EQ(tree_.Read("log.txt"), "first");
-  ASSERT_TRUE(WriteFile("made.txt", OpenMode::kWriteTruncate, "").ok());
-  EXPECT_TRUE(tree_.Exists("made.txt"));
-}
-
-TEST_F(FileSystemTest, AppendLandsAtTheEndEvenAfterAnotherWriter) {
   std::unique_ptr<File> log;
-  ASSERT_TRUE(fs_->Open(P("log.txt"), OpenMode::kAppend, &log).ok());
-  ASSERT_TRUE(log->Write("one ", 4).ok());
-  ASSERT_TRUE(WriteFile("log.txt", OpenMode::kAppend, "two ").ok());
-  ASSERT_TRUE(log->Write("three", 5).ok());
+  ASSERT_TRUE(fs_->Open(P("out.txt"), OpenMode::kAppend, &log).ok());
+  ASSERT_TRUE(log->Write("+one", 4).ok());
+  ASSERT_TRUE(WriteFile("out.txt", OpenMode::kAppend, "+two").ok());
+  ASSERT_TRUE(log->Write("+three", 6).ok());
   ASSERT_TRUE(log->Close().ok());
-  EXPECT_EQ(tree_.Read("log.txt"), "one two three");
+  EXPECT_EQ(tree_.Read("out.txt"), "short+one+two+three");
 }
 
 TEST_F(FileSystemTest, ReadGivesZeroAtTheEndAndRewindStartsOver) {
-  tree_.Write("page.htm", "0123456789abcdef");
-  EXPECT_EQ(ReadFile("page.htm"), "0123456789abcdef");
-  std::unique_ptr<File> file;
-  ASSERT_TRUE(fs_->Open(P("page.htm"), OpenMode::kRead, &file).ok());
+  tree_.Write("sub/page.htm", "0123456789abcdef");
+  std::unique_ptr<File> file = Open("sub/page.htm", OpenMode::kRead);
+  ASSERT_TRUE(file);
   char buffer[64];
   size_t got = 99;
   ASSERT_TRUE(file->Read(buffer, sizeof buffer, &got).ok());
   EXPECT_EQ(got, 16u);
-  ASSERT_TRUE(file->Read(buffer, sizeof buffer, &got).ok());
-  EXPECT_EQ(got, 0u);
   ASSERT_TRUE(file->Read(buffer, sizeof buffer, &got).ok());
   EXPECT_EQ(got, 0u);
   ASSERT_TRUE(file->Rewind().ok());
@@ -180,33 +206,20 @@ TEST_F(FileSystemTest, ReadGivesZeroAtTheEndAndRewindStartsOver) {
   EXPECT_TRUE(file->Close().ok()) << "a second Close is harmless";
 }
 
-TEST_F(FileSystemTest, ReadingWhatIsNoFileFails) {
-  tree_.MakeDirectory("dir.htm");
-  std::unique_ptr<File> file;
-  Status s = fs_->Open(P("dir.htm"), OpenMode::kRead, &file);
-  EXPECT_EQ(s.code(), ErrorCode::kNotAFile) << s.message();
-  s = fs_->Open(P("dir.htm"), OpenMode::kWriteTruncate, &file);
-  EXPECT_FALSE(s.ok());
-  EXPECT_FALSE(file);
-  s = fs_->Open(P("absent.htm"), OpenMode::kRead, &file);
-  EXPECT_EQ(s.code(), ErrorCode::kNotFound) << s.message();
-  EXPECT_NE(s.message().find("absent.htm"), std::string::npos) << s.message();
-  s = fs_->Open(P("no/such/dir/x.htm"), OpenMode::kWriteNew, &file);
-  EXPECT_EQ(s.code(), ErrorCode::kNotFound) << s.message();
-}
-
-TEST_F(FileSystemTest, GetInfoDescribesFilesAndDirectories) {
+TEST_F(FileSystemTest, InfoByNameAndThroughTheOpenFileAgree) {
   tree_.Write("page.htm", "12345");
   tree_.Write("other.htm", "");
   tree_.MakeDirectory("sub");
-  FileInfo page, other, sub;
+  FileInfo page, other, sub, opened;
   ASSERT_TRUE(fs_->GetInfo(P("page.htm"), &page).ok());
   ASSERT_TRUE(fs_->GetInfo(P("other.htm"), &other).ok());
   ASSERT_TRUE(fs_->GetInfo(P("sub"), &sub).ok());
-  EXPECT_TRUE(page.is_regular);
-  EXPECT_FALSE(page.is_directory);
-  EXPECT_FALSE(page.is_link);
+  ASSERT_TRUE(Open("page.htm", OpenMode::kRead)->GetInfo(&opened).ok());
+  EXPECT_TRUE(page.is_regular && opened.is_regular);
+  EXPECT_FALSE(page.is_directory || page.is_link);
   EXPECT_EQ(page.size, 5u);
+  EXPECT_TRUE(SameFileUnchanged(page, opened));
+  EXPECT_EQ(opened.links, 1u);
   EXPECT_TRUE(sub.is_directory);
   EXPECT_FALSE(sub.is_regular);
   EXPECT_EQ(page.volume, other.volume);
@@ -216,8 +229,7 @@ TEST_F(FileSystemTest, GetInfoDescribesFilesAndDirectories) {
                           .count();
   EXPECT_LT(std::llabs(page.modified_ns - now_ns), int64_t{3600} * 1000000000) << "Unix time";
   FileInfo missing;
-  const Status s = fs_->GetInfo(P("missing.htm"), &missing);
-  EXPECT_EQ(s.code(), ErrorCode::kNotFound) << s.message();
+  EXPECT_EQ(fs_->GetInfo(P("missing.htm"), &missing).code(), ErrorCode::kNotFound);
 }
 
 TEST_F(FileSystemTest, AttributesComeBackAsTheyWereSet) {
@@ -230,52 +242,70 @@ TEST_F(FileSystemTest, AttributesComeBackAsTheyWereSet) {
   const uint32_t mask = OnWindows() ? kWindowsHidden | kWindowsReadOnly : 07777;
   EXPECT_EQ(info.attributes.word & mask, wanted.word);
   if (OnWindows()) {
-    EXPECT_EQ(List(tree_.Root()).at("page.htm").attributes & mask, wanted.word);
+    EXPECT_EQ(List(Root()).at("page.htm").attributes & mask, wanted.word);
   }
-  wanted.word = OnWindows() ? 0x20 : 0644;
-  ASSERT_TRUE(fs_->SetAttributes(P("page.htm"), wanted).ok());
-  ASSERT_TRUE(fs_->GetInfo(P("page.htm"), &info).ok());
-  EXPECT_EQ(info.attributes.word & mask, wanted.word & mask);
+  // The same word is what a copy is given through the open files.
+  std::unique_ptr<File> original;
+  std::unique_ptr<File> copy;
+  PrepareCopy("page.htm", "y", &original, &copy);
+  std::vector<std::string> lost;
+  ASSERT_TRUE(original->CopyMetadataTo(*copy, &lost).ok());
+  EXPECT_TRUE(lost.empty());
+  ASSERT_TRUE(copy->GetInfo(&info).ok());
+  EXPECT_EQ(info.attributes.word & mask, wanted.word);
 }
 
 TEST_F(FileSystemTest, ReplacePutsTheCopyInPlaceOfAReadOnlyTarget) {
   tree_.Write("page.htm", "infected page");
-  tree_.Write("page.htmtemp", "clean page");
   FileInfo before;
   ASSERT_TRUE(fs_->GetInfo(P("page.htm"), &before).ok());
   FileAttributes read_only = before.attributes;
   read_only.word = OnWindows() ? (before.attributes.word | kWindowsReadOnly) & 0x27 : 0444;
   ASSERT_TRUE(fs_->SetAttributes(P("page.htm"), read_only).ok());
-  const Status s = fs_->Replace(P("page.htmtemp"), P("page.htm"));
+  std::unique_ptr<File> original;
+  std::unique_ptr<File> copy;
+  PrepareCopy("page.htm", "clean page", &original, &copy);
+  const Status s = Root().Replace(std::move(original), "page.htm", std::move(copy), "page.htmtemp");
   ASSERT_TRUE(s.ok()) << s.message();
   EXPECT_EQ(tree_.Read("page.htm"), "clean page");
-  EXPECT_FALSE(tree_.Exists("page.htmtemp"));
-  EXPECT_EQ(List(tree_.Root()).size(), 1u);
+  EXPECT_EQ(List(Root()).size(), 1u);
 }
 
-TEST_F(FileSystemTest, ReplaceWithAMissingSourceLeavesTheTargetAlone) {
-  tree_.Write("page.htm", "original");
-  const Status s = fs_->Replace(P("page.htmtemp"), P("page.htm"));
-  EXPECT_EQ(s.code(), ErrorCode::kNotFound) << s.message();
-  EXPECT_EQ(tree_.Read("page.htm"), "original");
+// Someone who may write in the folder swaps a name between the reading and the replacing.
+TEST_F(FileSystemTest, ReplaceRefusesANameThatNoLongerNamesWhatWasRead) {
+  tree_.Write("page.htm", "infected page");
+  std::unique_ptr<File> original;
+  std::unique_ptr<File> copy;
+  PrepareCopy("page.htm", "clean page", &original, &copy);
+  original->Close();  // Windows renames nothing over an open file
+  std::filesystem::rename(tree_.root() / "page.htm", tree_.root() / "moved.htm");
+  tree_.Write("page.htm", "someone else's page");
+  original = Open("moved.htm", OpenMode::kRead);
+  const Status s = Root().Replace(std::move(original), "page.htm", std::move(copy), "page.htmtemp");
+  EXPECT_EQ(s.code(), ErrorCode::kChanged) << s.message();
+  EXPECT_EQ(tree_.Read("page.htm"), "someone else's page");
+  EXPECT_FALSE(tree_.Exists("page.htmtemp")) << "the copy is removed";
 }
 
-TEST_F(FileSystemTest, RemoveDeletesAFileAndReportsAMissingOne) {
-  tree_.Write("page.htmtemp", "copy");
-  ASSERT_TRUE(fs_->Remove(P("page.htmtemp")).ok());
-  EXPECT_FALSE(tree_.Exists("page.htmtemp"));
-  const Status s = fs_->Remove(P("page.htmtemp"));
-  EXPECT_EQ(s.code(), ErrorCode::kNotFound) << s.message();
-}
-
-TEST_F(FileSystemTest, RemoveDeletesAReadOnlyCopy) {
-  tree_.Write("page.htmtemp", "copy");
+TEST_F(FileSystemTest, RemoveDeletesOnlyTheProgramsOwnFile) {
+  std::unique_ptr<File> copy = Open("page.htmtemp", OpenMode::kWriteNew);
+  ASSERT_TRUE(copy);
   FileAttributes read_only;
   read_only.word = OnWindows() ? kWindowsReadOnly | kWindowsHidden : 0444;
   ASSERT_TRUE(fs_->SetAttributes(P("page.htmtemp"), read_only).ok());
-  const Status s = fs_->Remove(P("page.htmtemp"));
+  Status s = Root().Remove(std::move(copy), "page.htmtemp");
   EXPECT_TRUE(s.ok()) << s.message();
   EXPECT_FALSE(tree_.Exists("page.htmtemp"));
+  copy = Open("other.htmtemp", OpenMode::kWriteNew);
+  copy->Close();
+  std::filesystem::rename(tree_.root() / "other.htmtemp", tree_.root() / "kept.htm");
+  tree_.Write("other.htmtemp", "someone else's");
+  copy = Open("kept.htm", OpenMode::kRead);
+  s = Root().Remove(std::move(copy), "other.htmtemp");
+  EXPECT_EQ(s.code(), ErrorCode::kChanged) << s.message();
+  EXPECT_EQ(tree_.Read("other.htmtemp"), "someone else's");
+  ASSERT_TRUE(fs_->Remove(P("kept.htm")).ok());
+  EXPECT_EQ(fs_->Remove(P("kept.htm")).code(), ErrorCode::kNotFound);
 }
 
 }  // namespace

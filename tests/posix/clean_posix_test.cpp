@@ -82,17 +82,23 @@ TEST_F(CleanPosixTest, ReadOnlyFileIsCleanedAndReadOnlyDirectoryLeftAlone) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(P("ro")), {}), 1);
 }
 
-TEST_F(CleanPosixTest, LinkIsNotWrittenThrough) {
+TEST_F(CleanPosixTest, LinkIsNeitherReadNorWrittenThrough) {
   TempTree outside;
   outside.Write("target.htm", kInfected);
   std::filesystem::create_symlink(outside.Path("target.htm"), P("link.htm"));
+  tree_.Write("page.htm", kInfected);
   Scan();
-  ASSERT_EQ(window_.infected, (std::vector<std::string>{P("link.htm")}));
+  ASSERT_EQ(window_.infected, (std::vector<std::string>{P("page.htm")}));
+  // Swapped for a link between the scan and the removal.
+  std::filesystem::rename(P("page.htm"), outside.Path("page.htm"));
+  std::filesystem::create_symlink(outside.Path("page.htm"), P("page.htm"));
   Remove();
   EXPECT_EQ(outside.Read("target.htm"), kInfected);
-  EXPECT_TRUE(std::filesystem::is_symlink(P("link.htm")));
+  EXPECT_EQ(outside.Read("page.htm"), kInfected);
+  EXPECT_TRUE(std::filesystem::is_symlink(P("page.htm")));
   EXPECT_EQ(window_.EventsStartingWith("log: Could not remove").at(0),
-            "log: Could not remove the virus from " + P("link.htm") + ": it is a link");
+            "log: Could not remove the virus from " + P("page.htm") +
+                ": it is a link, or lies behind one");
 }
 
 TEST_F(CleanPosixTest, FullDiskLeavesTheFileAsItWasAndNoCopyBehind) {

@@ -32,11 +32,69 @@ class FaultFile : public File {
     if (auto failed = fs_.Enter(FsOp::kClose, path_)) return *failed;
     return closed;
   }
+  Status GetInfo(FileInfo* info) override {
+    if (auto failed = fs_.Enter(FsOp::kGetInfo, path_)) return *failed;
+    return real_->GetInfo(info);
+  }
+  Status CopyMetadataTo(File& copy, std::vector<std::string>* lost) override {
+    if (auto failed = fs_.Enter(FsOp::kCopyMetadata, path_)) return *failed;
+    return real_->CopyMetadataTo(Unwrap(copy), lost);
+  }
+
+  static File& Unwrap(File& file) { return *static_cast<FaultFile&>(file).real_; }
+  static std::unique_ptr<File> Release(std::unique_ptr<File> file) {
+    return std::move(static_cast<FaultFile&>(*file).real_);
+  }
 
  private:
   FaultFileSystem& fs_;
   std::unique_ptr<File> real_;
   std::string path_;
+};
+
+class FaultDirectory : public Directory {
+ public:
+  FaultDirectory(FaultFileSystem& fs, std::unique_ptr<Directory> real)
+      : fs_(fs), real_(std::move(real)) {}
+
+  const std::string& path() const override { return real_->path(); }
+
+  Status List(const std::function<bool(const DirEntry&)>& visit) override {
+    if (auto failed = fs_.Enter(FsOp::kList, path())) return *failed;
+    return real_->List(visit);
+  }
+  Status OpenDirectory(const std::string& relative, std::unique_ptr<Directory>* dir) override {
+    if (auto failed = fs_.Enter(FsOp::kOpenDirectory, path() + relative)) return *failed;
+    std::unique_ptr<Directory> real;
+    Status status = real_->OpenDirectory(relative, &real);
+    if (status.ok()) *dir = std::make_unique<FaultDirectory>(fs_, std::move(real));
+    return status;
+  }
+  Status OpenFile(const std::string& relative, OpenMode mode,
+                  std::unique_ptr<File>* file) override {
+    if (auto failed = fs_.Enter(FsOp::kOpen, path() + relative)) return *failed;
+    std::unique_ptr<File> real;
+    Status status = real_->OpenFile(relative, mode, &real);
+    if (status.ok()) *file = std::make_unique<FaultFile>(fs_, std::move(real), path() + relative);
+    return status;
+  }
+  Status Replace(std::unique_ptr<File> original, const std::string& name,
+                 std::unique_ptr<File> copy, const std::string& copy_name) override {
+    if (auto failed = fs_.Enter(FsOp::kReplace, path() + name)) {
+      real_->Remove(FaultFile::Release(std::move(copy)), copy_name);
+      return *failed;
+    }
+    return real_->Replace(FaultFile::Release(std::move(original)), name,
+                          FaultFile::Release(std::move(copy)), copy_name);
+  }
+  Status Remove(std::unique_ptr<File> file, const std::string& name) override {
+    if (auto failed = fs_.Enter(FsOp::kRemove, path() + name)) return *failed;
+    return real_->Remove(FaultFile::Release(std::move(file)), name);
+  }
+
+ private:
+  FaultFileSystem& fs_;
+  std::unique_ptr<Directory> real_;
 };
 
 }  // namespace
@@ -55,6 +113,7 @@ int FaultFileSystem::Count(FsOp op) const {
 
 std::optional<Status> FaultFileSystem::Enter(FsOp op, const std::string& path) {
   calls.push_back({static_cast<int>(calls.size()) + 1, op, path});
+  if (before) before(calls.back());
   if (!inject) return std::nullopt;
   if (const auto code = inject(calls.back())) {
     return Status(*code, path + ": injected " + Describe(*code));
@@ -62,10 +121,12 @@ std::optional<Status> FaultFileSystem::Enter(FsOp op, const std::string& path) {
   return std::nullopt;
 }
 
-Status FaultFileSystem::ListDirectory(const std::string& dir,
-                                      const std::function<bool(const DirEntry&)>& visit) {
-  if (auto failed = Enter(FsOp::kList, dir)) return *failed;
-  return real_.ListDirectory(dir, visit);
+Status FaultFileSystem::OpenDirectory(const std::string& path, std::unique_ptr<Directory>* dir) {
+  if (auto failed = Enter(FsOp::kOpenDirectory, path)) return *failed;
+  std::unique_ptr<Directory> real;
+  Status status = real_.OpenDirectory(path, &real);
+  if (status.ok()) *dir = std::make_unique<FaultDirectory>(*this, std::move(real));
+  return status;
 }
 
 Status FaultFileSystem::Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) {
@@ -84,11 +145,6 @@ Status FaultFileSystem::GetInfo(const std::string& path, FileInfo* info) {
 Status FaultFileSystem::SetAttributes(const std::string& path, const FileAttributes& attributes) {
   if (auto failed = Enter(FsOp::kSetAttributes, path)) return *failed;
   return real_.SetAttributes(path, attributes);
-}
-
-Status FaultFileSystem::Replace(const std::string& source, const std::string& target) {
-  if (auto failed = Enter(FsOp::kReplace, target)) return *failed;
-  return real_.Replace(source, target);
 }
 
 Status FaultFileSystem::Remove(const std::string& path) {

@@ -1,5 +1,6 @@
 // A FileSystem that passes every call to a real one and can fail any call on cue: tests use it to
-// make the N-th operation fail with a chosen error, or every read of one file, and to count calls.
+// make the N-th operation fail with a chosen error, or every read of one file, to change the tree
+// at the exact moment of a call, and to count calls.
 #pragma once
 
 #include <functional>
@@ -13,10 +14,12 @@
 namespace quelix {
 
 enum class FsOp {
+  kOpenDirectory,
   kList,
   kOpen,
   kGetInfo,
   kSetAttributes,
+  kCopyMetadata,
   kReplace,
   kRemove,
   kRead,
@@ -38,6 +41,9 @@ class FaultFileSystem : public FileSystem {
 
   // Decides for every call whether it fails, and with which error. Unset: nothing fails.
   std::function<std::optional<ErrorCode>(const FsCall&)> inject;
+  // Runs before every call is passed on: a test changes the tree there, as another program
+  // could at that moment.
+  std::function<void(const FsCall&)> before;
   // Every call made, in order.
   std::vector<FsCall> calls;
 
@@ -50,12 +56,10 @@ class FaultFileSystem : public FileSystem {
   std::optional<Status> Enter(FsOp op, const std::string& path);
 
   char Separator() const override { return real_.Separator(); }
-  Status ListDirectory(const std::string& dir,
-                       const std::function<bool(const DirEntry&)>& visit) override;
+  Status OpenDirectory(const std::string& path, std::unique_ptr<Directory>* dir) override;
   Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override;
   Status GetInfo(const std::string& path, FileInfo* info) override;
   Status SetAttributes(const std::string& path, const FileAttributes& attributes) override;
-  Status Replace(const std::string& source, const std::string& target) override;
   Status Remove(const std::string& path) override;
 
  private:

@@ -1,0 +1,45 @@
+// The folder the last search started from, held open, and the way the commands reach the files
+// their lists name: from that folder down through the folders on the way, never through a link,
+// a junction or onto another volume. Someone who owns a folder below may swap any name in it for
+// a link at any moment; a path string from the lists is therefore never handed to the OS whole.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace quelix {
+
+class SearchedTree {
+ public:
+  explicit SearchedTree(FileSystem& fs) : fs_(fs) {}
+
+  // Opens `root` (a path ending in the separator) as the tree's top, in place of the one held.
+  Status Open(const std::string& root);
+  bool is_open() const { return root_dir_ != nullptr; }
+  char Separator() const { return fs_.Separator(); }
+  const std::string& root() const { return root_; }
+  Directory& root_directory() { return *root_dir_; }
+
+  // Opens the folder that holds `path`, a full path below the root, afresh, and gives the file's
+  // name in it. Fails with kNotFound for a path that is not below the root.
+  Status OpenParent(const std::string& path, std::unique_ptr<Directory>* dir, std::string* name);
+
+  // Opens the file at `path` for reading. Consecutive files of one folder share one lookup of
+  // the folder; ForgetFolders() starts afresh.
+  Status OpenForReading(const std::string& path, std::unique_ptr<File>* file);
+  void ForgetFolders();
+
+ private:
+  // Splits `path` into the folder part below the root and the file's name.
+  Status Split(const std::string& path, std::string* folder, std::string* name) const;
+
+  FileSystem& fs_;
+  std::string root_;
+  std::unique_ptr<Directory> root_dir_;
+  std::string folder_;  // below the root, of `folder_dir_`
+  std::unique_ptr<Directory> folder_dir_;
+};
+
+}  // namespace quelix

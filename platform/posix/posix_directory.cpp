@@ -1,0 +1,167 @@
+// Directories held open by descriptor: every name below one is looked up relative to it, and a
+// file is replaced only while its name still names what the program read.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_file.h"
+
+namespace quelix {
+namespace {
+
+// One listing call takes a large folder (thousands of entries) in a few system calls.
+constexpr size_t kListBuffer = 256 * 1024;
+
+Status LinkAware(int err, const std::string& path) {
+  if (err == ELOOP) return {ErrorCode::kLink, path + ": a link stands on its way"};
+  if (err == EXDEV) return {ErrorCode::kOtherVolume, path + ": leads out of the folder"};
+  return FromErrno(err, path);
+}
+
+// True when `name` in `dirfd` is, right now, the file open on `fd`.
+bool NamesFile(int dirfd, const std::string& name, int fd) {
+  struct stat by_name;
+  struct stat held;
+  return ::fstatat(dirfd, name.c_str(), &by_name, AT_SYMLINK_NOFOLLOW) == 0 &&
+         ::fstat(fd, &held) == 0 && by_name.st_dev == held.st_dev &&
+         by_name.st_ino == held.st_ino;
+}
+
+PosixFile* Own(File* file) {
+  return dynamic_cast<PosixFile*>(file);
+}
+
+class PosixDirectory final : public Directory {
+ public:
+  PosixDirectory(int fd, dev_t device, std::string path)
+      : fd_(fd), device_(device), path_(std::move(path)) {}
+  ~PosixDirectory() override { ::close(fd_); }
+
+  const std::string& path() const override { return path_; }
+
+  Status List(const std::function<bool(const DirEntry&)>& visit) override {
+    if (::lseek(fd_, 0, SEEK_SET) < 0) return FromErrno(errno, path_);
+    std::unique_ptr<char[]> buffer(new char[kListBuffer]);
+    DirEntry entry;
+    for (;;) {
+      const ssize_t got = ::getdents64(fd_, buffer.get(), kListBuffer);
+      if (got == 0) return Status::Ok();
+      if (got < 0) return FromErrno(errno, path_);
+      for (ssize_t at = 0; at < got;) {
+        const auto* e = reinterpret_cast<const dirent64*>(buffer.get() + at);
+        at += e->d_reclen;
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        Describe(*e, &entry);
+        if (!visit(entry)) return Status::Ok();
+      }
+    }
+  }
+
+  Status OpenDirectory(const std::string& relative, std::unique_ptr<Directory>* dir) override {
+    const std::string path = path_ + relative;
+    const int fd = OpenBeneath(fd_, device_, relative, {O_RDONLY | O_DIRECTORY, 0});
+    if (fd < 0) return LinkAware(errno, path);
+    *dir = MakePosixDirectory(fd, device_, path + "/");
+    return Status::Ok();
+  }
+
+  Status OpenFile(const std::string& relative, OpenMode mode,
+                  std::unique_ptr<File>* file) override {
+    const std::string path = path_ + relative;
+    OpenRequest request{O_NOCTTY, 0666};
+    switch (mode) {
+      case OpenMode::kRead:
+        request.flags |= O_RDONLY | O_NONBLOCK;
+        break;
+      case OpenMode::kWriteNew:
+        // Nobody else reads a half-written copy; it gets its final mode before it takes a place.
+        request.flags |= O_RDWR | O_CREAT | O_EXCL;
+        request.mode = 0600;
+        break;
+      case OpenMode::kWriteTruncate:
+        request.flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK;
+        break;
+      case OpenMode::kAppend:
+        request.flags |= O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK;
+        break;
+    }
+    const int fd = OpenBeneath(fd_, device_, relative, request);
+    if (fd < 0) return LinkAware(errno, path);
+    const Status status = RequireRegular(fd, path);
+    if (!status.ok()) return status;
+    *file = std::make_unique<PosixFile>(fd, path);
+    return Status::Ok();
+  }
+
+  Status Replace(std::unique_ptr<File> original, const std::string& name,
+                 std::unique_ptr<File> copy, const std::string& copy_name) override {
+    PosixFile* held = Own(original.get());
+    PosixFile* made = Own(copy.get());
+    const std::string path = path_ + name;
+    if (held == nullptr || made == nullptr) return {ErrorCode::kOther, path + ": foreign file"};
+    // Someone who may write here can swap either name at any moment: act only while both still
+    // name what the program holds, and look again once the move is done.
+    if (!NamesFile(fd_, copy_name, made->fd())) {
+      return {ErrorCode::kChanged, path_ + copy_name + ": the copy was replaced by another file"};
+    }
+    if (!NamesFile(fd_, name, held->fd())) {
+      Remove(std::move(copy), copy_name);
+      return {ErrorCode::kChanged, path + ": replaced by another file"};
+    }
+    if (::renameat(fd_, copy_name.c_str(), fd_, name.c_str()) != 0) {
+      const Status failed = FromErrno(errno, path);
+      Remove(std::move(copy), copy_name);
+      return failed;
+    }
+    const bool in_place = NamesFile(fd_, name, made->fd());
+    const Status synced = Sync();
+    if (!in_place) return {ErrorCode::kChanged, path + ": replaced by another file meanwhile"};
+    return synced;
+  }
+
+  Status Remove(std::unique_ptr<File> file, const std::string& name) override {
+    PosixFile* made = Own(file.get());
+    if (made == nullptr || !NamesFile(fd_, name, made->fd())) {
+      return {ErrorCode::kChanged, path_ + name + ": no longer the program's file"};
+    }
+    if (::unlinkat(fd_, name.c_str(), 0) != 0) return FromErrno(errno, path_ + name);
+    return Status::Ok();
+  }
+
+ private:
+  void Describe(const dirent64& e, DirEntry* entry) const {
+    entry->name = e.d_name;
+    entry->attributes = DTTOIF(e.d_type);
+    entry->is_directory = false;
+    if (e.d_type != DT_DIR && e.d_type != DT_UNKNOWN) return;
+    // A mount point is a directory on another volume: the walk stays on its own.
+    struct stat st;
+    if (::fstatat(fd_, e.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      entry->attributes = st.st_mode;
+      entry->is_directory = S_ISDIR(st.st_mode) && st.st_dev == device_;
+    }
+  }
+
+  Status Sync() {
+    // Some file systems (network, FUSE) cannot sync a directory; the rename itself stands.
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != ENOTSUP) return FromErrno(errno, path_);
+    return Status::Ok();
+  }
+
+  int fd_;
+  dev_t device_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<Directory> MakePosixDirectory(int fd, dev_t device, std::string path) {
+  return std::make_unique<PosixDirectory>(fd, device, std::move(path));
+}
+
+}  // namespace quelix

@@ -1,0 +1,190 @@
+#include "platform/posix/posix_file.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_metadata.h"
+
+namespace quelix {
+namespace {
+
+// Set once the kernel has said it has no openat2 (before Linux 5.6).
+bool g_no_openat2 = false;
+
+int OpenAt2(int dirfd, const std::string& relative, const OpenRequest& request) {
+  open_how how{};
+  how.flags = static_cast<uint64_t>(request.flags | O_NOFOLLOW | O_CLOEXEC);
+  how.mode = (request.flags & O_CREAT) ? request.mode : 0;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
+  for (int attempt = 0;; ++attempt) {
+    const long fd = ::syscall(SYS_openat2, dirfd, relative.c_str(), &how, sizeof how);
+    // A rename anywhere on the system may make the kernel ask for the lookup to be repeated.
+    if (fd < 0 && errno == EAGAIN && attempt < 8) continue;
+    return static_cast<int>(fd);
+  }
+}
+
+// The same, one name at a time, for kernels without openat2 and for paths longer than it takes.
+int OpenStepByStep(int dirfd, dev_t device, const std::string& relative,
+                   const OpenRequest& request) {
+  int current = dirfd;
+  size_t start = 0;
+  for (;;) {
+    const size_t slash = relative.find('/', start);
+    const std::string name = relative.substr(start, slash - start);
+    const bool last = slash == std::string::npos;
+    int next = -1;
+    if (name == "..") {
+      errno = EXDEV;
+    } else if (last) {
+      next = ::openat(current, name.empty() ? "." : name.c_str(),
+                      request.flags | O_NOFOLLOW | O_CLOEXEC, request.mode);
+    } else if (name.empty() || name == ".") {
+      next = ::fcntl(current, F_DUPFD_CLOEXEC, 0);
+    } else {
+      next = ::openat(current, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    struct stat st;
+    if (next >= 0 && ::fstat(next, &st) == 0 && st.st_dev != device) {
+      ::close(next);
+      next = -1;
+      errno = EXDEV;
+    }
+    const int err = errno;
+    if (current != dirfd) ::close(current);
+    errno = err;
+    if (next < 0 || last) return next;
+    current = next;
+    start = slash + 1;
+  }
+}
+
+}  // namespace
+
+int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const OpenRequest& request) {
+  if (relative.find('/') == std::string::npos && relative != "..") {
+    const char* name = relative.empty() ? "." : relative.c_str();
+    const int fd = ::openat(dirfd, name, request.flags | O_NOFOLLOW | O_CLOEXEC, request.mode);
+    struct stat st;
+    // O_DIRECTORY on a link says "not a directory"; say what it is.
+    if (fd < 0 && errno == ENOTDIR && ::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
+      errno = ELOOP;
+    }
+    if (fd < 0 || (request.flags & O_DIRECTORY) == 0) return fd;
+    if (::fstat(fd, &st) == 0 && st.st_dev == device) return fd;
+    ::close(fd);
+    errno = EXDEV;
+    return -1;
+  }
+  if (!g_no_openat2 && relative.size() < PATH_MAX) {
+    const int fd = OpenAt2(dirfd, relative, request);
+    if (fd >= 0 || errno != ENOSYS) return fd;
+    g_no_openat2 = true;
+  }
+  return OpenStepByStep(dirfd, device, relative, request);
+}
+
+Status RequireRegular(int fd, const std::string& path) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return FromErrno(err, path);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return {ErrorCode::kNotAFile, path + ": not a regular file"};
+  }
+  // Blocking reads again: a network or FUSE file system may honour the flag on regular files.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return Status::Ok();
+}
+
+FileInfo DescribeStat(const struct stat& st, int fd) {
+  FileInfo info;
+  info.is_regular = S_ISREG(st.st_mode);
+  info.is_directory = S_ISDIR(st.st_mode);
+  info.is_link = S_ISLNK(st.st_mode);
+  info.size = static_cast<uint64_t>(st.st_size);
+  info.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.volume = st.st_dev;
+  info.file_id = st.st_ino;
+  info.links = st.st_nlink;
+  info.attributes.word = st.st_mode & 07777;
+  info.attributes.owner = st.st_uid;
+  info.attributes.group = st.st_gid;
+  uint32_t word = 0;
+  if (fd >= 0 && info.is_regular && ReadNtfsAttributes(fd, &word)) {
+    info.attributes.windows_word = word;
+  }
+  return info;
+}
+
+PosixFile::~PosixFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Status PosixFile::Read(char* buffer, size_t capacity, size_t* got) {
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, capacity);
+    if (n >= 0) {
+      *got = static_cast<size_t>(n);
+      return Status::Ok();
+    }
+    if (errno != EINTR) return FromErrno(errno, path_);
+  }
+}
+
+Status PosixFile::Write(const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FromErrno(errno, path_);
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return Status::Ok();
+}
+
+Status PosixFile::Rewind() {
+  if (::lseek(fd_, 0, SEEK_SET) < 0) return FromErrno(errno, path_);
+  return Status::Ok();
+}
+
+Status PosixFile::Sync() {
+  if (::fsync(fd_) != 0) return FromErrno(errno, path_);
+  return Status::Ok();
+}
+
+Status PosixFile::Close() {
+  const int fd = fd_;
+  fd_ = -1;
+  // Linux releases the descriptor even when close reports an error; never retry it.
+  if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) return FromErrno(errno, path_);
+  return Status::Ok();
+}
+
+Status PosixFile::GetInfo(FileInfo* info) {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return FromErrno(errno, path_);
+  *info = DescribeStat(st, fd_);
+  return Status::Ok();
+}
+
+Status PosixFile::CopyMetadataTo(File& copy, std::vector<std::string>* lost) {
+  auto* target = dynamic_cast<PosixFile*>(&copy);
+  if (target == nullptr) return {ErrorCode::kOther, path_ + ": not a file of this backend"};
+  const Status status = CopyMetadata(fd_, target->fd_, lost);
+  if (!status.ok()) return {status.code(), target->path_ + ": " + status.message()};
+  return status;
+}
+
+}  // namespace quelix
