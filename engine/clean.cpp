@@ -39,7 +39,8 @@ CleanResult FileCleaner::CleanFile(const std::string& path, const FileInfo* foun
   if (status.ok()) status = dir->OpenFile(name, OpenMode::kRead, &original);
   if (status.ok()) status = original->GetInfo(&result.now);
   if (!status.ok()) return Failed(status);
-  if (found_as && !SameFileUnchanged(*found_as, result.now)) return Failed("changed since the scan");
+  if (found_as && !SameFileUnchanged(*found_as, result.now))
+    return Failed("changed since the scan");
   result.other_names = result.now.links > 1 ? result.now.links - 1 : 0;
 
   status = files_.Attach(kSource, std::move(original), true);

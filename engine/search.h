@@ -50,8 +50,8 @@ class CandidateSearch {
   bool Walk(std::string& path, uint8_t pattern_bit, Folder& folder, Directory* dir, int depth);
   bool List(Folder& folder, Directory& dir, const std::string& path);
   // Opens subdirectory `name` of `dir` for listing; null (reported) where it cannot be searched.
-  std::unique_ptr<Directory> Enter(Directory* dir, const std::string& path,
-                                   const std::string& name, int depth);
+  std::unique_ptr<Directory> Enter(Directory* dir, const std::string& path, const std::string& name,
+                                   int depth);
   void Unsearched(const std::string& path, const std::string& reason);
 
   Window& window_;

@@ -28,8 +28,7 @@ bool NamesFile(int dirfd, const std::string& name, int fd) {
   struct stat by_name;
   struct stat held;
   return ::fstatat(dirfd, name.c_str(), &by_name, AT_SYMLINK_NOFOLLOW) == 0 &&
-         ::fstat(fd, &held) == 0 && by_name.st_dev == held.st_dev &&
-         by_name.st_ino == held.st_ino;
+         ::fstat(fd, &held) == 0 && by_name.st_dev == held.st_dev && by_name.st_ino == held.st_ino;
 }
 
 PosixFile* Own(File* file) {

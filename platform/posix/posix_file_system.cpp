@@ -56,8 +56,8 @@ class PosixFileSystem final : public FileSystem {
       ::close(fd);
       return FromErrno(err, path);
     }
-    *dir = MakePosixDirectory(fd, st.st_dev,
-                              path.empty() || path.back() == '/' ? path : path + "/");
+    *dir =
+        MakePosixDirectory(fd, st.st_dev, path.empty() || path.back() == '/' ? path : path + "/");
     return Status::Ok();
   }
 

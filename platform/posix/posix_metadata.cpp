@@ -21,8 +21,8 @@ constexpr char kNtfsAttributes[] = "system.ntfs_attrib_be";
 constexpr const char* kNtfsSecurity[] = {"system.ntfs_acl", "system.ntfs_security"};
 // File flags a new file may be given; immutable and append-only files are never replaced, and
 // the others are set by the file system itself.
-constexpr int kSettableFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL |
-                               FS_NODUMP_FL | FS_NOATIME_FL | FS_NOCOMP_FL;
+constexpr int kSettableFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
+                               FS_NOATIME_FL | FS_NOCOMP_FL;
 
 // The names of the file's extended attributes; empty where it has none or they cannot be listed.
 std::vector<std::string> ListNames(int fd) {
@@ -136,8 +136,8 @@ void CopyFlags(int from, int to, std::vector<std::string>* lost) {
 bool ReadNtfsAttributes(int fd, uint32_t* word) {
   unsigned char be[4];
   if (::fgetxattr(fd, kNtfsAttributes, be, sizeof be) != sizeof be) return false;
-  *word = (uint32_t{be[0]} << 24) | (uint32_t{be[1]} << 16) | (uint32_t{be[2]} << 8) |
-          uint32_t{be[3]};
+  *word =
+      (uint32_t{be[0]} << 24) | (uint32_t{be[1]} << 16) | (uint32_t{be[2]} << 8) | uint32_t{be[3]};
   return true;
 }
 

@@ -129,9 +129,9 @@ TEST_F(SearchTest, UnsearchableFoldersAreLoggedCountedAndTheWalkGoesOn) {
   EXPECT_EQ(Candidates(), (std::vector<std::string>{P("good/y.htm")}));
   EXPECT_EQ(search_.unsearched(), 2u);
   EXPECT_EQ(window_.EventsStartingWith("log: Could not search"),
-            (std::vector<std::string>{"log: Could not search " + bad + ": access denied",
-                                      "log: Could not search " + shut + NativeSeparator() +
-                                          ": read or write error"}));
+            (std::vector<std::string>{
+                "log: Could not search " + bad + ": access denied",
+                "log: Could not search " + shut + NativeSeparator() + ": read or write error"}));
 }
 
 TEST_F(SearchTest, FindFilesAPIAppendsTheSeparatorForTheCaller) {

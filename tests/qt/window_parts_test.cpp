@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QFont>
 #include <QFontMetrics>
@@ -122,6 +123,27 @@ TEST(ProgramPathsTest, TheLogMovesToTheStateDirectoryWhenTheProgramDirectoryFail
 
   EXPECT_FALSE(OpenEventLog(log, tree.Path("blocker/app"), tree.Path("blocker/state")).ok());
   EXPECT_FALSE(log.is_open());
+}
+
+// A pipe where the log goes would block the start for ever, a link would send the entries (which
+// hold names chosen by whoever owns the scanned tree) to another file: both are passed over.
+TEST(ProgramPathsTest, APipeOrALinkWhereTheLogGoesIsPassedOver) {
+  TempTree tree;
+  tree.Write("target", "someone's file");
+  std::filesystem::create_directories(tree.Path("pipe"));
+  std::filesystem::create_directories(tree.Path("link"));
+  ASSERT_EQ(mkfifo(tree.Path("pipe/log.txt").c_str(), 0666), 0);
+  std::filesystem::create_symlink(tree.Path("target"), tree.Path("link/log.txt"));
+  auto fs = CreateNativeFileSystem();
+  for (const char* program_dir : {"pipe", "link"}) {
+    EventLog log(*fs);
+    ASSERT_TRUE(OpenEventLog(log, tree.Path(program_dir), tree.Path("state")).ok());
+    EXPECT_EQ(log.path(), tree.Path("state/quelix-remover/log.txt")) << program_dir;
+    log.Write("entry");
+    ASSERT_TRUE(log.Close().ok());
+  }
+  EXPECT_EQ(tree.Read("target"), "someone's file");
+  EXPECT_EQ(tree.Read("state/quelix-remover/log.txt"), "entry\r\nentry\r\n");
 }
 
 TEST(StatusLineTest, ShowsALineBreakAsTwoLines) {
