@@ -1,42 +1,86 @@
-// scan_bench ROOT [--log FILE] [--remove]
-// Runs the Scan command on ROOT without a window: prints the infected list to standard output,
-// one path per line, and "candidates=N infected=M seconds=S" as the last line of standard error.
-// With --remove it then runs the Remove command (the registry repair works on the offline hives
-// of a Windows installation under ROOT, if there is one) and prints "cleaned PATH" or
-// "not cleaned PATH: REASON" for every listed file.
+// scan_bench ROOT [--log FILE] [--remove] [--run COMMANDS]
+// Runs the program's commands on ROOT without a window, through the same controller as the
+// windows. COMMANDS is a comma-separated list of "scan" and "remove" run in order ("scan" by
+// default; --remove means "scan,remove"). After each scan, standard output gets the infected list,
+// one path per line; after each remove, "cleaned PATH" or "not cleaned PATH: REASON" for every
+// listed file (once per file). After every command, standard error gets "status: " and the final
+// status line (its line break as one space), and after a remove also "message: " and the message
+// box text and "icon: information" or "icon: warning". The last line of standard error counts:
+// "candidates=N infected=M seconds=S", with "cleaned=C failed=F" before the seconds where a
+// remove ran.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "app/controller.h"
 #include "bench/bench_window.h"
-#include "engine/engine.h"
 
 namespace {
 
 struct Options {
   std::string root;
   std::string log_path;
-  bool remove = false;
+  std::vector<std::string> commands;
 };
+
+bool ParseCommands(const std::string& list, std::vector<std::string>* commands) {
+  std::stringstream items(list);
+  std::string item;
+  while (std::getline(items, item, ',')) {
+    if (item != "scan" && item != "remove") return false;
+    commands->push_back(item);
+  }
+  return !commands->empty();
+}
 
 bool ParseArguments(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--log") == 0 && i + 1 < argc) {
       options->log_path = argv[++i];
     } else if (std::strcmp(argv[i], "--remove") == 0) {
-      options->remove = true;
+      options->commands = {"scan", "remove"};
+    } else if (std::strcmp(argv[i], "--run") == 0 && i + 1 < argc) {
+      options->commands.clear();
+      if (!ParseCommands(argv[++i], &options->commands)) return false;
     } else if (argv[i][0] == '-' || !options->root.empty()) {
       return false;
     } else {
       options->root = argv[i];
     }
   }
+  if (options->commands.empty()) options->commands = {"scan"};
   return !options->root.empty();
+}
+
+std::string OneLine(std::string text) {
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
+  return text;
 }
 
 void Print(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void ReportScan(const quelix::BenchFrontEnd& front) {
+  std::string out;
+  for (const std::string& path : front.infected()) out += path + "\n";
+  Print(out);
+}
+
+void ReportRemoval(const quelix::CommandController& controller) {
+  std::string out;
+  for (const quelix::RemovalResult& r : controller.engine().removal().files) {
+    out += r.result.cleaned ? "cleaned " + r.path + "\n"
+                            : "not cleaned " + r.path + ": " + r.result.reason + "\n";
+  }
+  Print(out);
+  const quelix::Message& message = controller.message();
+  std::fprintf(stderr, "message: %s\nicon: %s\n", OneLine(message.text).c_str(),
+               message.icon == quelix::MessageIcon::kWarning ? "warning" : "information");
 }
 
 }  // namespace
@@ -44,50 +88,40 @@ void Print(const std::string& text) {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseArguments(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: scan_bench ROOT [--log FILE] [--remove]\n");
+    std::fprintf(stderr, "usage: scan_bench ROOT [--log FILE] [--remove] [--run COMMANDS]\n");
     return 2;
   }
   auto fs = quelix::CreateNativeFileSystem();
-  quelix::EventLog log(*fs);
+  quelix::BenchFrontEnd front(options.root);
+  quelix::CommandController controller(front, *fs);
   if (!options.log_path.empty()) {
-    const quelix::Status opened = log.Open(options.log_path);
+    const quelix::Status opened = controller.OpenLog({{options.log_path, false}});
     if (!opened.ok()) {
       std::fprintf(stderr, "scan_bench: cannot open the log: %s\n", opened.message().c_str());
       return 2;
     }
   }
-  quelix::BenchWindow window(options.root, log);
-  quelix::Engine engine(window, *fs);
-
   const auto start = std::chrono::steady_clock::now();
-  engine.ScanCommand();
-  log.Flush();
-  std::string out;
-  for (const std::string& path : window.infected()) out += path + "\n";
-  Print(out);
-  std::fflush(stdout);
-
-  size_t cleaned = 0;
-  if (options.remove) {
-    engine.RemoveCommand();
-    out.clear();
-    for (const quelix::RemovalResult& r : engine.removal()) {
-      cleaned += r.result.cleaned ? 1 : 0;
-      out += r.result.cleaned ? "cleaned " + r.path + "\n"
-                              : "not cleaned " + r.path + ": " + r.result.reason + "\n";
+  bool removed = false;
+  for (const std::string& command : options.commands) {
+    if (command == "scan") {
+      controller.Scan();
+      ReportScan(front);
+    } else {
+      controller.Remove();
+      ReportRemoval(controller);
+      removed = true;
     }
-    Print(out);
+    std::fprintf(stderr, "status: %s\n", OneLine(controller.final_status()).c_str());
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  log.Close();
-  std::fflush(stdout);
-  if (options.remove) {
-    std::fprintf(stderr, "candidates=%zu infected=%zu cleaned=%zu failed=%zu seconds=%.3f\n",
-                 window.CandidateCount(), window.InfectedCount(), cleaned,
-                 engine.removal().size() - cleaned, elapsed.count());
-  } else {
-    std::fprintf(stderr, "candidates=%zu infected=%zu seconds=%.3f\n", window.CandidateCount(),
-                 window.InfectedCount(), elapsed.count());
+  const quelix::RemovalReport& removal = controller.engine().removal();
+  std::string counts = "candidates=" + std::to_string(front.CandidateCount()) +
+                       " infected=" + std::to_string(front.InfectedCount());
+  if (removed) {
+    counts += " cleaned=" + std::to_string(removal.cleaned) +
+              " failed=" + std::to_string(removal.files.size() - removal.cleaned);
   }
+  std::fprintf(stderr, "%s seconds=%.3f\n", counts.c_str(), elapsed.count());
   return 0;
 }

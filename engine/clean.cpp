@@ -30,7 +30,9 @@ Status WouldStayInfected() {
 FileCleaner::FileCleaner(SearchedTree& tree, TextFiles& files, const std::string& signature)
     : tree_(tree), files_(files), signature_(signature), marker_(MarkerLine()) {}
 
-CleanResult FileCleaner::CleanFile(const std::string& path, const FileInfo* found_as) {
+CleanResult FileCleaner::CleanFile(const std::string& path, const FileInfo* found_as,
+                                   const std::function<void()>& progress) {
+  progress_ = progress;
   CleanResult result;
   std::unique_ptr<Directory> dir;
   std::string name;
@@ -85,6 +87,7 @@ Status FileCleaner::MakePlan(Plan* plan) {
       }
       matcher.Feed(part);
       first = false;
+      progress_();
     } while (!complete);
     const bool holds_signature = matcher.Finish() || is_signature;
     if (!plan->marker && is_marker) {
@@ -138,6 +141,7 @@ Status FileCleaner::CopyKeptLines(const Plan& plan) {
         if (!written.ok()) return written;
       }
       first = false;
+      progress_();
     } while (!complete);
     // A line feed alone comes back alone, so a Unix file keeps its line ends; every other line
     // ends in CR LF, the last one too.
@@ -187,7 +191,12 @@ Status FileCleaner::Replace(Directory& dir, const std::string& name, const Plan&
 Status FileCleaner::HoldsSignature(int channel, bool* infected) {
   *infected = false;
   const FieldScan outcome = ReadSignatureFields(
-      files_, channel, signature_, [] { return true; }, [infected] { *infected = true; });
+      files_, channel, signature_,
+      [this] {
+        progress_();
+        return true;
+      },
+      [infected] { *infected = true; });
   if (outcome != FieldScan::kRead) return {ErrorCode::kIoError, "could not read"};
   return Status::Ok();
 }

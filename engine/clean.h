@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,7 +39,9 @@ class FileCleaner {
   // signature line in it is not rewritten. `found_as`, when known, is how the scan found the
   // file: a file that changed since is left alone. Returns cleaned only when the file that now
   // stands under `path` no longer holds the signature line.
-  CleanResult CleanFile(const std::string& path, const FileInfo* found_as);
+  // `progress` runs now and then while a large file is read and written.
+  CleanResult CleanFile(const std::string& path, const FileInfo* found_as,
+                        const std::function<void()>& progress = [] {});
 
  private:
   static constexpr int kSource = 4;
@@ -62,6 +65,7 @@ class FileCleaner {
 
   SearchedTree& tree_;
   TextFiles& files_;
+  std::function<void()> progress_;
   const std::string& signature_;
   const std::string marker_;
 };

@@ -2,14 +2,10 @@
 
 #include <algorithm>
 
-#include "engine/registry_repair.h"
 #include "engine/signature.h"
 
 namespace quelix {
 namespace {
-
-constexpr char kRemovedText[] =
-    "The HTML.Quelix.A Virus has been removed successfully from your system.";
 
 std::string Describe(const RegistryValueRef& v) {
   return v.store + "\\" + v.key + "\\" + v.value;
@@ -29,41 +25,73 @@ Engine::Engine(Window& window, FileSystem& fs, RegistryOpener open_registry)
       open_registry_(std::move(open_registry)) {}
 
 bool Engine::ScanCommand() {
+  scan_report_ = ScanReport{};
   window_.SetStatus("Searching for the virus. Please wait ...");
+  window_.ClearInfected();
   if (!search_.Search()) return false;
-  return scan_.ScanCandidates();
+  scan_report_.root = tree_.root();
+  scan_report_.unsearched = search_.unsearched();
+  scan_report_.candidates = window_.CandidateCount();
+  if (!scan_.ScanCandidates()) return false;
+  scan_report_.infected = window_.InfectedCount();
+  scan_report_.unreadable = scan_.unreadable();
+  scan_report_.done = true;
+  return true;
 }
 
-void Engine::RemoveCommand() {
-  const size_t count = window_.InfectedCount();
-  removal_.clear();
+bool Engine::RemoveCommand() {
+  removal_ = RemovalReport{};
   std::unique_ptr<Registry> registry;
-  std::vector<std::string> registry_problems;
-  size_t cleaned = 0;
-  other_names_ = 0;
+  const size_t count = window_.InfectedCount();
   for (size_t i = 0; i < count; ++i) {
-    const std::string path = window_.Infected(i);
-    window_.SetStatus("Removing virus from \r\n" + path);
-    if (window_.LogSwitch()) window_.WriteLog("Removing virus from \r\n" + path);
-    const CleanResult result = cleaner_.CleanFile(path, scan_.FoundAs(path));
-    if (result.cleaned) scan_.Record(path, result.now);
-    Repair(registry, &registry_problems);
-    if (result.cleaned) LogLeftovers(path, result);
-    if (result.cleaned) {
-      ++cleaned;
-      other_names_ += result.other_names;
-      if (window_.LogSwitch()) window_.WriteLog("Virus successfully removed from " + path);
-    } else {
-      // Failures are always logged: the message box sends the user to the log for them.
-      window_.WriteLog("Could not remove the virus from " + path + ": " + result.reason);
+    // A close request takes effect between two files, never in the middle of one.
+    if (!window_.YieldPoint()) {
+      removal_.stopped = true;
+      break;
     }
-    window_.FlushLog();
-    removal_.push_back({path, result});
+    RemoveEntry(window_.Infected(i), registry);
   }
-  for (const std::string& problem : registry_problems) window_.WriteLog(problem);
-  window_.ShowMessage(Summary(cleaned, registry_problems.size()));
-  window_.WriteLog("Virus removal complete.");
+  if (count == 0 && !scan_report_.registry_found.empty()) Repair(registry);
+  for (const std::string& problem : removal_.registry_problems) window_.WriteLog(problem);
+  return !removal_.stopped;
+}
+
+void Engine::RemoveEntry(const std::string& path, std::unique_ptr<Registry>& registry) {
+  window_.SetStatus("Removing virus from \r\n" + path);
+  if (window_.LogSwitch()) window_.WriteLog("Removing virus from \r\n" + path);
+  // The window stays live while a large file is cleaned; closing it waits for the file.
+  const CleanResult result =
+      cleaner_.CleanFile(path, scan_.FoundAs(path), [this] { window_.YieldPoint(); });
+  if (result.cleaned) scan_.Record(path, result.now);
+  Repair(registry);
+  if (result.cleaned) {
+    LogLeftovers(path, result);
+    if (window_.LogSwitch()) window_.WriteLog("Virus successfully removed from " + path);
+  }
+  RecordOutcome(path, result);
   window_.FlushLog();
+}
+
+void Engine::RecordOutcome(const std::string& path, const CleanResult& result) {
+  auto it = std::find_if(removal_.files.begin(), removal_.files.end(),
+                         [&](const RemovalResult& r) { return r.path == path; });
+  const bool first = it == removal_.files.end();
+  // A file listed twice is reported once: with the failure its first attempt met, so the second
+  // attempt, which finds the file as the first left it, cannot hide the true reason.
+  if (!result.cleaned && (first || it->result.cleaned)) {
+    window_.WriteLog("Could not remove the virus from " + path + ": " + result.reason);
+  }
+  if (first) {
+    removal_.files.push_back({path, result});
+  } else if (it->result.cleaned || result.cleaned) {
+    it->result = result;
+  }
+  removal_.cleaned = 0;
+  removal_.other_names = 0;
+  for (const RemovalResult& r : removal_.files) {
+    removal_.cleaned += r.result.cleaned ? 1 : 0;
+    removal_.other_names += r.result.cleaned ? r.result.other_names : 0;
+  }
 }
 
 void Engine::LogLeftovers(const std::string& path, const CleanResult& result) {
@@ -80,9 +108,10 @@ void Engine::LogLeftovers(const std::string& path, const CleanResult& result) {
   }
 }
 
-void Engine::Repair(std::unique_ptr<Registry>& registry, std::vector<std::string>* problems) {
-  if (!registry) registry = open_registry_(window_.SearchRoot());
+void Engine::Repair(std::unique_ptr<Registry>& registry) {
+  if (!registry) registry = open_registry_(scan_report_.root);
   if (!registry) return;
+  removal_.registry_repaired = true;
   const RepairReport report = RepairRegistry(*registry);
   std::vector<std::string> found;
   for (const RegistryValueFailure& f : report.not_deleted) {
@@ -93,28 +122,12 @@ void Engine::Repair(std::unique_ptr<Registry>& registry, std::vector<std::string
     found.push_back("Could not open the registry " + f.store + (f.key.empty() ? "" : "\\") + f.key +
                     ": " + f.status.message());
   }
+  auto& problems = removal_.registry_problems;
   for (std::string& problem : found) {
-    if (std::find(problems->begin(), problems->end(), problem) == problems->end()) {
-      problems->push_back(std::move(problem));
+    if (std::find(problems.begin(), problems.end(), problem) == problems.end()) {
+      problems.push_back(std::move(problem));
     }
   }
-}
-
-std::string Engine::Summary(size_t cleaned, size_t registry_problems) const {
-  const size_t count = removal_.size();
-  if (cleaned == count && registry_problems == 0 && other_names_ == 0) return kRemovedText;
-  std::string text = "The HTML.Quelix.A Virus could not be removed completely.";
-  if (cleaned < count) {
-    text += " It was removed from " + std::to_string(cleaned) + " of " + std::to_string(count) +
-            " files.";
-  }
-  if (registry_problems > 0) text += " Some registry values it set could not be deleted.";
-  if (other_names_ > 0) {
-    text += " " + std::to_string(other_names_) +
-            (other_names_ == 1 ? " other name (hard link) of a cleaned file still holds it."
-                               : " other names (hard links) of cleaned files still hold it.");
-  }
-  return text + " The log has the details.";
 }
 
 }  // namespace quelix

@@ -3,12 +3,14 @@
 // through the platform's Registry.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/clean.h"
+#include "engine/registry_repair.h"
 #include "engine/scan.h"
 #include "engine/search.h"
 #include "engine/tree.h"
@@ -22,10 +24,33 @@ namespace quelix {
 // Opens the registry to repair for the drive whose search root is given.
 using RegistryOpener = std::function<std::unique_ptr<Registry>(const std::string& search_root)>;
 
+// What the last Scan command found.
+struct ScanReport {
+  bool done = false;       // a scan ran to its end
+  std::string root;        // where it searched
+  size_t candidates = 0;
+  size_t infected = 0;     // entries of the infected list
+  size_t unreadable = 0;   // candidates that could not be opened or read
+  size_t unsearched = 0;   // folders the walk could not search
+  // The virus's registry values present in the searched volume's registry.
+  std::vector<RegistryValueRef> registry_found;
+};
+
 // What the Remove command did to one file of the infected list.
 struct RemovalResult {
   std::string path;
   CleanResult result;
+};
+
+// What the last Remove command did.
+struct RemovalReport {
+  // One per distinct listed file, in list order, with the outcome of its last entry.
+  std::vector<RemovalResult> files;
+  size_t cleaned = 0;                   // distinct files
+  uint64_t other_names = 0;             // hard links of cleaned files, which still hold it
+  bool registry_repaired = false;       // the repair ran at least once
+  std::vector<std::string> registry_problems;  // as logged, each once
+  bool stopped = false;                 // the window closed before every entry was worked
 };
 
 class Engine {
@@ -33,27 +58,30 @@ class Engine {
   // Prepares the signature line; `window` and `fs` must outlive the engine.
   Engine(Window& window, FileSystem& fs, RegistryOpener open_registry = CreateNativeRegistry);
 
-  // The Scan command: announces the search, lists the candidates of the chosen drive, then scans
-  // them. Returns false when the window closed meanwhile; the command has then stopped.
+  // The Scan command: announces the search, lists the candidates of the chosen drive, scans
+  // them, and looks for the virus's values in that drive's registry without changing it. Returns
+  // false when the window closed meanwhile; the command has then stopped.
   bool ScanCommand();
+  const ScanReport& scan_report() const { return scan_report_; }
 
-  // The Remove command: cleans every file of the infected list, repairs the registry after each,
-  // and tells the user the outcome in a message box. It passes no yield point.
-  void RemoveCommand();
-
-  // The outcome for each file of the last Remove command, in list order.
-  const std::vector<RemovalResult>& removal() const { return removal_; }
+  // The Remove command's work: cleans every file of the infected list and repairs the registry
+  // of the last scan's drive after each (once, where the list is empty but the scan found the
+  // virus's registry values). Passes a yield point before each file and while it cleans one;
+  // returns false when the window closed, after the file being cleaned.
+  bool RemoveCommand();
+  const RemovalReport& removal() const { return removal_; }
 
   CandidateSearch& search() { return search_; }
   InfectionScan& scan() { return scan_; }
   const std::string& signature() const { return signature_; }
 
  private:
+  void RemoveEntry(const std::string& path, std::unique_ptr<Registry>& registry);
+  void RecordOutcome(const std::string& path, const CleanResult& result);
   // Repairs the registry and keeps each problem it reports once, for the log.
-  void Repair(std::unique_ptr<Registry>& registry, std::vector<std::string>* problems);
+  void Repair(std::unique_ptr<Registry>& registry);
   // Logs what the cleaning of `path` left behind: metadata it could not keep, other names.
   void LogLeftovers(const std::string& path, const CleanResult& result);
-  std::string Summary(size_t cleaned, size_t registry_problems) const;
 
   Window& window_;
   FileSystem& fs_;
@@ -64,8 +92,8 @@ class Engine {
   InfectionScan scan_;
   FileCleaner cleaner_;
   RegistryOpener open_registry_;
-  std::vector<RemovalResult> removal_;
-  uint64_t other_names_ = 0;  // of the files the last Remove command cleaned
+  ScanReport scan_report_;
+  RemovalReport removal_;
 };
 
 }  // namespace quelix

@@ -6,6 +6,7 @@ namespace quelix {
 
 bool InfectionScan::ScanCandidates() {
   const size_t count = window_.CandidateCount();
+  unreadable_ = 0;
   // Folders may have been swapped since the search; each scan looks them up afresh.
   tree_.ForgetFolders();
   for (size_t i = 0; i < count; ++i) {
@@ -15,31 +16,43 @@ bool InfectionScan::ScanCandidates() {
     if (window_.LogSwitch()) window_.WriteLog("Scanning " + window_.Candidate(i));
     window_.SetStatus("Scanning \r\n" + window_.Candidate(i));
     if (!opened.ok()) {
-      // Nothing to read: the candidate's one read yields nothing and its reading ends.
+      // Nothing to read: the candidate's one read yields nothing and its reading ends. A folder,
+      // pipe or device named like a page holds no page; anything else is worth a word.
+      if (opened.code() != ErrorCode::kNotAFile) Unreadable(window_.Candidate(i), opened);
       if (!window_.YieldPoint()) return false;
       continue;
     }
-    const std::string name = window_.Candidate(i);
-    bool recorded = false;
-    const FieldScan outcome = ReadSignatureFields(
-        files_, kChannel, signature_, [this] { return window_.YieldPoint(); },
-        [&] {
-          if (window_.LogSwitch()) window_.WriteLog("Virus found in " + name);
-          window_.AppendInfected(name);
-          FileInfo info;
-          if (!recorded && files_.GetInfo(kChannel, &info).ok()) Record(name, info);
-          recorded = true;
-        });
-    files_.Close(kChannel);
-    if (outcome == FieldScan::kStopped) return false;
-    if (outcome == FieldScan::kUnreadable && window_.LogSwitch()) {
-      window_.WriteLog("Could not read " + name);
-    }
+    if (!ScanOne(window_.Candidate(i))) return false;
   }
   window_.SetStatus("Scan complete. The list of infected files is given above.");
   window_.HideCandidates();
   window_.ShowInfected();
   return true;
+}
+
+bool InfectionScan::ScanOne(const std::string& name) {
+  bool recorded = false;
+  const FieldScan outcome = ReadSignatureFields(
+      files_, kChannel, signature_, [this] { return window_.YieldPoint(); },
+      [&] {
+        if (window_.LogSwitch()) window_.WriteLog("Virus found in " + name);
+        window_.AppendInfected(name);
+        FileInfo info;
+        if (!recorded && files_.GetInfo(kChannel, &info).ok()) Record(name, info);
+        recorded = true;
+      });
+  files_.Close(kChannel);
+  if (outcome == FieldScan::kUnreadable) {
+    Unreadable(name, {ErrorCode::kIoError, "the file could not be read to its end"});
+  }
+  return outcome != FieldScan::kStopped;
+}
+
+void InfectionScan::Unreadable(const std::string& name, const Status& why) {
+  ++unreadable_;
+  // Always logged: the status line at the end sends the user to the log for these.
+  window_.WriteLog("Could not read " + name + ": " +
+                   (why.code() == ErrorCode::kOther ? why.message() : Describe(why.code())));
 }
 
 const FileInfo* InfectionScan::FoundAs(const std::string& path) const {

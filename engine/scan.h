@@ -18,8 +18,11 @@ class InfectionScan {
 
   // Reads every candidate field by field and appends it to the infected list once for every field
   // equal to the signature line; then shows the infected list. A candidate that cannot be opened
-  // or read is skipped. Returns false when the window closed meanwhile.
+  // or read is skipped and logged ("Could not read"). Returns false when the window closed
+  // meanwhile.
   bool ScanCandidates();
+  // The candidates of the last scan that could not be opened or read.
+  size_t unreadable() const { return unreadable_; }
 
   // How an infected file was when the scan found it, so that the cleaning can tell whether it
   // changed since; null for a path the scan has not found infected.
@@ -30,11 +33,16 @@ class InfectionScan {
  private:
   static constexpr int kChannel = 1;
 
+  // Reads the candidate open on the channel; false when the window closed meanwhile.
+  bool ScanOne(const std::string& name);
+  void Unreadable(const std::string& name, const Status& why);
+
   Window& window_;
   SearchedTree& tree_;
   TextFiles& files_;
   const std::string& signature_;
   std::unordered_map<std::string, FileInfo> found_as_;
+  size_t unreadable_ = 0;
 };
 
 }  // namespace quelix

@@ -1,5 +1,6 @@
 // The engine's view of the program's window: everything the commands read from it and write to it.
-// Each Form1 implements it with real controls; tests and the headless driver record instead.
+// The command controller implements it over the front end that runs it (a window, the headless
+// driver, the command-line program); engine tests record instead.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +19,9 @@ class Window {
   virtual std::string Candidate(size_t index) const = 0;
   virtual void HideCandidates() = 0;
 
-  // Infected list (lInfected): an ordered list of full paths, never cleared, duplicates allowed.
+  // Infected list (lInfected): an ordered list of full paths, duplicates allowed; each scan clears
+  // it first, so that it always holds the last scan's findings.
+  virtual void ClearInfected() = 0;
   virtual void AppendInfected(const std::string& path) = 0;
   virtual size_t InfectedCount() const = 0;
   virtual std::string Infected(size_t index) const = 0;
@@ -43,11 +46,9 @@ class Window {
   virtual void SetBusyPointer(bool busy) = 0;
 
   // Yield point: lets the window process its pending events. Returns false once the window is
-  // closing; the running command must then stop at once.
+  // closing; the running command must then stop (a Remove command once the file it is cleaning
+  // is done).
   virtual bool YieldPoint() = 0;
-
-  // The information message box with one OK button; returns when the user dismisses it.
-  virtual void ShowMessage(const std::string& text) = 0;
 };
 
 }  // namespace quelix

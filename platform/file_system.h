@@ -152,6 +152,10 @@ class FileSystem {
 
   // Deletes the program's own file `path` (also when it is read-only).
   virtual Status Remove(const std::string& path) = 0;
+
+  // Makes the program's own folder `path` and its missing parents, each private to the user who
+  // runs the program. Succeeds where the folder exists already.
+  virtual Status CreateDirectories(const std::string& path) = 0;
 };
 
 // The backend of the platform the program was built for.

@@ -111,6 +111,16 @@ class PosixFileSystem final : public FileSystem {
     if (::unlink(path.c_str()) != 0) return FromErrno(errno, path);
     return Status::Ok();
   }
+
+  Status CreateDirectories(const std::string& path) override {
+    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+      const std::string part = path.substr(0, end);
+      if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+        return FromErrno(errno, part);
+      }
+      if (end == std::string::npos) return Status::Ok();
+    }
+  }
 };
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <map>
 
-#include "engine/engine.h"
+#include "app/controller.h"
 #include "engine/signature.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/fault_file_system.h"
@@ -66,23 +66,23 @@ class CleanReliabilityTest : public ::testing::Test {
     FakeWindow window;
     window.root = tree.root().string();
     FaultFileSystem fs(*native_);
-    Engine engine(window, fs, [](const std::string&) { return nullptr; });
-    EXPECT_TRUE(engine.ScanCommand());
+    CommandController controller(window, fs, [](const std::string&) { return nullptr; });
+    EXPECT_EQ(controller.Scan(), CommandResult::kDone);
     fs.calls.clear();
     if (fail_at > 0) fs.FailCall(fail_at, error);
-    engine.RemoveCommand();
-    Check(tree, engine, window, faults);
+    controller.Remove();
+    Check(tree, controller.engine(), window, faults);
     return static_cast<int>(fs.calls.size());
   }
 
   void Check(const TempTree& tree, const Engine& engine, const FakeWindow& window,
              std::vector<std::string>* faults) {
     bool all_cleaned = true;
-    for (const RemovalResult& r : engine.removal()) all_cleaned &= r.result.cleaned;
+    for (const RemovalResult& r : engine.removal().files) all_cleaned &= r.result.cleaned;
     for (const Sample& s : kSamples) {
       const std::string content = tree.Read(s.name);
       bool reported_clean = false;
-      for (const RemovalResult& r : engine.removal()) {
+      for (const RemovalResult& r : engine.removal().files) {
         if (r.path == tree.Path(s.name) && r.result.cleaned) reported_clean = true;
       }
       if (content != s.original && content != s.cleaned) faults->push_back(s.name + " damaged");

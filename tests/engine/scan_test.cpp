@@ -113,10 +113,12 @@ TEST_F(ScanTest, SwitchOffKeepsOnlyTheSearchEntriesAndTogglingTakesEffectAtOnce)
   EXPECT_EQ(window_.log.back(), "Scanning " + P("a.htm"));
 }
 
-TEST_F(ScanTest, ScanningTwiceListsEveryInfectedFileTwice) {
+TEST_F(ScanTest, EachScanStartsAfreshWithTheInfectedList) {
   tree_.Write("a.htm", kSig);
-  Scan();
-  EXPECT_EQ(Scan(), (List{P("a.htm"), P("a.htm")}));
+  tree_.Write("b.htm", kSig);
+  EXPECT_EQ(Scan(), (List{P("a.htm"), P("b.htm")}));
+  tree_.Write("b.htm", "cleaned meanwhile");
+  EXPECT_EQ(Scan(), (List{P("a.htm")}));
 }
 
 TEST_F(ScanTest, EmptyCandidateListCompletesAtOnce) {

@@ -71,8 +71,8 @@ TEST_F(CleanPosixTest, ReadOnlyFileIsCleanedAndReadOnlyDirectoryLeftAlone) {
     Remove();
     EXPECT_EQ(tree_.Read("rw/a.htm"), kCleaned);
     EXPECT_EQ(tree_.Read("ro/b.htm"), kInfected);
-    EXPECT_EQ(window_.EventsStartingWith("log: Could not remove"),
-              (std::vector<std::string>{"log: Could not remove the virus from " + P("ro/b.htm") +
+    EXPECT_EQ(Logged("Could not remove"),
+              (std::vector<std::string>{"Could not remove the virus from " + P("ro/b.htm") +
                                         ": access denied"}));
     EXPECT_NE(window_.messages.at(0).find("removed from 1 of 2 files"), std::string::npos);
   });
@@ -96,8 +96,8 @@ TEST_F(CleanPosixTest, LinkIsNeitherReadNorWrittenThrough) {
   EXPECT_EQ(outside.Read("target.htm"), kInfected);
   EXPECT_EQ(outside.Read("page.htm"), kInfected);
   EXPECT_TRUE(std::filesystem::is_symlink(P("page.htm")));
-  EXPECT_EQ(window_.EventsStartingWith("log: Could not remove").at(0),
-            "log: Could not remove the virus from " + P("page.htm") +
+  EXPECT_EQ(Logged("Could not remove").at(0),
+            "Could not remove the virus from " + P("page.htm") +
                 ": it is a link, or lies behind one");
 }
 
@@ -121,8 +121,8 @@ TEST_F(CleanPosixTest, FullDiskLeavesTheFileAsItWasAndNoCopyBehind) {
   Remove();
   EXPECT_EQ(tree_.Read("small/big.htm"), big);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mount_point), {}), 2);
-  EXPECT_EQ(window_.EventsStartingWith("log: Could not remove").at(0),
-            "log: Could not remove the virus from " + P("small/big.htm") + ": disk full");
+  EXPECT_EQ(Logged("Could not remove").at(0),
+            "Could not remove the virus from " + P("small/big.htm") + ": disk full");
   umount(mount_point.c_str());
 }
 

@@ -83,16 +83,7 @@ void AsUser(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-class HostileTreeTest : public RemoveFixture {
- protected:
-  std::vector<std::string> Logged(const std::string& prefix) {
-    std::vector<std::string> entries;
-    for (const std::string& e : window_.log) {
-      if (e.rfind(prefix, 0) == 0) entries.push_back(e);
-    }
-    return entries;
-  }
-};
+using HostileTreeTest = RemoveFixture;
 
 // While the copy is written, the folder's owner puts a link to a root program where the copy
 // is: nothing may be done to the program, and the link may not take the page's place.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "tests/support/fake_places.h"
 #include "window/qt/form1.h"
 
 namespace {
@@ -29,11 +30,14 @@ int main(int argc, char** argv) {
   SilentShell shell;
   const auto program_dir = std::filesystem::temp_directory_path() / "quelix-form1-bench";
   std::filesystem::create_directories(program_dir);
+  quelix::FakePlaces places;
+  places.volumes = {{argv[1], argv[1], "", "", ""}};
+  places.program_dir = program_dir.string();
+  places.log_places = {{(program_dir / "log.txt").string(), false}};
   quelix::Form1::Setup setup;
   setup.fs = file_system.get();
   setup.shell = &shell;
-  setup.program_dir = program_dir.string();
-  setup.volumes = {{argv[1], "", "", ""}};
+  setup.places = &places;
   setup.on_unload = [] {};
   quelix::Form1 form(std::move(setup));
   form.Load();

@@ -16,14 +16,23 @@ Form1Test::Form1Test() {
 }
 
 Form1::Setup Form1Test::MakeSetup(std::chrono::milliseconds yield_interval) {
+  places_.volumes = {{"/", "/ (vda)", "/dev/vda", "", "ext4"},
+                     {tree_.Path("drive"), tree_.Path("drive") + " (TESTDRIVE)", "", "TESTDRIVE",
+                      "ext4"}};
+  places_.start_volume = 1;
+  places_.program_dir = tree_.Path("program");
+  places_.readme = tree_.Path("program/readme.txt");
+  places_.log_places = {{tree_.Path("program/log.txt"), false},
+                        {tree_.Path("state/quelix-remover/log.txt"), true}};
   Form1::Setup setup;
   setup.fs = fs_.get();
   setup.shell = &shell_;
-  setup.program_dir = tree_.Path("program");
-  setup.state_home = tree_.Path("state");
-  setup.volumes = {{"/", "/dev/vda", "", "ext4"}, {tree_.Path("drive"), "", "TESTDRIVE", "ext4"}};
-  setup.start_volume = 1;
-  setup.message_box = [this](const std::string& text) { messages_.push_back(text); };
+  setup.places = &places_;
+  setup.open_registry = [](const std::string&) { return nullptr; };
+  setup.message_box = [this](const std::string& text, MessageIcon icon) {
+    messages_.push_back(text);
+    icons_.push_back(icon);
+  };
   setup.on_unload = [this] { ++unloads_; };
   setup.yield_interval = yield_interval;
   return setup;

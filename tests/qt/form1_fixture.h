@@ -13,6 +13,7 @@
 
 #include "platform/file_system.h"
 #include "platform/shell.h"
+#include "tests/support/fake_places.h"
 #include "tests/support/temp_tree.h"
 #include "window/qt/form1.h"
 
@@ -61,7 +62,9 @@ class Form1Test : public ::testing::Test {
   TempTree tree_;
   std::unique_ptr<FileSystem> fs_ = CreateNativeFileSystem();
   RecordingShell shell_;
+  FakePlaces places_;
   std::vector<std::string> messages_;
+  std::vector<MessageIcon> icons_;
   int unloads_ = 0;
   QTimer watcher_;
 };

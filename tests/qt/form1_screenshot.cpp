@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "engine/signature.h"
+#include "tests/support/fake_places.h"
 #include "window/qt/form1.h"
 
 namespace {
@@ -59,11 +60,15 @@ int main(int argc, char** argv) {
 
   auto file_system = quelix::CreateNativeFileSystem();
   SilentShell shell;
+  quelix::FakePlaces places;
+  places.volumes = {{www.string(), www.string() + " (WEBSITE)", "/dev/sdb1", "WEBSITE", "ext4"}};
+  places.program_dir = (sample / "program").string();
+  places.log_places = {{(sample / "program" / "log.txt").string(), false}};
   quelix::Form1::Setup setup;
   setup.fs = file_system.get();
   setup.shell = &shell;
-  setup.program_dir = (sample / "program").string();
-  setup.volumes = {{www.string(), "/dev/sdb1", "WEBSITE", "ext4"}};
+  setup.places = &places;
+  setup.open_registry = [](const std::string&) { return nullptr; };
   setup.on_unload = [] {};
   int status = 0;
   {

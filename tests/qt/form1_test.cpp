@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
+#include <fstream>
 
 #include "tests/qt/form1_fixture.h"
 
@@ -100,9 +101,10 @@ TEST_F(Form1Test, StartUpHandsTheMissingReadmeToTheShellAndShowsTheWindow) {
   auto form = MakeForm();
   EXPECT_EQ(shell_.opened, Lines{tree_.Path("program/readme.txt")});
   EXPECT_TRUE(form->isVisible());
-  EXPECT_TRUE(form->event_log().is_open());
-  EXPECT_EQ(form->event_log().path(), tree_.Path("program/log.txt"));
+  EXPECT_TRUE(form->controller().log().is_open());
+  EXPECT_EQ(form->controller().log().path(), tree_.Path("program/log.txt"));
   EXPECT_EQ(StatusText(*form), "");
+  EXPECT_EQ(form->focusWidget(), form->findChild<QComboBox*>("Drive1")) << "the keyboard's start";
 }
 
 TEST_F(Form1Test, ScanListsTheInfectedFilesAndLogsInOrder) {
@@ -112,7 +114,7 @@ TEST_F(Form1Test, ScanListsTheInfectedFilesAndLogsInOrder) {
   auto form = MakeForm();
   QTest::mouseClick(form->findChild<QPushButton*>("cmdScan"), Qt::LeftButton);
 
-  EXPECT_FALSE(form->command_running());
+  EXPECT_FALSE(form->controller().running());
   EXPECT_EQ(Rows(*form, "lInfected"), (Lines{P("a.htm"), P("sub/b.php")}));
   EXPECT_TRUE(form->findChild<QListView*>("lInfected")->isVisible());
   EXPECT_FALSE(form->findChild<QListView*>("List1")->isVisible());
@@ -123,23 +125,30 @@ TEST_F(Form1Test, ScanListsTheInfectedFilesAndLogsInOrder) {
                                 {{"a.htm", true}, {"clean.htm", false}, {"sub/b.php", true}}));
 }
 
-TEST_F(Form1Test, SearchShowsTheHourglassAndEachFolderOnTwoLines) {
+TEST_F(Form1Test, TheHourglassStaysForTheWholeScanAndEachFolderShowsOnTwoLines) {
   WritePage("a.htm", true);
   auto form = MakeForm();
   const auto* status = form->findChild<QLabel*>("Label1");
   bool busy_while_searching = false;
+  bool busy_while_reading = false;
   std::string searching_text;
   int searching_height = 0;
   Watch([&] {
-    if (!status->text().startsWith("Searching \n")) return false;
     const QCursor* cursor = QApplication::overrideCursor();
-    busy_while_searching = cursor && cursor->shape() == Qt::WaitCursor;
+    const bool busy = cursor && cursor->shape() == Qt::WaitCursor;
+    if (status->text().startsWith("Scanning \n")) {
+      busy_while_reading = busy;
+      return true;
+    }
+    if (!status->text().startsWith("Searching \n") || !searching_text.empty()) return false;
+    busy_while_searching = busy;
     searching_text = status->text().toStdString();
     searching_height = status->height();
-    return true;
+    return false;
   });
   QTest::mouseClick(form->findChild<QPushButton*>("cmdScan"), Qt::LeftButton);
   EXPECT_TRUE(busy_while_searching);
+  EXPECT_TRUE(busy_while_reading);
   EXPECT_EQ(searching_text, "Searching \n" + tree_.Path("drive/"));
   EXPECT_GT(searching_height, status->height()) << "two lines, then the one line at the end";
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -164,15 +173,14 @@ TEST_F(Form1Test, UncheckingTheLogSwitchDuringAScanStopsTheGatedEntriesAtOnce) {
   EXPECT_EQ(LogLines(), expected);
 }
 
-TEST_F(Form1Test, ASecondScanListsEveryInfectedFileAgain) {
+TEST_F(Form1Test, ASecondScanReplacesTheList) {
   WritePage("a.htm", true);
   WritePage("sub/b.vbs", true);
   auto form = MakeForm();
   auto* scan = form->findChild<QPushButton*>("cmdScan");
   QTest::mouseClick(scan, Qt::LeftButton);
   QTest::mouseClick(scan, Qt::LeftButton);
-  EXPECT_EQ(Rows(*form, "lInfected"),
-            (Lines{P("a.htm"), P("sub/b.vbs"), P("a.htm"), P("sub/b.vbs")}));
+  EXPECT_EQ(Rows(*form, "lInfected"), (Lines{P("a.htm"), P("sub/b.vbs")}));
   EXPECT_EQ(Rows(*form, "List1"), (Lines{P("a.htm"), P("sub/b.vbs")})) << "cleared and refilled";
   Lines once = ScanLog({"", "sub/"}, {{"a.htm", true}, {"sub/b.vbs", true}});
   Lines twice = once;
@@ -208,8 +216,8 @@ TEST_F(Form1Test, ClosingDuringAScanEndsAtOnceWithTheLogCompleteSoFar) {
   QTest::mouseClick(form->findChild<QPushButton*>("cmdScan"), Qt::LeftButton);
   EXPECT_EQ(unloads_, 1);
   EXPECT_FALSE(form->isVisible());
-  EXPECT_FALSE(form->event_log().is_open());
-  EXPECT_FALSE(form->command_running());
+  EXPECT_FALSE(form->controller().log().is_open());
+  EXPECT_FALSE(form->controller().running());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
   const std::vector<std::string> candidates = [&] {
@@ -238,7 +246,7 @@ TEST_F(Form1Test, RemoveCleansTheListedFilesAndConfirms) {
   auto form = MakeForm();
   QTest::mouseClick(form->findChild<QPushButton*>("cmdScan"), Qt::LeftButton);
   QTest::mouseClick(form->findChild<QPushButton*>("cRemove"), Qt::LeftButton);
-  EXPECT_FALSE(form->command_running());
+  EXPECT_FALSE(form->controller().running());
   const std::string clean = "<html>\r\n";
   EXPECT_EQ(tree_.Read("drive/a.htm"), clean);
   EXPECT_EQ(tree_.Read("drive/sub/b.asp"), clean);
@@ -250,12 +258,48 @@ TEST_F(Form1Test, RemoveCleansTheListedFilesAndConfirms) {
             log.end());
 }
 
-TEST_F(Form1Test, RemoveBeforeAnyScanStillConfirms) {
+TEST_F(Form1Test, RemoveBeforeAnyScanSaysThereIsNothingToRemove) {
+  WritePage("a.htm", true);
   auto form = MakeForm();
-  form->findChild<QCheckBox*>("cLog")->setChecked(false);
   QTest::mouseClick(form->findChild<QPushButton*>("cRemove"), Qt::LeftButton);
-  EXPECT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_, Lines{"No infected files are listed. Press Scan for virus first."});
   EXPECT_EQ(LogLines(), Lines{"Virus removal complete."});
+  EXPECT_NE(tree_.Read("drive/a.htm"), "<html>\r\n") << "nothing was cleaned";
+}
+
+// A long removal keeps the window live: each file shows in the status line as it is cleaned,
+// the hourglass stays, and a close request ends the program after the file being cleaned.
+TEST_F(Form1Test, RemoveShowsEachFileAndACloseEndsItAfterTheFileInHand) {
+  const auto Content = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  for (const char* page : {"p0.htm", "p1.htm", "p2.htm", "p3.htm"}) WritePage(page, true);
+  auto form = MakeForm();
+  QTest::mouseClick(form->findChild<QPushButton*>("cmdScan"), Qt::LeftButton);
+  const Lines listed = Rows(*form, "lInfected");
+  ASSERT_EQ(listed.size(), 4u);
+  Lines shown;
+  bool busy = true;
+  Watch([&] {
+    const std::string text = StatusText(*form);
+    if (!text.starts_with("Removing virus from \n")) return false;
+    if (shown.empty() || shown.back() != text) shown.push_back(text);
+    busy = busy && QApplication::overrideCursor() != nullptr;
+    if (text != "Removing virus from \n" + listed[1]) return false;
+    form->close();
+    return true;
+  });
+  QTest::mouseClick(form->findChild<QPushButton*>("cRemove"), Qt::LeftButton);
+  EXPECT_EQ(unloads_, 1);
+  EXPECT_TRUE(busy);
+  EXPECT_EQ(shown, (Lines{"Removing virus from \n" + listed[0],
+                          "Removing virus from \n" + listed[1]}));
+  EXPECT_EQ(Content(listed[1]), "<html>\r\n") << "the file in hand is finished";
+  EXPECT_NE(Content(listed[2]), "<html>\r\n") << "the next one is not begun";
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(LogLines().back(), "Virus removal stopped: the window was closed.");
+  EXPECT_FALSE(form->controller().log().is_open());
 }
 
 TEST_F(Form1Test, TwoRunsAppendToOneLog) {
@@ -276,16 +320,18 @@ TEST_F(Form1Test, WithoutAnyLogTheProgramWorksAndSaysSoOnce) {
   WritePage("a.htm", true);
   tree_.Write("blocker", "a file where directories would have to be");
   Form1::Setup setup = MakeSetup(std::chrono::milliseconds(0));
-  setup.program_dir = tree_.Path("blocker/program");
-  setup.state_home = tree_.Path("blocker/state");
+  places_.log_places = {{tree_.Path("blocker/program/log.txt"), false},
+                        {tree_.Path("blocker/state/log.txt"), true}};
   Form1 form(setup);
   form.Load();
   form.show();
-  EXPECT_FALSE(form.event_log().is_open());
+  EXPECT_FALSE(form.controller().log().is_open());
   EXPECT_EQ(StatusText(form), "No event log could be opened. Events are not logged.");
   QTest::mouseClick(form.findChild<QPushButton*>("cmdScan"), Qt::LeftButton);
   EXPECT_EQ(Rows(form, "lInfected"), Lines{P("a.htm")});
-  EXPECT_EQ(StatusText(form), "Scan complete. The list of infected files is given above.");
+  EXPECT_EQ(StatusText(form),
+            "Scan complete. The list of infected files is given above.\nNo event log could be "
+            "opened.");
 }
 
 }  // namespace

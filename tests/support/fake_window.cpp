@@ -38,8 +38,18 @@ bool FakeWindow::YieldPoint() {
   ++yields;
   return on_yield ? on_yield(yields) : true;
 }
-void FakeWindow::ShowMessage(const std::string& text) {
+void FakeWindow::ProcessEvents() {
+  ++yields;
+  events.push_back("yield");
+  if (on_events) on_events(yields);
+}
+void FakeWindow::ClearInfected() {
+  infected.clear();
+  events.push_back("clear infected");
+}
+void FakeWindow::ShowMessage(const std::string& text, MessageIcon icon) {
   messages.push_back(text);
+  icons.push_back(icon);
   events.push_back("message: " + text);
   if (on_message) on_message();
 }

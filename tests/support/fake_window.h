@@ -1,15 +1,17 @@
-// A window that records what the engine does to it instead of drawing, for tests.
+// A window that records what the engine, or the controller, does to it instead of drawing, for
+// tests: it serves as the engine's Window and as a front end of the controller.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/front_end.h"
 #include "engine/window.h"
 
 namespace quelix {
 
-class FakeWindow : public Window {
+class FakeWindow : public Window, public FrontEnd {
  public:
   // Everything the engine did, in order, as readable lines ("status: ...", "log: ...",
   // "candidate: ...", "infected: ...", "yield", "pointer: busy", "message: ...").
@@ -19,6 +21,7 @@ class FakeWindow : public Window {
   std::vector<std::string> log;       // the entries that reached the log sink
   std::vector<std::string> statuses;  // every status text set
   std::vector<std::string> messages;  // every message box shown
+  std::vector<MessageIcon> icons;     // and its icon
   // Called when a message box is shown, as a user would look at the screen before pressing OK.
   std::function<void()> on_message;
   std::string root;
@@ -28,14 +31,17 @@ class FakeWindow : public Window {
   bool busy = false;
   int yields = 0;
   // Called at every yield point with the yield's number (from 1); returning false closes the
-  // window. Tests use it to click or close in the middle of a command.
+  // window (as the engine's Window). Tests use it to click or close in the middle of a command.
   std::function<bool(int)> on_yield;
+  // As a front end: called whenever events are processed, with the number of the call (from 1).
+  std::function<void(int)> on_events;
 
   void ClearCandidates() override;
   void AppendCandidate(const std::string& path) override;
   size_t CandidateCount() const override { return candidates.size(); }
   std::string Candidate(size_t index) const override { return candidates.at(index); }
   void HideCandidates() override;
+  void ClearInfected() override;
   void AppendInfected(const std::string& path) override;
   size_t InfectedCount() const override { return infected.size(); }
   std::string Infected(size_t index) const override { return infected.at(index); }
@@ -47,7 +53,8 @@ class FakeWindow : public Window {
   std::string SearchRoot() const override { return root; }
   void SetBusyPointer(bool on) override;
   bool YieldPoint() override;
-  void ShowMessage(const std::string& text) override;
+  void ProcessEvents() override;
+  void ShowMessage(const std::string& text, MessageIcon icon) override;
 
   // The recorded events that start with `prefix`.
   std::vector<std::string> EventsStartingWith(const std::string& prefix) const;

@@ -61,6 +61,9 @@ class FaultFileSystem : public FileSystem {
   Status GetInfo(const std::string& path, FileInfo* info) override;
   Status SetAttributes(const std::string& path, const FileAttributes& attributes) override;
   Status Remove(const std::string& path) override;
+  Status CreateDirectories(const std::string& path) override {
+    return real_.CreateDirectories(path);
+  }
 
  private:
   FileSystem& real_;

@@ -1,4 +1,5 @@
-// A tree of files, a recording window and a fake registry, for tests of the Remove command.
+// A tree of files, a recording window and a fake registry, for tests of the commands as a front
+// end runs them: through the command controller, with the event log in a file beside the tree.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/engine.h"
+#include "app/controller.h"
 #include "tests/support/fake_registry.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/fault_file_system.h"
@@ -29,30 +30,57 @@ class BorrowedRegistry : public Registry {
 
 class RemoveFixture : public ::testing::Test {
  protected:
-  void SetUp() override { window_.root = tree_.root().string(); }
-
-  Engine& engine() {
-    if (!engine_) {
-      engine_ = std::make_unique<Engine>(window_, fs_, [this](const std::string& root) {
-        ++registry_opens_;
-        opened_root_ = root;
-        return std::make_unique<BorrowedRegistry>(registry_);
-      });
-    }
-    return *engine_;
+  void SetUp() override {
+    window_.root = tree_.root().string();
+    // Tests that run the commands as another user keep their log here too.
+    std::filesystem::permissions(log_dir_.root(), std::filesystem::perms::all);
   }
-  void Scan() { ASSERT_TRUE(engine().ScanCommand()); }
-  void Remove() { engine().RemoveCommand(); }
+
+  CommandController& controller() {
+    if (!controller_) {
+      controller_ = std::make_unique<CommandController>(
+          window_, fs_, [this](const std::string& root) {
+            ++registry_opens_;
+            opened_root_ = root;
+            return std::make_unique<BorrowedRegistry>(registry_);
+          });
+      controller_->OpenLog({{log_dir_.Path("log.txt"), false}});
+    }
+    return *controller_;
+  }
+  const Engine& engine() { return controller().engine(); }
+  void Scan() { ASSERT_EQ(controller().Scan(), CommandResult::kDone); }
+  void Remove() { controller().Remove(); }
   std::string P(const std::string& relative) const { return tree_.Path(relative); }
 
+  // The event log's lines so far (an entry with a line break is two lines).
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    const std::string all = log_dir_.Exists("log.txt") ? log_dir_.Read("log.txt") : "";
+    size_t start = 0;
+    for (size_t end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2) {
+      lines.push_back(all.substr(start, end - start));
+    }
+    return lines;
+  }
+  // The log's lines that start with `prefix`.
+  std::vector<std::string> Logged(const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& line : LogLines()) {
+      if (line.rfind(prefix, 0) == 0) found.push_back(line);
+    }
+    return found;
+  }
+
   TempTree tree_;
+  TempTree log_dir_;
   FakeWindow window_;
   std::unique_ptr<FileSystem> native_ = CreateNativeFileSystem();
   FaultFileSystem fs_{*native_};
   FakeRegistry registry_;
   int registry_opens_ = 0;
   std::string opened_root_;
-  std::unique_ptr<Engine> engine_;
+  std::unique_ptr<CommandController> controller_;
 };
 
 }  // namespace quelix

@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "window/qt/program_paths.h"
 #include "window/qt/status_line.h"
 
 namespace quelix {
@@ -28,7 +27,9 @@ constexpr int kPointSize = 8;
 }  // namespace
 
 Form1::Form1(Setup setup)
-    : setup_(std::move(setup)), log_(*setup_.fs), last_events_(std::chrono::steady_clock::now()) {
+    : setup_(std::move(setup)), last_events_(std::chrono::steady_clock::now()) {
+  controller_.emplace(*this, *setup_.fs, setup_.open_registry);
+  volumes_ = setup_.places->Volumes();
   setWindowTitle(QString::fromUtf8(kCaption));
   setObjectName(QStringLiteral("Form1"));
   QFont face = font();
@@ -40,7 +41,6 @@ Form1::Form1(Setup setup)
 }
 
 Form1::~Form1() {
-  if (!closing_) log_.Close();
   if (busy_) QApplication::restoreOverrideCursor();
 }
 
@@ -57,12 +57,9 @@ void Form1::Place(QWidget* control, const char* name, int left, int top, int wid
 
 void Form1::BuildControls() {
   drive_ = new QComboBox(this);
-  for (const Volume& volume : setup_.volumes) {
-    drive_->addItem(QString::fromUtf8(volume.Caption()));
-  }
-  if (setup_.start_volume < setup_.volumes.size()) {
-    drive_->setCurrentIndex(static_cast<int>(setup_.start_volume));
-  }
+  for (const Volume& volume : volumes_) drive_->addItem(QString::fromUtf8(volume.caption));
+  const size_t start = setup_.places->StartVolume(volumes_);
+  if (start < volumes_.size()) drive_->setCurrentIndex(static_cast<int>(start));
   // The chooser is narrow; its list opens wide enough to read whole mount paths.
   drive_->view()->setTextElideMode(Qt::ElideNone);
   drive_->view()->setMinimumWidth(drive_->view()->sizeHintForColumn(0) + Px(240, true));
@@ -119,24 +116,21 @@ void Form1::SetTabOrder() {
 }
 
 void Form1::Load() {
-  if (!OpenEventLog(log_, setup_.program_dir, setup_.state_home).ok()) {
+  if (!controller_->OpenLog(setup_.places->LogPlaces()).ok()) {
     SetStatus("No event log could be opened. Events are not logged.");
     Refresh();
   }
-  engine_.emplace(*this, *setup_.fs);
+  // The keyboard starts on the drive chooser, the first thing to choose.
+  drive_->setFocus();
   // The readme is handed over at every start, whether or not it is there; a missing one, or one
   // without a viewer, is not worth a word to the user.
-  setup_.shell->hyperlink(ReadmePath(setup_.program_dir));
+  setup_.shell->hyperlink(setup_.places->ReadmePath());
 }
 
 void Form1::Unload() {
-  if (closing_) return;
-  closing_ = true;
-  if (busy_) {
-    busy_ = false;
-    QApplication::restoreOverrideCursor();
-  }
-  log_.Close();
+  if (unloaded_) return;
+  unloaded_ = true;
+  SetBusyPointer(false);
   if (setup_.on_unload) {
     setup_.on_unload();
   } else {
@@ -146,41 +140,24 @@ void Form1::Unload() {
 
 void Form1::closeEvent(QCloseEvent* event) {
   event->accept();
-  // A running command sees the closing at its next yield point and stops there.
-  Unload();
+  // A running command stops by the controller's rule and then ends the program.
+  if (controller_->RequestClose()) Unload();
 }
 
 void Form1::ScanClicked() {
-  RunCommand([](Engine& engine) { return engine.ScanCommand(); });
+  AfterCommand(controller_->Scan());
 }
 
 void Form1::RemoveClicked() {
-  if (remove_command_) {
-    RunCommand(remove_command_);
+  AfterCommand(controller_->Remove());
+}
+
+void Form1::AfterCommand(CommandResult result) {
+  if (result == CommandResult::kStopped) {
+    Unload();
     return;
   }
-  RunCommand([](Engine& engine) {
-    // The Remove command passes no yield point, so the window cannot close under it.
-    engine.RemoveCommand();
-    return true;
-  });
-}
-
-void Form1::SetRemoveCommand(std::function<bool(Engine&)> command) {
-  remove_command_ = std::move(command);
-}
-
-void Form1::RunCommand(const std::function<bool(Engine&)>& command) {
-  // The yield points let the user press a button in the middle of a command; the second
-  // command is ignored rather than run inside the first.
-  if (running_ || closing_ || !engine_) return;
-  running_ = true;
-  const bool open = command(*engine_);
-  if (open && !closing_) {
-    log_.Flush();
-    ProcessEvents();
-  }
-  running_ = false;
+  Refresh();
 }
 
 void Form1::Refresh() {
@@ -197,6 +174,7 @@ void Form1::Refresh() {
 }
 
 void Form1::ProcessEvents() {
+  if (std::chrono::steady_clock::now() - last_events_ < setup_.yield_interval) return;
   Refresh();
   QCoreApplication::processEvents();
   last_events_ = std::chrono::steady_clock::now();
@@ -212,6 +190,10 @@ void Form1::AppendCandidate(const std::string& path) {
 
 void Form1::HideCandidates() {
   candidate_view_->hide();
+}
+
+void Form1::ClearInfected() {
+  infected_.Clear();
 }
 
 void Form1::AppendInfected(const std::string& path) {
@@ -233,22 +215,14 @@ bool Form1::LogSwitch() const {
   return log_switch_->isChecked();
 }
 
-void Form1::WriteLog(const std::string& entry) {
-  log_.Write(entry);
-}
-
-void Form1::FlushLog() {
-  log_.Flush();
-}
-
 std::string Form1::SearchRoot() const {
   const int index = drive_->currentIndex();
-  if (index < 0 || static_cast<size_t>(index) >= setup_.volumes.size()) return {};
-  return setup_.volumes[static_cast<size_t>(index)].mount_path;
+  if (index < 0 || static_cast<size_t>(index) >= volumes_.size()) return {};
+  return volumes_[static_cast<size_t>(index)].root;
 }
 
 void Form1::SetBusyPointer(bool busy) {
-  if (busy == busy_ || closing_) return;
+  if (busy == busy_ || (busy && unloaded_)) return;
   busy_ = busy;
   if (busy) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -257,20 +231,14 @@ void Form1::SetBusyPointer(bool busy) {
   }
 }
 
-bool Form1::YieldPoint() {
-  if (closing_) return false;
-  if (std::chrono::steady_clock::now() - last_events_ >= setup_.yield_interval) ProcessEvents();
-  return !closing_;
-}
-
-void Form1::ShowMessage(const std::string& text) {
+void Form1::ShowMessage(const std::string& text, MessageIcon icon) {
   Refresh();
   if (setup_.message_box) {
-    setup_.message_box(text);
+    setup_.message_box(text, icon);
     return;
   }
-  QMessageBox box(QMessageBox::Information, QString::fromUtf8(kCaption), QString::fromUtf8(text),
-                  QMessageBox::Ok, this);
+  QMessageBox box(icon == MessageIcon::kWarning ? QMessageBox::Warning : QMessageBox::Information,
+                  QString::fromUtf8(kCaption), QString::fromUtf8(text), QMessageBox::Ok, this);
   box.exec();
 }
 

@@ -1,5 +1,5 @@
-// Form1, the program's one window on Linux: it builds the controls, implements the engine's view
-// of the window, and forwards the two buttons and the load and unload events to the engine.
+// Form1, the program's one window on Linux: it builds the controls, draws what the commands show
+// and takes the user's input; the command controller runs the commands.
 #pragma once
 
 #include <QWidget>
@@ -9,13 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/window.h"
+#include "app/controller.h"
+#include "app/front_end.h"
 #include "platform/file_system.h"
+#include "platform/places.h"
 #include "platform/shell.h"
-#include "window/event_log.h"
 #include "window/qt/path_list_model.h"
-#include "window/qt/volumes.h"
 
 class QCheckBox;
 class QComboBox;
@@ -25,19 +24,17 @@ class QPushButton;
 
 namespace quelix {
 
-class Form1 : public QWidget, public Window {
+class Form1 : public QWidget, public FrontEnd {
  public:
   // What the window is given from outside; main fills it from the running system, tests with a
   // temporary folder, a recording shell and a recording message box.
   struct Setup {
     FileSystem* fs = nullptr;  // required; must outlive the window
     Shell* shell = nullptr;    // required; must outlive the window
-    std::string program_dir;   // the directory that holds the executable
-    std::string state_home;    // see StateHome(); empty when unknown
-    std::vector<Volume> volumes;
-    size_t start_volume = 0;  // the volume the chooser shows at start
-    // Shows the information message box; empty means a real QMessageBox.
-    std::function<void(const std::string&)> message_box;
+    Places* places = nullptr;  // required; must outlive the window
+    RegistryOpener open_registry = CreateNativeRegistry;
+    // Shows the message box; empty means a real QMessageBox.
+    std::function<void(const std::string&, MessageIcon)> message_box;
     // Ends the program once the window has unloaded; empty means QCoreApplication::quit().
     std::function<void()> on_unload;
     // The least time between two yields that process window events.
@@ -47,41 +44,35 @@ class Form1 : public QWidget, public Window {
   explicit Form1(Setup setup);
   ~Form1() override;
 
-  // Start-up: opens the event log (saying so in the status line when none can be opened),
-  // prepares the signature line, and hands the readme to the shell. Call once, before show().
+  // Start-up: opens the event log (saying so in the status line when none can be opened) and
+  // hands the readme to the shell. Call once, before show().
   void Load();
-  // Shut-down: closes the event log and ends the program. Runs once; later calls do nothing.
+  // Shut-down: ends the program. Runs once; later calls do nothing.
   void Unload();
 
-  // The Scan button: runs the Scan command unless a command is running already.
+  // The Scan and Remove buttons.
   void ScanClicked();
-  // The Remove button: runs the Remove command unless a command is running already.
   void RemoveClicked();
-  // Replaces what the Remove button runs (the engine's Remove command); `command` returns false
-  // when the window closed meanwhile. Lets a test run its own work as a command of the window.
-  void SetRemoveCommand(std::function<bool(Engine&)> command);
 
-  bool command_running() const { return running_; }
-  const EventLog& event_log() const { return log_; }
+  const CommandController& controller() const { return *controller_; }
 
-  // Window
+  // FrontEnd
   void ClearCandidates() override;
   void AppendCandidate(const std::string& path) override;
   size_t CandidateCount() const override { return candidates_.size(); }
   std::string Candidate(size_t index) const override { return candidates_.at(index); }
   void HideCandidates() override;
+  void ClearInfected() override;
   void AppendInfected(const std::string& path) override;
   size_t InfectedCount() const override { return infected_.size(); }
   std::string Infected(size_t index) const override { return infected_.at(index); }
   void ShowInfected() override;
   void SetStatus(const std::string& text) override;
   bool LogSwitch() const override;
-  void WriteLog(const std::string& entry) override;
-  void FlushLog() override;
   std::string SearchRoot() const override;
   void SetBusyPointer(bool busy) override;
-  bool YieldPoint() override;
-  void ShowMessage(const std::string& text) override;
+  void ProcessEvents() override;
+  void ShowMessage(const std::string& text, MessageIcon icon) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -94,21 +85,18 @@ class Form1 : public QWidget, public Window {
   // Converts twips to pixels at the screen's logical resolution.
   int Px(int twips, bool horizontal) const;
   void Place(QWidget* control, const char* name, int left, int top, int width, int height) const;
-  void RunCommand(const std::function<bool(Engine&)>& command);
+  void AfterCommand(CommandResult result);
   // Shows what changed since the last time: new list entries and the latest status text.
   void Refresh();
-  void ProcessEvents();
 
   Setup setup_;
-  EventLog log_;
-  std::optional<Engine> engine_;
-  std::function<bool(Engine&)> remove_command_;
+  std::optional<CommandController> controller_;
+  std::vector<Volume> volumes_;
   PathListModel candidates_;
   PathListModel infected_;
   std::string status_;
   bool status_dirty_ = false;
-  bool running_ = false;
-  bool closing_ = false;
+  bool unloaded_ = false;
   bool busy_ = false;
   std::chrono::steady_clock::time_point last_events_;
 

@@ -16,7 +16,7 @@
 #include "engine/window.h"
 #include "platform/file_system.h"
 #include "platform/shell.h"
-#include "window/event_log.h"
+#include "app/event_log.h"
 #include "window/win32/control_ids.h"
 
 namespace quelix::win32 {

@@ -1,6 +1,12 @@
-#include "window/qt/program_paths.h"
+#include "platform/posix/posix_places.h"
 
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
+
+#include "platform/posix/mount_table.h"
 
 namespace quelix {
 namespace {
@@ -50,25 +56,48 @@ std::string ReadmePath(const std::string& program_dir) {
   return Join(program_dir, "readme.txt");
 }
 
-std::vector<std::string> LogPaths(const std::string& program_dir, const std::string& state_home) {
-  std::vector<std::string> paths;
-  if (!IsInstalled(program_dir)) paths.push_back(Join(program_dir, "log.txt"));
-  if (!state_home.empty()) paths.push_back(StateLogPath(state_home));
-  return paths;
+std::vector<LogPlace> LogPlaces(const std::string& program_dir, const std::string& state_home) {
+  std::vector<LogPlace> places;
+  if (!IsInstalled(program_dir)) places.push_back({Join(program_dir, "log.txt"), false});
+  if (!state_home.empty()) places.push_back({StateLogPath(state_home), true});
+  return places;
 }
 
-Status OpenEventLog(EventLog& log, const std::string& program_dir, const std::string& state_home) {
-  Status status(ErrorCode::kNotFound, "no place for the event log is known");
-  for (const std::string& path : LogPaths(program_dir, state_home)) {
-    if (!state_home.empty() && path == StateLogPath(state_home)) {
-      // Only the program's own state directory is made; the program directory is never created.
-      std::error_code error;
-      fs::create_directories(fs::path(path).parent_path(), error);
-    }
-    status = log.Open(path);
-    if (status.ok()) return status;
+namespace {
+
+class PosixPlaces final : public Places {
+ public:
+  std::vector<Volume> Volumes() override {
+    std::vector<Volume> volumes = ListVolumes();
+    // Without a readable mount table the whole tree is the one volume there is to offer.
+    if (volumes.empty()) volumes.push_back({"/", "/", "", "", ""});
+    return volumes;
   }
-  return status;
+
+  size_t StartVolume(const std::vector<Volume>& volumes) override {
+    const char* home = std::getenv("HOME");
+    return VolumeHolding(volumes, home ? home : "/");
+  }
+
+  std::string ProgramDirectory() override {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    return fs::path(std::string(path, static_cast<size_t>(n))).parent_path().string();
+  }
+
+  std::string ReadmePath() override { return quelix::ReadmePath(ProgramDirectory()); }
+
+  std::vector<LogPlace> LogPlaces() override {
+    return quelix::LogPlaces(ProgramDirectory(),
+                             StateHome(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Places> CreateNativePlaces() {
+  return std::make_unique<PosixPlaces>();
 }
 
 }  // namespace quelix

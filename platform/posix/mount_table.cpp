@@ -1,4 +1,4 @@
-#include "window/qt/volumes.h"
+#include "platform/posix/mount_table.h"
 
 #include <algorithm>
 #include <array>
@@ -86,11 +86,13 @@ std::string UnescapeLabel(const std::string& name) {
 
 }  // namespace
 
-std::string Volume::Caption() const {
+std::string MountCaption(const Volume& volume) {
   // "/dev/sdb1" says no more than "sdb1" in a chooser this narrow.
-  std::string detail = label;
-  if (detail.empty()) detail = device.starts_with("/dev/") ? device.substr(5) : device;
-  return detail.empty() ? mount_path : mount_path + " (" + detail + ")";
+  std::string detail = volume.label;
+  if (detail.empty()) {
+    detail = volume.device.starts_with("/dev/") ? volume.device.substr(5) : volume.device;
+  }
+  return detail.empty() ? volume.root : volume.root + " (" + detail + ")";
 }
 
 std::vector<Volume> ParseMountInfo(std::string_view mountinfo) {
@@ -108,8 +110,9 @@ std::vector<Volume> ParseMountInfo(std::string_view mountinfo) {
     if (field != "-" || !(fields >> volume.type >> volume.device)) continue;
     if (!IsStorage(volume.type, numbers)) continue;
     if (!seen.emplace(numbers, root).second) continue;
-    volume.mount_path = Unescape(mount_path);
+    volume.root = Unescape(mount_path);
     volume.device = Unescape(volume.device);
+    volume.caption = MountCaption(volume);
     volumes.push_back(std::move(volume));
   }
   return volumes;
@@ -124,12 +127,13 @@ std::vector<Volume> ListVolumes() {
   for (Volume& volume : ParseMountInfo(text.str())) {
     std::error_code error;
     // A file bind-mounted over another (a container's /etc/hosts) is no volume to search.
-    if (!std::filesystem::is_directory(volume.mount_path, error)) continue;
+    if (!std::filesystem::is_directory(volume.root, error)) continue;
     const auto device = std::filesystem::canonical(volume.device, error);
     if (!error) {
       const auto found = labels.find(device.string());
       if (found != labels.end()) volume.label = UnescapeLabel(found->second);
     }
+    volume.caption = MountCaption(volume);
     volumes.push_back(std::move(volume));
   }
   return volumes;
@@ -139,7 +143,7 @@ size_t VolumeHolding(const std::vector<Volume>& volumes, const std::string& path
   size_t best = 0;
   size_t best_length = 0;
   for (size_t i = 0; i < volumes.size(); ++i) {
-    const std::string& mount = volumes[i].mount_path;
+    const std::string& mount = volumes[i].root;
     const bool holds =
         mount == "/" || path == mount ||
         (path.starts_with(mount) && path.size() > mount.size() && path[mount.size()] == '/');

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/status.h"
-#include "window/event_log.h"
+#include "platform/places.h"
 
 namespace quelix {
 
@@ -28,11 +27,8 @@ bool IsInstalled(const std::string& program_dir);
 std::string ReadmePath(const std::string& program_dir);
 
 // The places to try for the event log, in order: <program_dir>/log.txt unless the program is
-// installed, then <state_home>/quelix-remover/log.txt when `state_home` is not empty.
-std::vector<std::string> LogPaths(const std::string& program_dir, const std::string& state_home);
-
-// Opens `log` at the first place of LogPaths that can be opened for appending, creating the
-// state directory when it gets that far. Returns the last failure when none could be opened.
-Status OpenEventLog(EventLog& log, const std::string& program_dir, const std::string& state_home);
+// installed, then <state_home>/quelix-remover/log.txt (its folder made when needed) when
+// `state_home` is not empty.
+std::vector<LogPlace> LogPlaces(const std::string& program_dir, const std::string& state_home);
 
 }  // namespace quelix

@@ -7,17 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/places.h"
+
 namespace quelix {
 
-struct Volume {
-  std::string mount_path;  // the search root
-  std::string device;      // "/dev/sda1", or the source the mount table names
-  std::string label;       // the file system label where one is known, else empty
-  std::string type;        // "ext4", "vfat", "fuseblk", ...
-
-  // What the chooser shows: the mount path with the label, or else the device.
-  std::string Caption() const;
-};
+// What the chooser shows for a mounted volume: the mount path with the label, or else the device.
+std::string MountCaption(const Volume& volume);
 
 // The volumes with real storage in the text of /proc/self/mountinfo, in mount order: pseudo and
 // in-memory file systems are left out, and a device mounted twice at the same place in its tree is
@@ -25,7 +20,7 @@ struct Volume {
 std::vector<Volume> ParseMountInfo(std::string_view mountinfo);
 
 // The volumes mounted now whose mount path is a directory, with labels from /dev/disk/by-label.
-// Empty when the mount table cannot be read.
+// Empty when the mount table cannot be read. Captions are set.
 std::vector<Volume> ListVolumes();
 
 // The index of the volume that holds `path` (the deepest mount path above it), or 0 when none

@@ -1,4 +1,4 @@
-#include "window/event_log.h"
+#include "app/event_log.h"
 
 namespace quelix {
 

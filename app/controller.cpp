@@ -1,0 +1,133 @@
+#include "app/controller.h"
+
+#include "app/outcome.h"
+
+namespace quelix {
+
+// The engine's view of the window: the front end's lists and controls, the controller's event
+// log, and yield points that tell the engine when a close request must stop it.
+class CommandController::CommandWindow final : public Window {
+ public:
+  CommandWindow(FrontEnd& front, EventLog& log, const bool& closing)
+      : front_(front), log_(log), closing_(closing) {}
+
+  void ClearCandidates() override { front_.ClearCandidates(); }
+  void AppendCandidate(const std::string& path) override { front_.AppendCandidate(path); }
+  size_t CandidateCount() const override { return front_.CandidateCount(); }
+  std::string Candidate(size_t index) const override { return front_.Candidate(index); }
+  void HideCandidates() override { front_.HideCandidates(); }
+  void ClearInfected() override { front_.ClearInfected(); }
+  void AppendInfected(const std::string& path) override { front_.AppendInfected(path); }
+  size_t InfectedCount() const override { return front_.InfectedCount(); }
+  std::string Infected(size_t index) const override { return front_.Infected(index); }
+  void ShowInfected() override { front_.ShowInfected(); }
+  void SetStatus(const std::string& text) override { front_.SetStatus(text); }
+  bool LogSwitch() const override { return front_.LogSwitch(); }
+  void WriteLog(const std::string& entry) override { log_.Write(entry); }
+  void FlushLog() override { log_.Flush(); }
+  std::string SearchRoot() const override { return front_.SearchRoot(); }
+  // The controller shows the hourglass for the whole command, not only while the search runs.
+  void SetBusyPointer(bool) override {}
+  bool YieldPoint() override {
+    if (closing_) return false;
+    front_.ProcessEvents();
+    return !closing_;
+  }
+
+ private:
+  FrontEnd& front_;
+  EventLog& log_;
+  const bool& closing_;
+};
+
+CommandController::CommandController(FrontEnd& front, FileSystem& fs,
+                                     RegistryOpener open_registry)
+    : front_(front),
+      fs_(fs),
+      log_(fs),
+      window_(std::make_unique<CommandWindow>(front, log_, closing_)),
+      engine_(std::make_unique<Engine>(*window_, fs, std::move(open_registry))) {}
+
+CommandController::~CommandController() {
+  log_.Close();
+}
+
+Status CommandController::OpenLog(const std::vector<LogPlace>& places) {
+  Status status(ErrorCode::kNotFound, "no place for the event log is known");
+  for (const LogPlace& place : places) {
+    const size_t folder_end = place.path.find_last_of(fs_.Separator());
+    if (place.make_folder && folder_end != std::string::npos) {
+      fs_.CreateDirectories(place.path.substr(0, folder_end));
+    }
+    status = log_.Open(place.path);
+    if (status.ok()) return status;
+  }
+  return status;
+}
+
+CommandResult CommandController::Scan() {
+  if (running_ || closing_) return CommandResult::kIgnored;
+  running_ = true;
+  front_.SetBusyPointer(true);
+  const bool finished = engine_->ScanCommand();
+  front_.SetBusyPointer(false);
+  if (!finished) return Finish();
+  log_.Flush();
+  // The command's last yield: what the user did while it ran is taken in as done during it.
+  front_.ProcessEvents();
+  final_status_ = ScanStatus(engine_->scan_report(), State());
+  front_.SetStatus(final_status_);
+  return Finish();
+}
+
+CommandResult CommandController::Remove() {
+  if (running_ || closing_) return CommandResult::kIgnored;
+  running_ = true;
+  front_.SetBusyPointer(true);
+  const ScanReport& scan = engine_->scan_report();
+  const bool work = scan.done && (scan.infected > 0 || !scan.registry_found.empty());
+  const bool finished = !work || engine_->RemoveCommand();
+  front_.SetBusyPointer(false);
+  if (!finished) {
+    log_.Write("Virus removal stopped: the window was closed.");
+    return Finish();
+  }
+  log_.Flush();
+  front_.ProcessEvents();
+  if (!closing_) {
+    Confirm(work ? RemovalMessage(engine_->removal(), State()) : NothingToRemove());
+  }
+  log_.Write("Virus removal complete.");
+  log_.Flush();
+  return Finish();
+}
+
+void CommandController::Confirm(const RemovalOutcome& outcome) {
+  message_ = {outcome.text, outcome.icon};
+  final_status_ = FirstSentence(outcome.text);
+  if (log_.is_open() && !LogIntact()) {
+    final_status_ += "\r\nThe event log could not be written completely.";
+  }
+  front_.SetStatus(final_status_);
+  front_.ShowMessage(message_.text, message_.icon);
+}
+
+LogState CommandController::State() const {
+  return {log_.is_open(), LogIntact(), log_.path()};
+}
+
+bool CommandController::RequestClose() {
+  closing_ = true;
+  if (running_) return false;
+  log_.Close();
+  return true;
+}
+
+CommandResult CommandController::Finish() {
+  running_ = false;
+  if (!closing_) return CommandResult::kDone;
+  log_.Close();
+  return CommandResult::kStopped;
+}
+
+}  // namespace quelix

@@ -1,0 +1,82 @@
+// The command controller: runs Scan and Remove for every front end (the two windows, the headless
+// driver, the command-line program) and owns the rules that must not drift between them: a
+// command pressed while another runs is ignored; a close request during Scan stops it at its next
+// yield, during Remove after the file being cleaned; the last scan's state and counts; the final
+// status and message texts; and the event log.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/event_log.h"
+#include "app/front_end.h"
+#include "app/outcome.h"
+#include "engine/engine.h"
+#include "platform/file_system.h"
+#include "platform/places.h"
+
+namespace quelix {
+
+enum class CommandResult {
+  kDone,     // the command ran to its end
+  kIgnored,  // another command was running, or the front end is closing
+  kStopped,  // a close request stopped it; the log is closed and the front end should end now
+};
+
+struct Message {
+  std::string text;
+  MessageIcon icon = MessageIcon::kInformation;
+};
+
+class CommandController {
+ public:
+  // `front` and `fs` must outlive the controller.
+  CommandController(FrontEnd& front, FileSystem& fs,
+                    RegistryOpener open_registry = CreateNativeRegistry);
+  ~CommandController();
+  CommandController(const CommandController&) = delete;
+  CommandController& operator=(const CommandController&) = delete;
+
+  // Opens the event log at the first of `places` that opens (created when absent; never through
+  // a link, never a pipe or device). Returns the last failure when none opens; the program then
+  // works without a log.
+  Status OpenLog(const std::vector<LogPlace>& places);
+  const EventLog& log() const { return log_; }
+
+  CommandResult Scan();
+  CommandResult Remove();
+
+  // The user asks to close. Returns true when no command runs: the log is then closed and the
+  // front end ends now. Otherwise the running command stops by its rule and returns kStopped.
+  bool RequestClose();
+  bool running() const { return running_; }
+
+  const Engine& engine() const { return *engine_; }
+  // What the status line shows once the last command ended.
+  const std::string& final_status() const { return final_status_; }
+  // The last Remove command's message box.
+  const Message& message() const { return message_; }
+
+ private:
+  class CommandWindow;
+
+  // Ends a command; on a close request closes the log and tells kStopped.
+  CommandResult Finish();
+  // Shows the outcome of a removal in the status line and the message box.
+  void Confirm(const RemovalOutcome& outcome);
+  bool LogIntact() const { return log_.is_open() && log_.first_failure().ok(); }
+  LogState State() const;
+
+  FrontEnd& front_;
+  FileSystem& fs_;
+  EventLog log_;
+  std::unique_ptr<CommandWindow> window_;
+  std::unique_ptr<Engine> engine_;
+  bool running_ = false;
+  bool closing_ = false;
+  std::string final_status_;
+  Message message_;
+};
+
+}  // namespace quelix

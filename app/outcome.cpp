@@ -1,0 +1,76 @@
+#include "app/outcome.h"
+
+namespace quelix {
+namespace {
+
+constexpr char kScanComplete[] = "Scan complete. The list of infected files is given above.";
+constexpr char kRemoved[] = "The HTML.Quelix.A Virus has been removed successfully from your system.";
+constexpr char kLogIncomplete[] = "The event log could not be written completely.";
+constexpr char kNoLog[] = "No event log could be opened.";
+
+// "1 file could not be read; the log lists it." or "3 files ...; the log lists them."
+std::string CountSentence(size_t n, const char* one, const char* many, const char* what,
+                          bool log_lists) {
+  std::string text = std::to_string(n) + " " + (n == 1 ? one : many) + " " + what;
+  if (log_lists) text += n == 1 ? "; the log lists it" : "; the log lists them";
+  return text + ".";
+}
+
+std::string LogSentence(const LogState& log) {
+  return log.open ? kLogIncomplete : kNoLog;
+}
+
+void Add(std::string* text, const std::string& sentence) {
+  if (!text->empty()) *text += " ";
+  *text += sentence;
+}
+
+}  // namespace
+
+std::string ScanStatus(const ScanReport& scan, const LogState& log) {
+  std::string more;
+  if (!scan.registry_found.empty()) Add(&more, "The virus's registry values were found too.");
+  if (scan.unreadable > 0) {
+    Add(&more, CountSentence(scan.unreadable, "file", "files", "could not be read", log.intact));
+  }
+  if (scan.unsearched > 0) {
+    Add(&more, CountSentence(scan.unsearched, "folder", "folders", "could not be searched",
+                             log.intact));
+  }
+  if (!log.intact) Add(&more, LogSentence(log));
+  return more.empty() ? kScanComplete : std::string(kScanComplete) + "\r\n" + more;
+}
+
+RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log) {
+  const size_t files = removal.files.size();
+  if (removal.cleaned == files && removal.registry_problems.empty() && removal.other_names == 0) {
+    return {kRemoved, MessageIcon::kInformation};
+  }
+  std::string text = "The HTML.Quelix.A Virus could not be removed completely.";
+  if (removal.cleaned < files) {
+    Add(&text, "It was removed from " + std::to_string(removal.cleaned) + " of " +
+                   std::to_string(files) + (files == 1 ? " file." : " files."));
+  }
+  if (!removal.registry_problems.empty()) {
+    Add(&text, "Some registry values it set could not be deleted.");
+  }
+  if (removal.other_names == 1) {
+    Add(&text, "1 other name (hard link) of a cleaned file still holds it.");
+  } else if (removal.other_names > 1) {
+    Add(&text, std::to_string(removal.other_names) +
+                   " other names (hard links) of cleaned files still hold it.");
+  }
+  Add(&text, log.intact ? "The log has the details: " + log.path : LogSentence(log));
+  return {text, MessageIcon::kWarning};
+}
+
+RemovalOutcome NothingToRemove() {
+  return {"No infected files are listed. Press Scan for virus first.", MessageIcon::kInformation};
+}
+
+std::string FirstSentence(const std::string& text) {
+  const size_t end = text.find(". ");
+  return end == std::string::npos ? text : text.substr(0, end + 1);
+}
+
+}  // namespace quelix

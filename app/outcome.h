@@ -1,0 +1,37 @@
+// The texts a command ends with: the status line after a scan, the message box after a removal.
+#pragma once
+
+#include <string>
+
+#include "app/front_end.h"
+#include "engine/engine.h"
+
+namespace quelix {
+
+// How the event log fared, for the texts that point to it.
+struct LogState {
+  bool open = false;
+  bool intact = false;  // every write so far reached it
+  std::string path;
+};
+
+// "Scan complete. The list of infected files is given above.", with a second line of what the
+// user should know besides: registry values found, files not read, folders not searched, a log
+// that could not be written.
+std::string ScanStatus(const ScanReport& scan, const LogState& log);
+
+// The message box after a removal: the success text only where every listed file was cleaned,
+// every registry problem is gone and no other name still holds the virus.
+struct RemovalOutcome {
+  std::string text;
+  MessageIcon icon;
+};
+RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log);
+
+// The text shown when there is nothing to remove.
+RemovalOutcome NothingToRemove();
+
+// The first sentence of `text`, for the status line.
+std::string FirstSentence(const std::string& text);
+
+}  // namespace quelix
