@@ -3,7 +3,12 @@
 // swapped at any moment, so every file is reached through a descriptor, never by name twice.
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <string>
+
+#include "platform/status.h"
 
 namespace quelix {
 
@@ -36,5 +41,25 @@ class OwnedFd {
  private:
   int fd_ = -1;
 };
+
+// What tells one version of a file from another: which file it is, its size and its last change.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  long long modified_ns = 0;
+
+  static FileIdentity Of(const struct stat& st);
+  bool SameFile(const struct stat& st) const { return st.st_dev == device && st.st_ino == inode; }
+  bool SameVersion(const struct stat& st) const;
+};
+
+// True when `name` in the folder open on `folder` is, without following a link, the file open on
+// `fd`.
+bool NameIsFile(int folder, const std::string& name, int fd);
+
+// The name under /proc/self/fd that stands for exactly the file open on `fd`, whatever becomes of
+// the file's own names. Fails, saying why, where /proc is not mounted: no name can take its place.
+Status ProcFdPath(int fd, std::string* path);
 
 }  // namespace quelix

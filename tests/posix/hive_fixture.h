@@ -33,6 +33,11 @@ void WriteHive(const std::filesystem::path& path, const std::vector<HiveKeySpec>
 std::vector<HiveValue> ReadHiveValues(const std::filesystem::path& path, const std::string& key);
 bool HiveHasKey(const std::filesystem::path& path, const std::string& key);
 
+// The file offset, in a hive, of entry `index` of the value list of `key`: for tests that damage
+// it on purpose.
+size_t ValueListEntryOffset(const std::filesystem::path& path, const std::string& key,
+                            size_t index);
+
 std::string ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 // The names of the entries of `dir`, sorted.
