@@ -87,6 +87,7 @@ void HiveClient::Stop() {
   if (pid_ > 0) Reap(pid_);
   pid_ = -1;
   loaded_.clear();
+  known_.clear();
 }
 
 Status HiveClient::Died(uint32_t slot) {
@@ -94,6 +95,7 @@ Status HiveClient::Died(uint32_t slot) {
   const Status damaged{ErrorCode::kOther, "the hive is damaged: " + Ending(Reap(pid_))};
   pid_ = -1;
   loaded_.clear();
+  known_.clear();
   damaged_[slot] = damaged;
   return damaged;
 }
@@ -120,6 +122,7 @@ Status HiveClient::Call(uint32_t slot, const HiveMessage& request, int fd, HiveM
 
 Status HiveClient::Load(uint32_t slot, int fd) {
   loaded_.erase(slot);
+  known_.erase(slot);
   HiveMessage reply;
   const Status status = Call(slot, Request(HiveOp::kLoad, slot), fd, &reply);
   if (status.ok()) loaded_.insert(slot);
@@ -127,6 +130,7 @@ Status HiveClient::Load(uint32_t slot, int fd) {
 }
 
 void HiveClient::Unload(uint32_t slot) {
+  known_.erase(slot);
   if (loaded_.erase(slot) == 0) return;
   HiveMessage reply;
   Call(slot, Request(HiveOp::kUnload, slot), -1, &reply);
@@ -134,18 +138,33 @@ void HiveClient::Unload(uint32_t slot) {
 
 Status HiveClient::OpenKey(uint32_t slot, const std::vector<std::string>& parts, uint64_t* node) {
   if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
+  std::string path;
+  for (const std::string& part : parts) path += part + '\\';
+  const auto known = known_[slot].keys.find(path);
+  if (known != known_[slot].keys.end()) {
+    *node = known->second.second;
+    return known->second.first;
+  }
   HiveMessage request = Request(HiveOp::kOpenKey, slot);
   request.PutU32(static_cast<uint32_t>(parts.size()));
   for (const std::string& part : parts) request.PutString(part);
   HiveMessage reply;
   const Status status = Call(slot, request, -1, &reply);
-  if (!status.ok()) return status;
-  return reply.GetU64(node) ? status : Garbled();
+  if (status.ok() && !reply.GetU64(node)) return Garbled();
+  if ((status.ok() || status.code() == ErrorCode::kNotFound) && Loaded(slot)) {
+    known_[slot].keys[path] = {status, status.ok() ? *node : 0};
+  }
+  return status;
 }
 
 Status HiveClient::ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::string>* names) {
   names->clear();
   if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
+  const auto known = known_[slot].subkeys.find(node);
+  if (known != known_[slot].subkeys.end()) {
+    *names = known->second;
+    return Status::Ok();
+  }
   HiveMessage request = Request(HiveOp::kListSubkeys, slot);
   request.PutU64(node);
   HiveMessage reply;
@@ -158,6 +177,7 @@ Status HiveClient::ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::st
     if (!reply.GetString(&name)) return Garbled();
     names->push_back(std::move(name));
   }
+  if (Loaded(slot)) known_[slot].subkeys[node] = *names;
   return status;
 }
 
@@ -167,6 +187,10 @@ ValueDeletion HiveClient::DeleteValue(uint32_t slot, uint64_t node, const std::s
   if (!Loaded(slot)) {
     *failure = {ErrorCode::kOther, "the hive is no longer loaded"};
     return ValueDeletion::kFailed;
+  }
+  if (known_[slot].absent.count({node, name}) != 0) {
+    *failure = Status::Ok();
+    return ValueDeletion::kAbsent;
   }
   HiveMessage request = Request(HiveOp::kDeleteValue, slot);
   request.PutU64(node);
@@ -182,7 +206,9 @@ ValueDeletion HiveClient::DeleteValue(uint32_t slot, uint64_t node, const std::s
     return ValueDeletion::kFailed;
   }
   *half_changed = half != 0;
-  return static_cast<ValueDeletion>(result);
+  const auto deletion = static_cast<ValueDeletion>(result);
+  if (deletion == ValueDeletion::kAbsent && Loaded(slot)) known_[slot].absent.insert({node, name});
+  return deletion;
 }
 
 Status HiveClient::Commit(uint32_t slot, int fd) {

@@ -1,6 +1,10 @@
 // The program's end of the hive helper (hive_server.h): starts the helper when first needed,
 // keeps each hive loaded in it between requests, and outlives the helper's death. A hive the helper
 // died on is damaged for the rest of the client's life; the others are loaded again in a new one.
+//
+// A loaded hive changes only through DeleteValue, which never adds or removes a key nor makes a
+// value appear; so the keys found, their subkeys and the values found absent are remembered while
+// the hive stays loaded, and the repair that runs after every cleaned file costs no round trip.
 #pragma once
 
 #include <sys/types.h>
@@ -53,9 +57,17 @@ class HiveClient {
   Status Call(uint32_t slot, const HiveMessage& request, int fd, HiveMessage* reply);
   Status Died(uint32_t slot);
 
+  // What is known of one loaded hive.
+  struct Known {
+    std::map<std::string, std::pair<Status, uint64_t>> keys;  // by path: found, or kNotFound
+    std::map<uint64_t, std::vector<std::string>> subkeys;
+    std::set<std::pair<uint64_t, std::string>> absent;
+  };
+
   pid_t pid_ = -1;
   OwnedFd socket_;
   std::set<uint32_t> loaded_;
+  std::map<uint32_t, Known> known_;
   std::map<uint32_t, Status> damaged_;
 };
 
