@@ -76,6 +76,15 @@ Status Survivors(hive_h* h, hive_node_h node, const std::string& name,
     char* key = hivex_value_key(h, *handle);
     if (key == nullptr) return HivexFailure();
     buffers->emplace_back(key);
+    errno = 0;
+    const size_t length = hivex_value_key_len(h, *handle);
+    if (length == 0 && errno != 0) return HivexFailure();
+    // hivex takes names as C strings: a name with a null in it (a way to hide a value) would
+    // come back cut short, beside the value it then seems to be.
+    if (length != std::strlen(key)) {
+      return {ErrorCode::kOther,
+              "the key holds a value whose name has a null character, which cannot be rewritten"};
+    }
     if (SameIgnoringCase(key, name)) continue;
     hive_set_value value{};
     value.key = key;

@@ -1,5 +1,5 @@
 // The offline hive registry against hives made to hurt it: names swapped while it writes, a hive
-// the hive library stops the process on.
+// the hive library stops the process on, a value name that hides behind a null character.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,6 +96,26 @@ TEST_F(HiveHostileTest, AHiveTheLibraryStopsOnIsReportedDamagedAndTheRunGoesOn) 
   // Not tried again in this registry's life.
   ASSERT_EQ(again.not_opened.size(), 1u);
   EXPECT_NE(again.not_opened[0].status.message().find("the hive is damaged"), std::string::npos);
+  EXPECT_TRUE(ReadBytes(At(kSoftware)) == bytes);
+  EXPECT_EQ(DirectoryNames(At(kConfig)), std::vector<std::string>{"SOFTWARE"});
+}
+
+TEST_F(HiveHostileTest, AKeyWithAValueNameHoldingANullIsNotRewritten) {
+  WriteHive(At(kSoftware),
+            {{kRunInHive, {Sz("Kernel32", "x"), Dword("ZetaXHidden", 7), Dword("Zeta", 1)}}});
+  std::string bytes = ReadBytes(At(kSoftware));
+  bytes[ValueNameOffset(At(kSoftware), kRunInHive, 1) + 4] = '\0';
+  WriteBytes(At(kSoftware), bytes);
+  // Read as C strings, the hidden value passes for the one after it.
+  ASSERT_EQ(ReadHiveValues(At(kSoftware), kRunInHive)[1].name, "Zeta");
+
+  const RepairReport report = Repair();
+
+  EXPECT_TRUE(report.deleted.empty());
+  ASSERT_EQ(report.not_deleted.size(), 1u);
+  EXPECT_EQ(report.not_deleted[0].value.value, "Kernel32");
+  EXPECT_NE(report.not_deleted[0].status.message().find("null character"), std::string::npos)
+      << report.not_deleted[0].status.message();
   EXPECT_TRUE(ReadBytes(At(kSoftware)) == bytes);
   EXPECT_EQ(DirectoryNames(At(kConfig)), std::vector<std::string>{"SOFTWARE"});
 }
