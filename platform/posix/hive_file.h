@@ -1,56 +1,83 @@
-// One offline registry hive loaded through hivex for changing, and the safe way of writing it back.
+// One offline registry hive, loaded in the hive helper for changing, and the safe way of writing it
+// back: every file beside the hive is created, written and renamed through descriptors, because the
+// hive's folder may belong to someone who swaps names while the program works.
 #pragma once
-
-#include <hivex.h>
-#include <sys/types.h>
 
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "platform/posix/hive_client.h"
+#include "platform/posix/hive_fd.h"
+#include "platform/posix/hive_locations.h"
 #include "platform/status.h"
 
 namespace quelix {
 
+// Places in a commit where tests act as someone else would (or stop the program).
 struct HiveCommitHooks {
+  // Called once the hive library has written the temporary file beside the hive, before the file
+  // is flushed, checked and given the hive's metadata.
+  std::function<void(const std::string& temp, const std::string& hive)> after_commit;
   // Called once the complete, flushed temporary file is beside the hive, just before it is renamed
-  // over the hive. Tests use it to stop the program at that moment.
+  // over the hive.
   std::function<void(const std::string& temp, const std::string& hive)> before_replace;
 };
 
 class HiveFile {
  public:
+  // Drops the loaded hive, and the changes not written, from the helper.
   ~HiveFile();
   HiveFile(const HiveFile&) = delete;
   HiveFile& operator=(const HiveFile&) = delete;
 
-  // Loads the hive at `path`. Fails, leaving the file untouched, when it is not a hive, is a
-  // Windows 9x registry, is damaged or truncated, or holds changes Windows has not yet written
-  // into it from its logs (writing it would lose them).
-  static Status Load(const std::string& path, std::unique_ptr<HiveFile>* hive);
+  // Opens the hive at `location` (never through a link) and has `client` load it as `slot`. Fails,
+  // leaving the file untouched, when it is not a hive, is a Windows 9x registry, is damaged or
+  // truncated, or holds changes Windows has not yet written into it from its logs (writing it
+  // would lose them). `location` and `client` must outlive the hive.
+  static Status Load(const HiveLocation& location, HiveClient& client, uint32_t slot,
+                     std::unique_ptr<HiveFile>* hive);
 
-  hive_h* handle() const { return handle_; }
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return location_.path; }
 
-  // True while the file on disk is the one loaded (or last saved).
+  // True while the hive's name names the file loaded (or last saved), unchanged.
   bool Current() const;
 
   // Writes the loaded hive over the file: checks that the hive may be written, keeps a backup copy
-  // beside it unless `*backed_up` is set (and sets it), commits to a new temporary file beside it,
-  // flushes that, gives it the hive's mode, owner and NTFS attributes, and renames it over the
-  // hive. On failure the hive is as it was and the temporary file is gone.
+  // beside it unless `*backed_up` is set (and sets it), has the helper write a new temporary file
+  // beside it, flushes that, reads it back, gives it the hive's metadata, and renames it over the
+  // hive while both names still name those files. On failure the hive is as it was, or (when its
+  // name was taken over just after the rename) no longer the program's to repair.
   Status Save(const HiveCommitHooks& hooks, bool* backed_up);
 
  private:
-  HiveFile(std::string path, hive_h* handle) : path_(std::move(path)), handle_(handle) {}
-  bool Identify();
+  // A file this program created beside the hive.
+  struct NewFile {
+    OwnedFd fd;
+    std::string name;
+  };
 
-  std::string path_;
-  hive_h* handle_ = nullptr;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
-  off_t size_ = 0;
-  long long modified_ns_ = 0;
+  HiveFile(const HiveLocation& location, HiveClient& client, uint32_t slot, OwnedFd hive,
+           const FileIdentity& identity)
+      : location_(location),
+        client_(client),
+        slot_(slot),
+        hive_(std::move(hive)),
+        identity_(identity) {}
+
+  Status CheckWritable() const;
+  Status CreateBeside(const char* suffix, NewFile* file) const;
+  void RemoveIfOurs(const NewFile& file) const;
+  Status MakeBackup() const;
+  Status WriteTemporary(const HiveCommitHooks& hooks, const NewFile& temp) const;
+  Status Replace(const HiveCommitHooks& hooks, NewFile* temp);
+  Status AboutHive(const Status& status) const;
+
+  const HiveLocation& location_;
+  HiveClient& client_;
+  uint32_t slot_;
+  OwnedFd hive_;  // the file loaded (or last saved), open since then
+  FileIdentity identity_;
 };
 
 }  // namespace quelix

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,10 +16,11 @@ namespace {
 
 // Where the hives live, relative to the drive's root. A mounted NTFS volume looks names up with
 // their case, while Windows does not, so each component is found by reading its directory.
-const std::vector<std::vector<std::string>> kSoftwareHives = {
-    {"Windows", "System32", "config", "SOFTWARE"},
-    {"WINNT", "System32", "config", "SOFTWARE"},
+const std::vector<std::vector<std::string>> kSoftwareFolders = {
+    {"Windows", "System32", "config"},
+    {"WINNT", "System32", "config"},
 };
+constexpr char kSoftwareHive[] = "SOFTWARE";
 const std::vector<std::vector<std::string>> kProfileDirectories = {
     {"Users"},
     {"Documents and Settings"},
@@ -36,6 +38,12 @@ constexpr char k9xSignature[] = "CREG";
 
 enum class Kind { kDirectory, kFile };
 
+// A folder on the way down, open since it was found.
+struct Folder {
+  OwnedFd fd;
+  std::string path;  // for people
+};
+
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
@@ -44,73 +52,89 @@ std::string Join(const std::string& dir, const std::string& name) {
   return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-bool IsKind(const std::string& path, Kind kind) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return false;
-  return kind == Kind::kDirectory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
-}
-
-// The entries of `dir` (sorted by name) that are of `kind` and, when `name` is not empty, match
-// it without regard to case.
-std::vector<std::string> Entries(const std::string& dir, const std::string& name, Kind kind) {
+// The names in `folder` (sorted) of entries that are of `kind`, without following links, and,
+// when `name` is not empty, match it without regard to case.
+std::vector<std::string> Names(const Folder& folder, const std::string& name, Kind kind) {
   std::vector<std::string> found;
-  DIR* stream = ::opendir(dir.c_str());
-  if (stream == nullptr) return found;
+  const int listing = ::openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* stream = listing < 0 ? nullptr : ::fdopendir(listing);
+  if (stream == nullptr) {
+    if (listing >= 0) ::close(listing);
+    return found;
+  }
   while (const dirent* entry = ::readdir(stream)) {
     const std::string entry_name = entry->d_name;
     if (entry_name == "." || entry_name == "..") continue;
     if (!name.empty() && !SameIgnoringCase(entry_name, name)) continue;
-    const std::string path = Join(dir, entry_name);
-    if (IsKind(path, kind)) found.push_back(path);
+    struct stat st;
+    if (::fstatat(folder.fd.get(), entry_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (kind == Kind::kDirectory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)) {
+      found.push_back(entry_name);
+    }
   }
   ::closedir(stream);
   std::sort(found.begin(), found.end());
   return found;
 }
 
-// Every path that matches `components` under `dir`; the last component is of `last_kind`.
-std::vector<std::string> Resolve(const std::string& dir, const std::vector<std::string>& components,
-                                 Kind last_kind) {
-  std::vector<std::string> paths = {dir};
-  for (size_t i = 0; i < components.size(); ++i) {
-    const Kind kind = i + 1 == components.size() ? last_kind : Kind::kDirectory;
-    std::vector<std::string> next;
-    for (const std::string& path : paths) {
-      for (std::string& found : Entries(path, components[i], kind))
-        next.push_back(std::move(found));
+// The folders in `folder` that match `name` (every one when empty), each opened without following
+// a link and only where it is on `device`.
+std::vector<Folder> Subfolders(const Folder& folder, const std::string& name, dev_t device) {
+  std::vector<Folder> found;
+  for (const std::string& entry : Names(folder, name, Kind::kDirectory)) {
+    OwnedFd fd(
+        ::openat(folder.fd.get(), entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_dev != device) continue;
+    found.push_back({std::move(fd), Join(folder.path, entry)});
+  }
+  return found;
+}
+
+// Every folder that matches `components` below `root`.
+std::vector<Folder> Resolve(const Folder& root, const std::vector<std::string>& components,
+                            dev_t device) {
+  std::vector<Folder> folders;
+  folders.push_back({OwnedFd(::fcntl(root.fd.get(), F_DUPFD_CLOEXEC, 0)), root.path});
+  for (const std::string& component : components) {
+    std::vector<Folder> next;
+    for (const Folder& folder : folders) {
+      for (Folder& found : Subfolders(folder, component, device)) next.push_back(std::move(found));
     }
-    paths = std::move(next);
+    folders = std::move(next);
   }
-  return paths;
+  return folders;
 }
 
-// The user hives named `hive` in the profile directories under `profiles`.
-std::vector<std::string> ProfileHives(const std::string& profiles, const std::string& hive) {
-  std::vector<std::string> paths;
-  for (const std::string& profile : Entries(profiles, "", Kind::kDirectory)) {
-    for (std::string& path : Entries(profile, hive, Kind::kFile)) paths.push_back(std::move(path));
-  }
-  return paths;
-}
-
-bool Has9xSignature(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+bool Has9xSignature(const Folder& folder, const std::string& name) {
+  // Not blocking: the name may have become a FIFO since it was listed.
+  OwnedFd fd(
+      ::openat(folder.fd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   char magic[4] = {};
-  const bool matches = ::read(fd, magic, sizeof magic) == static_cast<ssize_t>(sizeof magic) &&
-                       std::memcmp(magic, k9xSignature, sizeof magic) == 0;
-  ::close(fd);
-  return matches;
+  return ::pread(fd.get(), magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
+         std::memcmp(magic, k9xSignature, sizeof magic) == 0;
 }
 
 class HiveList {
  public:
-  // Adds `path` unless the same file is listed already (reached through another name).
-  void Add(RegistryRoot root, const std::string& path) {
+  // Adds the file `name` in `folder` unless the same file is listed already (reached through
+  // another name).
+  void Add(RegistryRoot root, const Folder& folder, const std::string& name) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return;
-    if (!seen_.insert({st.st_dev, st.st_ino}).second) return;
-    hives_.push_back({root, path});
+    if (::fstatat(folder.fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (!S_ISREG(st.st_mode) || !seen_.insert({st.st_dev, st.st_ino}).second) return;
+    OwnedFd held(::fcntl(folder.fd.get(), F_DUPFD_CLOEXEC, 0));
+    if (!held.valid()) return;
+    hives_.push_back({root, Join(folder.path, name), std::move(held), name});
+  }
+  // Adds the files in `folder` named `name` (without regard to case).
+  void AddAll(RegistryRoot root, const Folder& folder, const std::string& name,
+              bool only_9x = false) {
+    for (const std::string& found : Names(folder, name, Kind::kFile)) {
+      if (!only_9x || Has9xSignature(folder, found)) Add(root, folder, found);
+    }
   }
   std::vector<HiveLocation> Take() { return std::move(hives_); }
 
@@ -121,36 +145,41 @@ class HiveList {
 
 }  // namespace
 
+std::string HiveLocation::Beside(const std::string& other) const {
+  return path.substr(0, path.size() - name.size()) + other;
+}
+
 std::vector<HiveLocation> FindHives(const std::string& search_root) {
   HiveList hives;
-  const std::string root = search_root.empty() ? "." : search_root;
-  const std::vector<std::string> windows_9x =
-      Resolve(root, {k9xWindowsDirectory}, Kind::kDirectory);
-  for (const auto& components : kSoftwareHives) {
-    for (const std::string& path : Resolve(root, components, Kind::kFile)) {
-      hives.Add(RegistryRoot::kLocalMachine, path);
+  // The root is the one the user chose, so it alone may be reached through a link.
+  Folder root{OwnedFd(::open(search_root.empty() ? "." : search_root.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+              search_root.empty() ? "." : search_root};
+  struct stat st;
+  if (!root.fd.valid() || ::fstat(root.fd.get(), &st) != 0) return {};
+  const dev_t device = st.st_dev;
+  const std::vector<Folder> windows_9x = Resolve(root, {k9xWindowsDirectory}, device);
+  for (const auto& components : kSoftwareFolders) {
+    for (const Folder& config : Resolve(root, components, device)) {
+      hives.AddAll(RegistryRoot::kLocalMachine, config, kSoftwareHive);
     }
   }
-  for (const std::string& dir : windows_9x) {
-    for (const std::string& path : Entries(dir, k9xMachineHive, Kind::kFile)) {
-      if (Has9xSignature(path)) hives.Add(RegistryRoot::kLocalMachine, path);
-    }
+  for (const Folder& windows : windows_9x) {
+    hives.AddAll(RegistryRoot::kLocalMachine, windows, k9xMachineHive, true);
   }
   for (const auto& components : kProfileDirectories) {
-    for (const std::string& profiles : Resolve(root, components, Kind::kDirectory)) {
-      for (const std::string& path : ProfileHives(profiles, kUserHive)) {
-        hives.Add(RegistryRoot::kCurrentUser, path);
+    for (const Folder& profiles : Resolve(root, components, device)) {
+      for (const Folder& profile : Subfolders(profiles, "", device)) {
+        hives.AddAll(RegistryRoot::kCurrentUser, profile, kUserHive);
       }
     }
   }
-  for (const std::string& dir : windows_9x) {
-    std::vector<std::string> paths = Entries(dir, k9xUserHive, Kind::kFile);
-    for (const std::string& profiles : Entries(dir, k9xProfiles, Kind::kDirectory)) {
-      for (std::string& path : ProfileHives(profiles, k9xUserHive))
-        paths.push_back(std::move(path));
-    }
-    for (const std::string& path : paths) {
-      if (Has9xSignature(path)) hives.Add(RegistryRoot::kCurrentUser, path);
+  for (const Folder& windows : windows_9x) {
+    hives.AddAll(RegistryRoot::kCurrentUser, windows, k9xUserHive, true);
+    for (const Folder& profiles : Subfolders(windows, k9xProfiles, device)) {
+      for (const Folder& profile : Subfolders(profiles, "", device)) {
+        hives.AddAll(RegistryRoot::kCurrentUser, profile, k9xUserHive, true);
+      }
     }
   }
   return hives.Take();

@@ -2,20 +2,16 @@
 
 #include <strings.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "platform/posix/hive_client.h"
 #include "platform/posix/hive_locations.h"
 
 namespace quelix {
 namespace {
 
-// Hives from Windows XP on keep larger data in chained big-data cells, which hivex cannot write;
-// a key holding such a value is never rewritten.
-constexpr size_t kLargestPlainData = 16344;
 // The SOFTWARE hive is the key HKEY_LOCAL_MACHINE\SOFTWARE.
 constexpr char kSoftwareKey[] = "SOFTWARE";
 
@@ -25,15 +21,8 @@ struct HiveSlot {
   bool backed_up = false;
 };
 
-// Frees what hivex allocates, on every path out of a function.
-struct FreeDeleter {
-  void operator()(void* allocated) const { std::free(allocated); }
-};
-template <typename T>
-using HivexPtr = std::unique_ptr<T, FreeDeleter>;
-
-bool SameIgnoringCase(const char* a, const std::string& b) {
-  return std::strlen(a) == b.size() && strncasecmp(a, b.c_str(), b.size()) == 0;
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), b.size()) == 0;
 }
 
 std::vector<std::string> SplitKeyPath(const std::string& path) {
@@ -48,15 +37,11 @@ std::vector<std::string> SplitKeyPath(const std::string& path) {
   return parts;
 }
 
-Status HivexFailure(const std::string& what) {
-  const int err = errno;
-  return {ErrorCode::kOther, what + ": " + (err != 0 ? std::strerror(err) : "hive error")};
-}
-
 class HiveStore final : public RegistryStore {
  public:
-  HiveStore(RegistryRoot root, HiveSlot& slot, const HiveCommitHooks& hooks)
-      : root_(root), slot_(slot), hooks_(hooks) {}
+  HiveStore(RegistryRoot root, HiveSlot& slot, HiveClient& client, uint32_t index,
+            const HiveCommitHooks& hooks)
+      : root_(root), slot_(slot), client_(client), index_(index), hooks_(hooks) {}
   // Changes never committed are dropped with the loaded hive, so the next repair sees the disk.
   ~HiveStore() override {
     if (changed_ || !broken_.ok()) slot_.hive.reset();
@@ -66,8 +51,12 @@ class HiveStore final : public RegistryStore {
                  std::unique_ptr<RegistryKey>* key) override;
   Status Commit() override;
 
-  hive_h* handle() const { return slot_.hive->handle(); }
-  const std::string& path() const { return slot_.hive->path(); }
+  HiveClient& client() const { return client_; }
+  uint32_t index() const { return index_; }
+  Status AboutHive(const Status& status) const {
+    return status.ok() ? status
+                       : Status(status.code(), slot_.hive->path() + ": " + status.message());
+  }
   void MarkChanged() { changed_ = true; }
   void MarkBroken(Status status) {
     if (broken_.ok()) broken_ = std::move(status);
@@ -76,6 +65,8 @@ class HiveStore final : public RegistryStore {
  private:
   RegistryRoot root_;
   HiveSlot& slot_;
+  HiveClient& client_;
+  uint32_t index_;
   const HiveCommitHooks& hooks_;
   bool changed_ = false;
   Status broken_;
@@ -83,99 +74,43 @@ class HiveStore final : public RegistryStore {
 
 class HiveKey final : public RegistryKey {
  public:
-  HiveKey(HiveStore& store, hive_node_h node) : store_(store), node_(node) {}
+  HiveKey(HiveStore& store, uint64_t node) : store_(store), node_(node) {}
 
   Status ListSubkeys(std::vector<std::string>* names) override {
-    names->clear();
-    errno = 0;
-    HivexPtr<hive_node_h> children(hivex_node_children(store_.handle(), node_));
-    if (children == nullptr) return HivexFailure(store_.path());
-    for (const hive_node_h* child = children.get(); *child != 0; ++child) {
-      HivexPtr<char> name(hivex_node_name(store_.handle(), *child));
-      if (name == nullptr) return HivexFailure(store_.path());
-      names->push_back(name.get());
-    }
-    return Status::Ok();
+    return store_.AboutHive(store_.client().ListSubkeys(store_.index(), node_, names));
   }
 
-  ValueDeletion DeleteValue(const std::string& name, Status* failure) override;
+  ValueDeletion DeleteValue(const std::string& name, Status* failure) override {
+    bool half_changed = false;
+    const ValueDeletion result =
+        store_.client().DeleteValue(store_.index(), node_, name, failure, &half_changed);
+    *failure = store_.AboutHive(*failure);
+    if (result == ValueDeletion::kDeleted) store_.MarkChanged();
+    // A hive the helper died on, or that may be half changed, must never be written.
+    if (half_changed || store_.client().Damaged(store_.index()) != nullptr) {
+      store_.MarkBroken(*failure);
+    }
+    return result;
+  }
 
  private:
-  // The values of the key other than `name`, with their types and data, in their order.
-  Status Survivors(const std::string& name, std::vector<hive_set_value>* kept,
-                   std::vector<HivexPtr<char>>* buffers);
-
   HiveStore& store_;
-  hive_node_h node_;
+  uint64_t node_;
 };
-
-Status HiveKey::Survivors(const std::string& name, std::vector<hive_set_value>* kept,
-                          std::vector<HivexPtr<char>>* buffers) {
-  hive_h* h = store_.handle();
-  errno = 0;
-  HivexPtr<hive_value_h> values(hivex_node_values(h, node_));
-  if (values == nullptr) return HivexFailure(store_.path());
-  for (const hive_value_h* handle = values.get(); *handle != 0; ++handle) {
-    errno = 0;
-    char* key = hivex_value_key(h, *handle);
-    if (key == nullptr) return HivexFailure(store_.path());
-    buffers->emplace_back(key);
-    if (SameIgnoringCase(key, name)) continue;
-    hive_set_value value{};
-    value.key = key;
-    char* data = hivex_value_value(h, *handle, &value.t, &value.len);
-    if (data == nullptr) return HivexFailure(store_.path());
-    buffers->emplace_back(data);
-    if (value.len > kLargestPlainData) {
-      return {ErrorCode::kOther, store_.path() + ": the key holds a value too large to rewrite"};
-    }
-    value.value = data;
-    kept->push_back(value);
-  }
-  return Status::Ok();
-}
-
-ValueDeletion HiveKey::DeleteValue(const std::string& name, Status* failure) {
-  errno = 0;
-  if (hivex_node_get_value(store_.handle(), node_, name.c_str()) == 0) {
-    if (errno == 0) return ValueDeletion::kAbsent;
-    *failure = HivexFailure(store_.path());
-    return ValueDeletion::kFailed;
-  }
-  // hivex has no call that deletes one value: the key is given all the others back.
-  std::vector<hive_set_value> kept;
-  std::vector<HivexPtr<char>> buffers;
-  *failure = Survivors(name, &kept, &buffers);
-  if (!failure->ok()) return ValueDeletion::kFailed;
-  errno = 0;
-  if (hivex_node_set_values(store_.handle(), node_, kept.size(), kept.data(), 0) != 0) {
-    // The loaded hive may be half changed: it must never be written.
-    *failure = HivexFailure(store_.path());
-    store_.MarkBroken(*failure);
-    return ValueDeletion::kFailed;
-  }
-  store_.MarkChanged();
-  return ValueDeletion::kDeleted;
-}
 
 Status HiveStore::OpenKey(const std::string& path, bool /*create_if_absent*/,
                           std::unique_ptr<RegistryKey>* key) {
   std::vector<std::string> parts = SplitKeyPath(path);
   if (root_ == RegistryRoot::kLocalMachine) {
-    if (parts.empty() || !SameIgnoringCase(parts.front().c_str(), kSoftwareKey)) {
+    if (parts.empty() || !SameIgnoringCase(parts.front(), kSoftwareKey)) {
       return {ErrorCode::kNotFound, path + ": not in this hive"};
     }
     parts.erase(parts.begin());
   }
-  hive_h* h = handle();
-  hive_node_h node = hivex_root(h);
-  for (const std::string& part : parts) {
-    if (node == 0) break;
-    errno = 0;
-    node = hivex_node_get_child(h, node, part.c_str());
-    if (node == 0 && errno != 0) return HivexFailure(this->path());
-  }
-  if (node == 0) return {ErrorCode::kNotFound, path + ": no such key"};
+  uint64_t node = 0;
+  const Status status = client_.OpenKey(index_, parts, &node);
+  if (status.code() == ErrorCode::kNotFound) return {ErrorCode::kNotFound, path + ": no such key"};
+  if (!status.ok()) return AboutHive(status);
   *key = std::make_unique<HiveKey>(*this, node);
   return Status::Ok();
 }
@@ -203,17 +138,25 @@ class HiveRegistry final : public Registry {
 
   Status OpenStore(size_t index, std::unique_ptr<RegistryStore>* store) override {
     if (index >= hives_.size()) return {ErrorCode::kNotFound, "no such registry store"};
+    const auto slot_number = static_cast<uint32_t>(index);
+    if (const Status* damaged = client_.Damaged(slot_number)) {
+      return {damaged->code(), hives_[index].path + ": " + damaged->message()};
+    }
     HiveSlot& slot = slots_[index];
-    if (slot.hive != nullptr && !slot.hive->Current()) slot.hive.reset();
+    if (slot.hive != nullptr && (!slot.hive->Current() || !client_.Loaded(slot_number))) {
+      slot.hive.reset();
+    }
     if (slot.hive == nullptr) {
-      const Status status = HiveFile::Load(hives_[index].path, &slot.hive);
+      const Status status = HiveFile::Load(hives_[index], client_, slot_number, &slot.hive);
       if (!status.ok()) return status;
     }
-    *store = std::make_unique<HiveStore>(hives_[index].root, slot, hooks_);
+    *store = std::make_unique<HiveStore>(hives_[index].root, slot, client_, slot_number, hooks_);
     return Status::Ok();
   }
 
  private:
+  // Declared first, so that it is destroyed last: the loaded hives are dropped from it.
+  HiveClient client_;
   std::vector<HiveLocation> hives_;
   std::vector<HiveSlot> slots_;
   HiveCommitHooks hooks_;

@@ -43,6 +43,12 @@ hive_node_h Walk(hive_h* hive, const std::string& key, bool create) {
   return node;
 }
 
+// Where a key cell keeps the offset of its value list, and a value cell its name, from the start of
+// the cell; cell offsets are counted from the first bin, which follows the 4 KiB base block.
+constexpr size_t kKeyValueList = 0x2C;
+constexpr size_t kValueName = 0x18;
+constexpr size_t kFirstBin = 0x1000;
+
 }  // namespace
 
 HiveValue Sz(const std::string& name, const std::string& text) {
@@ -106,6 +112,28 @@ bool HiveHasKey(const fs::path& path, const std::string& key) {
   HivePtr hive(hivex_open(path.c_str(), 0));
   EXPECT_NE(hive, nullptr) << path;
   return hive != nullptr && Walk(hive.get(), key, false) != 0;
+}
+
+size_t ValueListEntryOffset(const fs::path& path, const std::string& key, size_t index) {
+  HivePtr hive(hivex_open(path.c_str(), 0));
+  EXPECT_NE(hive, nullptr) << path;
+  const hive_node_h node = hive == nullptr ? 0 : Walk(hive.get(), key, false);
+  EXPECT_NE(node, 0u) << key;
+  if (node == 0) return 0;
+  const size_t list = ReadHiveDword(ReadBytes(path), node + kKeyValueList);
+  return kFirstBin + list + 4 + 4 * index;  // past the cell's size
+}
+
+size_t ValueNameOffset(const fs::path& path, const std::string& key, size_t index) {
+  HivePtr hive(hivex_open(path.c_str(), 0));
+  EXPECT_NE(hive, nullptr) << path;
+  const hive_node_h node = hive == nullptr ? 0 : Walk(hive.get(), key, false);
+  EXPECT_NE(node, 0u) << key;
+  if (node == 0) return 0;
+  hive_value_h* values = hivex_node_values(hive.get(), node);
+  const size_t offset = values[index] + kValueName;
+  std::free(values);
+  return offset;
 }
 
 std::string ReadBytes(const fs::path& path) {

@@ -33,6 +33,12 @@ void WriteHive(const std::filesystem::path& path, const std::vector<HiveKeySpec>
 std::vector<HiveValue> ReadHiveValues(const std::filesystem::path& path, const std::string& key);
 bool HiveHasKey(const std::filesystem::path& path, const std::string& key);
 
+// File offsets in a hive, for tests that damage it on purpose: entry `index` of the value list of
+// `key`, and the first byte of the name of the key's value `index` (stored one byte a character).
+size_t ValueListEntryOffset(const std::filesystem::path& path, const std::string& key,
+                            size_t index);
+size_t ValueNameOffset(const std::filesystem::path& path, const std::string& key, size_t index);
+
 std::string ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 // The names of the entries of `dir`, sorted.

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -225,7 +227,46 @@ TEST_F(HiveFailureTest, AKeyWithAValueTooLargeToRewriteKeepsItsValues) {
   EXPECT_EQ(ReadBytes(At(kSoftware)), before);
 }
 
+// Hides /proc from this process alone: a mount namespace of its own, with an empty /proc.
+bool HideProc() {
+  return ::unshare(CLONE_NEWNS) == 0 &&
+         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         ::mount("quelix-test", "/proc", "tmpfs", 0, "size=1m") == 0;
+}
+
+bool CanHideProc() {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(HideProc() ? 0 : 1);
+  int status = 0;
+  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
 using HiveCrashDeathTest = HiveFailureTest;
+
+TEST_F(HiveCrashDeathTest, WithoutProcNoHiveIsReadOrWrittenByName) {
+  if (!CanHideProc()) GTEST_SKIP() << "cannot make a mount namespace here";
+  Infect();
+  const std::string software = ReadBytes(At(kSoftware));
+  const std::string user = ReadBytes(At(kUser));
+
+  // The child's exit code says whether both hives were refused, with the reason.
+  EXPECT_EXIT(
+      {
+        if (!HideProc()) ::_exit(2);
+        const RepairReport report = Repair();
+        bool refused = report.deleted.empty() && report.not_opened.size() == 2;
+        for (const RegistryOpenFailure& failure : report.not_opened) {
+          refused =
+              refused && failure.status.message().find("/proc is not mounted") != std::string::npos;
+        }
+        ::_exit(refused ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+  EXPECT_TRUE(ReadBytes(At(kSoftware)) == software);
+  EXPECT_TRUE(ReadBytes(At(kUser)) == user);
+  EXPECT_EQ(DirectoryNames(At(kConfig)), std::vector<std::string>{"SOFTWARE"});
+}
 
 TEST_F(HiveCrashDeathTest, AStopBetweenCommitAndRenameLeavesTheHiveAsItWas) {
   WriteHive(At(kSoftware), InfectedSoftware());

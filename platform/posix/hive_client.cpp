@@ -1,0 +1,226 @@
+#include "platform/posix/hive_client.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/hive_server.h"
+
+namespace quelix {
+namespace {
+
+HiveMessage Request(HiveOp op, uint32_t slot) {
+  HiveMessage request;
+  request.PutU8(static_cast<uint8_t>(op));
+  request.PutU32(slot);
+  return request;
+}
+
+Status Garbled() {
+  return {ErrorCode::kOther, "the hive helper gave a malformed reply"};
+}
+
+// How the helper ended, for people.
+std::string Ending(int wait_status) {
+  if (wait_status == -1) return "the hive library stopped on it";
+  if (WIFSIGNALED(wait_status)) {
+    const char* name = ::strsignal(WTERMSIG(wait_status));
+    return "the hive library stopped on it (" +
+           std::string(name != nullptr ? name : "signal " + std::to_string(WTERMSIG(wait_status))) +
+           ")";
+  }
+  if (WIFEXITED(wait_status)) {
+    return "the hive library stopped on it (exit code " + std::to_string(WEXITSTATUS(wait_status)) +
+           ")";
+  }
+  return "the hive library stopped on it";
+}
+
+// Waits for the child `pid`; its wait status, or -1 where it cannot be had (reaped elsewhere).
+int Reap(pid_t pid) {
+  int wait_status = 0;
+  while (::waitpid(pid, &wait_status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return wait_status;
+}
+
+}  // namespace
+
+HiveClient::~HiveClient() {
+  Stop();
+}
+
+const Status* HiveClient::Damaged(uint32_t slot) const {
+  const auto found = damaged_.find(slot);
+  return found == damaged_.end() ? nullptr : &found->second;
+}
+
+Status HiveClient::Start() {
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+    return {ErrorCode::kOther,
+            std::string("cannot start the hive helper: ") + std::strerror(errno)};
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(ends[0]);
+    RunHiveServer(ends[1]);
+  }
+  const int err = errno;
+  ::close(ends[1]);
+  if (pid < 0) {
+    ::close(ends[0]);
+    return {ErrorCode::kOther, std::string("cannot start the hive helper: ") + std::strerror(err)};
+  }
+  pid_ = pid;
+  socket_.Reset(ends[0]);
+  return Status::Ok();
+}
+
+// Closing the socket is the helper's sign to end.
+void HiveClient::Stop() {
+  socket_.Reset();
+  if (pid_ > 0) Reap(pid_);
+  pid_ = -1;
+  loaded_.clear();
+  known_.clear();
+}
+
+Status HiveClient::Died(uint32_t slot) {
+  socket_.Reset();
+  const Status damaged{ErrorCode::kOther, "the hive is damaged: " + Ending(Reap(pid_))};
+  pid_ = -1;
+  loaded_.clear();
+  known_.clear();
+  damaged_[slot] = damaged;
+  return damaged;
+}
+
+Status HiveClient::Call(uint32_t slot, const HiveMessage& request, int fd, HiveMessage* reply) {
+  if (socket_.valid()) {
+    // A helper that ended while idle (killed from outside) is no fault of this hive.
+    pollfd idle{socket_.get(), POLLIN, 0};
+    if (::poll(&idle, 1, 0) > 0) Stop();
+  }
+  if (!socket_.valid()) {
+    const Status status = Start();
+    if (!status.ok()) return status;
+  }
+  int unexpected = -1;
+  if (!SendFrame(socket_.get(), request, fd) || !ReceiveFrame(socket_.get(), reply, &unexpected)) {
+    return Died(slot);
+  }
+  if (unexpected >= 0) ::close(unexpected);
+  Status status;
+  if (!reply->GetStatus(&status)) return Garbled();
+  return status;
+}
+
+Status HiveClient::Load(uint32_t slot, int fd) {
+  loaded_.erase(slot);
+  known_.erase(slot);
+  HiveMessage reply;
+  const Status status = Call(slot, Request(HiveOp::kLoad, slot), fd, &reply);
+  if (status.ok()) loaded_.insert(slot);
+  return status;
+}
+
+void HiveClient::Unload(uint32_t slot) {
+  known_.erase(slot);
+  if (loaded_.erase(slot) == 0) return;
+  HiveMessage reply;
+  Call(slot, Request(HiveOp::kUnload, slot), -1, &reply);
+}
+
+Status HiveClient::OpenKey(uint32_t slot, const std::vector<std::string>& parts, uint64_t* node) {
+  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
+  std::string path;
+  for (const std::string& part : parts) path += part + '\\';
+  const auto known = known_[slot].keys.find(path);
+  if (known != known_[slot].keys.end()) {
+    *node = known->second.second;
+    return known->second.first;
+  }
+  HiveMessage request = Request(HiveOp::kOpenKey, slot);
+  request.PutU32(static_cast<uint32_t>(parts.size()));
+  for (const std::string& part : parts) request.PutString(part);
+  HiveMessage reply;
+  const Status status = Call(slot, request, -1, &reply);
+  if (status.ok() && !reply.GetU64(node)) return Garbled();
+  if ((status.ok() || status.code() == ErrorCode::kNotFound) && Loaded(slot)) {
+    known_[slot].keys[path] = {status, status.ok() ? *node : 0};
+  }
+  return status;
+}
+
+Status HiveClient::ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::string>* names) {
+  names->clear();
+  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
+  const auto known = known_[slot].subkeys.find(node);
+  if (known != known_[slot].subkeys.end()) {
+    *names = known->second;
+    return Status::Ok();
+  }
+  HiveMessage request = Request(HiveOp::kListSubkeys, slot);
+  request.PutU64(node);
+  HiveMessage reply;
+  const Status status = Call(slot, request, -1, &reply);
+  if (!status.ok()) return status;
+  uint32_t count = 0;
+  if (!reply.GetU32(&count)) return Garbled();
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string name;
+    if (!reply.GetString(&name)) return Garbled();
+    names->push_back(std::move(name));
+  }
+  if (Loaded(slot)) known_[slot].subkeys[node] = *names;
+  return status;
+}
+
+ValueDeletion HiveClient::DeleteValue(uint32_t slot, uint64_t node, const std::string& name,
+                                      Status* failure, bool* half_changed) {
+  *half_changed = false;
+  if (!Loaded(slot)) {
+    *failure = {ErrorCode::kOther, "the hive is no longer loaded"};
+    return ValueDeletion::kFailed;
+  }
+  if (known_[slot].absent.count({node, name}) != 0) {
+    *failure = Status::Ok();
+    return ValueDeletion::kAbsent;
+  }
+  HiveMessage request = Request(HiveOp::kDeleteValue, slot);
+  request.PutU64(node);
+  request.PutString(name);
+  HiveMessage reply;
+  *failure = Call(slot, request, -1, &reply);
+  uint8_t result = 0;
+  uint8_t half = 0;
+  if (Damaged(slot) != nullptr) return ValueDeletion::kFailed;
+  if (!reply.GetU8(&result) || !reply.GetU8(&half) ||
+      result > static_cast<uint8_t>(ValueDeletion::kFailed)) {
+    if (failure->ok()) *failure = Garbled();
+    return ValueDeletion::kFailed;
+  }
+  *half_changed = half != 0;
+  const auto deletion = static_cast<ValueDeletion>(result);
+  if (deletion == ValueDeletion::kAbsent && Loaded(slot)) known_[slot].absent.insert({node, name});
+  return deletion;
+}
+
+Status HiveClient::Commit(uint32_t slot, int fd) {
+  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
+  HiveMessage reply;
+  return Call(slot, Request(HiveOp::kCommit, slot), fd, &reply);
+}
+
+Status HiveClient::Verify(uint32_t slot, int fd) {
+  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
+  HiveMessage reply;
+  return Call(slot, Request(HiveOp::kVerify, slot), fd, &reply);
+}
+
+}  // namespace quelix

@@ -1,0 +1,74 @@
+// The program's end of the hive helper (hive_server.h): starts the helper when first needed,
+// keeps each hive loaded in it between requests, and outlives the helper's death. A hive the helper
+// died on is damaged for the rest of the client's life; the others are loaded again in a new one.
+//
+// A loaded hive changes only through DeleteValue, which never adds or removes a key nor makes a
+// value appear; so the keys found, their subkeys and the values found absent are remembered while
+// the hive stays loaded, and the repair that runs after every cleaned file costs no round trip.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/posix/hive_fd.h"
+#include "platform/posix/hive_protocol.h"
+#include "platform/registry.h"
+
+namespace quelix {
+
+// Hives are told apart by a number the caller chooses (the store's index). Statuses carry the
+// reason alone; the caller puts the hive's path in front.
+class HiveClient {
+ public:
+  HiveClient() = default;
+  ~HiveClient();
+  HiveClient(const HiveClient&) = delete;
+  HiveClient& operator=(const HiveClient&) = delete;
+
+  // Loads the hive open on `fd` (which stays the caller's) as `slot`.
+  Status Load(uint32_t slot, int fd);
+  // Drops the loaded hive and every change made to it.
+  void Unload(uint32_t slot);
+  Status OpenKey(uint32_t slot, const std::vector<std::string>& parts, uint64_t* node);
+  Status ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::string>* names);
+  // `*half_changed` is set when the loaded hive may now be inconsistent and must not be written.
+  ValueDeletion DeleteValue(uint32_t slot, uint64_t node, const std::string& name, Status* failure,
+                            bool* half_changed);
+  // Writes the loaded hive into the file open on `fd`.
+  Status Commit(uint32_t slot, int fd);
+  // Reads the file open on `fd` back as a hive and checks that the values deleted since the last
+  // commit are not in it.
+  Status Verify(uint32_t slot, int fd);
+
+  bool Loaded(uint32_t slot) const { return loaded_.count(slot) != 0; }
+  // Why `slot` is never to be loaded again, or null.
+  const Status* Damaged(uint32_t slot) const;
+
+ private:
+  Status Start();
+  void Stop();
+  // Sends `request` (about `slot`) and waits for the reply. When the helper dies meanwhile,
+  // `slot` is marked damaged and the death is returned as the failure.
+  Status Call(uint32_t slot, const HiveMessage& request, int fd, HiveMessage* reply);
+  Status Died(uint32_t slot);
+
+  // What is known of one loaded hive.
+  struct Known {
+    std::map<std::string, std::pair<Status, uint64_t>> keys;  // by path: found, or kNotFound
+    std::map<uint64_t, std::vector<std::string>> subkeys;
+    std::set<std::pair<uint64_t, std::string>> absent;
+  };
+
+  pid_t pid_ = -1;
+  OwnedFd socket_;
+  std::set<uint32_t> loaded_;
+  std::map<uint32_t, Known> known_;
+  std::map<uint32_t, Status> damaged_;
+};
+
+}  // namespace quelix
