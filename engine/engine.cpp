@@ -116,7 +116,8 @@ void Engine::Repair(std::unique_ptr<Registry>& registry) {
   std::vector<std::string> found;
   for (const RegistryValueFailure& f : report.not_deleted) {
     found.push_back("Could not delete the registry value " + Describe(f.value) + ": " +
-                    quelix::Describe(f.status.code()));
+                    (f.status.code() == ErrorCode::kOther ? f.status.message()
+                                                          : quelix::Describe(f.status.code())));
   }
   for (const RegistryOpenFailure& f : report.not_opened) {
     found.push_back("Could not open the registry " + f.store + (f.key.empty() ? "" : "\\") + f.key +
