@@ -15,7 +15,6 @@ std::string Describe(const RegistryValueRef& v) {
 
 Engine::Engine(Window& window, FileSystem& fs, RegistryOpener open_registry)
     : window_(window),
-      fs_(fs),
       files_(fs),
       tree_(fs),
       signature_(SignatureLine()),

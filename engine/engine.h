@@ -84,7 +84,6 @@ class Engine {
   void LogLeftovers(const std::string& path, const CleanResult& result);
 
   Window& window_;
-  FileSystem& fs_;
   TextFiles files_;
   SearchedTree tree_;
   std::string signature_;
