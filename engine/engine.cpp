@@ -32,10 +32,20 @@ bool Engine::ScanCommand() {
   scan_report_.unsearched = search_.unsearched();
   scan_report_.candidates = window_.CandidateCount();
   if (!scan_.ScanCandidates()) return false;
+  LookForRegistryValues();
   scan_report_.infected = window_.InfectedCount();
   scan_report_.unreadable = scan_.unreadable();
   scan_report_.done = true;
   return true;
+}
+
+void Engine::LookForRegistryValues() {
+  const std::unique_ptr<Registry> registry = open_registry_(scan_report_.root);
+  if (!registry) return;
+  scan_report_.registry_found = FindVirusValues(*registry);
+  for (const RegistryValueRef& value : scan_report_.registry_found) {
+    if (window_.LogSwitch()) window_.WriteLog("Virus registry value found: " + Describe(value));
+  }
 }
 
 bool Engine::RemoveCommand() {

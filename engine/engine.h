@@ -76,6 +76,8 @@ class Engine {
   const std::string& signature() const { return signature_; }
 
  private:
+  // Finds the virus's values in the registry of the drive just scanned, changing nothing.
+  void LookForRegistryValues();
   void RemoveEntry(const std::string& path, std::unique_ptr<Registry>& registry);
   void RecordOutcome(const std::string& path, const CleanResult& result);
   // Repairs the registry and keeps each problem it reports once, for the log.

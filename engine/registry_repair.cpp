@@ -31,16 +31,25 @@ bool IsVersionKey(const std::string& name) {
 // hive that fails to commit keeps every value.
 class StoreRepair {
  public:
-  StoreRepair(RegistryStore& store, const std::string& name, RepairReport& report)
-      : store_(store), name_(name), report_(report) {}
+  // With `look_only`, values are only looked for (report.present) and nothing is created.
+  StoreRepair(RegistryStore& store, const std::string& name, RepairReport& report,
+              bool look_only = false)
+      : store_(store), name_(name), report_(report), look_only_(look_only) {}
 
   // Opens `path` and deletes `values` from it, in order. A key that is absent (and was not
   // created) holds nothing to delete.
   void RepairKey(const std::string& path, bool create_if_absent,
                  std::span<const char* const> values) {
     std::unique_ptr<RegistryKey> key;
-    if (!Open(path, create_if_absent, &key)) return;
+    if (!Open(path, create_if_absent && !look_only_, &key)) return;
     for (const char* value : values) {
+      if (look_only_) {
+        bool present = false;
+        if (key->HasValue(value, &present).ok() && present) {
+          report_.present.push_back({name_, path, value});
+        }
+        continue;
+      }
       Status failure;
       switch (key->DeleteValue(value, &failure)) {
         case ValueDeletion::kDeleted:
@@ -103,12 +112,16 @@ class StoreRepair {
   RegistryStore& store_;
   const std::string& name_;
   RepairReport& report_;
+  const bool look_only_;
   std::vector<RegistryValueRef> pending_;
 };
 
 }  // namespace
 
-RepairReport RepairRegistry(Registry& registry) {
+namespace {
+
+// Works the repair table over every store of `registry`, deleting or (`look_only`) only looking.
+RepairReport WorkTable(Registry& registry, bool look_only) {
   RepairReport report;
   const std::vector<RegistryStoreInfo> stores = registry.Stores();
   for (size_t i = 0; i < stores.size(); ++i) {
@@ -119,16 +132,26 @@ RepairReport RepairRegistry(Registry& registry) {
       report.not_opened.push_back({info.name, "", status});
       continue;
     }
-    StoreRepair repair(*store, info.name, report);
+    StoreRepair repair(*store, info.name, report, look_only);
     if (info.root == RegistryRoot::kLocalMachine) {
       repair.RepairKey(kRunKey, true, kRunValues);
     } else {
       repair.RepairStationery();
       repair.RepairKey(kOfficeMailKey, true, kOfficeMailValues);
     }
-    repair.Commit();
+    if (!look_only) repair.Commit();
   }
   return report;
+}
+
+}  // namespace
+
+RepairReport RepairRegistry(Registry& registry) {
+  return WorkTable(registry, false);
+}
+
+std::vector<RegistryValueRef> FindVirusValues(Registry& registry) {
+  return WorkTable(registry, true).present;
 }
 
 }  // namespace quelix

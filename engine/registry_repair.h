@@ -35,6 +35,7 @@ struct RegistryOpenFailure {
 };
 
 struct RepairReport {
+  std::vector<RegistryValueRef> present;  // found where the table was only looked through
   std::vector<RegistryValueRef> deleted;
   std::vector<RegistryValueFailure> not_deleted;
   std::vector<RegistryOpenFailure> not_opened;
@@ -50,5 +51,9 @@ struct RepairReport {
 // live registry does); row 2 creates nothing. Returns what was deleted, what exists and could not
 // be deleted, and what could not be opened. Running it again deletes nothing more.
 RepairReport RepairRegistry(Registry& registry);
+
+// The values of the repair table that `registry` holds, in the table's order, found without
+// creating or changing anything. Stores and keys that cannot be opened are passed over.
+std::vector<RegistryValueRef> FindVirusValues(Registry& registry);
 
 }  // namespace quelix

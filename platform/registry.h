@@ -39,6 +39,10 @@ class RegistryKey {
   // Fills `names` with the names of the key's direct subkeys, in the store's order.
   virtual Status ListSubkeys(std::vector<std::string>* names) = 0;
 
+  // Sets `*present` when the key holds a value `name` (matched without regard to ASCII case),
+  // changing nothing.
+  virtual Status HasValue(const std::string& name, bool* present) = 0;
+
   // Deletes the value `name` (matched without regard to ASCII case). Returns kFailed with the
   // reason in `*failure` when the value exists and could not be deleted.
   virtual ValueDeletion DeleteValue(const std::string& name, Status* failure) = 0;

@@ -181,6 +181,24 @@ Status HiveClient::ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::st
   return status;
 }
 
+Status HiveClient::HasValue(uint32_t slot, uint64_t node, const std::string& name,
+                            bool* present) {
+  *present = false;
+  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
+  if (known_[slot].absent.count({node, name}) != 0) return Status::Ok();
+  HiveMessage request = Request(HiveOp::kHasValue, slot);
+  request.PutU64(node);
+  request.PutString(name);
+  HiveMessage reply;
+  const Status status = Call(slot, request, -1, &reply);
+  if (!status.ok()) return status;
+  uint8_t found = 0;
+  if (!reply.GetU8(&found)) return Garbled();
+  *present = found != 0;
+  if (!*present && Loaded(slot)) known_[slot].absent.insert({node, name});
+  return status;
+}
+
 ValueDeletion HiveClient::DeleteValue(uint32_t slot, uint64_t node, const std::string& name,
                                       Status* failure, bool* half_changed) {
   *half_changed = false;

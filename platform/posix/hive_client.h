@@ -36,6 +36,7 @@ class HiveClient {
   void Unload(uint32_t slot);
   Status OpenKey(uint32_t slot, const std::vector<std::string>& parts, uint64_t* node);
   Status ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::string>* names);
+  Status HasValue(uint32_t slot, uint64_t node, const std::string& name, bool* present);
   // `*half_changed` is set when the loaded hive may now be inconsistent and must not be written.
   ValueDeletion DeleteValue(uint32_t slot, uint64_t node, const std::string& name, Status* failure,
                             bool* half_changed);

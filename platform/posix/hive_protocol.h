@@ -20,6 +20,7 @@ enum class HiveOp : uint8_t {
   kDeleteValue,  // u64 node, name; reply: status, u8 ValueDeletion, u8 hive left half changed
   kCommit,       // + descriptor of the new file; reply: status
   kVerify,       // + descriptor of the written file; reply: status
+  kHasValue,     // u64 node, name; reply: status, u8 present
 };
 
 // The body of one frame, written or read in order.

@@ -80,6 +80,10 @@ class HiveKey final : public RegistryKey {
     return store_.AboutHive(store_.client().ListSubkeys(store_.index(), node_, names));
   }
 
+  Status HasValue(const std::string& name, bool* present) override {
+    return store_.AboutHive(store_.client().HasValue(store_.index(), node_, name, present));
+  }
+
   ValueDeletion DeleteValue(const std::string& name, Status* failure) override {
     bool half_changed = false;
     const ValueDeletion result =

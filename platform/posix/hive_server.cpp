@@ -110,6 +110,7 @@ class HiveServer {
   void OpenKey(LoadedHive& hive, HiveMessage& request, HiveMessage* reply);
   void ListSubkeys(LoadedHive& hive, HiveMessage& request, HiveMessage* reply);
   void DeleteValue(LoadedHive& hive, HiveMessage& request, HiveMessage* reply);
+  void HasValue(LoadedHive& hive, HiveMessage& request, HiveMessage* reply);
   Status Commit(LoadedHive& hive, int fd);
   Status Verify(LoadedHive& hive, int fd);
 
@@ -148,6 +149,8 @@ void HiveServer::Handle(HiveMessage& request, int fd, HiveMessage* reply) {
       return ListSubkeys(hive, request, reply);
     case HiveOp::kDeleteValue:
       return DeleteValue(hive, request, reply);
+    case HiveOp::kHasValue:
+      return HasValue(hive, request, reply);
     case HiveOp::kCommit:
       return reply->PutStatus(Commit(hive, fd));
     case HiveOp::kVerify:
@@ -212,6 +215,17 @@ void HiveServer::ListSubkeys(LoadedHive& hive, HiveMessage& request, HiveMessage
   reply->PutStatus(Status::Ok());
   reply->PutU32(static_cast<uint32_t>(names.size()));
   for (const std::string& name : names) reply->PutString(name);
+}
+
+void HiveServer::HasValue(LoadedHive& hive, HiveMessage& request, HiveMessage* reply) {
+  uint64_t node = 0;
+  std::string name;
+  if (!request.GetU64(&node) || !request.GetString(&name)) return reply->PutStatus(BadRequest());
+  errno = 0;
+  const hive_value_h value = hivex_node_get_value(hive.handle.get(), node, name.c_str());
+  if (value == 0 && errno != 0) return reply->PutStatus(HivexFailure());
+  reply->PutStatus(Status::Ok());
+  reply->PutU8(value != 0 ? 1 : 0);
 }
 
 void HiveServer::DeleteValue(LoadedHive& hive, HiveMessage& request, HiveMessage* reply) {

@@ -105,7 +105,7 @@ TEST_F(CleanTest, WithTheSwitchOffOnlyTheClosingEntryIsLogged) {
   EXPECT_EQ(LogLines().back(), "Virus removal complete.");
 }
 
-TEST_F(CleanTest, RegistryIsRepairedAfterEveryFileOnTheChosenDrive) {
+TEST_F(CleanTest, RegistryIsRepairedAfterEveryFileOnTheScannedDrive) {
   const size_t machine =
       registry_.AddStore(RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", true);
   const std::string run = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -114,6 +114,9 @@ TEST_F(CleanTest, RegistryIsRepairedAfterEveryFileOnTheChosenDrive) {
   tree_.Write("a.htm", kMark + "\r\n" + kSig);
   tree_.Write("b.htm", kMark + "\r\n" + kSig);
   Scan();
+  EXPECT_EQ(registry_.Values(machine, run).size(), 2u) << "the scan only looks";
+  registry_.events.clear();
+  window_.root = "/elsewhere";  // the chooser moved on since the scan
   Remove();
   EXPECT_EQ(registry_.Values(machine, run), (std::vector<FakeValue>{{"Other", "kept"}}));
   EXPECT_EQ(opened_root_, tree_.Root()) << "the scanned drive's registry";

@@ -83,6 +83,15 @@ class FakeRegistryKey final : public RegistryKey {
     return Status::Ok();
   }
 
+  Status HasValue(const std::string& name, bool* present) override {
+    store_.registry().events.push_back("look " + path_ + "|" + name);
+    const std::vector<FakeValue>& values = FakeRegistry::Find(store_.keys(), path_)->values;
+    *present = std::any_of(values.begin(), values.end(), [&](const FakeValue& value) {
+      return SameRegistryName(value.name, name);
+    });
+    return Status::Ok();
+  }
+
   ValueDeletion DeleteValue(const std::string& name, Status* failure) override {
     store_.registry().events.push_back("delete " + path_ + "|" + name);
     std::vector<FakeValue>& values = FakeRegistry::Find(store_.keys(), path_)->values;
