@@ -92,9 +92,12 @@ TEST_F(DriveScanTest, ScansAndCleansTheWholeDriveFromItsDesignation) {
   }
 }
 
-TEST_F(DriveScanTest, LinkBackToTheRootIsListedAsNoDirectory) {
+TEST_F(DriveScanTest, LinkBackToTheRootIsListedAsNoDirectoryAndNeverEntered) {
+  std::unique_ptr<Directory> root;
+  ASSERT_TRUE(native_->OpenDirectory("q:", &root).ok());
+  EXPECT_EQ(root->path(), "q:\\");
   bool seen = false;
-  const Status s = native_->ListDirectory("q:", [&](const DirEntry& e) {
+  const Status s = root->List([&](const DirEntry& e) {
     if (e.name == "loop") {
       seen = true;
       EXPECT_FALSE(e.is_directory) << "attributes " << e.attributes;
@@ -103,6 +106,11 @@ TEST_F(DriveScanTest, LinkBackToTheRootIsListedAsNoDirectory) {
   });
   ASSERT_TRUE(s.ok()) << s.message();
   if (!seen) GTEST_SKIP() << "scripts/test-windows made no link q:\\loop";
+  std::unique_ptr<Directory> loop;
+  EXPECT_EQ(root->OpenDirectory("loop", &loop).code(), ErrorCode::kLink);
+  std::unique_ptr<File> file;
+  EXPECT_EQ(root->OpenFile("loop\\quelix-test-drive.txt", OpenMode::kRead, &file).code(),
+            ErrorCode::kLink);
   FileInfo info;
   ASSERT_TRUE(native_->GetInfo("q:\\loop", &info).ok());
   EXPECT_TRUE(info.is_link);
