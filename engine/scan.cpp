@@ -36,6 +36,9 @@ bool InfectionScan::ScanCandidates() {
       window_.WriteLog("Could not read " + name);
     }
   }
+  // On Windows nobody can rename or delete a folder the program holds: the last one read is let
+  // go, so that the user's folders are free between commands.
+  tree_.ForgetFolders();
   window_.SetStatus("Scan complete. The list of infected files is given above.");
   window_.HideCandidates();
   window_.ShowInfected();
