@@ -24,6 +24,9 @@ bool InfectionScan::ScanCandidates() {
     }
     if (!ScanOne(window_.Candidate(i))) return false;
   }
+  // On Windows nobody can rename or delete a folder the program holds: the last one read is let
+  // go, so that the user's folders are free between commands.
+  tree_.ForgetFolders();
   window_.SetStatus("Scan complete. The list of infected files is given above.");
   window_.HideCandidates();
   window_.ShowInfected();

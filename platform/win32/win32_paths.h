@@ -2,18 +2,18 @@
 // that fits the classic 260-character limit goes to the "A" entry point; a longer one goes to the
 // "W" entry point with the "\\?\" prefix, which has no such limit and needs no system setting (the
 // "A" entry points pass it only where long paths are switched on for the whole system, and never
-// under Wine). Included by win32_file_system.cpp only.
+// under Wine). Names below a held directory need none of this: they are opened relative to its
+// handle (see win32_handles.h).
 #pragma once
 
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace quelix::win32 {
 
-// Below this length every "A" call takes a path, with room for the "\*" of a listing and the
-// "temp" of a copy.
+// Below this length every "A" call takes a path; a directory's must leave room for an 8.3 name.
 constexpr size_t kShortPathLimit = MAX_PATH - 12;
 
 inline bool NeedsLongForm(const std::string& path) {
@@ -30,13 +30,18 @@ inline std::wstring Widen(const std::string& text) {
   return wide;
 }
 
-inline std::string Narrow(const wchar_t* text) {
-  const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
+// `length` wide characters of `text` (not NUL-terminated) as the program's narrow string.
+inline std::string Narrow(const wchar_t* text, size_t length) {
+  const int wide = static_cast<int>(length);
+  const int n = WideCharToMultiByte(CP_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return {};
   std::string narrow(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), n, nullptr, nullptr);
-  narrow.pop_back();  // the NUL
+  WideCharToMultiByte(CP_ACP, 0, text, wide, narrow.data(), n, nullptr, nullptr);
   return narrow;
+}
+
+inline std::string Narrow(const wchar_t* text) {
+  return Narrow(text, wcslen(text));
 }
 
 // "c:\dir\file" as "\\?\c:\dir\file", "\\server\share\file" as "\\?\UNC\server\share\file". The
@@ -76,83 +81,9 @@ inline bool GetAttributesExPath(const std::string& path, WIN32_FILE_ATTRIBUTE_DA
   return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, data);
 }
 
-inline bool MovePath(const std::string& source, const std::string& target, DWORD flags) {
-  if (NeedsLongForm(source) || NeedsLongForm(target)) {
-    return MoveFileExW(LongForm(source).c_str(), LongForm(target).c_str(), flags);
-  }
-  return MoveFileExA(source.c_str(), target.c_str(), flags);
-}
-
 inline bool DeletePath(const std::string& path) {
   if (NeedsLongForm(path)) return DeleteFileW(LongForm(path).c_str());
   return DeleteFileA(path.c_str());
 }
-
-// One entry of a directory enumeration, whichever entry point produced it.
-struct FoundEntry {
-  std::string name;
-  DWORD attributes = 0;
-  DWORD reparse_tag = 0;  // valid where attributes hold FILE_ATTRIBUTE_REPARSE_POINT
-};
-
-// A directory enumeration (FindFirstFile / FindNextFile / FindClose) over a narrow pattern.
-class Finder {
- public:
-  Finder() = default;
-  ~Finder() {
-    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-  }
-  Finder(const Finder&) = delete;
-  Finder& operator=(const Finder&) = delete;
-
-  // Starts the enumeration of `pattern` and fills `*entry` with the first match; false (with the
-  // error in GetLastError) when nothing can be listed. The basic level skips the short 8.3 names
-  // and the large fetch asks for fewer, bigger batches; both only make listing cheaper.
-  bool First(const std::string& pattern, DWORD fetch_flags, FoundEntry* entry) {
-    wide_ = NeedsLongForm(pattern);
-    if (wide_) {
-      WIN32_FIND_DATAW data;
-      handle_ = FindFirstFileExW(LongForm(pattern).c_str(), FindExInfoBasic, &data,
-                                 FindExSearchNameMatch, nullptr, fetch_flags);
-      if (handle_ != INVALID_HANDLE_VALUE) Take(data, entry);
-    } else {
-      WIN32_FIND_DATAA data;
-      handle_ = FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
-                                 nullptr, fetch_flags);
-      if (handle_ != INVALID_HANDLE_VALUE) Take(data, entry);
-    }
-    return handle_ != INVALID_HANDLE_VALUE;
-  }
-
-  // The next entry; false (ERROR_NO_MORE_FILES at the end) when there is none.
-  bool Next(FoundEntry* entry) {
-    if (wide_) {
-      WIN32_FIND_DATAW data;
-      if (!FindNextFileW(handle_, &data)) return false;
-      Take(data, entry);
-    } else {
-      WIN32_FIND_DATAA data;
-      if (!FindNextFileA(handle_, &data)) return false;
-      Take(data, entry);
-    }
-    return true;
-  }
-
- private:
-  static void Take(const WIN32_FIND_DATAA& data, FoundEntry* entry) {
-    // The name field is fixed-size; what the system put there ends at the first NUL.
-    entry->name.assign(data.cFileName, strnlen(data.cFileName, sizeof data.cFileName));
-    entry->attributes = data.dwFileAttributes;
-    entry->reparse_tag = data.dwReserved0;
-  }
-  static void Take(const WIN32_FIND_DATAW& data, FoundEntry* entry) {
-    entry->name = Narrow(data.cFileName);
-    entry->attributes = data.dwFileAttributes;
-    entry->reparse_tag = data.dwReserved0;
-  }
-
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-  bool wide_ = false;
-};
 
 }  // namespace quelix::win32

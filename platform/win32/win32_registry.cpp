@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/win32_errors.h"
+
 namespace quelix {
 namespace {
 
@@ -11,37 +13,7 @@ namespace {
 constexpr DWORD kMaxKeyName = 256;
 
 Status FromError(LONG error, const std::string& what) {
-  ErrorCode code = ErrorCode::kOther;
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      code = ErrorCode::kNotFound;
-      break;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_PRIVILEGE_NOT_HELD:
-      code = ErrorCode::kAccessDenied;
-      break;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      code = ErrorCode::kSharingViolation;
-      break;
-    case ERROR_REGISTRY_IO_FAILED:
-      code = ErrorCode::kIoError;
-      break;
-    default:
-      break;
-  }
-  char text[512] = {};
-  const DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
-  std::string message(text, length);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  if (message.empty()) message = Describe(code);
-  return {code, what + ": " + message};
+  return win32::FromError(static_cast<DWORD>(error), what);
 }
 
 class LiveKey final : public RegistryKey {

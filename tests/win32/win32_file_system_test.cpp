@@ -1,12 +1,13 @@
 // What the Windows backend does beyond the shared contract: the attribute word, read-only files,
-// sharing, devices, long paths and names outside ASCII. Runs on Windows and under Wine.
+// sharing, devices, what a copy takes over through the handles, long paths and names outside
+// ASCII. Runs on Windows and under Wine.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,12 +34,38 @@ class Win32FileSystemTest : public ::testing::Test {
     return fs_->SetAttributes(path, attributes);
   }
 
-  Status WriteNew(const std::string& path, const std::string& content) {
+  Directory& Root() {
+    if (!root_) {
+      const Status s = fs_->OpenDirectory(tree_.Root(), &root_);
+      EXPECT_TRUE(s.ok()) << s.message();
+    }
+    return *root_;
+  }
+
+  std::unique_ptr<File> OpenBelow(Directory& dir, const std::string& relative, OpenMode mode) {
     std::unique_ptr<File> file;
-    Status s = fs_->Open(path, OpenMode::kWriteNew, &file);
-    if (s.ok()) s = file->Write(content.data(), content.size());
-    if (s.ok()) s = file->Close();
-    return s;
+    const Status s = dir.OpenFile(relative, mode, &file);
+    EXPECT_TRUE(s.ok()) << s.message();
+    return file;
+  }
+
+  // A copy of `name` in `dir`, written as `name` + "temp", ready to take its place.
+  void PrepareCopy(Directory& dir, const std::string& name, const std::string& content,
+                   std::unique_ptr<File>* original, std::unique_ptr<File>* copy) {
+    *original = OpenBelow(dir, name, OpenMode::kRead);
+    *copy = OpenBelow(dir, name + "temp", OpenMode::kWriteNew);
+    ASSERT_TRUE(*original && *copy);
+    ASSERT_TRUE((*copy)->Write(content.data(), content.size()).ok());
+  }
+
+  std::map<std::string, DirEntry> List(Directory& dir) {
+    std::map<std::string, DirEntry> entries;
+    const Status s = dir.List([&](const DirEntry& e) {
+      entries[e.name] = e;
+      return true;
+    });
+    EXPECT_TRUE(s.ok()) << s.message();
+    return entries;
   }
 
   std::string ReadAll(const std::string& path) {
@@ -55,6 +82,7 @@ class Win32FileSystemTest : public ::testing::Test {
 
   TempTree tree_;
   std::unique_ptr<FileSystem> fs_ = CreateNativeFileSystem();
+  std::unique_ptr<Directory> root_;
 };
 
 TEST_F(Win32FileSystemTest, AttributeWordIsTheWindowsOneInInfoAndListing) {
@@ -67,14 +95,7 @@ TEST_F(Win32FileSystemTest, AttributeWordIsTheWindowsOneInInfoAndListing) {
   ASSERT_TRUE(fs_->GetInfo(P("page.htm"), &info).ok());
   EXPECT_EQ(info.attributes.word, AttributesOf(P("page.htm")));
   EXPECT_EQ(info.attributes.owner, -1);
-  uint32_t listed = 0;
-  ASSERT_TRUE(fs_->ListDirectory(tree_.Root(),
-                                 [&](const DirEntry& e) {
-                                   listed = e.attributes;
-                                   return true;
-                                 })
-                  .ok());
-  EXPECT_EQ(listed, info.attributes.word);
+  EXPECT_EQ(List(Root()).at("page.htm").attributes, info.attributes.word);
 }
 
 TEST_F(Win32FileSystemTest, SetAttributesTakesAWordWithBitsThatOnlyDescribeTheFile) {
@@ -89,18 +110,79 @@ TEST_F(Win32FileSystemTest, SetAttributesTakesAWordWithBitsThatOnlyDescribeTheFi
   EXPECT_FALSE(AttributesOf(P("page.htm")) & FILE_ATTRIBUTE_READONLY);
 }
 
-TEST_F(Win32FileSystemTest, ReadOnlyFileIsReplacedWhole) {
-  tree_.Write("page.htm", "infected");
-  tree_.Write("page.htmtemp", "clean");
+// The copy gets the original's word through its own handle while it is still open and being
+// written, and a copy made read-only so is still deleted through that handle.
+TEST_F(Win32FileSystemTest, CopyTakesTheWordThroughItsHandleAndStillGoesAway) {
   constexpr DWORD kWord = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  tree_.Write("page.htm", "infected");
   ASSERT_TRUE(SetWord(P("page.htm"), kWord).ok());
-  // The cleaner gives the copy the original's word before it takes the file's place.
-  ASSERT_TRUE(SetWord(P("page.htmtemp"), kWord).ok());
-  const Status s = fs_->Replace(P("page.htmtemp"), P("page.htm"));
-  ASSERT_TRUE(s.ok()) << s.message();
-  EXPECT_EQ(tree_.Read("page.htm"), "clean");
-  EXPECT_EQ(AttributesOf(P("page.htm")) & 0x7, kWord);
+  std::unique_ptr<File> original;
+  std::unique_ptr<File> copy;
+  PrepareCopy(Root(), "page.htm", "clean", &original, &copy);
+  std::vector<std::string> lost;
+  ASSERT_TRUE(original->CopyMetadataTo(*copy, &lost).ok());
+  EXPECT_TRUE(lost.empty()) << lost.front();
+  EXPECT_EQ(AttributesOf(P("page.htmtemp")) & 0x7, kWord);
+  FileInfo info;
+  ASSERT_TRUE(copy->GetInfo(&info).ok());
+  EXPECT_EQ(info.attributes.word & 0x7, kWord);
+  EXPECT_TRUE(copy->Write("+", 1).ok()) << "the handle keeps the access it was opened with";
+  const Status s = Root().Remove(std::move(copy), "page.htmtemp");
+  EXPECT_TRUE(s.ok()) << s.message();
   EXPECT_EQ(AttributesOf(P("page.htmtemp")), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Win32FileSystemTest, ReadOnlyFileIsReplacedWholeAndKeepsItsWord) {
+  constexpr DWORD kWord = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  tree_.Write("sub/page.htm", "infected");
+  ASSERT_TRUE(SetWord(P("sub/page.htm"), kWord).ok());
+  std::unique_ptr<Directory> sub;
+  ASSERT_TRUE(Root().OpenDirectory("sub", &sub).ok());
+  std::unique_ptr<File> original;
+  std::unique_ptr<File> copy;
+  PrepareCopy(*sub, "page.htm", "clean", &original, &copy);
+  std::vector<std::string> lost;
+  ASSERT_TRUE(original->CopyMetadataTo(*copy, &lost).ok());
+  const Status s = sub->Replace(std::move(original), "page.htm", std::move(copy), "page.htmtemp");
+  ASSERT_TRUE(s.ok()) << s.message();
+  EXPECT_EQ(tree_.Read("sub/page.htm"), "clean");
+  EXPECT_EQ(AttributesOf(P("sub/page.htm")) & 0x7, kWord);
+  EXPECT_EQ(AttributesOf(P("sub/page.htmtemp")), INVALID_FILE_ATTRIBUTES);
+}
+
+// Windows renames nothing over a file another program holds open: the original stays as it was,
+// with its read-only bit, and the copy goes.
+TEST_F(Win32FileSystemTest, ReplaceOfAFileAnotherProgramHoldsFailsAndLeavesItAsItWas) {
+  tree_.Write("page.htm", "infected");
+  ASSERT_TRUE(SetWord(P("page.htm"), FILE_ATTRIBUTE_READONLY).ok());
+  std::unique_ptr<File> original;
+  std::unique_ptr<File> copy;
+  PrepareCopy(Root(), "page.htm", "clean", &original, &copy);
+  const HANDLE other = CreateFileA(P("page.htm").c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  const Status s = Root().Replace(std::move(original), "page.htm", std::move(copy), "page.htmtemp");
+  CloseHandle(other);
+  EXPECT_FALSE(s.ok());
+  EXPECT_EQ(tree_.Read("page.htm"), "infected");
+  EXPECT_TRUE(AttributesOf(P("page.htm")) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(AttributesOf(P("page.htmtemp")), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Win32FileSystemTest, NobodyRenamesAHeldFolderOrTheCopyWhileTheProgramWorks) {
+  tree_.Write("sub/page.htm", "infected");
+  std::unique_ptr<Directory> sub;
+  ASSERT_TRUE(Root().OpenDirectory("sub", &sub).ok());
+  std::unique_ptr<File> copy = OpenBelow(*sub, "page.htmtemp", OpenMode::kWriteNew);
+  ASSERT_TRUE(copy);
+  EXPECT_FALSE(MoveFileExA(P("sub/page.htmtemp").c_str(), P("sub/other").c_str(), 0));
+  EXPECT_FALSE(MoveFileExA(P("sub").c_str(), P("moved").c_str(), 0));
+  EXPECT_FALSE(MoveFileExA(tree_.Root().c_str(), (tree_.root().string() + "-moved").c_str(), 0));
+  ASSERT_TRUE(sub->Remove(std::move(copy), "page.htmtemp").ok());
+  sub.reset();
+  root_.reset();
+  EXPECT_TRUE(MoveFileExA(P("sub").c_str(), P("moved").c_str(), 0)) << "free once let go";
 }
 
 TEST_F(Win32FileSystemTest, ReadOnlyFileRefusesWrites) {
@@ -128,29 +210,6 @@ TEST_F(Win32FileSystemTest, RemoveOfAFileInUseFailsAndKeepsItsReadOnlyBit) {
   EXPECT_EQ(tree_.Read("page.htmtemp"), "copy");
 }
 
-TEST_F(Win32FileSystemTest, ReplaceOfAFileStillOpenFailsAndLeavesBothAsTheyWere) {
-  tree_.Write("page.htm", "infected");
-  tree_.Write("page.htmtemp", "clean");
-  std::unique_ptr<File> reading;
-  ASSERT_TRUE(fs_->Open(P("page.htm"), OpenMode::kRead, &reading).ok());
-  const Status s = fs_->Replace(P("page.htmtemp"), P("page.htm"));
-  ASSERT_TRUE(reading->Close().ok());
-  if (s.ok()) GTEST_SKIP() << "this system replaces open files (POSIX rename semantics)";
-  EXPECT_EQ(tree_.Read("page.htm"), "infected");
-  EXPECT_EQ(tree_.Read("page.htmtemp"), "clean");
-  ASSERT_TRUE(fs_->Replace(P("page.htmtemp"), P("page.htm")).ok());
-  EXPECT_EQ(tree_.Read("page.htm"), "clean");
-}
-
-TEST_F(Win32FileSystemTest, FailedReplaceGivesTheTargetItsReadOnlyBitBack) {
-  tree_.Write("page.htm", "original");
-  ASSERT_TRUE(SetWord(P("page.htm"), FILE_ATTRIBUTE_READONLY).ok());
-  const Status s = fs_->Replace(P("page.htmtemp"), P("page.htm"));
-  EXPECT_EQ(s.code(), ErrorCode::kNotFound) << s.message();
-  EXPECT_TRUE(AttributesOf(P("page.htm")) & FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ(tree_.Read("page.htm"), "original");
-}
-
 TEST_F(Win32FileSystemTest, ReadsAFileAnotherProgramIsWritingButNotOneItLocked) {
   tree_.Write("shared.htm", "being written");
   tree_.Write("locked.htm", "exclusive");
@@ -161,9 +220,12 @@ TEST_F(Win32FileSystemTest, ReadsAFileAnotherProgramIsWritingButNotOneItLocked) 
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(ReadAll(P("shared.htm")), "being written");
-  std::unique_ptr<File> file;
-  const Status s = fs_->Open(P("locked.htm"), OpenMode::kRead, &file);
+  std::unique_ptr<File> file = OpenBelow(Root(), "shared.htm", OpenMode::kRead);
+  char buffer[64];
+  size_t got = 0;
+  ASSERT_TRUE(file && file->Read(buffer, sizeof buffer, &got).ok());
+  EXPECT_EQ(std::string(buffer, got), "being written");
+  const Status s = Root().OpenFile("locked.htm", OpenMode::kRead, &file);
   EXPECT_EQ(s.code(), ErrorCode::kSharingViolation) << s.message();
   CloseHandle(writer);
   CloseHandle(exclusive);
@@ -179,63 +241,81 @@ TEST_F(Win32FileSystemTest, DevicesAreNotFiles) {
 }
 
 TEST_F(Win32FileSystemTest, MessagesCarryThePathAndTheSystemText) {
-  const std::string missing = P("missing.htm");
   FileInfo info;
-  const Status s = fs_->GetInfo(missing, &info);
-  ASSERT_EQ(s.code(), ErrorCode::kNotFound);
-  ASSERT_EQ(s.message().rfind(missing + ": ", 0), 0u) << s.message();
-  const std::string text = s.message().substr(missing.size() + 2);
-  EXPECT_FALSE(text.empty());
-  EXPECT_NE(text.back(), '\n');
-  EXPECT_NE(text.back(), '.');
+  std::unique_ptr<File> file;
+  const std::string missing = P("missing.htm");
+  const Status by_path = fs_->GetInfo(missing, &info);
+  const Status below = Root().OpenFile("missing.htm", OpenMode::kRead, &file);
+  for (const Status& s : {by_path, below}) {
+    ASSERT_EQ(s.code(), ErrorCode::kNotFound) << s.message();
+    ASSERT_EQ(s.message().rfind(missing + ": ", 0), 0u) << s.message();
+    const std::string text = s.message().substr(missing.size() + 2);
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '\n');
+    EXPECT_NE(text.back(), '.');
+  }
 }
 
 TEST_F(Win32FileSystemTest, PathsBeyond260CharactersWorkEverywhere) {
   std::string dir = tree_.Root();
+  std::string relative;
   while (dir.size() < 400) {
-    dir += std::string(40, 'd') + "\\";
+    relative += std::string(40, 'd') + "\\";
+    dir = tree_.Root() + relative;
     // Made through the wide entry point with the long-path prefix, which every system accepts.
     const std::wstring wide = L"\\\\?\\" + std::wstring(dir.begin(), dir.end());
     ASSERT_TRUE(CreateDirectoryW(wide.c_str(), nullptr)) << GetLastError();
   }
-  const std::string page = dir + "page.htm";
-  ASSERT_TRUE(WriteNew(page, "deep").ok());
-  ASSERT_TRUE(WriteNew(page + "temp", "deeper").ok());
-  std::vector<std::string> names;
-  ASSERT_TRUE(fs_->ListDirectory(dir,
-                                 [&](const DirEntry& e) {
-                                   names.push_back(e.name);
-                                   return true;
-                                 })
-                  .ok());
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"page.htm", "page.htmtemp"}));
+  std::unique_ptr<Directory> deep;
+  Status s = fs_->OpenDirectory(dir, &deep);
+  ASSERT_TRUE(s.ok()) << s.message();
+  EXPECT_EQ(deep->path(), dir);
+  std::unique_ptr<File> file = OpenBelow(Root(), relative + "page.htm", OpenMode::kWriteNew);
+  ASSERT_TRUE(file && file->Write("deep", 4).ok() && file->Close().ok());
   FileInfo info;
-  ASSERT_TRUE(fs_->GetInfo(page, &info).ok());
+  ASSERT_TRUE(fs_->GetInfo(dir + "page.htm", &info).ok());
   EXPECT_EQ(info.size, 4u);
-  EXPECT_TRUE(info.is_regular);
-  ASSERT_TRUE(SetWord(page, FILE_ATTRIBUTE_READONLY).ok());
-  ASSERT_TRUE(SetWord(page + "temp", FILE_ATTRIBUTE_READONLY).ok());
-  const Status replaced = fs_->Replace(page + "temp", page);
-  ASSERT_TRUE(replaced.ok()) << replaced.message();
-  EXPECT_EQ(ReadAll(page), "deeper");
-  const Status removed = fs_->Remove(page);
-  EXPECT_TRUE(removed.ok()) << removed.message();
-  EXPECT_EQ(fs_->GetInfo(page, &info).code(), ErrorCode::kNotFound);
+  ASSERT_TRUE(SetWord(dir + "page.htm", FILE_ATTRIBUTE_READONLY).ok());
+  std::unique_ptr<File> original;
+  std::unique_ptr<File> copy;
+  PrepareCopy(*deep, "page.htm", "deeper", &original, &copy);
+  EXPECT_EQ(List(*deep).size(), 2u);
+  s = deep->Replace(std::move(original), "page.htm", std::move(copy), "page.htmtemp");
+  ASSERT_TRUE(s.ok()) << s.message();
+  EXPECT_EQ(ReadAll(dir + "page.htm"), "deeper");
+  s = fs_->Remove(dir + "page.htm");
+  EXPECT_TRUE(s.ok()) << s.message();
+  EXPECT_EQ(fs_->GetInfo(dir + "page.htm", &info).code(), ErrorCode::kNotFound);
 }
 
 TEST_F(Win32FileSystemTest, NameBeyond255CharactersIsReportedTooLong) {
   const std::string name = std::string(254, 'n') + ".htm";
   std::unique_ptr<File> file;
-  const Status s = fs_->Open(tree_.Root() + name, OpenMode::kWriteNew, &file);
+  Status s = Root().OpenFile(name, OpenMode::kWriteNew, &file);
   EXPECT_EQ(s.code(), ErrorCode::kNameTooLong) << s.message();
   EXPECT_FALSE(file);
+  s = fs_->Open(tree_.Root() + name, OpenMode::kWriteNew, &file);
+  EXPECT_EQ(s.code(), ErrorCode::kNameTooLong) << s.message();
   const std::string fits = std::string(251, 'n') + ".htm";
-  EXPECT_TRUE(WriteNew(tree_.Root() + fits, "x").ok());
+  EXPECT_TRUE(OpenBelow(Root(), fits, OpenMode::kWriteNew));
   FileInfo info;
   EXPECT_EQ(fs_->GetInfo(tree_.Root() + name, &info).code(), ErrorCode::kNameTooLong);
   const std::string missing = std::string(251, 'm') + ".htm";
   EXPECT_EQ(fs_->GetInfo(tree_.Root() + missing, &info).code(), ErrorCode::kNotFound);
+}
+
+TEST_F(Win32FileSystemTest, NamesThatLeadElsewhereAreRefused) {
+  tree_.Write("sub/page.htm", "x");
+  std::unique_ptr<File> file;
+  std::unique_ptr<Directory> dir;
+  EXPECT_FALSE(Root().OpenFile("sub\\..\\sub\\page.htm", OpenMode::kRead, &file).ok());
+  EXPECT_FALSE(Root().OpenDirectory("sub\\..", &dir).ok());
+  // A colon names a stream of the file before it, or makes a file of that odd name under Wine.
+  EXPECT_FALSE(Root().OpenFile("sub\\page.htm:note", OpenMode::kWriteNew, &file).ok());
+  EXPECT_FALSE(Root().OpenFile("sub:note", OpenMode::kWriteNew, &file).ok());
+  ASSERT_TRUE(Root().OpenDirectory("sub", &dir).ok());
+  EXPECT_EQ(List(*dir).size(), 1u) << "nothing was made";
+  EXPECT_EQ(List(Root()).size(), 1u);
 }
 
 TEST_F(Win32FileSystemTest, DirectorySymbolicLinkIsNeverEntered) {
@@ -244,23 +324,16 @@ TEST_F(Win32FileSystemTest, DirectorySymbolicLinkIsNeverEntered) {
           P("link").c_str(), P("real").c_str(),
           SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
       AttributesOf(P("link")) == INVALID_FILE_ATTRIBUTES) {
-    // Wine answers success without making the link.
+    // Wine answers success without making the link; drive_scan_test.cpp uses a Unix one instead.
     GTEST_SKIP() << "no directory symbolic links here (error " << GetLastError() << ")";
   }
-  bool link_is_directory = true;
-  bool listed = false;
-  ASSERT_TRUE(fs_->ListDirectory(tree_.Root(),
-                                 [&](const DirEntry& e) {
-                                   if (e.name == "link") {
-                                     listed = true;
-                                     link_is_directory = e.is_directory;
-                                     EXPECT_TRUE(e.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-                                   }
-                                   return true;
-                                 })
-                  .ok());
-  EXPECT_TRUE(listed);
-  EXPECT_FALSE(link_is_directory);
+  const DirEntry entry = List(Root()).at("link");
+  EXPECT_FALSE(entry.is_directory);
+  EXPECT_TRUE(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  std::unique_ptr<Directory> dir;
+  EXPECT_EQ(Root().OpenDirectory("link", &dir).code(), ErrorCode::kLink);
+  std::unique_ptr<File> file;
+  EXPECT_EQ(Root().OpenFile("link\\page.htm", OpenMode::kRead, &file).code(), ErrorCode::kLink);
   FileInfo info;
   ASSERT_TRUE(fs_->GetInfo(P("link"), &info).ok());
   EXPECT_TRUE(info.is_link);
@@ -271,15 +344,9 @@ TEST_F(Win32FileSystemTest, DirectorySymbolicLinkIsNeverEntered) {
 TEST_F(Win32FileSystemTest, NamesOutsideAsciiRoundTripUnderTheUtf8CodePage) {
   if (GetACP() != CP_UTF8) GTEST_SKIP() << "process code page is " << GetACP() << ", not UTF-8";
   const std::string name = "caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC.htm";  // café-日本.htm
-  ASSERT_TRUE(WriteNew(tree_.Root() + name, "utf-8").ok());
-  std::string listed;
-  ASSERT_TRUE(fs_->ListDirectory(tree_.Root(),
-                                 [&](const DirEntry& e) {
-                                   listed = e.name;
-                                   return true;
-                                 })
-                  .ok());
-  EXPECT_EQ(listed, name);
+  std::unique_ptr<File> file = OpenBelow(Root(), name, OpenMode::kWriteNew);
+  ASSERT_TRUE(file && file->Write("utf-8", 5).ok() && file->Close().ok());
+  EXPECT_EQ(List(Root()).begin()->first, name);
   EXPECT_EQ(ReadAll(tree_.Root() + name), "utf-8");
 }
 

@@ -1,0 +1,161 @@
+#include "platform/win32/win32_file.h"
+
+#include <algorithm>
+
+#include "platform/win32/win32_errors.h"
+
+namespace quelix::win32 {
+namespace {
+
+// Seconds between 1601-01-01 (FILETIME) and 1970-01-01 (what the POSIX backend reports).
+constexpr int64_t kFiletimeToUnixSeconds = 11644473600;
+
+// The most one ReadFile or WriteFile call is given.
+constexpr size_t kMaxTransfer = size_t{1} << 30;
+
+DWORD ReparseTagOf(HANDLE handle, DWORD attributes) {
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
+  FILE_ATTRIBUTE_TAG_INFO tag_info{};
+  if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag_info, sizeof tag_info)) {
+    return 0;
+  }
+  return tag_info.ReparseTag;
+}
+
+}  // namespace
+
+bool IsNameSurrogate(DWORD attributes, DWORD tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
+bool Identify(HANDLE handle, Identity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  identity->attributes = info.dwFileAttributes;
+  identity->reparse_tag = ReparseTagOf(handle, info.dwFileAttributes);
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return true;
+}
+
+int64_t UnixNanoseconds(const FILETIME& time) {
+  const int64_t ticks =
+      static_cast<int64_t>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+  return (ticks - kFiletimeToUnixSeconds * 10000000) * 100;
+}
+
+void FillKind(DWORD attributes, DWORD tag, FileInfo* info) {
+  info->is_link = IsNameSurrogate(attributes, tag);
+  info->is_directory = !info->is_link && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  info->is_regular = !info->is_link && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                     !(attributes & FILE_ATTRIBUTE_DEVICE);
+  info->attributes.word = attributes;
+}
+
+Status DescribeHandle(HANDLE handle, const std::string& path, FileInfo* info) {
+  BY_HANDLE_FILE_INFORMATION by_handle;
+  if (!GetFileInformationByHandle(handle, &by_handle)) return LastError(path);
+  *info = FileInfo{};
+  FillKind(by_handle.dwFileAttributes, ReparseTagOf(handle, by_handle.dwFileAttributes), info);
+  info->size = (uint64_t{by_handle.nFileSizeHigh} << 32) | by_handle.nFileSizeLow;
+  info->modified_ns = UnixNanoseconds(by_handle.ftLastWriteTime);
+  info->volume = by_handle.dwVolumeSerialNumber;
+  info->file_id = (uint64_t{by_handle.nFileIndexHigh} << 32) | by_handle.nFileIndexLow;
+  info->links = by_handle.nNumberOfLinks;
+  return Status::Ok();
+}
+
+Status SetAttributeWord(HANDLE handle, DWORD word, const std::string& path) {
+  // Times of 0 are left as they are.
+  FILE_BASIC_INFO basic{};
+  basic.FileAttributes = word & kSettableAttributes;
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)) {
+    return LastError(path);
+  }
+  return Status::Ok();
+}
+
+Status DeleteThroughHandle(HANDLE handle, const std::string& path) {
+  // Windows deletes no read-only file; a copy that already got the original's word must still go
+  // when it cannot take the original's place.
+  FILE_BASIC_INFO basic{};
+  const bool read_only =
+      GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
+      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY);
+  if (read_only) {
+    const Status cleared =
+        SetAttributeWord(handle, basic.FileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY}, path);
+    if (!cleared.ok()) return cleared;
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  if (SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition)) {
+    return Status::Ok();
+  }
+  const Status failed = LastError(path);
+  if (read_only) SetAttributeWord(handle, basic.FileAttributes, path);
+  return failed;
+}
+
+Status Truncate(HANDLE handle, const std::string& path) {
+  LARGE_INTEGER zero{};
+  if (!SetFilePointerEx(handle, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(handle)) {
+    return LastError(path);
+  }
+  return Status::Ok();
+}
+
+Status Win32File::Read(char* buffer, size_t capacity, size_t* got) {
+  const DWORD want = static_cast<DWORD>(std::min(capacity, kMaxTransfer));
+  DWORD n = 0;
+  *got = 0;
+  if (!ReadFile(handle_.get(), buffer, want, &n, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE) return Status::Ok();
+    return FromError(error, path_);
+  }
+  *got = n;
+  return Status::Ok();
+}
+
+Status Win32File::Write(const char* data, size_t size) {
+  while (size > 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min(size, kMaxTransfer));
+    DWORD n = 0;
+    if (!WriteFile(handle_.get(), data, chunk, &n, nullptr)) return LastError(path_);
+    if (n == 0) return FromError(ERROR_WRITE_FAULT, path_);
+    data += n;
+    size -= n;
+  }
+  return Status::Ok();
+}
+
+Status Win32File::Rewind() {
+  LARGE_INTEGER zero{};
+  if (!SetFilePointerEx(handle_.get(), zero, nullptr, FILE_BEGIN)) return LastError(path_);
+  return Status::Ok();
+}
+
+Status Win32File::Sync() {
+  if (!FlushFileBuffers(handle_.get())) return LastError(path_);
+  return Status::Ok();
+}
+
+Status Win32File::Close() {
+  if (!handle_.Close()) return LastError(path_);
+  return Status::Ok();
+}
+
+Status Win32File::GetInfo(FileInfo* info) {
+  return DescribeHandle(handle_.get(), path_, info);
+}
+
+Status Win32File::CopyMetadataTo(File& copy, std::vector<std::string>* lost) {
+  auto* target = dynamic_cast<Win32File*>(&copy);
+  if (target == nullptr) return {ErrorCode::kOther, path_ + ": not a file of this backend"};
+  return CopyMetadata(handle_.get(), target->handle(), target->path(), lost);
+}
+
+}  // namespace quelix::win32
