@@ -2,6 +2,8 @@
 
 #include "app/outcome.h"
 
+#include <chrono>
+
 namespace quelix {
 
 // The engine's view of the window: the front end's lists and controls, the controller's event
@@ -10,6 +12,8 @@ class CommandController::CommandWindow final : public Window {
  public:
   CommandWindow(FrontEnd& front, EventLog& log, const bool& closing)
       : front_(front), log_(log), closing_(closing) {}
+
+  std::chrono::milliseconds interval = std::chrono::milliseconds(15);
 
   void ClearCandidates() override { front_.ClearCandidates(); }
   void AppendCandidate(const std::string& path) override { front_.AppendCandidate(path); }
@@ -28,9 +32,15 @@ class CommandController::CommandWindow final : public Window {
   std::string SearchRoot() const override { return front_.SearchRoot(); }
   // The controller shows the hourglass for the whole command, not only while the search runs.
   void SetBusyPointer(bool) override {}
+  // Events are processed only when `interval` has passed since the last time: the search yields
+  // after every directory entry, far more often than anyone can act.
   bool YieldPoint() override {
     if (closing_) return false;
-    front_.ProcessEvents();
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_events_ >= interval) {
+      front_.ProcessEvents();
+      last_events_ = std::chrono::steady_clock::now();
+    }
     return !closing_;
   }
 
@@ -38,6 +48,7 @@ class CommandController::CommandWindow final : public Window {
   FrontEnd& front_;
   EventLog& log_;
   const bool& closing_;
+  std::chrono::steady_clock::time_point last_events_;
 };
 
 CommandController::CommandController(FrontEnd& front, FileSystem& fs,
@@ -114,6 +125,10 @@ void CommandController::Confirm(const RemovalOutcome& outcome) {
 
 LogState CommandController::State() const {
   return {log_.is_open(), LogIntact(), log_.path()};
+}
+
+void CommandController::SetYieldInterval(std::chrono::milliseconds interval) {
+  window_->interval = interval;
 }
 
 bool CommandController::RequestClose() {

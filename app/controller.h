@@ -5,6 +5,7 @@
 // status and message texts; and the event log.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,9 @@ class CommandController {
   // front end ends now. Otherwise the running command stops by its rule and returns kStopped.
   bool RequestClose();
   bool running() const { return running_; }
+
+  // The least time between two yields that let the front end process events (15 ms unless set).
+  void SetYieldInterval(std::chrono::milliseconds interval);
 
   const Engine& engine() const { return *engine_; }
   // What the status line shows once the last command ended.

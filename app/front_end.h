@@ -37,7 +37,8 @@ class FrontEnd {
   // Mouse pointer: the hourglass while `busy`.
   virtual void SetBusyPointer(bool busy) = 0;
   // Lets the front end draw what changed and process the user's pending input (which may ask
-  // the controller for a command or for closing). Cheap to call often.
+  // the controller for a command or for closing). The controller calls it at most every 15 ms
+  // while a command runs, and once at its end.
   virtual void ProcessEvents() = 0;
   // The message box with one OK button; returns when the user dismisses it.
   virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;

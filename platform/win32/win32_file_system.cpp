@@ -173,7 +173,26 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status Remove(const std::string& path) override;
+  Status CreateDirectories(const std::string& path) override;
 };
+
+Status Win32FileSystem::CreateDirectories(const std::string& path) {
+  // Past the drive ("c:\") or the share ("\\server\share\"), which cannot be made.
+  size_t start = path.size() > 2 && path[1] == ':' ? 3 : 0;
+  if (path.rfind("\\\\", 0) == 0) {
+    start = path.find('\\', path.find('\\', 2) + 1);
+    if (start == std::string::npos) return Status::Ok();
+    ++start;
+  }
+  for (size_t end = path.find_first_of("\\/", start);; end = path.find_first_of("\\/", end + 1)) {
+    const std::string part = path.substr(0, end);
+    if (part.size() > start && !CreateDirectoryW(win32::LongForm(part).c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+      return LastPathError(part);
+    }
+    if (end == std::string::npos) return Status::Ok();
+  }
+}
 
 Status Win32FileSystem::Remove(const std::string& path) {
   if (win32::DeletePath(path)) return Status::Ok();

@@ -34,6 +34,13 @@ class LiveKey final : public RegistryKey {
     }
   }
 
+  Status HasValue(const std::string& name, bool* present) override {
+    const LONG result = RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, nullptr, nullptr);
+    *present = result == ERROR_SUCCESS || result == ERROR_MORE_DATA;
+    if (*present || result == ERROR_FILE_NOT_FOUND) return Status::Ok();
+    return FromError(result, name_ + "\\" + name);
+  }
+
   ValueDeletion DeleteValue(const std::string& name, Status* failure) override {
     const LONG result = RegDeleteValueA(key_, name.c_str());
     if (result == ERROR_SUCCESS) return ValueDeletion::kDeleted;

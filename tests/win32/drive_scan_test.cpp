@@ -17,11 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/engine.h"
 #include "engine/signature.h"
 #include "platform/file_system.h"
-#include "tests/support/fake_window.h"
-#include "tests/support/fault_file_system.h"
+#include "tests/support/remove_fixture.h"
 
 namespace quelix {
 namespace {
@@ -37,9 +35,11 @@ constexpr char kVictimFile[] = "q:\\victim\\victim.txt";
 constexpr char kFolderLinks[] = "q:\\swap-folder";
 constexpr char kFileLinks[] = "q:\\swap-file";
 
-class DriveScanTest : public ::testing::Test {
+class DriveScanTest : public RemoveFixture {
  protected:
   void SetUp() override {
+    RemoveFixture::SetUp();
+    window_.root = "q:";
     std::error_code error;
     if (!fs::is_regular_file(kMarker, error)) {
       GTEST_SKIP() << "drive q: is not the scratch drive of scripts/test-windows";
@@ -79,33 +79,27 @@ class DriveScanTest : public ::testing::Test {
     return true;
   }
 
-  // Scans q: and removes what was found through `fs`, running `swap` right before the call of
-  // kind `op` on `path` that the removal makes.
-  void ScanAndRemove(FileSystem& fs, FsOp op, const std::string& path,
-                     const std::function<void()>& swap) {
-    FaultFileSystem watched(fs);
-    Engine engine(window_, watched, [](const std::string&) { return nullptr; });
-    window_.root = "q:";
-    ASSERT_TRUE(engine.ScanCommand());
+  // Scans q: and removes what was found, running `swap` right before the call of kind `op` on
+  // `path` that the removal makes.
+  void ScanAndRemove(FsOp op, const std::string& path, const std::function<void()>& swap) {
+    Scan();
     bool swapped = false;
-    watched.before = [&](const FsCall& call) {
+    fs_.before = [&](const FsCall& call) {
       if (swapped || call.op != op || call.path != path) return;
       swapped = true;
       swap();
     };
-    engine.RemoveCommand();
+    Remove();
+    fs_.before = nullptr;
     EXPECT_TRUE(swapped) << "no " << path << " on the way";
   }
 
-  std::unique_ptr<FileSystem> native_ = CreateNativeFileSystem();
-  FakeWindow window_;
   std::string victim_content_;
   std::vector<std::pair<std::string, std::string>> moved_;  // where a folder is, where it was
 };
 
 TEST_F(DriveScanTest, ScansAndCleansTheWholeDriveFromItsDesignation) {
-  Engine engine(window_, *native_, [](const std::string&) { return nullptr; });
-  const std::string infected = "<html>\r\n" + engine.signature() + "\r\n</html>\r\n";
+  const std::string infected = "<html>\r\n" + SignatureLine() + "\r\n</html>\r\n";
   // Deeper than the 260 characters a classic path may have.
   std::string deep = "q:\\deep\\";
   while (deep.size() < 300) deep += std::string(40, 'd') + "\\";
@@ -118,21 +112,20 @@ TEST_F(DriveScanTest, ScansAndCleansTheWholeDriveFromItsDesignation) {
   FileAttributes hidden_read_only;
   hidden_read_only.word = 0x1 | 0x2 | 0x20;
   ASSERT_TRUE(native_->SetAttributes("q:\\web\\sub\\FOLDER.HTT", hidden_read_only).ok());
-  window_.root = "q:";
 
-  ASSERT_TRUE(engine.ScanCommand());
+  Scan();
 
   EXPECT_EQ(window_.candidates,
             (std::vector<std::string>{"q:\\page.htm", "q:\\web\\index.htm", "q:\\old.asp", deep,
                                       "q:\\web\\sub\\FOLDER.HTT"}));
   EXPECT_EQ(window_.infected,
             (std::vector<std::string>{"q:\\page.htm", deep, "q:\\web\\sub\\FOLDER.HTT"}));
-  const std::vector<std::string> searching = window_.EventsStartingWith("log: Searching ");
-  ASSERT_FALSE(searching.empty());
-  EXPECT_EQ(searching.front(), "log: Searching \r\nq:\\");
+  const std::vector<std::string> log = LogLines();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[0] + "\r\n" + log[1], "Searching \r\nq:\\");
   EXPECT_EQ(window_.statuses.back(), "Scan complete. The list of infected files is given above.");
 
-  engine.RemoveCommand();
+  Remove();
 
   EXPECT_EQ(window_.messages, std::vector<std::string>{kRemoved});
   FileInfo info;
@@ -175,17 +168,14 @@ TEST_F(DriveScanTest, RemovalNeverFollowsAFolderSwappedForALink) {
   if (!fs::exists(kFolderLinks)) GTEST_SKIP() << "scripts/test-windows made no " << kFolderLinks;
   const std::string infected = "<html>\r\n" + SignatureLine() + "\r\n";
   Write("q:\\web\\sub\\page.htm", infected);
-  ScanAndRemove(*native_, FsOp::kOpenDirectory, "q:\\web\\sub", [&] {
+  ScanAndRemove(FsOp::kOpenDirectory, "q:\\web\\sub", [&] {
     ASSERT_TRUE(MoveFileExA("q:\\web\\sub\\page.htm", "q:\\victim\\page.htm", 0));
     ASSERT_TRUE(Move("q:\\web", "q:\\web.real"));
     ASSERT_TRUE(Move(kFolderLinks, "q:\\web"));  // q:\web\sub is now the link
   });
   EXPECT_EQ(window_.infected, std::vector<std::string>{"q:\\web\\sub\\page.htm"});
   EXPECT_EQ(Read("q:\\victim\\page.htm"), infected);
-  EXPECT_EQ(
-      window_.EventsStartingWith("log: Could not remove the virus from q:\\web\\sub\\page.htm")
-          .size(),
-      1u);
+  EXPECT_EQ(Logged("Could not remove the virus from q:\\web\\sub\\page.htm").size(), 1u);
 }
 
 // A link to a folder or to a file stands where the cleaned copy would be made, put there right
@@ -195,9 +185,9 @@ TEST_F(DriveScanTest, CopyIsNeverMadeThroughALinkInItsPlace) {
   const std::string infected = "<html>\r\n" + SignatureLine() + "\r\n";
   for (const std::string links : {kFolderLinks, kFileLinks}) {
     SCOPED_TRACE(links);
-    window_ = FakeWindow{};
+    window_.messages.clear();
     Write("q:\\web\\folder.htt", infected);
-    ScanAndRemove(*native_, FsOp::kOpenDirectory, "q:\\web", [&] {
+    ScanAndRemove(FsOp::kOpenDirectory, "q:\\web", [&] {
       // The file scanned moves along, so it is still the one the scan found.
       ASSERT_TRUE(MoveFileExA("q:\\web\\folder.htt", (links + "\\folder.htt").c_str(), 0));
       ASSERT_TRUE(Move("q:\\web", "q:\\web.real"));

@@ -26,9 +26,9 @@ constexpr int kPointSize = 8;
 
 }  // namespace
 
-Form1::Form1(Setup setup)
-    : setup_(std::move(setup)), last_events_(std::chrono::steady_clock::now()) {
+Form1::Form1(Setup setup) : setup_(std::move(setup)) {
   controller_.emplace(*this, *setup_.fs, setup_.open_registry);
+  controller_->SetYieldInterval(setup_.yield_interval);
   volumes_ = setup_.places->Volumes();
   setWindowTitle(QString::fromUtf8(kCaption));
   setObjectName(QStringLiteral("Form1"));
@@ -174,10 +174,8 @@ void Form1::Refresh() {
 }
 
 void Form1::ProcessEvents() {
-  if (std::chrono::steady_clock::now() - last_events_ < setup_.yield_interval) return;
   Refresh();
   QCoreApplication::processEvents();
-  last_events_ = std::chrono::steady_clock::now();
 }
 
 void Form1::ClearCandidates() {

@@ -98,7 +98,6 @@ class Form1 : public QWidget, public FrontEnd {
   bool status_dirty_ = false;
   bool unloaded_ = false;
   bool busy_ = false;
-  std::chrono::steady_clock::time_point last_events_;
 
   QComboBox* drive_ = nullptr;
   QPushButton* scan_ = nullptr;

@@ -1,6 +1,5 @@
 #include "window/win32/desktop.h"
 
-#include <cctype>
 
 namespace quelix::win32 {
 namespace {
@@ -21,40 +20,7 @@ UINT SystemDpi() {
   return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
 }
 
-std::string VolumeLabel(const std::string& root) {
-  char label[MAX_PATH + 1] = {};
-  if (!GetVolumeInformationA(root.c_str(), label, sizeof label, nullptr, nullptr, nullptr, nullptr,
-                             0)) {
-    return {};
-  }
-  return label;
-}
-
 }  // namespace
-
-std::vector<std::string> DriveDesignations() {
-  std::vector<std::string> drives;
-  DWORD mask = GetLogicalDrives();
-  for (int i = 0; i < 26; ++i) {
-    if (!(mask & (1u << i))) continue;
-    std::string designation{static_cast<char>('a' + i), ':'};
-    std::string root{static_cast<char>('A' + i), ':', '\\'};
-    UINT type = GetDriveTypeA(root.c_str());
-    if (type == DRIVE_FIXED || type == DRIVE_RAMDISK) {
-      std::string label = VolumeLabel(root);
-      if (!label.empty()) designation += " [" + label + "]";
-    }
-    drives.push_back(designation);
-  }
-  return drives;
-}
-
-std::string CurrentDrive() {
-  char dir[MAX_PATH + 1] = {};
-  DWORD length = GetCurrentDirectoryA(sizeof dir, dir);
-  if (length < 2 || length > MAX_PATH || dir[1] != ':') return {};
-  return {static_cast<char>(std::tolower(static_cast<unsigned char>(dir[0]))), ':'};
-}
 
 UINT WindowDpi(HWND hwnd) {
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -81,24 +47,6 @@ HFONT CreateDialogFont(UINT dpi) {
   LOGFONTA& font = metrics.lfMessageFont;
   font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(SystemDpi()));
   return CreateFontIndirectA(&font);
-}
-
-std::string ProgramDirectory() {
-  // With long paths enabled the module path may exceed MAX_PATH; grow until it fits.
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return ".";
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  size_t slash = path.find_last_of('\\');
-  if (slash == std::string::npos) return ".";
-  // A program in a drive's root keeps the backslash: "c:" alone would mean the current directory.
-  return path.substr(0, slash == 2 ? 3 : slash);
 }
 
 }  // namespace quelix::win32

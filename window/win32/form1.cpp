@@ -12,12 +12,6 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 constexpr DWORD kFormExStyle = 0;
 constexpr int kIconId = 1;
 
-// Joins a directory and a file name with exactly one backslash.
-std::string InDirectory(const std::string& dir, const char* name) {
-  if (!dir.empty() && dir.back() == '\\') return dir + name;
-  return dir + '\\' + name;
-}
-
 bool RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
   WNDCLASSEXA form{};
   form.cbSize = sizeof form;
@@ -36,10 +30,14 @@ bool RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
 }  // namespace
 
 Form1::Form1(HINSTANCE instance)
-    : instance_(instance), fs_(CreateNativeFileSystem()), shell_(CreateNativeShell()), log_(*fs_) {}
+    : instance_(instance),
+      fs_(CreateNativeFileSystem()),
+      shell_(CreateNativeShell()),
+      places_(CreateNativePlaces()),
+      controller_(std::make_unique<CommandController>(*this, *fs_)) {}
 
 Form1::~Form1() {
-  log_.Close();
+  controller_.reset();
   if (hwnd_) DestroyWindow(hwnd_);
   if (font_) DeleteObject(font_);
 }
@@ -74,14 +72,11 @@ void Form1::CreateControls() {
   SendMessageA(Control(kCLog), BM_SETCHECK, BST_CHECKED, 0);
 
   HWND drive1 = Control(kDrive1);
-  std::string current = CurrentDrive();
-  for (const std::string& drive : DriveDesignations()) {
-    SendMessageA(drive1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drive.c_str()));
+  volumes_ = places_->Volumes();
+  for (const Volume& drive : volumes_) {
+    SendMessageA(drive1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drive.caption.c_str()));
   }
-  LRESULT selected = current.empty() ? CB_ERR
-                                     : SendMessageA(drive1, CB_FINDSTRING, static_cast<WPARAM>(-1),
-                                                    reinterpret_cast<LPARAM>(current.c_str()));
-  SendMessageA(drive1, CB_SETCURSEL, selected == CB_ERR ? 0 : static_cast<WPARAM>(selected), 0);
+  SendMessageA(drive1, CB_SETCURSEL, places_->StartVolume(volumes_), 0);
 
   tooltip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
@@ -148,8 +143,12 @@ LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARA
 LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND:
-      if (HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) == kCmdScan) OnScanClicked();
-      if (HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) == kCRemove) OnRemoveClicked();
+      if (HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) == kCmdScan) {
+        AfterCommand(controller_->Scan());
+      }
+      if (HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) == kCRemove) {
+        AfterCommand(controller_->Remove());
+      }
       return 0;
     case WM_DRAWITEM: {
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
@@ -168,7 +167,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       OnClose();
       return 0;
     case WM_ENDSESSION:
-      if (wparam) log_.Close();
+      if (wparam) controller_->RequestClose();
       return 0;
     case WM_DESTROY:
       hwnd_ = nullptr;
@@ -179,57 +178,38 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void Form1::Load() {
-  std::string dir = ProgramDirectory();
-  Status opened = log_.Open(InDirectory(dir, "log.txt"));
-  engine_ = std::make_unique<Engine>(*this, *fs_);
-  if (!opened.ok()) {
+  if (!controller_->OpenLog(places_->LogPlaces()).ok()) {
     // The program works without its log; it says so once.
-    SetStatus("The event log could not be opened (" + std::string(Describe(opened.code())) +
-              "):\r\n" + log_.path());
+    SetStatus("No event log could be opened. Events are not logged.");
     ApplyStatus();
   }
+  // The keyboard starts on the drive chooser, the first thing to choose; a plain key press
+  // must not toggle Log Events.
+  SetFocus(Control(kDrive1));
   // The outcome is not examined: a missing readme is no reason to bother the user.
-  shell_->hyperlink(InDirectory(dir, "readme.txt"));
+  shell_->hyperlink(places_->ReadmePath());
 }
 
 void Form1::OnClose() {
-  closing_ = true;
-  // A running command notices at its next yield point and unloads the window when it returns.
-  if (!running_) Unload();
+  // A running command stops by the controller's rule and then ends the program.
+  if (controller_->RequestClose()) Unload();
 }
 
 void Form1::Unload() {
-  closing_ = true;
-  log_.Close();
+  if (unloaded_) return;
+  unloaded_ = true;
   if (hwnd_) DestroyWindow(hwnd_);
 }
 
-void Form1::OnScanClicked() {
-  RunCommand([this] { return engine_->ScanCommand(); });
-}
-
-void Form1::OnRemoveClicked() {
-  // The Remove command passes no yield point, so the window cannot close while it runs.
-  RunCommand([this] {
-    engine_->RemoveCommand();
-    return true;
-  });
-}
-
-void Form1::RunCommand(const std::function<bool()>& command) {
-  // A command pressed while another runs is ignored; the yields would otherwise let it start.
-  if (running_ || closing_) return;
-  running_ = true;
-  last_pump_ = GetTickCount64();
-  bool open = command();
+void Form1::AfterCommand(CommandResult result) {
   if (busy_pointer_) SetBusyPointer(false);
-  log_.Flush();
-  // The command's last yield, still running and before its final state is on screen: clicks that
-  // came in while it ran are ignored, and one made after seeing its outcome is not.
-  if (open && !closing_) PumpEvents();
-  running_ = false;
+  if (result == CommandResult::kStopped) {
+    Unload();
+    return;
+  }
+  // The final state is painted only now, after the command's last yield: a click made on seeing
+  // it is not taken for one made while the command ran.
   FlushScreen();
-  if (closing_) Unload();
 }
 
 }  // namespace quelix::win32

@@ -1,7 +1,7 @@
 // Form1 on Windows: the program's one window, a native Win32 window with the drive chooser, the
 // two command buttons, the two lists sharing one rectangle, the log switch and the status line. It
-// implements the engine's Window and forwards the buttons and the load/unload events to the
-// engine; it holds no engine logic.
+// draws what the commands show and takes the user's input; the command controller runs the
+// commands.
 #pragma once
 
 #include <windows.h>
@@ -12,16 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/window.h"
+#include "app/controller.h"
+#include "app/front_end.h"
 #include "platform/file_system.h"
+#include "platform/places.h"
 #include "platform/shell.h"
-#include "app/event_log.h"
 #include "window/win32/control_ids.h"
 
 namespace quelix::win32 {
 
-class Form1 : public Window {
+class Form1 : public FrontEnd {
  public:
   explicit Form1(HINSTANCE instance);
   ~Form1() override;
@@ -35,24 +35,23 @@ class Form1 : public Window {
   // The window handle, for the message loop's dialog navigation.
   HWND hwnd() const { return hwnd_; }
 
-  // Window
+  // FrontEnd
   void ClearCandidates() override;
   void AppendCandidate(const std::string& path) override;
   size_t CandidateCount() const override { return candidates_.size(); }
   std::string Candidate(size_t index) const override { return candidates_[index]; }
   void HideCandidates() override;
+  void ClearInfected() override;
   void AppendInfected(const std::string& path) override;
   size_t InfectedCount() const override { return infected_.size(); }
   std::string Infected(size_t index) const override { return infected_[index]; }
   void ShowInfected() override;
   void SetStatus(const std::string& text) override;
   bool LogSwitch() const override;
-  void WriteLog(const std::string& entry) override;
-  void FlushLog() override;
   std::string SearchRoot() const override;
   void SetBusyPointer(bool busy) override;
-  bool YieldPoint() override;
-  void ShowMessage(const std::string& text) override;
+  void ProcessEvents() override;
+  void ShowMessage(const std::string& text, MessageIcon icon) override;
 
  private:
   // A list box whose redraw is switched off from its first append until the next yield, so that a
@@ -74,18 +73,14 @@ class Form1 : public Window {
   // where the log switch is read for every log entry.
   HWND Control(ControlId id) const { return controls_[id - kFirstControl]; }
 
-  // Start-up: opens the event log, prepares the engine, hands the readme to the shell.
+  // Start-up: opens the event log, hands the readme to the shell.
   void Load();
-  // Shut-down: closes the event log and ends the program.
+  // Shut-down: ends the program.
   void Unload();
   void OnClose();
 
-  void OnScanClicked();
-  void OnRemoveClicked();
-  // Runs one command unless another is running; afterwards flushes the log, shows what is pending
-  // and processes the events that came in meanwhile.
-  // `command` returns false when the window closed meanwhile.
-  void RunCommand(const std::function<bool()>& command);
+  // After a command: its final state on screen, or the end where a close request stopped it.
+  void AfterCommand(CommandResult result);
 
   // Puts pending status text and list appends on screen.
   void FlushScreen();
@@ -116,8 +111,9 @@ class Form1 : public Window {
 
   std::unique_ptr<FileSystem> fs_;
   std::unique_ptr<Shell> shell_;
-  EventLog log_;
-  std::unique_ptr<Engine> engine_;
+  std::unique_ptr<Places> places_;
+  std::unique_ptr<CommandController> controller_;
+  std::vector<Volume> volumes_;
 
   std::vector<std::string> candidates_;
   std::vector<std::string> infected_;
@@ -129,10 +125,8 @@ class Form1 : public Window {
   bool status_pending_ = false;
   bool status_shortened_ = false;
 
-  bool running_ = false;
-  bool closing_ = false;
+  bool unloaded_ = false;
   bool busy_pointer_ = false;
-  ULONGLONG last_pump_ = 0;
 };
 
 }  // namespace quelix::win32

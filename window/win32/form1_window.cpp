@@ -14,8 +14,6 @@
 namespace quelix::win32 {
 namespace {
 
-// Events are processed at most this often while a command runs (milliseconds).
-constexpr ULONGLONG kYieldIntervalMs = 15;
 // Events processed per yield at most, so that a flood of them cannot stall the command.
 constexpr int kMaxEventsPerYield = 64;
 constexpr char kLineBreak[] = "\r\n";
@@ -79,6 +77,12 @@ void Form1::HideCandidates() {
   ShowWindow(list1_.hwnd, SW_HIDE);
 }
 
+void Form1::ClearInfected() {
+  infected_.clear();
+  SendMessageA(infected_list_.hwnd, LB_RESETCONTENT, 0, 0);
+  infected_list_.reserved = 0;
+}
+
 void Form1::AppendInfected(const std::string& path) {
   infected_.push_back(path);
   Append(infected_list_, path);
@@ -100,25 +104,10 @@ bool Form1::LogSwitch() const {
   return SendMessageA(Control(kCLog), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void Form1::WriteLog(const std::string& entry) {
-  log_.Write(entry);
-}
-
-void Form1::FlushLog() {
-  log_.Flush();
-}
-
 std::string Form1::SearchRoot() const {
-  HWND drive1 = Control(kDrive1);
-  LRESULT index = SendMessageA(drive1, CB_GETCURSEL, 0, 0);
-  if (index == CB_ERR) return {};
-  LRESULT length = SendMessageA(drive1, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-  if (length == CB_ERR) return {};
-  std::string designation(static_cast<size_t>(length) + 1, '\0');
-  SendMessageA(drive1, CB_GETLBTEXT, static_cast<WPARAM>(index),
-               reinterpret_cast<LPARAM>(designation.data()));
-  designation.resize(static_cast<size_t>(length));
-  return designation.substr(0, 2);
+  const LRESULT index = SendMessageA(Control(kDrive1), CB_GETCURSEL, 0, 0);
+  if (index < 0 || static_cast<size_t>(index) >= volumes_.size()) return {};
+  return volumes_[static_cast<size_t>(index)].root;
 }
 
 void Form1::SetBusyPointer(bool busy) {
@@ -126,17 +115,15 @@ void Form1::SetBusyPointer(bool busy) {
   SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(busy ? 32514 : 32512)));  // IDC_WAIT, IDC_ARROW
 }
 
-bool Form1::YieldPoint() {
-  if (closing_) return false;
-  if (GetTickCount64() - last_pump_ < kYieldIntervalMs) return true;
+void Form1::ProcessEvents() {
   FlushScreen();
   PumpEvents();
-  return !closing_;
 }
 
-void Form1::ShowMessage(const std::string& text) {
+void Form1::ShowMessage(const std::string& text, MessageIcon icon) {
   FlushScreen();
-  MessageBoxA(hwnd_, text.c_str(), kCaption, MB_ICONINFORMATION | MB_OK);
+  const UINT kind = icon == MessageIcon::kWarning ? MB_ICONWARNING : MB_ICONINFORMATION;
+  MessageBoxA(hwnd_, text.c_str(), kCaption, kind | MB_OK);
 }
 
 void Form1::FlushScreen() {
@@ -149,7 +136,8 @@ void Form1::PumpEvents() {
   MSG message;
   for (int i = 0; i < kMaxEventsPerYield && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
     if (message.message == WM_QUIT) {
-      closing_ = true;
+      // Ended from outside: the command stops as it would for a close request.
+      controller_->RequestClose();
       PostQuitMessage(static_cast<int>(message.wParam));
       break;
     }
@@ -157,7 +145,6 @@ void Form1::PumpEvents() {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  last_pump_ = GetTickCount64();
 }
 
 int Form1::StatusMaxWidth() const {
