@@ -15,6 +15,9 @@ class CommandController::CommandWindow final : public Window {
 
   std::chrono::milliseconds interval = std::chrono::milliseconds(15);
 
+  // A command starts from a click the front end has just taken in.
+  void Start() { last_events_ = std::chrono::steady_clock::now(); }
+
   void ClearCandidates() override { front_.ClearCandidates(); }
   void AppendCandidate(const std::string& path) override { front_.AppendCandidate(path); }
   size_t CandidateCount() const override { return front_.CandidateCount(); }
@@ -64,6 +67,7 @@ CommandController::~CommandController() {
 }
 
 Status CommandController::OpenLog(const std::vector<LogPlace>& places) {
+  log_wanted_ = true;
   Status status(ErrorCode::kNotFound, "no place for the event log is known");
   for (const LogPlace& place : places) {
     const size_t folder_end = place.path.find_last_of(fs_.Separator());
@@ -79,6 +83,7 @@ Status CommandController::OpenLog(const std::vector<LogPlace>& places) {
 CommandResult CommandController::Scan() {
   if (running_ || closing_) return CommandResult::kIgnored;
   running_ = true;
+  window_->Start();
   front_.SetBusyPointer(true);
   const bool finished = engine_->ScanCommand();
   front_.SetBusyPointer(false);
@@ -94,10 +99,11 @@ CommandResult CommandController::Scan() {
 CommandResult CommandController::Remove() {
   if (running_ || closing_) return CommandResult::kIgnored;
   running_ = true;
+  window_->Start();
   front_.SetBusyPointer(true);
   const ScanReport& scan = engine_->scan_report();
   const bool work = scan.done && (scan.infected > 0 || !scan.registry_found.empty());
-  const bool finished = !work || engine_->RemoveCommand();
+  const bool finished = engine_->RemoveCommand();
   front_.SetBusyPointer(false);
   if (!finished) {
     log_.Write("Virus removal stopped: the window was closed.");
@@ -116,7 +122,7 @@ CommandResult CommandController::Remove() {
 void CommandController::Confirm(const RemovalOutcome& outcome) {
   message_ = {outcome.text, outcome.icon};
   final_status_ = FirstSentence(outcome.text);
-  if (log_.is_open() && !LogIntact()) {
+  if (log_wanted_ && log_.is_open() && !LogIntact()) {
     final_status_ += "\r\nThe event log could not be written completely.";
   }
   front_.SetStatus(final_status_);
@@ -124,7 +130,7 @@ void CommandController::Confirm(const RemovalOutcome& outcome) {
 }
 
 LogState CommandController::State() const {
-  return {log_.is_open(), LogIntact(), log_.path()};
+  return {log_wanted_, log_.is_open(), LogIntact(), log_.path()};
 }
 
 void CommandController::SetYieldInterval(std::chrono::milliseconds interval) {

@@ -77,6 +77,7 @@ class CommandController {
   EventLog log_;
   std::unique_ptr<CommandWindow> window_;
   std::unique_ptr<Engine> engine_;
+  bool log_wanted_ = false;  // the front end asked for a log (a headless run may not)
   bool running_ = false;
   bool closing_ = false;
   std::string final_status_;

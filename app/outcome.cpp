@@ -37,7 +37,7 @@ std::string ScanStatus(const ScanReport& scan, const LogState& log) {
     Add(&more, CountSentence(scan.unsearched, "folder", "folders", "could not be searched",
                              log.intact));
   }
-  if (!log.intact) Add(&more, LogSentence(log));
+  if (log.wanted && !log.intact) Add(&more, LogSentence(log));
   return more.empty() ? kScanComplete : std::string(kScanComplete) + "\r\n" + more;
 }
 
@@ -60,7 +60,9 @@ RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log)
     Add(&text, std::to_string(removal.other_names) +
                    " other names (hard links) of cleaned files still hold it.");
   }
-  Add(&text, log.intact ? "The log has the details: " + log.path : LogSentence(log));
+  if (log.wanted) {
+    Add(&text, log.intact ? "The log has the details: " + log.path : LogSentence(log));
+  }
   return {text, MessageIcon::kWarning};
 }
 

@@ -10,6 +10,7 @@ namespace quelix {
 
 // How the event log fared, for the texts that point to it.
 struct LogState {
+  bool wanted = true;  // a log was asked for; where none was, the texts do not speak of one
   bool open = false;
   bool intact = false;  // every write so far reached it
   std::string path;
