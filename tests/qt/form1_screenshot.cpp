@@ -13,6 +13,7 @@
 
 #include "engine/signature.h"
 #include "tests/support/fake_places.h"
+#include "tests/support/remove_fixture.h"
 #include "window/qt/form1.h"
 
 namespace {
@@ -68,7 +69,15 @@ int main(int argc, char** argv) {
   setup.fs = file_system.get();
   setup.shell = &shell;
   setup.places = &places;
-  setup.open_registry = [](const std::string&) { return nullptr; };
+  // The sample volume's registry still holds the value that starts the virus at every logon.
+  quelix::FakeRegistry registry;
+  const size_t machine =
+      registry.AddStore(quelix::RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", false);
+  registry.SetValue(machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Kernel32",
+                    "wscript.exe kernel.vbs");
+  setup.open_registry = [&registry](const std::string&) {
+    return std::make_unique<quelix::BorrowedRegistry>(registry);
+  };
   setup.on_unload = [] {};
   int status = 0;
   {
