@@ -106,7 +106,7 @@ CommandResult CommandController::Remove() {
   const bool finished = engine_->RemoveCommand();
   front_.SetBusyPointer(false);
   if (!finished) {
-    log_.Write("Virus removal stopped: the window was closed.");
+    log_.Write("Virus removal stopped: " + close_reason_);
     return Finish();
   }
   log_.Flush();
@@ -137,7 +137,8 @@ void CommandController::SetYieldInterval(std::chrono::milliseconds interval) {
   window_->interval = interval;
 }
 
-bool CommandController::RequestClose() {
+bool CommandController::RequestClose(const std::string& why) {
+  if (!closing_) close_reason_ = why;
   closing_ = true;
   if (running_) return false;
   log_.Close();

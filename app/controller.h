@@ -49,8 +49,9 @@ class CommandController {
   CommandResult Remove();
 
   // The user asks to close. Returns true when no command runs: the log is then closed and the
-  // front end ends now. Otherwise the running command stops by its rule and returns kStopped.
-  bool RequestClose();
+  // front end ends now. Otherwise the running command stops by its rule and returns kStopped; a
+  // removal stopped so is logged "Virus removal stopped: " and `why`.
+  bool RequestClose(const std::string& why = "the window was closed.");
   bool running() const { return running_; }
 
   // The least time between two yields that let the front end process events (15 ms unless set).
@@ -80,6 +81,7 @@ class CommandController {
   bool log_wanted_ = false;  // the front end asked for a log (a headless run may not)
   bool running_ = false;
   bool closing_ = false;
+  std::string close_reason_;
   std::string final_status_;
   Message message_;
 };

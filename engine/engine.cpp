@@ -5,14 +5,6 @@
 #include "engine/signature.h"
 
 namespace quelix {
-namespace {
-
-std::string Describe(const RegistryValueRef& v) {
-  return v.store + "\\" + v.key + "\\" + v.value;
-}
-
-}  // namespace
-
 Engine::Engine(Window& window, FileSystem& fs, RegistryOpener open_registry)
     : window_(window),
       files_(fs),
@@ -29,6 +21,7 @@ bool Engine::ScanCommand() {
   window_.ClearInfected();
   if (!search_.Search()) return false;
   scan_report_.root = tree_.root();
+  scan_report_.root_searched = tree_.is_open();
   scan_report_.unsearched = search_.unsearched();
   scan_report_.candidates = window_.CandidateCount();
   if (!scan_.ScanCandidates()) return false;
@@ -44,7 +37,7 @@ void Engine::LookForRegistryValues() {
   if (!registry) return;
   scan_report_.registry_found = FindVirusValues(*registry);
   for (const RegistryValueRef& value : scan_report_.registry_found) {
-    if (window_.LogSwitch()) window_.WriteLog("Virus registry value found: " + Describe(value));
+    if (window_.LogSwitch()) window_.WriteLog("Virus registry value found: " + value.FullName());
   }
 }
 
@@ -117,16 +110,38 @@ void Engine::LogLeftovers(const std::string& path, const CleanResult& result) {
   }
 }
 
+void Engine::Accumulate(const RepairReport& report) {
+  auto& deleted = removal_.registry_deleted;
+  auto& failed = removal_.registry_failed;
+  for (const RegistryValueRef& value : report.deleted) {
+    if (std::find(deleted.begin(), deleted.end(), value) == deleted.end()) {
+      deleted.push_back(value);
+    }
+    std::erase_if(failed, [&](const RegistryValueFailure& f) { return f.value == value; });
+  }
+  for (const RegistryValueFailure& failure : report.not_deleted) {
+    std::erase_if(failed, [&](const RegistryValueFailure& f) { return f.value == failure.value; });
+    failed.push_back(failure);
+  }
+  for (const RegistryOpenFailure& failure : report.not_opened) {
+    const bool known = std::any_of(
+        removal_.registry_unopened.begin(), removal_.registry_unopened.end(),
+        [&](const RegistryOpenFailure& f) { return f.store == failure.store && f.key == failure.key; });
+    if (!known) removal_.registry_unopened.push_back(failure);
+  }
+}
+
 void Engine::Repair(std::unique_ptr<Registry>& registry) {
   if (!registry) registry = open_registry_(scan_report_.root);
   if (!registry) return;
   removal_.registry_repaired = true;
   const RepairReport report = RepairRegistry(*registry);
+  Accumulate(report);
   std::vector<std::string> found;
   for (const RegistryValueFailure& f : report.not_deleted) {
-    found.push_back("Could not delete the registry value " + Describe(f.value) + ": " +
+    found.push_back("Could not delete the registry value " + f.value.FullName() + ": " +
                     (f.status.code() == ErrorCode::kOther ? f.status.message()
-                                                          : quelix::Describe(f.status.code())));
+                                                          : Describe(f.status.code())));
   }
   for (const RegistryOpenFailure& f : report.not_opened) {
     found.push_back("Could not open the registry " + f.store + (f.key.empty() ? "" : "\\") + f.key +

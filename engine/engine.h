@@ -32,6 +32,7 @@ struct ScanReport {
   size_t infected = 0;     // entries of the infected list
   size_t unreadable = 0;   // candidates that could not be opened or read
   size_t unsearched = 0;   // folders the walk could not search
+  bool root_searched = false;  // the folder the search starts from could be opened
   // The virus's registry values present in the searched volume's registry.
   std::vector<RegistryValueRef> registry_found;
 };
@@ -50,6 +51,11 @@ struct RemovalReport {
   uint64_t other_names = 0;             // hard links of cleaned files, which still hold it
   bool registry_repaired = false;       // the repair ran at least once
   std::vector<std::string> registry_problems;  // as logged, each once
+  // Each value once: deleted by one of the repairs, or not deleted (the last reason), and the
+  // stores and keys that could not be opened.
+  std::vector<RegistryValueRef> registry_deleted;
+  std::vector<RegistryValueFailure> registry_failed;
+  std::vector<RegistryOpenFailure> registry_unopened;
   bool stopped = false;                 // the window closed before every entry was worked
 };
 
@@ -63,6 +69,8 @@ class Engine {
   // false when the window closed meanwhile; the command has then stopped.
   bool ScanCommand();
   const ScanReport& scan_report() const { return scan_report_; }
+  // The bytes the commands have read so far, for a measure of progress.
+  uint64_t bytes_read() const { return files_.bytes_read(); }
 
   // The Remove command's work: cleans every file of the infected list and repairs the registry
   // of the last scan's drive after each (once, where the list is empty but the scan found the
@@ -82,6 +90,8 @@ class Engine {
   void RecordOutcome(const std::string& path, const CleanResult& result);
   // Repairs the registry and keeps each problem it reports once, for the log.
   void Repair(std::unique_ptr<Registry>& registry);
+  // Adds what one repair did to the removal's record of each value.
+  void Accumulate(const RepairReport& report);
   // Logs what the cleaning of `path` left behind: metadata it could not keep, other names.
   void LogLeftovers(const std::string& path, const CleanResult& result);
 

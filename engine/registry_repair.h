@@ -17,6 +17,9 @@ struct RegistryValueRef {
   std::string key;
   std::string value;
 
+  // "STORE\KEY\VALUE", as the log and the command line name it.
+  std::string FullName() const { return store + "\\" + key + "\\" + value; }
+
   bool operator==(const RegistryValueRef&) const = default;
 };
 

@@ -19,13 +19,15 @@ struct TextFiles::Channel {
   // files Contains reads are closed right after it, so they never pay for going back.
   bool rewind_pending = false;
 
-  Status Read(char* into, size_t capacity, size_t* got) {
+  Status Read(char* into, size_t capacity, size_t* got, uint64_t* total) {
     if (rewind_pending) {
       Status status = file->Rewind();
       if (!status.ok()) return status;
       rewind_pending = false;
     }
-    return file->Read(into, capacity, got);
+    const Status status = file->Read(into, capacity, got);
+    if (status.ok()) *total += *got;
+    return status;
   }
 };
 
@@ -167,7 +169,7 @@ Status TextFiles::Close(int channel) {
 Status TextFiles::Fill(Channel& c) {
   if (c.pos < c.len || c.eof) return Status::Ok();
   size_t got = 0;
-  Status status = c.Read(c.buffer.data(), c.buffer.size(), &got);
+  Status status = c.Read(c.buffer.data(), c.buffer.size(), &got, &bytes_read_);
   if (!status.ok()) return status;
   c.pos = 0;
   c.len = got;
@@ -411,7 +413,7 @@ Status TextFiles::Contains(int channel, std::string_view needle, bool* found,
     const size_t keep = std::min(keep_max, c->len - c->pos);
     std::memmove(c->buffer.data(), c->buffer.data() + c->len - keep, keep);
     size_t got = 0;
-    status = c->Read(c->buffer.data() + keep, c->buffer.size() - keep, &got);
+    status = c->Read(c->buffer.data() + keep, c->buffer.size() - keep, &got, &bytes_read_);
     if (!status.ok()) return status;
     c->pos = 0;
     c->len = keep + got;

@@ -81,6 +81,9 @@ class TextFiles {
   Status Contains(int channel, std::string_view needle, bool* found,
                   const std::function<bool()>& between_blocks);
 
+  // The bytes read through every channel so far.
+  uint64_t bytes_read() const { return bytes_read_; }
+
  private:
   struct Channel;
   Status Open(int channel, const std::string& path, OpenMode mode);
@@ -96,6 +99,7 @@ class TextFiles {
 
   FileSystem& fs_;
   std::array<std::unique_ptr<Channel>, kChannels + 1> channels_;
+  uint64_t bytes_read_ = 0;
 };
 
 }  // namespace quelix

@@ -178,7 +178,9 @@ void FakeRegistry::FailListSubkeys(size_t store, const std::string& key, Status 
 
 void FakeRegistry::FailDelete(size_t store, const std::string& key, const std::string& value,
                               Status status) {
-  stores_.at(store).delete_failures.push_back({key, value, std::move(status)});
+  auto& failures = stores_.at(store).delete_failures;
+  std::erase_if(failures, [&](const auto& f) { return f.key == key && f.value == value; });
+  if (!status.ok()) failures.push_back({key, value, std::move(status)});
 }
 
 std::vector<RegistryStoreInfo> FakeRegistry::Stores() const {

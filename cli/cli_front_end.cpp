@@ -1,0 +1,94 @@
+#include "cli/cli_front_end.h"
+
+#include <cstdio>
+
+#include "app/controller.h"
+
+namespace quelix {
+namespace {
+
+constexpr auto kRedraw = std::chrono::milliseconds(100);
+constexpr char kSearching[] = "Searching \r\n";
+constexpr char kScanning[] = "Scanning \r\n";
+
+// `text` shortened in its middle to `width` characters (counted as bytes: paths are shown as
+// they are, a multi-byte name may come out a little short).
+std::string Fit(const std::string& text, size_t width) {
+  if (text.size() <= width || width < 5) return text.substr(0, width);
+  const size_t head = (width - 3) / 2;
+  return text.substr(0, head) + "..." + text.substr(text.size() - (width - 3 - head));
+}
+
+}  // namespace
+
+CliFrontEnd::CliFrontEnd(std::ostream& err, Console& console, bool show_progress)
+    : err_(err), console_(console), show_progress_(show_progress) {}
+
+void CliFrontEnd::Attach(CommandController* controller, std::function<uint64_t()> bytes_read) {
+  controller_ = controller;
+  bytes_read_ = std::move(bytes_read);
+}
+
+void CliFrontEnd::SetStatus(const std::string& text) {
+  if (text.rfind(kSearching, 0) == 0) {
+    folder_ = text.substr(sizeof kSearching - 1);
+  } else if (text.rfind(kScanning, 0) == 0) {
+    const std::string path = text.substr(sizeof kScanning - 1);
+    const size_t slash = path.find_last_of("/\\");
+    folder_ = slash == std::string::npos ? path : path.substr(0, slash + 1);
+    scanning_ = true;
+    ++checked_;
+  }
+}
+
+void CliFrontEnd::SetBusyPointer(bool busy) {
+  if (!busy) return;
+  // A command starts: the counts start afresh.
+  scanning_ = false;
+  checked_ = 0;
+  folder_ = root_;
+  started_ = std::chrono::steady_clock::now();
+  bytes_at_start_ = bytes_read_ ? bytes_read_() : 0;
+}
+
+void CliFrontEnd::ProcessEvents() {
+  if (controller_ && console_.StopRequested()) {
+    controller_->RequestClose("the program was interrupted.");
+  }
+  if (!show_progress_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - drawn_ < kRedraw) return;
+  drawn_ = now;
+  Draw();
+}
+
+std::string CliFrontEnd::ProgressLine() const {
+  if (!scanning_) return "searching: " + std::to_string(candidates_.size()) + " files found, ";
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  const uint64_t bytes = (bytes_read_ ? bytes_read_() : 0) - bytes_at_start_;
+  char rate[32];
+  const double megabytes = static_cast<double>(bytes) / 1e6;
+  std::snprintf(rate, sizeof rate, "%.1f MB/s", seconds > 0 ? megabytes / seconds : 0.0);
+  return "checked " + std::to_string(checked_) + " of " + std::to_string(candidates_.size()) +
+         " files, " + rate + ", ";
+}
+
+void CliFrontEnd::Draw() {
+  const size_t width = static_cast<size_t>(std::max(console_.Columns(), 20)) - 1;
+  std::string line = ProgressLine();
+  line += Fit(folder_, width > line.size() ? width - line.size() : 0);
+  // Padded over what the line before left, so that no tail of it stays on screen.
+  const size_t shown = line.size();
+  if (shown < drawn_width_) line.append(drawn_width_ - shown, ' ');
+  drawn_width_ = shown;
+  err_ << '\r' << line << std::flush;
+}
+
+void CliFrontEnd::ClearProgress() {
+  if (drawn_width_ == 0) return;
+  err_ << '\r' << std::string(drawn_width_, ' ') << '\r' << std::flush;
+  drawn_width_ = 0;
+}
+
+}  // namespace quelix

@@ -1,0 +1,72 @@
+// The command line's front end: the lists held in memory, and a progress line redrawn in place on
+// standard error (where that is a terminal) at most ten times a second.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/front_end.h"
+#include "platform/console.h"
+
+namespace quelix {
+
+class CommandController;
+
+class CliFrontEnd final : public FrontEnd {
+ public:
+  // Progress goes to `err` when `show_progress`; `console` says how wide it may be and whether
+  // the user asked to stop.
+  CliFrontEnd(std::ostream& err, Console& console, bool show_progress);
+
+  // The controller that a stop request goes to, and what tells the bytes read so far.
+  void Attach(CommandController* controller, std::function<uint64_t()> bytes_read);
+  // The folder the next command searches.
+  void SetRoot(std::string root) { root_ = std::move(root); }
+  // Wipes the progress line, so that what follows starts on a clean line.
+  void ClearProgress();
+
+  const std::vector<std::string>& infected() const { return infected_; }
+
+  void ClearCandidates() override { candidates_.clear(); }
+  void AppendCandidate(const std::string& path) override { candidates_.push_back(path); }
+  size_t CandidateCount() const override { return candidates_.size(); }
+  std::string Candidate(size_t index) const override { return candidates_[index]; }
+  void HideCandidates() override {}
+  void ClearInfected() override { infected_.clear(); }
+  void AppendInfected(const std::string& path) override { infected_.push_back(path); }
+  size_t InfectedCount() const override { return infected_.size(); }
+  std::string Infected(size_t index) const override { return infected_[index]; }
+  void ShowInfected() override {}
+  void SetStatus(const std::string& text) override;
+  bool LogSwitch() const override { return true; }
+  std::string SearchRoot() const override { return root_; }
+  void SetBusyPointer(bool busy) override;
+  void ProcessEvents() override;
+  void ShowMessage(const std::string&, MessageIcon) override {}
+
+ private:
+  std::string ProgressLine() const;
+  void Draw();
+
+  std::ostream& err_;
+  Console& console_;
+  const bool show_progress_;
+  CommandController* controller_ = nullptr;
+  std::function<uint64_t()> bytes_read_;
+  std::string root_;
+  std::vector<std::string> candidates_;
+  std::vector<std::string> infected_;
+  bool scanning_ = false;  // the files are being read (else the folders are being searched)
+  size_t checked_ = 0;
+  std::string folder_;
+  std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point drawn_;
+  uint64_t bytes_at_start_ = 0;
+  size_t drawn_width_ = 0;
+};
+
+}  // namespace quelix

@@ -1,0 +1,91 @@
+#include "cli/options.h"
+
+namespace quelix {
+namespace {
+
+// Takes one option; false with `*error` set where it is not one.
+bool TakeOption(const std::vector<std::string>& args, size_t* i, CliOptions* options,
+                std::string* error) {
+  const std::string& arg = args[*i];
+  if (arg == "--help" || arg == "-h") {
+    options->command = CliOptions::Command::kHelp;
+  } else if (arg == "--version") {
+    options->command = CliOptions::Command::kVersion;
+  } else if (arg == "--quiet" || arg == "-q") {
+    options->quiet = true;
+  } else if (arg == "--no-log") {
+    options->no_log = true;
+  } else if (arg == "--no-registry") {
+    options->no_registry = true;
+  } else if (arg == "--log" && *i + 1 < args.size()) {
+    options->log_file = args[++*i];
+  } else if (arg.rfind("--log=", 0) == 0 && arg.size() > 6) {
+    options->log_file = arg.substr(6);
+  } else {
+    *error = arg == "--log" ? "--log needs a FILE" : "unknown option " + arg;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error) {
+  *options = CliOptions{};
+  bool options_end = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!options_end && arg == "--") {
+      options_end = true;
+    } else if (!options_end && arg.size() > 1 && arg[0] == '-') {
+      if (!TakeOption(args, &i, options, error)) return false;
+    } else if (options->command == CliOptions::Command::kNone) {
+      if (arg == "scan") {
+        options->command = CliOptions::Command::kScan;
+      } else if (arg == "remove") {
+        options->command = CliOptions::Command::kRemove;
+      } else {
+        *error = "unknown command " + arg;
+        return false;
+      }
+    } else {
+      options->paths.push_back(arg);
+    }
+  }
+  using Command = CliOptions::Command;
+  if (options->command == Command::kHelp || options->command == Command::kVersion) return true;
+  if (options->command == Command::kNone) *error = "no command given";
+  if (options->command != Command::kNone && options->paths.empty()) *error = "no PATH given";
+  if (options->no_log && !options->log_file.empty()) *error = "--log and --no-log together";
+  return error->empty();
+}
+
+std::string HelpText() {
+  return R"(Usage: quelix scan [OPTIONS] PATH...
+       quelix remove [OPTIONS] PATH...
+
+Finds the HTML.Quelix.A script virus in the web pages, scripts and folder templates below each
+PATH (a folder, a mount point, on Windows also a drive such as c:), and in the registry: on Linux
+the offline hives of a Windows installation under PATH, on Windows the live registry.
+
+  scan      lists each infected file (once per copy of the virus's line it holds) and each of
+            the virus's registry values ("registry STORE\KEY\VALUE") on standard output
+  remove    scans, then cleans the files and deletes the registry values: "cleaned PATH",
+            "not cleaned PATH: REASON", "deleted STORE\KEY\VALUE", "not deleted ...: REASON"
+
+Options:
+  -q, --quiet      no progress on standard error
+      --log FILE   write the event log to FILE instead of the program's own log
+      --no-log     keep no event log
+      --no-registry  leave the registry alone
+  -h, --help       show this help
+      --version    show the version
+
+Exit status: scan: 0 nothing found, 1 the virus was found, 2 nothing found but something could
+not be searched or read. remove: 0 nothing of the virus is left in what was found, 1 something
+could not be cleaned or deleted, 2 nothing could be searched. 2 also for a usage error, 130 when
+stopped by Ctrl+C (after the file being cleaned).
+)";
+}
+
+}  // namespace quelix

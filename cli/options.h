@@ -1,0 +1,27 @@
+// The command line of `quelix`.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quelix {
+
+struct CliOptions {
+  enum class Command { kNone, kScan, kRemove, kHelp, kVersion };
+  Command command = Command::kNone;
+  std::vector<std::string> paths;
+  bool quiet = false;        // no progress on standard error
+  bool no_log = false;       // no event log at all
+  bool no_registry = false;  // leave the registry alone
+  std::string log_file;      // the event log's place, where not the program's own
+};
+
+// Parses the arguments after the program's name. Returns false, with a one-line reason in
+// `*error`, on a usage error: no or an unknown command, an unknown option, no PATH, or --log
+// without a file (or together with --no-log).
+bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);
+
+// What `quelix --help` prints.
+std::string HelpText();
+
+}  // namespace quelix

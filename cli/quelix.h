@@ -1,0 +1,28 @@
+// `quelix`, the command-line program: the same commands, texts and safety as the windows, for
+// servers, scripts and rescue disks. Everything but main(), so that tests can run it whole.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/places.h"
+
+namespace quelix {
+
+struct CliServices {
+  FileSystem& fs;
+  Places& places;
+  Console& console;
+  RegistryOpener open_registry = CreateNativeRegistry;
+};
+
+// Runs `quelix` with `args` (without the program's name), writing results to `out` and progress,
+// problems and the summary to `err`. Returns the exit status (see HelpText()).
+int RunQuelix(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+              const CliServices& services);
+
+}  // namespace quelix

@@ -1,0 +1,160 @@
+// `quelix` run whole, as a script on a server would: its options, what it prints, its exit status.
+#include "cli/quelix.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/cli_front_end.h"
+#include "cli/options.h"
+#include "engine/signature.h"
+#include "tests/support/fake_console.h"
+#include "tests/support/fake_places.h"
+#include "tests/support/fake_registry.h"
+#include "tests/support/fault_file_system.h"
+#include "tests/support/remove_fixture.h"
+#include "tests/support/temp_tree.h"
+
+namespace quelix {
+namespace {
+
+const std::string kInfected = "page\r\n" + MarkerLine() + "\r\n" + SignatureLine() + "\r\n";
+const std::string kRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+using Lines = std::vector<std::string>;
+
+TEST(CliOptionsTest, CommandsOptionsAndUsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // empty: parsed
+  };
+  const Case cases[] = {
+      {{"scan", "/srv", "--quiet", "/www"}, ""},
+      {{"remove", "--log", "l.txt", "--no-registry", "--", "-odd"}, ""},
+      {{"--version"}, ""},
+      {{"scan", "--help"}, ""},
+      {{}, "no command given"},
+      {{"clean", "/srv"}, "unknown command clean"},
+      {{"scan"}, "no PATH given"},
+      {{"scan", "--fast", "/srv"}, "unknown option --fast"},
+      {{"scan", "/srv", "--log"}, "--log needs a FILE"},
+      {{"scan", "/srv", "--log", "x", "--no-log"}, "--log and --no-log together"},
+  };
+  for (const Case& c : cases) {
+    CliOptions options;
+    std::string error;
+    EXPECT_EQ(ParseOptions(c.args, &options, &error), c.error.empty()) << c.args.size();
+    EXPECT_EQ(error, c.error);
+  }
+  CliOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseOptions(cases[1].args, &options, &error));
+  EXPECT_EQ(options.paths, Lines{"-odd"});
+  EXPECT_EQ(options.log_file, "l.txt");
+  EXPECT_TRUE(options.no_registry);
+}
+
+class QuelixTest : public RemoveFixture {
+ protected:
+  // Runs quelix with `args`; the output lines go to `out_`, the error lines to `err_`.
+  int Quelix(std::vector<std::string> args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunQuelix(args, out, err, {fs_, places_, console_, opener_});
+    out_ = Split(out.str());
+    err_ = Split(err.str());
+    return status;
+  }
+  static Lines Split(const std::string& text) {
+    Lines lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  std::string Root() const { return tree_.root().string(); }
+
+  FakePlaces places_;
+  FakeConsole console_;
+  RegistryOpener opener_ = [this](const std::string&) {
+    return std::make_unique<BorrowedRegistry>(registry_);
+  };
+  Lines out_;
+  Lines err_;
+};
+
+TEST_F(QuelixTest, ScanTellsByItsStatusWhatItFound) {
+  tree_.Write("clean.htm", "<p>clean</p>");
+  EXPECT_EQ(Quelix({"scan", "--no-log", Root()}), 0);
+  EXPECT_TRUE(out_.empty());
+  EXPECT_EQ(Quelix({"scan", "--no-log", Root(), P("missing")}), 2);
+  EXPECT_EQ(err_.front(), "quelix: cannot search " + P("missing") + ": not found");
+  tree_.Write("sub/a.htm", kInfected + SignatureLine() + "\r\n");
+  EXPECT_EQ(Quelix({"scan", "--no-log", Root(), P("missing")}), 1);
+  EXPECT_EQ(out_, (Lines{P("sub/a.htm"), P("sub/a.htm")}));
+  EXPECT_EQ(err_.back().rfind("checked 2 files in ", 0), 0u) << err_.back();
+  EXPECT_NE(err_.back().find(": 1 infected, 0 could not be read"), std::string::npos);
+  fs_.inject = [](const FsCall& call) -> std::optional<ErrorCode> {
+    if (call.op == FsOp::kRead) return ErrorCode::kIoError;
+    return std::nullopt;
+  };
+  EXPECT_EQ(Quelix({"scan", "--no-log", Root()}), 2) << "nothing found, something not read";
+}
+
+TEST_F(QuelixTest, RemoveCleansRepairsAndSaysWhatIsLeft) {
+  const size_t machine =
+      registry_.AddStore(RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", true);
+  registry_.SetValue(machine, kRun, "Kernel32", "virus");
+  tree_.Write("a.htm", kInfected);
+  tree_.Write("b.asp", kInfected);
+  EXPECT_EQ(Quelix({"scan", "--no-log", Root()}), 1);
+  EXPECT_EQ(out_.back(), "registry HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32");
+  EXPECT_EQ(Quelix({"scan", "--no-log", "--no-registry", Root()}), 1);
+  EXPECT_EQ(out_.size(), 2u) << "no registry line";
+
+  registry_.FailDelete(machine, kRun, "Kernel32", {ErrorCode::kAccessDenied, "denied"});
+  fs_.inject = [](const FsCall& call) -> std::optional<ErrorCode> {
+    if (call.op == FsOp::kReplace && call.path.ends_with("b.asp")) return ErrorCode::kDiskFull;
+    return std::nullopt;
+  };
+  EXPECT_EQ(Quelix({"remove", "--log", log_dir_.Path("l.txt"), Root()}), 1);
+  EXPECT_EQ(out_, (Lines{"cleaned " + P("a.htm"), "not cleaned " + P("b.asp") + ": disk full",
+                         "not deleted HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32: access denied"}));
+  registry_.FailDelete(machine, kRun, "Kernel32", Status::Ok());
+  fs_.inject = nullptr;
+  EXPECT_EQ(Quelix({"remove", "--log", log_dir_.Path("l.txt"), Root()}), 0);
+  EXPECT_EQ(out_, (Lines{"cleaned " + P("b.asp"),
+                         "deleted HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32"}));
+  EXPECT_EQ(Quelix({"remove", "--no-log", P("missing")}), 2);
+}
+
+TEST_F(QuelixTest, ProgressOnlyOnATerminalAndAStopEndsAfterTheFileInHand) {
+  for (int i = 0; i < 3; ++i) tree_.Write("p" + std::to_string(i) + ".htm", kInfected);
+  EXPECT_EQ(Quelix({"scan", "--no-log", Root()}), 1);
+  for (const std::string& line : err_) EXPECT_EQ(line.find('\r'), std::string::npos) << line;
+
+  std::ostringstream err;
+  FakeConsole terminal;
+  terminal.terminal = true;
+  terminal.columns = 40;
+  CliFrontEnd front(err, terminal, true);
+  front.SetBusyPointer(true);
+  for (const char* page : {"/srv/www/a.htm", "/srv/www/b.htm"}) front.AppendCandidate(page);
+  front.SetStatus("Scanning \r\n/srv/www/site-with-a-long-name/a.htm");
+  front.ProcessEvents();
+  EXPECT_EQ(err.str(), "\rchecked 1 of 2 files, 0.0 MB/s, /s...e/") << "shortened to fit";
+
+  // Ctrl+C as soon as the first file is cleaned: the removal goes no further.
+  const auto cleaned = [this] {
+    int n = 0;
+    for (int i = 0; i < 3; ++i) n += tree_.Read("p" + std::to_string(i) + ".htm") == "page\r\n";
+    return n;
+  };
+  console_.stop = [&] { return cleaned() > 0; };
+  EXPECT_EQ(Quelix({"remove", "--log", log_dir_.Path("l.txt"), Root()}), 130);
+  EXPECT_EQ(err_.back(), "quelix: stopped; every file is either as it was or cleaned");
+  EXPECT_EQ(cleaned(), 1);
+  EXPECT_EQ(Split(log_dir_.Read("l.txt")).back(),
+            "Virus removal stopped: the program was interrupted.\r");
+}
+
+}  // namespace
+}  // namespace quelix
