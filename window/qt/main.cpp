@@ -1,5 +1,6 @@
 // quelix-remover: the program's window on Linux.
 #include <QApplication>
+#include <QIcon>
 
 #include "platform/file_system.h"
 #include "platform/places.h"
@@ -8,6 +9,8 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Installed, the window shows the program's icon from the icon theme, as its desktop entry does.
+  QApplication::setWindowIcon(QIcon::fromTheme("quelix-remover"));
   auto fs = quelix::CreateNativeFileSystem();
   auto shell = quelix::CreateNativeShell();
   auto places = quelix::CreateNativePlaces();

@@ -1,0 +1,11 @@
+# Run by CPack on the staged files before it packs them: drops the compiler's .comment and .note
+# sections from the (already stripped) programs, as Debian's dh_strip does.
+file(GLOB programs "${CPACK_TEMPORARY_DIRECTORY}/usr/bin/*")
+if(NOT programs)
+  message(FATAL_ERROR "strip_sections: no programs in ${CPACK_TEMPORARY_DIRECTORY}/usr/bin")
+endif()
+foreach(program IN LISTS programs)
+  execute_process(
+    COMMAND "${CPACK_QUELIX_STRIP}" --remove-section=.comment --remove-section=.note "${program}"
+    COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
