@@ -46,9 +46,11 @@ std::string StateHome(const char* xdg_state_home, const char* home) {
 }
 
 bool IsInstalled(const std::string& program_dir) {
+  // An unpacked or built copy has its readme beside it. An installed one has it in the prefix's
+  // doc folder, which some minimal systems leave out: without a readme beside it the program
+  // never writes beside itself (in /usr/bin, say), whether or not the doc folder is there.
   std::error_code error;
-  return !fs::exists(Normal(program_dir) / "readme.txt", error) &&
-         fs::is_directory(DocDirectory(program_dir), error);
+  return !fs::exists(Normal(program_dir) / "readme.txt", error);
 }
 
 std::string ReadmePath(const std::string& program_dir) {

@@ -18,8 +18,8 @@ namespace quelix {
 // $HOME/.local/state; empty when neither is known. Either argument may be null.
 std::string StateHome(const char* xdg_state_home, const char* home);
 
-// True when `program_dir` holds no readme.txt and lies in an installed prefix (a sibling
-// share/doc/quelix-remover directory exists).
+// True when `program_dir` holds no readme.txt beside the program: it is installed (under a
+// prefix whose share/doc/quelix-remover holds the readme, if the system keeps that folder).
 bool IsInstalled(const std::string& program_dir);
 
 // The readme handed to the viewer at start-up: the prefix's share/doc copy for an installed

@@ -90,7 +90,7 @@ TEST(PosixPlacesTest, StateHomeFollowsTheEnvironment) {
 
 TEST(PosixPlacesTest, AProgramOutsideAPrefixKeepsEverythingBesideItself) {
   TempTree tree;
-  tree.MakeDirectory("app");
+  tree.Write("app/readme.txt", "help");
   EXPECT_FALSE(IsInstalled(tree.Path("app")));
   EXPECT_EQ(ReadmePath(tree.Path("app")), tree.Path("app/readme.txt"));
   EXPECT_EQ(Paths(LogPlaces(tree.Path("app"), "/st")),
@@ -101,6 +101,9 @@ TEST(PosixPlacesTest, AProgramOutsideAPrefixKeepsEverythingBesideItself) {
 TEST(PosixPlacesTest, AnInstalledProgramUsesThePrefixDocAndTheStateDirectory) {
   TempTree tree;
   tree.MakeDirectory("usr/bin");
+  tree.MakeDirectory("opt/bin");  // a system without /usr/share/doc is no different
+  EXPECT_TRUE(IsInstalled(tree.Path("opt/bin")));
+  EXPECT_EQ(Paths(LogPlaces(tree.Path("opt/bin"), "/st")), Lines{"/st/quelix-remover/log.txt"});
   tree.Write("usr/share/doc/quelix-remover/readme.txt", "help");
   for (const std::string& dir : {tree.Path("usr/bin"), tree.Path("usr/bin/")}) {
     EXPECT_TRUE(IsInstalled(dir)) << dir;
@@ -120,8 +123,8 @@ TEST(PosixPlacesTest, TheLogGoesToTheStateFolderWhereTheProgramFolderFails) {
   TempTree tree;
   tree.Write("blocker", "not a directory");
   tree.Write("target", "someone's file");
-  std::filesystem::create_directories(tree.Path("pipe"));
-  std::filesystem::create_directories(tree.Path("link"));
+  tree.Write("pipe/readme.txt", "help");
+  tree.Write("link/readme.txt", "help");
   ASSERT_EQ(mkfifo(tree.Path("pipe/log.txt").c_str(), 0666), 0);
   std::filesystem::create_symlink(tree.Path("target"), tree.Path("link/log.txt"));
   auto fs = CreateNativeFileSystem();
