@@ -35,8 +35,12 @@ bool OneOf(const std::array<const char*, N>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-bool IsStorage(const std::string& type, const std::string& device_numbers) {
+bool IsStorage(const std::string& type, const std::string& device_numbers,
+               const std::string& source) {
   if (OneOf(kStorageTypes, type)) return true;
+  // ntfs-3g mounting a disk image (rather than a device) shows as plain "fuse" with the image's
+  // path as its source: a Windows disk as real as any.
+  if (type == "fuse" && source.starts_with("/")) return true;
   if (OneOf(kPseudoTypes, type) || type.starts_with("fuse.")) return false;
   // Anything else counts when a real device stands behind it (major number other than 0).
   return !device_numbers.starts_with("0:");
@@ -108,7 +112,7 @@ std::vector<Volume> ParseMountInfo(std::string_view mountinfo) {
     }
     Volume volume;
     if (field != "-" || !(fields >> volume.type >> volume.device)) continue;
-    if (!IsStorage(volume.type, numbers)) continue;
+    if (!IsStorage(volume.type, numbers, volume.device)) continue;
     if (!seen.emplace(numbers, root).second) continue;
     volume.root = Unescape(mount_path);
     volume.device = Unescape(volume.device);

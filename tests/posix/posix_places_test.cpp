@@ -48,11 +48,14 @@ TEST(VolumesTest, ListsOnlyMountsWithRealStorage) {
       "35 27 254:0 / /mnt/again rw - ext4 /dev/vda rw\n"
       "36 27 254:0 /srv /srv rw - ext4 /dev/vda rw\n"
       "37 27 259:1 / /data rw - someotherfs /dev/nvme0n1p1 rw\n"
+      "38 27 0:69 / /mnt/disk-image rw - fuse /srv/images/win.img rw,user_id=0\n"
+      "39 27 0:70 / /run/user/0/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n"
       "broken line\n";
   const auto volumes = ParseMountInfo(table);
   EXPECT_EQ(MountPaths(volumes),
-            (Lines{"/", "/home", "/media/web disk", "/var/lib/docker/overlay", "/srv", "/data"}));
-  ASSERT_EQ(volumes.size(), 6u);
+            (Lines{"/", "/home", "/media/web disk", "/var/lib/docker/overlay", "/srv", "/data",
+                   "/mnt/disk-image"}));
+  ASSERT_EQ(volumes.size(), 7u);
   EXPECT_EQ(volumes[2].device, "/dev/sdb1");
   EXPECT_EQ(volumes[2].type, "fuseblk");
   EXPECT_EQ(volumes[2].caption, "/media/web disk (sdb1)");

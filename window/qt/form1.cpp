@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
@@ -29,7 +31,6 @@ constexpr int kPointSize = 8;
 Form1::Form1(Setup setup) : setup_(std::move(setup)) {
   controller_.emplace(*this, *setup_.fs, setup_.open_registry);
   controller_->SetYieldInterval(setup_.yield_interval);
-  volumes_ = setup_.places->Volumes();
   setWindowTitle(QString::fromUtf8(kCaption));
   setObjectName(QStringLiteral("Form1"));
   QFont face = font();
@@ -56,13 +57,12 @@ void Form1::Place(QWidget* control, const char* name, int left, int top, int wid
 }
 
 void Form1::BuildControls() {
-  drive_ = new QComboBox(this);
-  for (const Volume& volume : volumes_) drive_->addItem(QString::fromUtf8(volume.caption));
-  const size_t start = setup_.places->StartVolume(volumes_);
-  if (start < volumes_.size()) drive_->setCurrentIndex(static_cast<int>(start));
-  // The chooser is narrow; its list opens wide enough to read whole mount paths.
-  drive_->view()->setTextElideMode(Qt::ElideNone);
-  drive_->view()->setMinimumWidth(drive_->view()->sizeHintForColumn(0) + Px(240, true));
+  Places& places = *setup_.places;
+  drive_ = new DriveChooser(
+      this, [&places] { return places.Volumes(); }, [this] { return PickFolder(); });
+  std::vector<Volume> volumes = places.Volumes();
+  const size_t start = places.StartVolume(volumes);
+  drive_->Fill(std::move(volumes), start);
   Place(drive_, "Drive1", 240, 120, 1215, 315);
   BuildButtons();
   BuildLists();
@@ -214,9 +214,15 @@ bool Form1::LogSwitch() const {
 }
 
 std::string Form1::SearchRoot() const {
-  const int index = drive_->currentIndex();
-  if (index < 0 || static_cast<size_t>(index) >= volumes_.size()) return {};
-  return volumes_[static_cast<size_t>(index)].root;
+  return drive_->Root();
+}
+
+std::string Form1::PickFolder() {
+  if (setup_.folder_dialog) return setup_.folder_dialog();
+  const QString folder =
+      QFileDialog::getExistingDirectory(this, QStringLiteral("Folder to search"), QString(),
+                                        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+  return QFile::encodeName(folder).toStdString();
 }
 
 void Form1::SetBusyPointer(bool busy) {

@@ -14,6 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/places.h"
 #include "platform/shell.h"
+#include "window/qt/drive_chooser.h"
 #include "window/qt/path_list_model.h"
 
 class QCheckBox;
@@ -33,6 +34,9 @@ class Form1 : public QWidget, public FrontEnd {
     Shell* shell = nullptr;    // required; must outlive the window
     Places* places = nullptr;  // required; must outlive the window
     RegistryOpener open_registry = CreateNativeRegistry;
+    // Asks for a folder to search ("Other folder…"); empty means a real folder dialog. Returns
+    // "" when the user changed their mind.
+    std::function<std::string()> folder_dialog;
     // Shows the message box; empty means a real QMessageBox.
     std::function<void(const std::string&, MessageIcon)> message_box;
     // Ends the program once the window has unloaded; empty means QCoreApplication::quit().
@@ -86,12 +90,12 @@ class Form1 : public QWidget, public FrontEnd {
   int Px(int twips, bool horizontal) const;
   void Place(QWidget* control, const char* name, int left, int top, int width, int height) const;
   void AfterCommand(CommandResult result);
+  std::string PickFolder();
   // Shows what changed since the last time: new list entries and the latest status text.
   void Refresh();
 
   Setup setup_;
   std::optional<CommandController> controller_;
-  std::vector<Volume> volumes_;
   PathListModel candidates_;
   PathListModel infected_;
   std::string status_;
@@ -99,7 +103,7 @@ class Form1 : public QWidget, public FrontEnd {
   bool unloaded_ = false;
   bool busy_ = false;
 
-  QComboBox* drive_ = nullptr;
+  DriveChooser* drive_ = nullptr;
   QPushButton* scan_ = nullptr;
   QPushButton* remove_ = nullptr;
   QLabel* infected_heading_ = nullptr;

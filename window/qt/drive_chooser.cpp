@@ -1,0 +1,104 @@
+#include "window/qt/drive_chooser.h"
+
+#include <QAbstractItemView>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <algorithm>
+
+namespace quelix {
+namespace {
+
+const QString kOtherFolder = QStringLiteral("Other folder\u2026");
+
+}  // namespace
+
+DriveChooser::DriveChooser(QWidget* parent, std::function<std::vector<Volume>()> read_volumes,
+                           std::function<std::string()> pick_folder)
+    : QComboBox(parent),
+      read_volumes_(std::move(read_volumes)),
+      pick_folder_(std::move(pick_folder)) {
+  // The list opens wide enough for every entry whole.
+  view()->setTextElideMode(Qt::ElideNone);
+  connect(this, &QComboBox::activated, this, &DriveChooser::Chosen);
+}
+
+void DriveChooser::Fill(std::vector<Volume> volumes, size_t start) {
+  volumes_ = std::move(volumes);
+  Show(start < volumes_.size() ? volumes_[start].root : std::string());
+  shown_ = Root();
+}
+
+std::string DriveChooser::Root() const {
+  const int index = currentIndex();
+  if (index < 0) return {};
+  const auto i = static_cast<size_t>(index);
+  if (i < volumes_.size()) return volumes_[i].root;
+  if (i - volumes_.size() < folders_.size()) return folders_[i - volumes_.size()];
+  return {};
+}
+
+void DriveChooser::Show(const std::string& root) {
+  const QSignalBlocker quiet(this);
+  clear();
+  int shown = 0;
+  for (const Volume& volume : volumes_) {
+    if (volume.root == root) shown = count();
+    addItem(QString::fromUtf8(volume.caption));
+    setItemData(count() - 1, QString::fromUtf8(volume.caption), Qt::ToolTipRole);
+  }
+  for (const std::string& folder : folders_) {
+    if (folder == root) shown = count();
+    addItem(QString::fromUtf8(folder));
+    setItemData(count() - 1, QString::fromUtf8(folder), Qt::ToolTipRole);
+  }
+  addItem(kOtherFolder);
+  setCurrentIndex(shown);
+  setToolTip(currentText());
+  int widest = 0;
+  for (int i = 0; i < count(); ++i) {
+    widest = std::max(widest, view()->fontMetrics().horizontalAdvance(itemText(i)));
+  }
+  // Room besides the text for the item's margins, the frame and a scroll bar.
+  view()->setMinimumWidth(widest + 2 * view()->frameWidth() +
+                          style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16);
+}
+
+void DriveChooser::showPopup() {
+  const std::string root = Root();
+  volumes_ = read_volumes_();
+  Show(root);
+  QComboBox::showPopup();
+}
+
+void DriveChooser::Chosen(int index) {
+  if (index != count() - 1) {
+    shown_ = Root();
+    setToolTip(currentText());
+    return;
+  }
+  const std::string folder = pick_folder_();
+  if (!folder.empty()) {
+    std::erase(folders_, folder);
+    folders_.push_back(folder);
+  }
+  Show(folder.empty() ? shown_ : folder);
+  shown_ = Root();
+}
+
+void DriveChooser::paintEvent(QPaintEvent*) {
+  // As the style draws it, but the path alone (the label is in the tooltip and the open list),
+  // shortened in its middle: a mount path or folder is told apart by its end, which a cut at the
+  // right would hide.
+  QStylePainter painter(this);
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  painter.drawComplexControl(QStyle::CC_ComboBox, option);
+  const QRect text_box =
+      style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+  const std::string root = Root();
+  const QString shown = root.empty() ? option.currentText : QString::fromUtf8(root);
+  option.currentText = fontMetrics().elidedText(shown, Qt::ElideMiddle, text_box.width());
+  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
+
+}  // namespace quelix
