@@ -20,7 +20,13 @@ namespace quelix::bench {
 namespace {
 
 constexpr size_t kBlock = 256 * 1024;
-constexpr int kMaxDepth = 10;
+// How the folders spread over the levels: most three to six levels down, a few deeper; levels
+// beyond the table share its last weight.
+constexpr std::array<double, 10> kDepthWeights = {6, 14, 20, 20, 15, 10, 7, 4, 2, 2};
+
+double DepthWeight(int depth) {
+  return kDepthWeights[std::min<size_t>(static_cast<size_t>(depth - 1), kDepthWeights.size() - 1)];
+}
 
 struct PlannedDir {
   std::string rel;  // "" for the root, else "a/b"
@@ -106,16 +112,17 @@ void Planner::AddFile(size_t dir, std::string stem, const Extension& ext) {
 
 void Planner::PlanDirectories() {
   dirs.push_back({"", 0});
-  std::array<std::vector<size_t>, kMaxDepth + 1> by_depth;
+  const int max_depth = std::max(1, spec_.depth);
+  std::vector<std::vector<size_t>> by_depth(static_cast<size_t>(max_depth) + 1);
   by_depth[0].push_back(0);
-  // Most directories sit three to six levels down; a few reach ten.
-  constexpr std::array<double, kMaxDepth> kDepthWeights = {6, 14, 20, 20, 15, 10, 7, 4, 2, 2};
-  const size_t count = std::max<size_t>(8, spec_.files / 30);
+  double total = 0;
+  for (int depth = 1; depth <= max_depth; ++depth) total += DepthWeight(depth);
+  const size_t count =
+      std::max<size_t>(8, spec_.directories > 0 ? spec_.directories : spec_.files / 30);
   for (size_t i = 1; i < count; ++i) {
-    double pick = rng_.Unit() * 100;
+    double pick = rng_.Unit() * total;
     int depth = 1;
-    while (depth < kMaxDepth && pick >= kDepthWeights[depth - 1])
-      pick -= kDepthWeights[depth++ - 1];
+    while (depth < max_depth && pick >= DepthWeight(depth)) pick -= DepthWeight(depth++);
     while (by_depth[depth - 1].empty()) --depth;
     const std::vector<size_t>& parents = by_depth[depth - 1];
     const size_t dir = AddDir(parents[rng_.Below(parents.size())], DirectoryName(rng_));
@@ -145,7 +152,8 @@ void Planner::PlanFiles() {
   const size_t big = spec_.files / 25000;
   for (size_t i = 0; i < big && left > 0; ++i) {
     const size_t dir = rng_.Below(dirs.size());
-    for (size_t n = std::min(left, rng_.Between(1000, 3000)); n > 0; --n, --left) {
+    const size_t most = std::max<size_t>(spec_.max_entries, 2);
+    for (size_t n = std::min(left, rng_.Between(most / 3, most)); n > 0; --n, --left) {
       AddFile(dir, FileStem(rng_), PickExtension(rng_));
     }
   }

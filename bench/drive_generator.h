@@ -19,6 +19,9 @@ struct DriveSpec {
   uint64_t seed = 1;
   size_t files = 1000;           // regular files, candidates and others
   uint64_t bytes = 32ull << 20;  // about this many bytes of file content in all
+  size_t directories = 0;        // about this many folders; 0: one for every 30 files
+  int depth = 10;                // the deepest folders sit this many levels down
+  size_t max_entries = 3000;     // the largest folders hold up to this many files
 };
 
 struct DriveReport {

@@ -1,4 +1,4 @@
-// gen_drive --seed N --files N --bytes TOTAL OUTDIR
+// gen_drive --seed N --files N --bytes TOTAL [--dirs N] [--depth N] [--max-entries N] OUTDIR
 // Writes a synthetic drive under OUTDIR/drive and, beside it, expected.txt (the infected list the
 // Scan command must give for OUTDIR/drive, in its order), candidates.txt and summary.txt.
 // TOTAL may end in K, M or G (powers of 1024).
@@ -40,6 +40,18 @@ bool ParseArguments(int argc, char** argv, quelix::bench::DriveSpec* spec, std::
                ParseCount(argv[i + 1], &value)) {
       spec->bytes = value;
       ++i;
+    } else if (std::strcmp(argv[i], "--dirs") == 0 && has_value &&
+               ParseCount(argv[i + 1], &value)) {
+      spec->directories = static_cast<size_t>(value);
+      ++i;
+    } else if (std::strcmp(argv[i], "--depth") == 0 && has_value &&
+               ParseCount(argv[i + 1], &value) && value > 0) {
+      spec->depth = static_cast<int>(value);
+      ++i;
+    } else if (std::strcmp(argv[i], "--max-entries") == 0 && has_value &&
+               ParseCount(argv[i + 1], &value)) {
+      spec->max_entries = static_cast<size_t>(value);
+      ++i;
     } else if (argv[i][0] == '-' || !outdir->empty()) {
       return false;
     } else {
@@ -55,7 +67,9 @@ int main(int argc, char** argv) {
   quelix::bench::DriveSpec spec;
   std::string outdir;
   if (!ParseArguments(argc, argv, &spec, &outdir)) {
-    std::fprintf(stderr, "usage: gen_drive --seed N --files N --bytes TOTAL[K|M|G] OUTDIR\n");
+    std::fprintf(stderr,
+                 "usage: gen_drive --seed N --files N --bytes TOTAL[K|M|G] [--dirs N] [--depth N] "
+                 "[--max-entries N] OUTDIR\n");
     return 2;
   }
   quelix::bench::DriveReport report;
