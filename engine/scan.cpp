@@ -7,30 +7,49 @@ namespace quelix {
 bool InfectionScan::ScanCandidates() {
   const size_t count = window_.CandidateCount();
   unreadable_ = 0;
+  ahead_.clear();
+  next_to_open_ = 0;
   // Folders may have been swapped since the search; each scan looks them up afresh.
   tree_.ForgetFolders();
   for (size_t i = 0; i < count; ++i) {
-    std::unique_ptr<File> file;
-    Status opened = tree_.OpenForReading(window_.Candidate(i), &file);
-    if (opened.ok()) opened = files_.Attach(kChannel, std::move(file), true);
+    ReadAhead(i, count);
+    Opened candidate = std::move(ahead_.front());
+    ahead_.pop_front();
+    Status opened = candidate.status;
+    if (opened.ok()) opened = files_.Attach(kChannel, std::move(candidate.file), true);
     if (window_.LogSwitch()) window_.WriteLog("Scanning " + window_.Candidate(i));
     window_.SetStatus("Scanning \r\n" + window_.Candidate(i));
     if (!opened.ok()) {
       // Nothing to read: the candidate's one read yields nothing and its reading ends. A folder,
       // pipe or device named like a page holds no page; anything else is worth a word.
       if (opened.code() != ErrorCode::kNotAFile) Unreadable(window_.Candidate(i), opened);
-      if (!window_.YieldPoint()) return false;
+      if (!window_.YieldPoint()) return Stop();
       continue;
     }
-    if (!ScanOne(window_.Candidate(i))) return false;
+    if (!ScanOne(window_.Candidate(i))) return Stop();
   }
   // On Windows nobody can rename or delete a folder the program holds: the last one read is let
   // go, so that the user's folders are free between commands.
-  tree_.ForgetFolders();
+  Stop();
   window_.SetStatus("Scan complete. The list of infected files is given above.");
   window_.HideCandidates();
   window_.ShowInfected();
   return true;
+}
+
+bool InfectionScan::Stop() {
+  ahead_.clear();
+  tree_.ForgetFolders();
+  return false;
+}
+
+void InfectionScan::ReadAhead(size_t index, size_t count) {
+  for (; next_to_open_ < count && next_to_open_ <= index + kReadAhead; ++next_to_open_) {
+    Opened opened;
+    opened.status = tree_.OpenForReading(window_.Candidate(next_to_open_), &opened.file);
+    if (opened.status.ok()) opened.file->WillNeed();
+    ahead_.push_back(std::move(opened));
+  }
 }
 
 bool InfectionScan::ScanOne(const std::string& name) {

@@ -83,6 +83,9 @@ class File {
   virtual Status Close() = 0;
   // Describes the open file itself, whatever its name names meanwhile.
   virtual Status GetInfo(FileInfo* info) = 0;
+  // Tells the system that the file will be read from its start soon, so that it can start reading
+  // it from the disk now, while the program works on something else. Changes nothing else.
+  virtual void WillNeed() = 0;
   // Gives `copy`, a file this program created, what this file has besides its content, as far as
   // the process may set it: first the attribute word (POSIX: the mode; Windows: the attributes;
   // on an NTFS volume mounted on Linux also its Windows attributes), then the owner and group (the

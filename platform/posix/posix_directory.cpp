@@ -31,14 +31,19 @@ bool NamesFile(int dirfd, const std::string& name, int fd) {
          ::fstat(fd, &held) == 0 && by_name.st_dev == held.st_dev && by_name.st_ino == held.st_ino;
 }
 
+bool RunsAsRoot() {
+  static const bool root = ::geteuid() == 0;
+  return root;
+}
+
 PosixFile* Own(File* file) {
   return dynamic_cast<PosixFile*>(file);
 }
 
 class PosixDirectory final : public Directory {
  public:
-  PosixDirectory(int fd, dev_t device, std::string path)
-      : fd_(fd), device_(device), path_(std::move(path)) {}
+  PosixDirectory(int fd, dev_t device, std::string path, bool nonblock_harmless)
+      : fd_(fd), device_(device), path_(std::move(path)), nonblock_harmless_(nonblock_harmless) {}
   ~PosixDirectory() override { ::close(fd_); }
 
   const std::string& path() const override { return path_; }
@@ -65,7 +70,7 @@ class PosixDirectory final : public Directory {
     const std::string path = path_ + relative;
     const int fd = OpenBeneath(fd_, device_, relative, {O_RDONLY | O_DIRECTORY, 0});
     if (fd < 0) return LinkAware(errno, path);
-    *dir = MakePosixDirectory(fd, device_, path + "/");
+    *dir = MakePosixDirectory(fd, device_, path + "/", nonblock_harmless_);
     return Status::Ok();
   }
 
@@ -75,7 +80,8 @@ class PosixDirectory final : public Directory {
     OpenRequest request{O_NOCTTY, 0666};
     switch (mode) {
       case OpenMode::kRead:
-        request.flags |= O_RDONLY | O_NONBLOCK;
+        // Reading another user's page is no reason to write its access time: root may say so.
+        request.flags |= O_RDONLY | O_NONBLOCK | (RunsAsRoot() ? O_NOATIME : 0);
         break;
       case OpenMode::kWriteNew:
         // Nobody else reads a half-written copy; it gets its final mode before it takes a place.
@@ -91,9 +97,11 @@ class PosixDirectory final : public Directory {
     }
     const int fd = OpenBeneath(fd_, device_, relative, request);
     if (fd < 0) return LinkAware(errno, path);
-    const Status status = RequireRegular(fd, path);
+    const bool reading = mode == OpenMode::kRead;
+    int64_t size = -1;
+    const Status status = RequireRegular(fd, path, reading && nonblock_harmless_, &size);
     if (!status.ok()) return status;
-    *file = std::make_unique<PosixFile>(fd, path);
+    *file = std::make_unique<PosixFile>(fd, path, reading ? size : -1);
     return Status::Ok();
   }
 
@@ -136,9 +144,10 @@ class PosixDirectory final : public Directory {
   void Describe(const dirent64& e, DirEntry* entry) const {
     entry->name = e.d_name;
     entry->attributes = DTTOIF(e.d_type);
-    entry->is_directory = false;
-    if (e.d_type != DT_DIR && e.d_type != DT_UNKNOWN) return;
-    // A mount point is a directory on another volume: the walk stays on its own.
+    // The listing tells the type; a mount point, a folder of another volume, is told apart only
+    // when it is opened (kOtherVolume), which saves a status query for every folder listed.
+    entry->is_directory = e.d_type == DT_DIR;
+    if (e.d_type != DT_UNKNOWN) return;
     struct stat st;
     if (::fstatat(fd_, e.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       entry->attributes = st.st_mode;
@@ -155,12 +164,14 @@ class PosixDirectory final : public Directory {
   int fd_;
   dev_t device_;
   std::string path_;
+  bool nonblock_harmless_;
 };
 
 }  // namespace
 
-std::unique_ptr<Directory> MakePosixDirectory(int fd, dev_t device, std::string path) {
-  return std::make_unique<PosixDirectory>(fd, device, std::move(path));
+std::unique_ptr<Directory> MakePosixDirectory(int fd, dev_t device, std::string path,
+                                              bool nonblock_harmless) {
+  return std::make_unique<PosixDirectory>(fd, device, std::move(path), nonblock_harmless);
 }
 
 }  // namespace quelix

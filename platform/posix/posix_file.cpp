@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/posix/posix_errors.h"
@@ -90,7 +92,7 @@ int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const Open
   return OpenStepByStep(dirfd, device, relative, request);
 }
 
-Status RequireRegular(int fd, const std::string& path) {
+Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, int64_t* size) {
   struct stat st;
   if (::fstat(fd, &st) != 0) {
     const int err = errno;
@@ -101,9 +103,28 @@ Status RequireRegular(int fd, const std::string& path) {
     ::close(fd);
     return {ErrorCode::kNotAFile, path + ": not a regular file"};
   }
+  *size = st.st_size;
   // Blocking reads again: a network or FUSE file system may honour the flag on regular files.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (!keep_nonblocking) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return Status::Ok();
+}
+
+bool NonblockingIsHarmless(int fd) {
+  struct statfs fs;
+  if (::fstatfs(fd, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0xF2F52010:  // f2fs
+    case 0x4D44:      // vfat
+    case 0x2011BAB0:  // exfat
+    case 0x7366746E:  // ntfs3
+      return true;
+    default:
+      return false;
+  }
 }
 
 FileInfo DescribeStat(const struct stat& st, int fd) {
@@ -131,10 +152,17 @@ PosixFile::~PosixFile() {
 }
 
 Status PosixFile::Read(char* buffer, size_t capacity, size_t* got) {
+  if (size_ >= 0 && offset_ >= size_) {
+    *got = 0;
+    return Status::Ok();
+  }
   for (;;) {
     const ssize_t n = ::read(fd_, buffer, capacity);
     if (n >= 0) {
       *got = static_cast<size_t>(n);
+      offset_ += n;
+      // A file that shrank since it was opened has reached its end.
+      if (n == 0) size_ = offset_;
       return Status::Ok();
     }
     if (errno != EINTR) return FromErrno(errno, path_);
@@ -156,6 +184,7 @@ Status PosixFile::Write(const char* data, size_t size) {
 
 Status PosixFile::Rewind() {
   if (::lseek(fd_, 0, SEEK_SET) < 0) return FromErrno(errno, path_);
+  offset_ = 0;
   return Status::Ok();
 }
 
@@ -170,6 +199,12 @@ Status PosixFile::Close() {
   // Linux releases the descriptor even when close reports an error; never retry it.
   if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) return FromErrno(errno, path_);
   return Status::Ok();
+}
+
+void PosixFile::WillNeed() {
+  // The start of the file is what is read first; the kernel's own read-ahead follows the rest.
+  constexpr off_t kAhead = 4 << 20;
+  if (size_ > 0) ::posix_fadvise(fd_, 0, std::min<off_t>(size_, kAhead), POSIX_FADV_WILLNEED);
 }
 
 Status PosixFile::GetInfo(FileInfo* info) {

@@ -13,7 +13,10 @@ namespace quelix {
 
 class PosixFile final : public File {
  public:
-  PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  // `size`, where known (a file opened for reading), ends the reading there: the read that would
+  // only say "no more" is never made.
+  PosixFile(int fd, std::string path, int64_t size = -1)
+      : fd_(fd), path_(std::move(path)), size_(size) {}
   ~PosixFile() override;
 
   Status Read(char* buffer, size_t capacity, size_t* got) override;
@@ -22,6 +25,7 @@ class PosixFile final : public File {
   Status Sync() override;
   Status Close() override;
   Status GetInfo(FileInfo* info) override;
+  void WillNeed() override;
   Status CopyMetadataTo(File& copy, std::vector<std::string>* lost) override;
 
   int fd() const { return fd_; }
@@ -30,6 +34,8 @@ class PosixFile final : public File {
  private:
   int fd_;
   std::string path_;
+  int64_t size_;
+  int64_t offset_ = 0;
 };
 
 // A file's description from its status (and, for a regular file open on `fd`, its Windows
@@ -47,10 +53,17 @@ struct OpenRequest {
 // set (ELOOP for a link on the way, EXDEV for another volume or a way out of the directory).
 int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const OpenRequest& request);
 
-// Checks that what is open on `fd` is a regular file (ENXIO-style kNotAFile otherwise) and makes
-// its reads blocking again; closes `fd` on failure.
-Status RequireRegular(int fd, const std::string& path);
+// Checks that what is open on `fd` is a regular file (kNotAFile otherwise) and gives its size;
+// makes its reads blocking again unless `keep_nonblocking` (a local file system, where the flag
+// means nothing for a regular file). Closes `fd` on failure.
+Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, int64_t* size);
 
-std::unique_ptr<Directory> MakePosixDirectory(int fd, dev_t device, std::string path);
+// True for the file systems on which O_NONBLOCK changes nothing for a regular file: the local
+// disk and memory ones. Network and FUSE file systems may honour it.
+bool NonblockingIsHarmless(int fd);
+
+// A directory open on `fd`; `nonblock_harmless` as NonblockingIsHarmless said for its volume.
+std::unique_ptr<Directory> MakePosixDirectory(int fd, dev_t device, std::string path,
+                                              bool nonblock_harmless);
 
 }  // namespace quelix

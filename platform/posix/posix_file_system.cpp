@@ -56,8 +56,8 @@ class PosixFileSystem final : public FileSystem {
       ::close(fd);
       return FromErrno(err, path);
     }
-    *dir =
-        MakePosixDirectory(fd, st.st_dev, path.empty() || path.back() == '/' ? path : path + "/");
+    *dir = MakePosixDirectory(fd, st.st_dev, path.empty() || path.back() == '/' ? path : path + "/",
+                              NonblockingIsHarmless(fd));
     return Status::Ok();
   }
 
@@ -69,7 +69,8 @@ class PosixFileSystem final : public FileSystem {
       if (errno == ELOOP) return {ErrorCode::kLink, path + ": it is a link"};
       return FromErrno(errno, path);
     }
-    const Status status = RequireRegular(fd, path);
+    int64_t size = 0;
+    const Status status = RequireRegular(fd, path, false, &size);
     if (!status.ok()) return status;
     *file = std::make_unique<PosixFile>(fd, path);
     return Status::Ok();

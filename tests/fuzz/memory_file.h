@@ -37,6 +37,7 @@ class MemoryFile final : public File {
     return Status::Ok();
   }
   Status CopyMetadataTo(File&, std::vector<std::string>*) override { return Status::Ok(); }
+  void WillNeed() override {}
 
  private:
   std::string data_;

@@ -36,6 +36,7 @@ class FaultFile : public File {
     if (auto failed = fs_.Enter(FsOp::kGetInfo, path_)) return *failed;
     return real_->GetInfo(info);
   }
+  void WillNeed() override { real_->WillNeed(); }
   Status CopyMetadataTo(File& copy, std::vector<std::string>* lost) override {
     if (auto failed = fs_.Enter(FsOp::kCopyMetadata, path_)) return *failed;
     return real_->CopyMetadataTo(Unwrap(copy), lost);
