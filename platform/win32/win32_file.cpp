@@ -107,7 +107,14 @@ Status Truncate(HANDLE handle, const std::string& path) {
   return Status::Ok();
 }
 
+void Win32File::WillNeed() {
+  if (prefetch_) return;
+  auto prefetch = std::make_unique<Prefetch>();
+  if (prefetch->Start(handle_.get())) prefetch_ = std::move(prefetch);
+}
+
 Status Win32File::Read(char* buffer, size_t capacity, size_t* got) {
+  prefetch_.reset();  // its data is in the cache, or on its way there
   const DWORD want = static_cast<DWORD>(std::min(capacity, kMaxTransfer));
   DWORD n = 0;
   *got = 0;
@@ -144,6 +151,7 @@ Status Win32File::Sync() {
 }
 
 Status Win32File::Close() {
+  prefetch_.reset();
   if (!handle_.Close()) return LastError(path_);
   return Status::Ok();
 }

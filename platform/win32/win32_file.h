@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_prefetch.h"
 
 namespace quelix::win32 {
 
@@ -65,6 +67,7 @@ class Win32File final : public File {
   Status Close() override;
   Status GetInfo(FileInfo* info) override;
   Status CopyMetadataTo(File& copy, std::vector<std::string>* lost) override;
+  void WillNeed() override;
 
   HANDLE handle() const { return handle_.get(); }
   const std::string& path() const { return path_; }
@@ -72,6 +75,7 @@ class Win32File final : public File {
  private:
   Handle handle_;
   std::string path_;
+  std::unique_ptr<Prefetch> prefetch_;  // done with once the file is read or closed
 };
 
 // Empties the file open on `handle`: done only once it is known to be no link.
