@@ -49,7 +49,10 @@ class PosixDirectory final : public Directory {
   const std::string& path() const override { return path_; }
 
   Status List(const std::function<bool(const DirEntry&)>& visit) override {
-    if (::lseek(fd_, 0, SEEK_SET) < 0) return FromErrno(errno, path_);
+    // A directory is mostly listed once, right after it is opened: only a second listing goes
+    // back to the start.
+    if (listed_ && ::lseek(fd_, 0, SEEK_SET) < 0) return FromErrno(errno, path_);
+    listed_ = true;
     std::unique_ptr<char[]> buffer(new char[kListBuffer]);
     DirEntry entry;
     for (;;) {
@@ -165,6 +168,7 @@ class PosixDirectory final : public Directory {
   dev_t device_;
   std::string path_;
   bool nonblock_harmless_;
+  bool listed_ = false;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 // (counting what it planted, listing the written tree with readdir), so the engine must match it
 // entry for entry, in order.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -71,6 +72,42 @@ TEST(GeneratedDriveTest, ScanGivesTheExpectedInfectedListInOrder) {
     for (const std::string& path : listed_others) {
       EXPECT_TRUE(std::filesystem::is_directory(path)) << path;
     }
+  }
+}
+
+size_t OpenDescriptors() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+// The scan opens the candidates ahead of their turn and asks for their reading: cold or warm,
+// the list is the one reading them one after another gives, and no more files are held open
+// than the read-ahead allows.
+TEST(GeneratedDriveTest, ReadingAheadListsTheSameColdAndWarmAndHoldsFewFiles) {
+  TempTree tree;
+  const DriveReport report = Generate(tree, "gen", 4);
+  const bool can_drop = ::access("/proc/sys/vm/drop_caches", W_OK) == 0;
+  for (const bool cold : {true, false}) {
+    if (cold && can_drop) {
+      ::sync();
+      std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
+    }
+    FakeWindow window;
+    window.root = report.root;
+    auto fs = CreateNativeFileSystem();
+    Engine engine(window, *fs);
+    const size_t before = OpenDescriptors();
+    size_t most = 0;
+    window.on_yield = [&](int) {
+      most = std::max(most, OpenDescriptors());
+      return true;
+    };
+    ASSERT_TRUE(engine.ScanCommand());
+    EXPECT_EQ(window.infected, report.expected) << (cold ? "cold" : "warm");
+    // Besides the files ahead: the drive's root, the folder at hand and the one the walk is in.
+    EXPECT_LE(most, before + InfectionScan::kReadAhead + 4);
+    EXPECT_GT(most, before + 8) << "the read-ahead is at work";
   }
 }
 
