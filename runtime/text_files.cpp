@@ -401,7 +401,12 @@ Status TextFiles::Contains(int channel, std::string_view needle, bool* found,
   Status status = Lookup(channel, true, &c);
   if (!status.ok()) return status;
   *found = false;
-  const ByteSearch search(needle);
+  // The same needle is searched for in every candidate: its searcher is made once.
+  if (!search_ || search_needle_ != needle) {
+    search_needle_ = needle;
+    search_ = std::make_unique<ByteSearch>(search_needle_);
+  }
+  const ByteSearch& search = *search_;
   const size_t keep_max = needle.empty() ? 0 : needle.size() - 1;
   for (;;) {
     if (search.FindIn(c->buffer.data() + c->pos, c->len - c->pos)) {

@@ -15,6 +15,8 @@
 
 namespace quelix {
 
+class ByteSearch;
+
 // How a line ended on disk, so that a line can be written back with the same end.
 enum class LineEnd { kCrLf, kLf, kCr, kNone };
 
@@ -100,6 +102,8 @@ class TextFiles {
   FileSystem& fs_;
   std::array<std::unique_ptr<Channel>, kChannels + 1> channels_;
   uint64_t bytes_read_ = 0;
+  std::string search_needle_;
+  std::unique_ptr<ByteSearch> search_;
 };
 
 }  // namespace quelix

@@ -41,8 +41,10 @@ class Form1 : public QWidget, public FrontEnd {
     std::function<void(const std::string&, MessageIcon)> message_box;
     // Ends the program once the window has unloaded; empty means QCoreApplication::quit().
     std::function<void()> on_unload;
-    // The least time between two yields that process window events.
+    // The least time between two yields that process window events, and between two that draw
+    // what changed.
     std::chrono::milliseconds yield_interval{15};
+    std::chrono::milliseconds refresh_interval{50};
   };
 
   explicit Form1(Setup setup);
@@ -102,6 +104,7 @@ class Form1 : public QWidget, public FrontEnd {
   bool status_dirty_ = false;
   bool unloaded_ = false;
   bool busy_ = false;
+  std::chrono::steady_clock::time_point last_refresh_;
 
   DriveChooser* drive_ = nullptr;
   QPushButton* scan_ = nullptr;
