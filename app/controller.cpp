@@ -3,6 +3,7 @@
 #include "app/outcome.h"
 
 #include <chrono>
+#include <set>
 
 namespace quelix {
 
@@ -100,11 +101,33 @@ CommandResult CommandController::Remove() {
   if (running_ || closing_) return CommandResult::kIgnored;
   running_ = true;
   window_->Start();
-  front_.SetBusyPointer(true);
   const ScanReport& scan = engine_->scan_report();
   const bool work = scan.done && (scan.infected > 0 || !scan.registry_found.empty());
-  const bool finished = engine_->RemoveCommand();
+  backup_shortage_.clear();
+  BackupState backup;
+  if (work && backup_folder_ && !RoomToKeep()) {
+    if (!front_.Ask(backup_shortage_ + " Remove the virus without keeping them?")) {
+      log_.Write("Virus removal cancelled: " + backup_shortage_);
+      log_.Flush();
+      final_status_ = "Virus removal cancelled.";
+      front_.SetStatus(final_status_);
+      running_ = false;
+      return closing_ ? Finish() : CommandResult::kCancelled;
+    }
+    backup.declined = true;
+    log_.Write("The originals are not kept: " + backup_shortage_);
+  }
+  OriginalKeeper* keeper = nullptr;
+  if (work && backup_folder_ && !backup.declined) {
+    if (!store_ || !one_run_) store_ = std::make_unique<BackupStore>(fs_, *backup_folder_);
+    store_->SetRoot(scan.root);
+    keeper = store_.get();
+  }
+  front_.SetBusyPointer(true);
+  const bool finished = engine_->RemoveCommand(keeper);
   front_.SetBusyPointer(false);
+  if (keeper) backup.run = store_->run();
+  if (!backup.run.empty()) log_.Write("The originals are kept in " + backup.run);
   if (!finished) {
     log_.Write("Virus removal stopped: " + close_reason_);
     return Finish();
@@ -112,11 +135,61 @@ CommandResult CommandController::Remove() {
   log_.Flush();
   front_.ProcessEvents();
   if (!closing_) {
-    Confirm(work ? RemovalMessage(engine_->removal(), State()) : NothingToRemove());
+    Confirm(work ? RemovalMessage(engine_->removal(), State(), backup) : NothingToRemove());
   }
   log_.Write("Virus removal complete.");
   log_.Flush();
   return Finish();
+}
+
+void CommandController::KeepOriginalsIn(const std::string& folder, bool one_run) {
+  backup_folder_ = folder;
+  one_run_ = one_run;
+  store_.reset();
+}
+
+uint64_t CommandController::BytesToKeep() {
+  std::set<std::string> counted;
+  uint64_t bytes = 0;
+  for (size_t i = 0; i < front_.InfectedCount(); ++i) {
+    const std::string path = front_.Infected(i);
+    const FileInfo* info = engine_->scan().FoundAs(path);
+    if (info && counted.insert(path).second) bytes += info->size;
+  }
+  // An offline hive is kept whole; a live registry value takes a few bytes.
+  for (const RegistryValueRef& value : engine_->scan_report().registry_found) {
+    FileInfo info;
+    if (counted.insert(value.store).second && fs_.GetInfo(value.store, &info).ok() &&
+        info.is_regular) {
+      bytes += info.size;
+    }
+  }
+  return bytes;
+}
+
+bool CommandController::RoomToKeep() {
+  // The folder is made when first needed: its volume is that of its nearest existing parent.
+  std::string place = *backup_folder_;
+  FileInfo info;
+  while (!fs_.GetInfo(place, &info).ok()) {
+    const size_t cut = place.find_last_of(fs_.Separator());
+    if (cut == std::string::npos || cut == 0) {
+      place = cut == 0 ? place.substr(0, 1) : ".";
+      break;
+    }
+    place.resize(cut);
+  }
+  uint64_t free = 0;
+  uint64_t total = 0;
+  // Where the space cannot be learnt, the backup itself will tell whether it fits.
+  if (!fs_.FreeSpace(place, &free, &total).ok()) return true;
+  const uint64_t need = BytesToKeep();
+  if (need <= free && free - need >= total / 20) return true;
+  const auto mb = [](uint64_t bytes) { return std::to_string(bytes >> 20) + " MB"; };
+  backup_shortage_ = "There is not enough room to keep the originals: they take " +
+                     mb(need + (1 << 20) - 1) + ", and " + *backup_folder_ + " has " + mb(free) +
+                     " free of " + mb(total) + ", of which 5 % must stay free.";
+  return false;
 }
 
 void CommandController::Confirm(const RemovalOutcome& outcome) {

@@ -7,12 +7,14 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/event_log.h"
 #include "app/front_end.h"
 #include "app/outcome.h"
+#include "engine/backup_store.h"
 #include "engine/engine.h"
 #include "platform/file_system.h"
 #include "platform/places.h"
@@ -23,6 +25,7 @@ enum class CommandResult {
   kDone,     // the command ran to its end
   kIgnored,  // another command was running, or the front end is closing
   kStopped,  // a close request stopped it; the log is closed and the front end should end now
+  kCancelled,  // the user chose not to run it (there was no room to keep the originals)
 };
 
 struct Message {
@@ -54,6 +57,15 @@ class CommandController {
   bool RequestClose(const std::string& why = "the window was closed.");
   bool running() const { return running_; }
 
+  // Has Remove keep every original it replaces in a run folder in `folder` (see BackupStore);
+  // unless called, nothing is kept. Each Remove makes a run of its own, or with `one_run` all
+  // the Removes of this controller add to one.
+  void KeepOriginalsIn(const std::string& folder, bool one_run = false);
+  // The run folder the originals were last kept in, "" where none was kept.
+  std::string backup_run() const { return store_ ? store_->run() : std::string(); }
+  // Why the last Remove could not keep the originals for want of room, "" where it could.
+  const std::string& backup_shortage() const { return backup_shortage_; }
+
   // The least time between two yields that let the front end process events (15 ms unless set).
   void SetYieldInterval(std::chrono::milliseconds interval);
 
@@ -72,6 +84,13 @@ class CommandController {
   void Confirm(const RemovalOutcome& outcome);
   bool LogIntact() const { return log_.is_open() && log_.first_failure().ok(); }
   LogState State() const;
+  // Before a removal that keeps the originals: false, with backup_shortage() set, where keeping
+  // them would leave less than 5 % of the backup volume free (or need more than is free).
+  bool RoomToKeep();
+  // The bytes of the files the last scan listed, and of the offline hives it found the virus in.
+  uint64_t BytesToKeep();
+  // Runs the removal, keeping the originals where asked and where the user agrees.
+  CommandResult RunRemoval(bool work);
 
   FrontEnd& front_;
   FileSystem& fs_;
@@ -84,6 +103,10 @@ class CommandController {
   std::string close_reason_;
   std::string final_status_;
   Message message_;
+  std::optional<std::string> backup_folder_;
+  bool one_run_ = false;
+  std::unique_ptr<BackupStore> store_;
+  std::string backup_shortage_;
 };
 
 }  // namespace quelix

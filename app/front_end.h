@@ -42,6 +42,8 @@ class FrontEnd {
   virtual void ProcessEvents() = 0;
   // The message box with one OK button; returns when the user dismisses it.
   virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
+  // A question in a message box with the buttons Yes and No; true for Yes.
+  virtual bool Ask(const std::string& question) = 0;
 };
 
 }  // namespace quelix

@@ -21,6 +21,7 @@ std::string LogSentence(const LogState& log) {
 }
 
 void Add(std::string* text, const std::string& sentence) {
+  if (sentence.empty()) return;
   if (!text->empty()) *text += " ";
   *text += sentence;
 }
@@ -41,10 +42,19 @@ std::string ScanStatus(const ScanReport& scan, const LogState& log) {
   return more.empty() ? kScanComplete : std::string(kScanComplete) + "\r\n" + more;
 }
 
-RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log) {
+std::string BackupSentence(const BackupState& backup) {
+  if (!backup.run.empty()) return "The originals are kept in " + backup.run + ".";
+  if (backup.declined) return "The originals were not kept.";
+  return {};
+}
+
+RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log,
+                              const BackupState& backup) {
   const size_t files = removal.files.size();
   if (removal.cleaned == files && removal.registry_problems.empty() && removal.other_names == 0) {
-    return {kRemoved, MessageIcon::kInformation};
+    std::string text = kRemoved;
+    Add(&text, BackupSentence(backup));
+    return {text, MessageIcon::kInformation};
   }
   std::string text = "The HTML.Quelix.A Virus could not be removed completely.";
   if (removal.cleaned < files) {
@@ -60,6 +70,7 @@ RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log)
     Add(&text, std::to_string(removal.other_names) +
                    " other names (hard links) of cleaned files still hold it.");
   }
+  Add(&text, BackupSentence(backup));
   if (log.wanted) {
     Add(&text, log.intact ? "The log has the details: " + log.path : LogSentence(log));
   }

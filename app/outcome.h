@@ -27,7 +27,14 @@ struct RemovalOutcome {
   std::string text;
   MessageIcon icon;
 };
-RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log);
+// What became of the originals: the run folder that keeps them, or that the user chose to remove
+// the virus without keeping them.
+struct BackupState {
+  std::string run;
+  bool declined = false;
+};
+RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log,
+                              const BackupState& backup = {});
 
 // The text shown when there is nothing to remove.
 RemovalOutcome NothingToRemove();

@@ -47,6 +47,8 @@ class CliFrontEnd final : public FrontEnd {
   void SetBusyPointer(bool busy) override;
   void ProcessEvents() override;
   void ShowMessage(const std::string&, MessageIcon) override {}
+  // Nobody may be there to answer: the program takes no step the user did not ask for.
+  bool Ask(const std::string&) override { return false; }
 
  private:
   std::string ProgressLine() const;

@@ -3,6 +3,21 @@
 namespace quelix {
 namespace {
 
+bool IsDays(const std::string& text) {
+  return !text.empty() && text.size() <= 5 &&
+         text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The command named `word`; kNone where it names none.
+CliOptions::Command CommandNamed(const std::string& word) {
+  using Command = CliOptions::Command;
+  if (word == "scan") return Command::kScan;
+  if (word == "remove") return Command::kRemove;
+  if (word == "restore") return Command::kRestore;
+  if (word == "backups") return Command::kBackups;
+  return Command::kNone;
+}
+
 // Takes one option; false with `*error` set where it is not one.
 bool TakeOption(const std::vector<std::string>& args, size_t* i, CliOptions* options,
                 std::string* error) {
@@ -17,12 +32,18 @@ bool TakeOption(const std::vector<std::string>& args, size_t* i, CliOptions* opt
     options->no_log = true;
   } else if (arg == "--no-registry") {
     options->no_registry = true;
+  } else if (arg == "--no-backup") {
+    options->no_backup = true;
+  } else if (arg == "--prune" && *i + 1 < args.size() && IsDays(args[*i + 1])) {
+    options->prune_days = std::stoi(args[++*i]);
   } else if (arg == "--log" && *i + 1 < args.size()) {
     options->log_file = args[++*i];
   } else if (arg.rfind("--log=", 0) == 0 && arg.size() > 6) {
     options->log_file = arg.substr(6);
   } else {
-    *error = arg == "--log" ? "--log needs a FILE" : "unknown option " + arg;
+    *error = arg == "--log"     ? "--log needs a FILE"
+             : arg == "--prune" ? "--prune needs a number of DAYS"
+                                : "unknown option " + arg;
     return false;
   }
   return true;
@@ -40,11 +61,8 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
     } else if (!options_end && arg.size() > 1 && arg[0] == '-') {
       if (!TakeOption(args, &i, options, error)) return false;
     } else if (options->command == CliOptions::Command::kNone) {
-      if (arg == "scan") {
-        options->command = CliOptions::Command::kScan;
-      } else if (arg == "remove") {
-        options->command = CliOptions::Command::kRemove;
-      } else {
+      options->command = CommandNamed(arg);
+      if (options->command == CliOptions::Command::kNone) {
         *error = "unknown command " + arg;
         return false;
       }
@@ -55,7 +73,12 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
   using Command = CliOptions::Command;
   if (options->command == Command::kHelp || options->command == Command::kVersion) return true;
   if (options->command == Command::kNone) *error = "no command given";
-  if (options->command != Command::kNone && options->paths.empty()) *error = "no PATH given";
+  const bool takes_paths = options->command == Command::kScan || options->command == Command::kRemove;
+  if (takes_paths && options->paths.empty()) *error = "no PATH given";
+  if (options->command == Command::kRestore && options->paths.size() > 1) *error = "more than one RUN given";
+  if (options->command == Command::kBackups && !options->paths.empty()) {
+    *error = "backups takes no PATH";
+  }
   if (options->no_log && !options->log_file.empty()) *error = "--log and --no-log together";
   return error->empty();
 }
@@ -63,6 +86,8 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
 std::string HelpText() {
   return R"(Usage: quelix scan [OPTIONS] PATH...
        quelix remove [OPTIONS] PATH...
+       quelix restore [RUN]
+       quelix backups [--prune DAYS]
 
 Finds the HTML.Quelix.A script virus in the web pages, scripts and folder templates below each
 PATH (a folder, a mount point, on Windows also a drive such as c:), and in the registry: on Linux
@@ -71,20 +96,33 @@ the offline hives of a Windows installation under PATH, on Windows the live regi
   scan      lists each infected file (once per copy of the virus's line it holds) and each of
             the virus's registry values ("registry STORE\KEY\VALUE") on standard output
   remove    scans, then cleans the files and deletes the registry values: "cleaned PATH",
-            "not cleaned PATH: REASON", "deleted STORE\KEY\VALUE", "not deleted ...: REASON"
+            "not cleaned PATH: REASON", "deleted STORE\KEY\VALUE", "not deleted ...: REASON";
+            every original it replaces or deletes is kept first, in a new RUN folder of the
+            backup store ("kept RUN")
+  restore   puts back the originals kept by RUN (a name from "quelix backups" or a folder;
+            the latest run where none is named), each only where the file is still exactly as
+            the removal left it: "restored NAME", "as it was NAME", "not restored NAME: REASON"
+  backups   lists the runs kept: name, time (UTC), files and registry values kept, folders
+            cleaned; with --prune DAYS deletes the runs older than DAYS days
 
 Options:
   -q, --quiet      no progress on standard error
       --log FILE   write the event log to FILE instead of the program's own log
       --no-log     keep no event log
       --no-registry  leave the registry alone
+      --no-backup  remove without keeping the originals
   -h, --help       show this help
       --version    show the version
 
+The backup store is ~/.local/state/quelix-remover/backups ($XDG_STATE_HOME) on Linux and
+%LOCALAPPDATA%\Quelix Remover\backups on Windows, readable by the user who ran quelix alone.
+
 Exit status: scan: 0 nothing found, 1 the virus was found, 2 nothing found but something could
 not be searched or read. remove: 0 nothing of the virus is left in what was found, 1 something
-could not be cleaned or deleted, 2 nothing could be searched. 2 also for a usage error, 130 when
-stopped by Ctrl+C (after the file being cleaned).
+could not be cleaned or deleted, 2 nothing could be searched, or there is no room to keep the
+originals (the backup store keeps 5 % of its disk free). restore: 0 everything is as it was,
+1 something was changed since and left alone, or could not be put back, 2 no such run. 2 also for
+a usage error, 130 when stopped by Ctrl+C (after the file being cleaned).
 )";
 }
 

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "app/controller.h"
+#include "cli/backup_commands.h"
 #include "cli/cli_front_end.h"
 #include "cli/options.h"
 
@@ -27,6 +28,7 @@ struct Tally {
   size_t roots_failed = 0;   // PATHs that could not be searched at all
   bool found = false;        // the virus, in a file or the registry
   bool left = false;         // something of it could not be cleaned or deleted
+  bool no_room = false;      // no room to keep the originals, so nothing more was removed
 };
 
 void PrintScan(const CliFrontEnd& front, const ScanReport& scan, std::ostream& out) {
@@ -89,6 +91,7 @@ class Run {
         services_(services),
         front_(err, services.console, !options.quiet && services.console.ErrorIsTerminal()),
         controller_(front_, services.fs, Registry()) {
+    if (!options.no_backup) controller_.KeepOriginalsIn(services.places.BackupFolder(), true);
     front_.Attach(&controller_, [this] { return controller_.engine().bytes_read(); });
     // The front end draws at most ten times a second on its own; every yield lets it see a
     // request to stop at once.
@@ -154,8 +157,15 @@ bool Run::OnePath(const std::string& path) {
     PrintScan(front_, scan, out_);
     return true;
   }
-  if (controller_.Remove() == CommandResult::kStopped) return false;
+  const CommandResult removed = controller_.Remove();
+  if (removed == CommandResult::kStopped) return false;
   front_.ClearProgress();
+  if (removed == CommandResult::kCancelled) {
+    err_ << "quelix: " << controller_.backup_shortage()
+         << " Nothing more is removed; --no-backup removes without keeping them.\n";
+    tally_.no_room = true;
+    return true;
+  }
   tally_.left = PrintRemoval(scan, controller_.engine().removal(), out_) || tally_.left;
   return true;
 }
@@ -174,7 +184,7 @@ int Run::ExitStatus() const {
     if (tally_.found) return 1;
     return tally_.unreadable + tally_.unsearched + tally_.roots_failed > 0 ? 2 : 0;
   }
-  if (tally_.roots_failed == options_.paths.size()) return 2;
+  if (tally_.no_room || tally_.roots_failed == options_.paths.size()) return 2;
   return tally_.left ? 1 : 0;
 }
 
@@ -182,6 +192,7 @@ int Run::Go() {
   if (!OpenLog()) return 2;
   const auto start = std::chrono::steady_clock::now();
   for (const std::string& path : options_.paths) {
+    if (tally_.no_room) break;
     if (!OnePath(path)) {
       front_.ClearProgress();
       out_.flush();
@@ -189,6 +200,11 @@ int Run::Go() {
       return kInterrupted;
     }
     out_.flush();
+  }
+  if (!controller_.backup_run().empty()) {
+    out_ << "kept " << controller_.backup_run() << '\n';
+    err_ << "the originals are kept in " << controller_.backup_run()
+         << "; quelix restore puts them back\n";
   }
   Summary(start);
   return ExitStatus();
@@ -211,6 +227,12 @@ int RunQuelix(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (options.command == CliOptions::Command::kVersion) {
     out << "quelix " << QUELIX_VERSION << '\n';
     return 0;
+  }
+  if (options.command == CliOptions::Command::kRestore) {
+    return RunRestore(options.paths.empty() ? "" : options.paths.front(), out, err, services);
+  }
+  if (options.command == CliOptions::Command::kBackups) {
+    return RunBackups(options.prune_days, out, err, services);
   }
   Run run(options, out, err, services);
   return run.Go();

@@ -1,5 +1,6 @@
 #include "engine/clean.h"
 
+#include "engine/copy_names.h"
 #include "engine/signature.h"
 #include "engine/signature_fields.h"
 
@@ -8,8 +9,6 @@ namespace {
 
 // Lines are streamed in parts of this size, so a line of any length costs no more memory.
 constexpr size_t kPart = 64 * 1024;
-// Numbered names tried beside a file when "<path>temp" is taken.
-constexpr int kTempNames = 100;
 
 CleanResult Failed(const std::string& reason) {
   CleanResult result;
@@ -56,7 +55,7 @@ CleanResult FileCleaner::CleanFile(const std::string& path, const FileInfo* foun
     if (status.ok()) status = HoldsSignature(kSource, &infected);
     if (status.ok() && infected) status = WouldStayInfected();
   } else if (status.ok()) {
-    status = Replace(*dir, name, plan, &result);
+    status = Replace(*dir, name, path, plan, &result);
   }
   files_.Close(kSource);  // already taken off the channel where the copy took the file's place
   if (!status.ok()) return Failed(status);
@@ -102,28 +101,6 @@ Status FileCleaner::MakePlan(Plan* plan) {
   }
 }
 
-Status FileCleaner::CreateCopy(Directory& dir, const std::string& name, std::string* copy_name,
-                               std::unique_ptr<File>* copy) {
-  bool short_names = false;
-  for (int n = 0; n < 2 * kTempNames; ++n) {
-    if (n == kTempNames) short_names = true;
-    if (short_names) {
-      *copy_name = "qr" + std::to_string(n) + ".tmp";
-    } else {
-      *copy_name = name + "temp" + (n == 0 ? "" : std::to_string(n));
-    }
-    // Created only where the name is free: a file of that name is never the program's to replace.
-    const Status created = dir.OpenFile(*copy_name, OpenMode::kWriteNew, copy);
-    if (created.ok()) return created;
-    if (created.code() == ErrorCode::kNameTooLong && !short_names) {
-      n = kTempNames - 1;
-    } else if (created.code() != ErrorCode::kAlreadyExists) {
-      return created;
-    }
-  }
-  return {ErrorCode::kOther, "no free name for the temporary copy"};
-}
-
 Status FileCleaner::CopyKeptLines(const Plan& plan) {
   std::string part;
   LineEnd end = LineEnd::kCrLf;
@@ -156,12 +133,12 @@ Status FileCleaner::CopyKeptLines(const Plan& plan) {
   return Status::Ok();
 }
 
-Status FileCleaner::Replace(Directory& dir, const std::string& name, const Plan& plan,
-                            CleanResult* result) {
+Status FileCleaner::Replace(Directory& dir, const std::string& name, const std::string& path,
+                            const Plan& plan, CleanResult* result) {
   std::string copy_name;
   std::unique_ptr<File> copy;
   Status status = files_.Rewind(kSource);
-  if (status.ok()) status = CreateCopy(dir, name, &copy_name, &copy);
+  if (status.ok()) status = CreateCopyBeside(dir, name, &copy_name, &copy);
   if (!status.ok()) return status;
   status = files_.Attach(kCopy, std::move(copy), false);
   if (status.ok()) status = CopyKeptLines(plan);
@@ -183,9 +160,17 @@ Status FileCleaner::Replace(Directory& dir, const std::string& name, const Plan&
   // without it.
   if (status.ok()) status = original->CopyMetadataTo(*copy, &result->lost);
   if (status.ok()) status = copy->GetInfo(&result->now);
+  if (status.ok() && keeper_) status = KeepOriginal(*original, path, *copy);
   if (status.ok()) return dir.Replace(std::move(original), name, std::move(copy), copy_name);
   if (copy) dir.Remove(std::move(copy), copy_name);
   return status;
+}
+
+Status FileCleaner::KeepOriginal(File& original, const std::string& path, File& copy) {
+  const Status kept = keeper_->Keep(original, path, copy);
+  if (kept.ok()) return kept;
+  const std::string reason = kept.code() == ErrorCode::kOther ? kept.message() : Describe(kept.code());
+  return {ErrorCode::kOther, "the backup of the original could not be written (" + reason + ")"};
 }
 
 Status FileCleaner::HoldsSignature(int channel, bool* infected) {

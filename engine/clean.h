@@ -11,6 +11,7 @@
 
 #include "engine/tree.h"
 #include "platform/file_system.h"
+#include "platform/keeper.h"
 #include "runtime/text_files.h"
 
 namespace quelix {
@@ -43,6 +44,10 @@ class FileCleaner {
   CleanResult CleanFile(const std::string& path, const FileInfo* found_as,
                         const std::function<void()>& progress = [] {});
 
+  // Where set, every original is kept with `keeper` before its cleaned copy replaces it; an
+  // original that cannot be kept is not replaced.
+  void KeepOriginalsWith(OriginalKeeper* keeper) { keeper_ = keeper; }
+
  private:
   static constexpr int kSource = 4;
   static constexpr int kCopy = 5;
@@ -55,11 +60,12 @@ class FileCleaner {
   };
 
   Status MakePlan(Plan* plan);
-  Status CreateCopy(Directory& dir, const std::string& name, std::string* copy_name,
-                    std::unique_ptr<File>* copy);
   Status CopyKeptLines(const Plan& plan);
   // Writes the cleaned copy beside the file, checks it and moves it into its place.
-  Status Replace(Directory& dir, const std::string& name, const Plan& plan, CleanResult* result);
+  Status Replace(Directory& dir, const std::string& name, const std::string& path,
+                 const Plan& plan, CleanResult* result);
+  // Has the keeper keep `original` before `copy` takes its place.
+  Status KeepOriginal(File& original, const std::string& path, File& copy);
   // Whether the file on `channel` holds the signature as a field, read as the scan reads it.
   Status HoldsSignature(int channel, bool* infected);
 
@@ -68,6 +74,7 @@ class FileCleaner {
   std::function<void()> progress_;
   const std::string& signature_;
   const std::string marker_;
+  OriginalKeeper* keeper_ = nullptr;
 };
 
 }  // namespace quelix

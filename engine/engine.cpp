@@ -41,8 +41,10 @@ void Engine::LookForRegistryValues() {
   }
 }
 
-bool Engine::RemoveCommand() {
+bool Engine::RemoveCommand(OriginalKeeper* keeper) {
   removal_ = RemovalReport{};
+  keeper_ = keeper;
+  cleaner_.KeepOriginalsWith(keeper);
   std::unique_ptr<Registry> registry;
   const size_t count = window_.InfectedCount();
   for (size_t i = 0; i < count; ++i) {
@@ -135,7 +137,7 @@ void Engine::Repair(std::unique_ptr<Registry>& registry) {
   if (!registry) registry = open_registry_(scan_report_.root);
   if (!registry) return;
   removal_.registry_repaired = true;
-  const RepairReport report = RepairRegistry(*registry);
+  const RepairReport report = RepairRegistry(*registry, keeper_);
   Accumulate(report);
   std::vector<std::string> found;
   for (const RegistryValueFailure& f : report.not_deleted) {

@@ -16,6 +16,7 @@
 #include "engine/tree.h"
 #include "engine/window.h"
 #include "platform/file_system.h"
+#include "platform/keeper.h"
 #include "platform/registry.h"
 #include "runtime/text_files.h"
 
@@ -75,8 +76,9 @@ class Engine {
   // The Remove command's work: cleans every file of the infected list and repairs the registry
   // of the last scan's drive after each (once, where the list is empty but the scan found the
   // virus's registry values). Passes a yield point before each file and while it cleans one;
-  // returns false when the window closed, after the file being cleaned.
-  bool RemoveCommand();
+  // returns false when the window closed, after the file being cleaned. With `keeper`, every
+  // original is kept with it before it is replaced or deleted.
+  bool RemoveCommand(OriginalKeeper* keeper = nullptr);
   const RemovalReport& removal() const { return removal_; }
 
   CandidateSearch& search() { return search_; }
@@ -105,6 +107,7 @@ class Engine {
   RegistryOpener open_registry_;
   ScanReport scan_report_;
   RemovalReport removal_;
+  OriginalKeeper* keeper_ = nullptr;
 };
 
 }  // namespace quelix

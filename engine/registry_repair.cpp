@@ -32,9 +32,10 @@ bool IsVersionKey(const std::string& name) {
 class StoreRepair {
  public:
   // With `look_only`, values are only looked for (report.present) and nothing is created.
+  // With `keeper`, each value is kept with it before it is deleted.
   StoreRepair(RegistryStore& store, const std::string& name, RepairReport& report,
-              bool look_only = false)
-      : store_(store), name_(name), report_(report), look_only_(look_only) {}
+              bool look_only, OriginalKeeper* keeper)
+      : store_(store), name_(name), report_(report), look_only_(look_only), keeper_(keeper) {}
 
   // Opens `path` and deletes `values` from it, in order. A key that is absent (and was not
   // created) holds nothing to delete.
@@ -51,6 +52,14 @@ class StoreRepair {
         continue;
       }
       Status failure;
+      if (keeper_) {
+        const Status kept = Keep(*key, path, value);
+        if (kept.code() == ErrorCode::kNotFound) continue;
+        if (!kept.ok()) {
+          report_.not_deleted.push_back({{name_, path, value}, kept});
+          continue;
+        }
+      }
       switch (key->DeleteValue(value, &failure)) {
         case ValueDeletion::kDeleted:
           pending_.push_back({name_, path, value});
@@ -90,6 +99,19 @@ class StoreRepair {
   }
 
  private:
+  // Has the keeper keep the value `name` of `key`; kNotFound where there is none.
+  Status Keep(RegistryKey& key, const std::string& path, const std::string& name) {
+    RegistryValueData data;
+    Status status = key.ReadValue(name, &data);
+    if (status.code() == ErrorCode::kNotFound) return status;
+    if (status.ok()) status = keeper_->KeepValue(name_, path, name, data);
+    if (status.ok()) return status;
+    const std::string reason =
+        status.code() == ErrorCode::kOther ? status.message() : Describe(status.code());
+    return {ErrorCode::kOther, "its backup could not be written, so it was not deleted (" +
+                                   reason + ")"};
+  }
+
   bool Open(const std::string& path, bool create_if_absent, std::unique_ptr<RegistryKey>* key) {
     const Status status = store_.OpenKey(path, create_if_absent, key);
     if (status.ok()) return true;
@@ -113,6 +135,7 @@ class StoreRepair {
   const std::string& name_;
   RepairReport& report_;
   const bool look_only_;
+  OriginalKeeper* const keeper_;
   std::vector<RegistryValueRef> pending_;
 };
 
@@ -120,9 +143,11 @@ class StoreRepair {
 
 namespace {
 
-// Works the repair table over every store of `registry`, deleting or (`look_only`) only looking.
-RepairReport WorkTable(Registry& registry, bool look_only) {
+// Works the repair table over every store of `registry`, deleting or (`look_only`) only looking;
+// what is deleted is first kept with `keeper`, where there is one.
+RepairReport WorkTable(Registry& registry, bool look_only, OriginalKeeper* keeper) {
   RepairReport report;
+  if (!look_only) registry.KeepOriginalsWith(keeper);
   const std::vector<RegistryStoreInfo> stores = registry.Stores();
   for (size_t i = 0; i < stores.size(); ++i) {
     const RegistryStoreInfo& info = stores[i];
@@ -132,7 +157,8 @@ RepairReport WorkTable(Registry& registry, bool look_only) {
       report.not_opened.push_back({info.name, "", status});
       continue;
     }
-    StoreRepair repair(*store, info.name, report, look_only);
+    // An offline hive is kept whole by the registry itself, before it is rewritten.
+    StoreRepair repair(*store, info.name, report, look_only, info.offline ? nullptr : keeper);
     if (info.root == RegistryRoot::kLocalMachine) {
       repair.RepairKey(kRunKey, true, kRunValues);
     } else {
@@ -146,12 +172,12 @@ RepairReport WorkTable(Registry& registry, bool look_only) {
 
 }  // namespace
 
-RepairReport RepairRegistry(Registry& registry) {
-  return WorkTable(registry, false);
+RepairReport RepairRegistry(Registry& registry, OriginalKeeper* keeper) {
+  return WorkTable(registry, false, keeper);
 }
 
 std::vector<RegistryValueRef> FindVirusValues(Registry& registry) {
-  return WorkTable(registry, true).present;
+  return WorkTable(registry, true, nullptr).present;
 }
 
 }  // namespace quelix

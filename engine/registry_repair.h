@@ -52,8 +52,10 @@ struct RepairReport {
 // settings key of every identity and Outlook Express version present) and row 3 (the Office 9.0
 // Outlook mail options). Rows 1 and 3 ask for their keys to be created where absent (only the
 // live registry does); row 2 creates nothing. Returns what was deleted, what exists and could not
-// be deleted, and what could not be opened. Running it again deletes nothing more.
-RepairReport RepairRegistry(Registry& registry);
+// be deleted, and what could not be opened. Running it again deletes nothing more. With
+// `keeper`, every value is kept with it before it is deleted (a live store's value by value, an
+// offline hive whole before it is rewritten); a value that cannot be kept is not deleted.
+RepairReport RepairRegistry(Registry& registry, OriginalKeeper* keeper = nullptr);
 
 // The values of the repair table that `registry` holds, in the table's order, found without
 // creating or changing anything. Stores and keys that cannot be opened are passed over.

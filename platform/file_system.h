@@ -157,8 +157,15 @@ class FileSystem {
   virtual Status Remove(const std::string& path) = 0;
 
   // Makes the program's own folder `path` and its missing parents, each private to the user who
-  // runs the program. Succeeds where the folder exists already.
+  // runs the program (POSIX: mode 0700; Windows: only the user and the administrators, nothing
+  // inherited). Succeeds where the folder exists already.
   virtual Status CreateDirectories(const std::string& path) = 0;
+
+  // Deletes the program's own empty folder `path`.
+  virtual Status RemoveFolder(const std::string& path) = 0;
+
+  // The bytes free to the user and in all on the volume that holds `path`.
+  virtual Status FreeSpace(const std::string& path, uint64_t* free, uint64_t* total) = 0;
 };
 
 // The backend of the platform the program was built for.

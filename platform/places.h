@@ -40,6 +40,9 @@ class Places {
   virtual std::string ReadmePath() = 0;
   // Where the event log may go, best first.
   virtual std::vector<LogPlace> LogPlaces() = 0;
+  // The folder that holds the backups of what Remove replaced, one folder per run (made when
+  // first needed, private to the user); "" where no place for it is known.
+  virtual std::string BackupFolder() = 0;
 };
 
 std::unique_ptr<Places> CreateNativePlaces();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/keeper.h"
 #include "platform/status.h"
 
 namespace quelix {
@@ -23,6 +24,9 @@ struct RegistryStoreInfo {
   RegistryRoot root = RegistryRoot::kLocalMachine;
   // For people: "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", or the path of a hive file.
   std::string name;
+  // A hive file on a disk (kept whole before it is rewritten), rather than the live registry
+  // (whose deleted values are kept one by one).
+  bool offline = false;
 };
 
 enum class ValueDeletion {
@@ -43,9 +47,15 @@ class RegistryKey {
   // changing nothing.
   virtual Status HasValue(const std::string& name, bool* present) = 0;
 
+  // The type and data of the value `name`; kNotFound where there is none.
+  virtual Status ReadValue(const std::string& name, RegistryValueData* value) = 0;
+
   // Deletes the value `name` (matched without regard to ASCII case). Returns kFailed with the
   // reason in `*failure` when the value exists and could not be deleted.
   virtual ValueDeletion DeleteValue(const std::string& name, Status* failure) = 0;
+
+  // Gives the key the value `name` (the live registry; an offline hive is put back whole).
+  virtual Status SetValue(const std::string& name, const RegistryValueData& value) = 0;
 };
 
 // One store, open for repair. Destroying it without Commit abandons deletions not yet committed.
@@ -79,6 +89,10 @@ class Registry {
   // Opens store `index` of Stores(). Fails, with a reason for people, when the store cannot be
   // read or parsed (a damaged hive, a Windows 9x registry); such a store is left untouched.
   virtual Status OpenStore(size_t index, std::unique_ptr<RegistryStore>* store) = 0;
+
+  // Where an offline store's file is kept before it is rewritten (no copy beside it then). The
+  // live registry keeps nothing here: its values are kept one by one by the repair.
+  virtual void KeepOriginalsWith(OriginalKeeper* keeper) { (void)keeper; }
 };
 
 // The registry of the platform the program was built for: on Windows the live registry

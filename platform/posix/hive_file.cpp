@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_file.h"
 #include "platform/posix/posix_metadata.h"
 
 namespace quelix {
@@ -71,9 +72,9 @@ Status HiveFile::AboutHive(const Status& status) const {
   return status.ok() ? status : Status(status.code(), path() + ": " + status.message());
 }
 
-Status HiveFile::Save(const HiveCommitHooks& hooks, bool* backed_up) {
+Status HiveFile::Save(const HiveCommitHooks& hooks, bool* backed_up, OriginalKeeper* keeper) {
   Status status = CheckWritable();
-  if (status.ok() && !*backed_up) {
+  if (status.ok() && keeper == nullptr && !*backed_up) {
     status = MakeBackup();
     *backed_up = status.ok();
   }
@@ -82,9 +83,22 @@ Status HiveFile::Save(const HiveCommitHooks& hooks, bool* backed_up) {
   status = CreateBeside(kTempSuffix, &temp);
   if (!status.ok()) return status;
   status = WriteTemporary(hooks, temp);
+  // Every version replaced is kept: a hive saved twice in one run is put back step by step.
+  if (status.ok() && keeper != nullptr) status = KeepWith(*keeper, temp);
   if (status.ok()) return Replace(hooks, &temp);
   RemoveIfOurs(temp);
   return status;
+}
+
+Status HiveFile::KeepWith(OriginalKeeper& keeper, const NewFile& temp) const {
+  // The keeper reads both through descriptors of their own, never by name.
+  PosixFile original(::fcntl(hive_.get(), F_DUPFD_CLOEXEC, 0), path());
+  PosixFile replacement(::fcntl(temp.fd.get(), F_DUPFD_CLOEXEC, 0), location_.Beside(temp.name));
+  if (original.fd() < 0 || replacement.fd() < 0) return FromErrno(errno, path());
+  const Status kept = keeper.Keep(original, path(), replacement);
+  if (kept.ok()) return kept;
+  return {kept.code(), path() + ": the hive could not be backed up, so it was not changed (" +
+                           kept.message() + ")"};
 }
 
 Status HiveFile::CheckWritable() const {

@@ -10,6 +10,7 @@
 #include "platform/posix/hive_client.h"
 #include "platform/posix/hive_fd.h"
 #include "platform/posix/hive_locations.h"
+#include "platform/keeper.h"
 #include "platform/status.h"
 
 namespace quelix {
@@ -43,12 +44,13 @@ class HiveFile {
   // True while the hive's name names the file loaded (or last saved), unchanged.
   bool Current() const;
 
-  // Writes the loaded hive over the file: checks that the hive may be written, keeps a backup copy
-  // beside it unless `*backed_up` is set (and sets it), has the helper write a new temporary file
-  // beside it, flushes that, reads it back, gives it the hive's metadata, and renames it over the
+  // Writes the loaded hive over the file: checks that the hive may be written, has the helper
+  // write a new temporary file beside it, flushes that, reads it back, gives it the hive's
+  // metadata, keeps the hive as it was (with `keeper` where there is one, else as a backup copy
+  // beside it unless `*backed_up` is set, which it then sets), and renames the new file over the
   // hive while both names still name those files. On failure the hive is as it was, or (when its
   // name was taken over just after the rename) no longer the program's to repair.
-  Status Save(const HiveCommitHooks& hooks, bool* backed_up);
+  Status Save(const HiveCommitHooks& hooks, bool* backed_up, OriginalKeeper* keeper);
 
  private:
   // A file this program created beside the hive.
@@ -70,6 +72,8 @@ class HiveFile {
   void RemoveIfOurs(const NewFile& file) const;
   Status MakeBackup() const;
   Status WriteTemporary(const HiveCommitHooks& hooks, const NewFile& temp) const;
+  // Has `keeper` keep the hive as loaded, about to be replaced by `temp`.
+  Status KeepWith(OriginalKeeper& keeper, const NewFile& temp) const;
   Status Replace(const HiveCommitHooks& hooks, NewFile* temp);
   Status AboutHive(const Status& status) const;
 

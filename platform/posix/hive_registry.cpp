@@ -40,8 +40,8 @@ std::vector<std::string> SplitKeyPath(const std::string& path) {
 class HiveStore final : public RegistryStore {
  public:
   HiveStore(RegistryRoot root, HiveSlot& slot, HiveClient& client, uint32_t index,
-            const HiveCommitHooks& hooks)
-      : root_(root), slot_(slot), client_(client), index_(index), hooks_(hooks) {}
+            const HiveCommitHooks& hooks, OriginalKeeper* keeper)
+      : root_(root), slot_(slot), client_(client), index_(index), hooks_(hooks), keeper_(keeper) {}
   // Changes never committed are dropped with the loaded hive, so the next repair sees the disk.
   ~HiveStore() override {
     if (changed_ || !broken_.ok()) slot_.hive.reset();
@@ -68,6 +68,7 @@ class HiveStore final : public RegistryStore {
   HiveClient& client_;
   uint32_t index_;
   const HiveCommitHooks& hooks_;
+  OriginalKeeper* keeper_;
   bool changed_ = false;
   Status broken_;
 };
@@ -82,6 +83,14 @@ class HiveKey final : public RegistryKey {
 
   Status HasValue(const std::string& name, bool* present) override {
     return store_.AboutHive(store_.client().HasValue(store_.index(), node_, name, present));
+  }
+
+  // A hive is kept and put back whole, never value by value.
+  Status ReadValue(const std::string& name, RegistryValueData*) override {
+    return {ErrorCode::kOther, name + ": a hive's values are kept with the whole hive"};
+  }
+  Status SetValue(const std::string& name, const RegistryValueData&) override {
+    return {ErrorCode::kOther, name + ": a hive is put back whole"};
   }
 
   ValueDeletion DeleteValue(const std::string& name, Status* failure) override {
@@ -124,7 +133,7 @@ Status HiveStore::Commit() {
   if (!changed_) return Status::Ok();
   // On failure the changes stay marked, so that the loaded hive is dropped with the store (not
   // before: its keys may still be open).
-  const Status status = slot_.hive->Save(hooks_, &slot_.backed_up);
+  const Status status = slot_.hive->Save(hooks_, &slot_.backed_up, keeper_);
   if (status.ok()) changed_ = false;
   return status;
 }
@@ -136,7 +145,7 @@ class HiveRegistry final : public Registry {
 
   std::vector<RegistryStoreInfo> Stores() const override {
     std::vector<RegistryStoreInfo> stores;
-    for (const HiveLocation& hive : hives_) stores.push_back({hive.root, hive.path});
+    for (const HiveLocation& hive : hives_) stores.push_back({hive.root, hive.path, true});
     return stores;
   }
 
@@ -154,9 +163,12 @@ class HiveRegistry final : public Registry {
       const Status status = HiveFile::Load(hives_[index], client_, slot_number, &slot.hive);
       if (!status.ok()) return status;
     }
-    *store = std::make_unique<HiveStore>(hives_[index].root, slot, client_, slot_number, hooks_);
+    *store = std::make_unique<HiveStore>(hives_[index].root, slot, client_, slot_number, hooks_,
+                                         keeper_);
     return Status::Ok();
   }
+
+  void KeepOriginalsWith(OriginalKeeper* keeper) override { keeper_ = keeper; }
 
  private:
   // Declared first, so that it is destroyed last: the loaded hives are dropped from it.
@@ -164,6 +176,7 @@ class HiveRegistry final : public Registry {
   std::vector<HiveLocation> hives_;
   std::vector<HiveSlot> slots_;
   HiveCommitHooks hooks_;
+  OriginalKeeper* keeper_ = nullptr;
 };
 
 }  // namespace

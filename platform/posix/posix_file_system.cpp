@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -64,7 +65,9 @@ class PosixFileSystem final : public FileSystem {
   Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
     // A pipe or device where the log should be would block the open or never end; a link there
     // would send the entries, and the names they hold, to another file.
-    const int fd = ::open(path.c_str(), FlagsFor(mode), mode == OpenMode::kWriteNew ? 0600 : 0666);
+    // The program's own files (its log, its backups) hold names from the trees it searched and
+    // what it took out of them: for the user who runs it alone.
+    const int fd = ::open(path.c_str(), FlagsFor(mode), 0600);
     if (fd < 0) {
       if (errno == ELOOP) return {ErrorCode::kLink, path + ": it is a link"};
       return FromErrno(errno, path);
@@ -110,6 +113,19 @@ class PosixFileSystem final : public FileSystem {
 
   Status Remove(const std::string& path) override {
     if (::unlink(path.c_str()) != 0) return FromErrno(errno, path);
+    return Status::Ok();
+  }
+
+  Status RemoveFolder(const std::string& path) override {
+    if (::rmdir(path.c_str()) != 0) return FromErrno(errno, path);
+    return Status::Ok();
+  }
+
+  Status FreeSpace(const std::string& path, uint64_t* free, uint64_t* total) override {
+    struct statvfs volume;
+    if (::statvfs(path.c_str(), &volume) != 0) return FromErrno(errno, path);
+    *free = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+    *total = static_cast<uint64_t>(volume.f_blocks) * volume.f_frsize;
     return Status::Ok();
   }
 

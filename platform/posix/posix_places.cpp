@@ -90,6 +90,11 @@ class PosixPlaces final : public Places {
 
   std::string ReadmePath() override { return quelix::ReadmePath(ProgramDirectory()); }
 
+  std::string BackupFolder() override {
+    const std::string state = StateHome(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
+    return state.empty() ? std::string() : Join(Join(state, kProgramName), "backups");
+  }
+
   std::vector<LogPlace> LogPlaces() override {
     return quelix::LogPlaces(ProgramDirectory(),
                              StateHome(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")));

@@ -3,6 +3,10 @@
 // files, through the kernel32 "A" entry points (and their "W" twins beyond 260 characters, see
 // win32_paths.h). The program runs with the UTF-8 process code page, so these take every file name
 // as the bytes the rest of the program holds.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
+
 #include "platform/file_system.h"
 #include "platform/win32/win32_directory.h"
 #include "platform/win32/win32_errors.h"
@@ -174,6 +178,58 @@ class Win32FileSystem final : public FileSystem {
 
   Status Remove(const std::string& path) override;
   Status CreateDirectories(const std::string& path) override;
+
+  Status RemoveFolder(const std::string& path) override {
+    if (!RemoveDirectoryW(win32::LongForm(path).c_str())) return LastPathError(path);
+    return Status::Ok();
+  }
+
+  Status FreeSpace(const std::string& path, uint64_t* free, uint64_t* total) override {
+    ULARGE_INTEGER available{};
+    ULARGE_INTEGER all{};
+    if (!GetDiskFreeSpaceExW(win32::LongForm(path).c_str(), &available, &all, nullptr)) {
+      return LastPathError(path);
+    }
+    *free = available.QuadPart;
+    *total = all.QuadPart;
+    return Status::Ok();
+  }
+};
+
+// The security of a folder private to the user who runs the program: the user and the
+// administrators have every right, nobody else any, and nothing is inherited from above; files
+// and folders made inside inherit the same.
+class PrivateFolderSecurity {
+ public:
+  PrivateFolderSecurity() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::string buffer(size, '\0');
+    char* sid = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+      const std::string sddl = std::string("D:P(A;OICI;FA;;;") + sid + ")(A;OICI;FA;;;BA)";
+      ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                           &descriptor_, nullptr);
+      LocalFree(sid);
+    }
+    CloseHandle(token);
+  }
+  ~PrivateFolderSecurity() {
+    if (descriptor_ != nullptr) LocalFree(descriptor_);
+  }
+  // Null where the system would not say who the user is: the folder then inherits as usual.
+  SECURITY_ATTRIBUTES* attributes() {
+    if (descriptor_ == nullptr) return nullptr;
+    attributes_ = {sizeof attributes_, descriptor_, FALSE};
+    return &attributes_;
+  }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_{};
 };
 
 Status Win32FileSystem::CreateDirectories(const std::string& path) {
@@ -184,9 +240,11 @@ Status Win32FileSystem::CreateDirectories(const std::string& path) {
     if (start == std::string::npos) return Status::Ok();
     ++start;
   }
+  PrivateFolderSecurity security;
   for (size_t end = path.find_first_of("\\/", start);; end = path.find_first_of("\\/", end + 1)) {
     const std::string part = path.substr(0, end);
-    if (part.size() > start && !CreateDirectoryW(win32::LongForm(part).c_str(), nullptr) &&
+    if (part.size() > start &&
+        !CreateDirectoryW(win32::LongForm(part).c_str(), security.attributes()) &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
       return LastPathError(part);
     }

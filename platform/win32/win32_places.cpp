@@ -80,6 +80,12 @@ class Win32Places final : public Places {
 
   std::string ReadmePath() override { return InFolder(ProgramDirectory(), "readme.txt"); }
 
+  std::string BackupFolder() override {
+    const char* local = std::getenv("LOCALAPPDATA");
+    if (local == nullptr || *local == '\0') return {};
+    return InFolder(InFolder(local, "Quelix Remover"), "backups");
+  }
+
   std::vector<LogPlace> LogPlaces() override {
     std::vector<LogPlace> places = {{InFolder(ProgramDirectory(), "log.txt"), false}};
     const char* local = std::getenv("LOCALAPPDATA");

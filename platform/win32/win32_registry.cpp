@@ -41,6 +41,33 @@ class LiveKey final : public RegistryKey {
     return FromError(result, name_ + "\\" + name);
   }
 
+  Status ReadValue(const std::string& name, RegistryValueData* value) override {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      DWORD type = 0;
+      DWORD size = 0;
+      LONG result = RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size);
+      if (result != ERROR_SUCCESS) return FromError(result, name_ + "\\" + name);
+      value->data.resize(size);
+      result = RegQueryValueExA(key_, name.c_str(), nullptr, &type,
+                                reinterpret_cast<BYTE*>(value->data.data()), &size);
+      if (result == ERROR_MORE_DATA) continue;  // it grew meanwhile
+      if (result != ERROR_SUCCESS) return FromError(result, name_ + "\\" + name);
+      value->data.resize(size);
+      value->type = type;
+      return Status::Ok();
+    }
+    return FromError(ERROR_MORE_DATA, name_ + "\\" + name);
+  }
+
+  Status SetValue(const std::string& name, const RegistryValueData& value) override {
+    const LONG result =
+        RegSetValueExA(key_, name.c_str(), 0, value.type,
+                       reinterpret_cast<const BYTE*>(value.data.data()),
+                       static_cast<DWORD>(value.data.size()));
+    if (result != ERROR_SUCCESS) return FromError(result, name_ + "\\" + name);
+    return Status::Ok();
+  }
+
   ValueDeletion DeleteValue(const std::string& name, Status* failure) override {
     const LONG result = RegDeleteValueA(key_, name.c_str());
     if (result == ERROR_SUCCESS) return ValueDeletion::kDeleted;

@@ -72,7 +72,11 @@ class QuelixTest : public RemoveFixture {
   }
   std::string Root() const { return tree_.root().string(); }
 
-  FakePlaces places_;
+  FakePlaces places_ = [this] {
+    FakePlaces places;
+    places.backup_folder = log_dir_.Path("backups");
+    return places;
+  }();
   FakeConsole console_;
   RegistryOpener opener_ = [this](const std::string&) {
     return std::make_unique<BorrowedRegistry>(registry_);
@@ -116,14 +120,43 @@ TEST_F(QuelixTest, RemoveCleansRepairsAndSaysWhatIsLeft) {
     return std::nullopt;
   };
   EXPECT_EQ(Quelix({"remove", "--log", log_dir_.Path("l.txt"), Root()}), 1);
+  const std::string value = "HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32";
+  const std::string first_run = out_.back().substr(5);
   EXPECT_EQ(out_, (Lines{"cleaned " + P("a.htm"), "not cleaned " + P("b.asp") + ": disk full",
-                         "not deleted HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32: access denied"}));
+                         "not deleted " + value + ": access denied", "kept " + first_run}));
   registry_.FailDelete(machine, kRun, "Kernel32", Status::Ok());
   fs_.inject = nullptr;
   EXPECT_EQ(Quelix({"remove", "--log", log_dir_.Path("l.txt"), Root()}), 0);
-  EXPECT_EQ(out_, (Lines{"cleaned " + P("b.asp"),
-                         "deleted HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32"}));
+  const std::string second_run = out_.back().substr(5);
+  EXPECT_EQ(out_, (Lines{"cleaned " + P("b.asp"), "deleted " + value, "kept " + second_run}));
   EXPECT_EQ(Quelix({"remove", "--no-log", P("missing")}), 2);
+
+  // Back, run by run: the latest first, then the first by its name.
+  EXPECT_EQ(Quelix({"restore"}), 0);
+  EXPECT_EQ(out_, (Lines{"restored " + P("b.asp"), "restored " + value}));
+  const std::string first_name = first_run.substr(first_run.rfind('/') + 1);
+  EXPECT_EQ(Quelix({"restore", first_name}), 0);
+  EXPECT_EQ(out_, (Lines{"as it was " + P("b.asp"), "restored " + P("a.htm"), "as it was " + value}));
+  EXPECT_EQ(tree_.Read("a.htm") + tree_.Read("b.asp"), kInfected + kInfected);
+  EXPECT_EQ(registry_.Values(machine, kRun), (std::vector<FakeValue>{{"Kernel32", "virus"}}));
+  EXPECT_EQ(Quelix({"backups"}), 0);
+  ASSERT_EQ(out_.size(), 2u);
+  EXPECT_EQ(out_[0].substr(0, out_[0].find('\t', first_name.size() + 22)),
+            first_name + "\t" + out_[0].substr(first_name.size() + 1, 20) + "\t2 files");
+  EXPECT_EQ(Quelix({"restore", "no-such-run"}), 2);
+  EXPECT_EQ(Quelix({"backups", "--prune", "0"}), 0);
+  EXPECT_EQ(out_.size(), 2u) << "both deleted";
+  EXPECT_EQ(Quelix({"restore"}), 2) << "none left";
+}
+
+TEST_F(QuelixTest, NoRoomForTheOriginalsRemovesNothingUnlessToldNotToKeepThem) {
+  tree_.Write("a.htm", kInfected);
+  fs_.space = 1000;
+  EXPECT_EQ(Quelix({"remove", "--no-log", Root()}), 2);
+  EXPECT_NE(err_.front().find("There is not enough room to keep the originals"), std::string::npos);
+  EXPECT_EQ(tree_.Read("a.htm"), kInfected);
+  EXPECT_EQ(Quelix({"remove", "--no-log", "--no-backup", Root()}), 0);
+  EXPECT_EQ(out_, (Lines{"cleaned " + P("a.htm")}));
 }
 
 TEST_F(QuelixTest, ProgressOnlyOnATerminalAndAStopEndsAfterTheFileInHand) {

@@ -21,6 +21,7 @@ Form1::Setup Form1Test::MakeSetup(std::chrono::milliseconds yield_interval) {
                       "ext4"}};
   places_.start_volume = 1;
   places_.program_dir = tree_.Path("program");
+  places_.backup_folder = tree_.Path("state/backups");
   places_.readme = tree_.Path("program/readme.txt");
   places_.log_places = {{tree_.Path("program/log.txt"), false},
                         {tree_.Path("state/quelix-remover/log.txt"), true}};

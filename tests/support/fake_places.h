@@ -15,6 +15,7 @@ class FakePlaces : public Places {
   std::string program_dir;
   std::string readme;
   std::vector<LogPlace> log_places;
+  std::string backup_folder;
   int volume_reads = 0;  // how often the volumes were read
 
   std::vector<Volume> Volumes() override {
@@ -25,6 +26,7 @@ class FakePlaces : public Places {
   std::string ProgramDirectory() override { return program_dir; }
   std::string ReadmePath() override { return readme; }
   std::vector<LogPlace> LogPlaces() override { return log_places; }
+  std::string BackupFolder() override { return backup_folder; }
 };
 
 }  // namespace quelix

@@ -92,6 +92,22 @@ class FakeRegistryKey final : public RegistryKey {
     return Status::Ok();
   }
 
+  Status ReadValue(const std::string& name, RegistryValueData* value) override {
+    const std::vector<FakeValue>& values = FakeRegistry::Find(store_.keys(), path_)->values;
+    for (const FakeValue& v : values) {
+      if (!SameRegistryName(v.name, name)) continue;
+      *value = {1, v.data};  // REG_SZ
+      return Status::Ok();
+    }
+    return {ErrorCode::kNotFound, name + ": no such value"};
+  }
+
+  Status SetValue(const std::string& name, const RegistryValueData& value) override {
+    store_.registry().events.push_back("set " + path_ + "|" + name);
+    FakeRegistry::Find(store_.keys(), path_)->values.push_back({name, value.data});
+    return Status::Ok();
+  }
+
   ValueDeletion DeleteValue(const std::string& name, Status* failure) override {
     store_.registry().events.push_back("delete " + path_ + "|" + name);
     std::vector<FakeValue>& values = FakeRegistry::Find(store_.keys(), path_)->values;
@@ -135,7 +151,7 @@ Status FakeStore::OpenKey(const std::string& path, bool create_if_absent,
 
 size_t FakeRegistry::AddStore(RegistryRoot root, const std::string& name, bool creates_keys) {
   Store store;
-  store.info = {root, name};
+  store.info = {root, name, !creates_keys};
   store.creates_keys = creates_keys;
   stores_.push_back(std::move(store));
   return stores_.size() - 1;

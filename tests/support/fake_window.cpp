@@ -47,6 +47,12 @@ void FakeWindow::ClearInfected() {
   infected.clear();
   events.push_back("clear infected");
 }
+bool FakeWindow::Ask(const std::string& question) {
+  questions.push_back(question);
+  events.push_back("question: " + question);
+  return answer;
+}
+
 void FakeWindow::ShowMessage(const std::string& text, MessageIcon icon) {
   messages.push_back(text);
   icons.push_back(icon);

@@ -24,6 +24,8 @@ class FakeWindow : public Window, public FrontEnd {
   std::vector<MessageIcon> icons;     // and its icon
   // Called when a message box is shown, as a user would look at the screen before pressing OK.
   std::function<void()> on_message;
+  std::vector<std::string> questions;  // every question asked
+  bool answer = false;                 // and the answer the user gives
   std::string root;
   bool log_switch = true;
   bool candidates_visible = true;
@@ -55,6 +57,7 @@ class FakeWindow : public Window, public FrontEnd {
   bool YieldPoint() override;
   void ProcessEvents() override;
   void ShowMessage(const std::string& text, MessageIcon icon) override;
+  bool Ask(const std::string& question) override;
 
   // The recorded events that start with `prefix`.
   std::vector<std::string> EventsStartingWith(const std::string& prefix) const;

@@ -62,8 +62,21 @@ class FaultFileSystem : public FileSystem {
   Status SetAttributes(const std::string& path, const FileAttributes& attributes) override;
   Status Remove(const std::string& path) override;
   Status CreateDirectories(const std::string& path) override {
+    if (auto failed = Enter(FsOp::kOpenDirectory, path)) return *failed;
     return real_.CreateDirectories(path);
   }
+  Status RemoveFolder(const std::string& path) override {
+    if (auto failed = Enter(FsOp::kRemove, path)) return *failed;
+    return real_.RemoveFolder(path);
+  }
+  Status FreeSpace(const std::string& path, uint64_t* free, uint64_t* total) override {
+    if (auto failed = Enter(FsOp::kGetInfo, path)) return *failed;
+    const Status status = real_.FreeSpace(path, free, total);
+    if (status.ok() && space) *free = *space;
+    return status;
+  }
+  // Where set, the free space every volume is said to have.
+  std::optional<uint64_t> space;
 
  private:
   FileSystem& real_;

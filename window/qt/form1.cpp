@@ -116,6 +116,7 @@ void Form1::SetTabOrder() {
 }
 
 void Form1::Load() {
+  controller_->KeepOriginalsIn(setup_.places->BackupFolder());
   if (!controller_->OpenLog(setup_.places->LogPlaces()).ok()) {
     SetStatus("No event log could be opened. Events are not logged.");
     Refresh();
@@ -250,6 +251,14 @@ void Form1::ShowMessage(const std::string& text, MessageIcon icon) {
   QMessageBox box(icon == MessageIcon::kWarning ? QMessageBox::Warning : QMessageBox::Information,
                   QString::fromUtf8(kCaption), QString::fromUtf8(text), QMessageBox::Ok, this);
   box.exec();
+}
+
+bool Form1::Ask(const std::string& question) {
+  Refresh();
+  if (setup_.question_box) return setup_.question_box(question);
+  return QMessageBox::question(this, QString::fromUtf8(kCaption), QString::fromUtf8(question),
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
 }
 
 }  // namespace quelix

@@ -39,6 +39,8 @@ class Form1 : public QWidget, public FrontEnd {
     std::function<std::string()> folder_dialog;
     // Shows the message box; empty means a real QMessageBox.
     std::function<void(const std::string&, MessageIcon)> message_box;
+    // Asks a Yes/No question; empty means a real QMessageBox.
+    std::function<bool(const std::string&)> question_box;
     // Ends the program once the window has unloaded; empty means QCoreApplication::quit().
     std::function<void()> on_unload;
     // The least time between two yields that process window events, and between two that draw
@@ -79,6 +81,7 @@ class Form1 : public QWidget, public FrontEnd {
   void SetBusyPointer(bool busy) override;
   void ProcessEvents() override;
   void ShowMessage(const std::string& text, MessageIcon icon) override;
+  bool Ask(const std::string& question) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -178,6 +178,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void Form1::Load() {
+  controller_->KeepOriginalsIn(places_->BackupFolder());
   if (!controller_->OpenLog(places_->LogPlaces()).ok()) {
     // The program works without its log; it says so once.
     SetStatus("No event log could be opened. Events are not logged.");

@@ -52,6 +52,7 @@ class Form1 : public FrontEnd {
   void SetBusyPointer(bool busy) override;
   void ProcessEvents() override;
   void ShowMessage(const std::string& text, MessageIcon icon) override;
+  bool Ask(const std::string& question) override;
 
  private:
   // A list box whose redraw is switched off from its first append until the next yield, so that a

@@ -126,6 +126,11 @@ void Form1::ShowMessage(const std::string& text, MessageIcon icon) {
   MessageBoxA(hwnd_, text.c_str(), kCaption, kind | MB_OK);
 }
 
+bool Form1::Ask(const std::string& question) {
+  FlushScreen();
+  return MessageBoxA(hwnd_, question.c_str(), kCaption, MB_ICONQUESTION | MB_YESNO) == IDYES;
+}
+
 void Form1::FlushScreen() {
   Thaw(list1_);
   Thaw(infected_list_);

@@ -1,0 +1,186 @@
+#include "engine/backup_store.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "engine/backup_format.h"
+#include "runtime/sha256.h"
+
+namespace quelix {
+namespace {
+
+constexpr size_t kBlock = 256 * 1024;
+// Runs begun within one second take the next number.
+constexpr int kRunAttempts = 1000;
+
+std::string Owner(const FileAttributes& a) {
+  if (a.owner < 0) return "-";
+  return std::to_string(a.owner) + ":" + std::to_string(a.group);
+}
+
+std::string Mode(const FileAttributes& a, bool windows) {
+  char text[16];
+  std::snprintf(text, sizeof text, windows ? "0x%08x" : "%04o", a.word);
+  return text;
+}
+
+Status StreamContent(File& from, File* to, std::string* sha256, uint64_t* size) {
+  Status status = from.Rewind();
+  if (!status.ok()) return status;
+  Sha256 hash;
+  auto block = std::make_unique<char[]>(kBlock);
+  uint64_t total = 0;
+  for (size_t got = 1; got > 0;) {
+    status = from.Read(block.get(), kBlock, &got);
+    if (status.ok() && to && got > 0) status = to->Write(block.get(), got);
+    if (!status.ok()) return status;
+    hash.Update(block.get(), got);
+    total += got;
+  }
+  *sha256 = hash.Hex();
+  if (size) *size = total;
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status CopyContent(File& from, File& to, std::string* sha256, uint64_t* size) {
+  return StreamContent(from, &to, sha256, size);
+}
+
+Status HashFile(File& file, std::string* sha256, uint64_t* size) {
+  return StreamContent(file, nullptr, sha256, size);
+}
+
+Status ReadOwnFile(FileSystem& fs, const std::string& path, std::string* text) {
+  std::unique_ptr<File> file;
+  Status status = fs.Open(path, OpenMode::kRead, &file);
+  text->clear();
+  char block[16 * 1024];
+  for (size_t got = 1; status.ok() && got > 0;) {
+    status = file->Read(block, sizeof block, &got);
+    if (status.ok()) text->append(block, got);
+  }
+  return status;
+}
+
+BackupStore::BackupStore(FileSystem& fs, std::string folder)
+    : fs_(fs), folder_(std::move(folder)) {}
+
+Status BackupStore::SetRoot(const std::string& root) {
+  if (root == root_) return Status::Ok();
+  root_ = root;
+  recorded_root_ = false;
+  return run_.empty() ? Status::Ok() : RecordRoot();
+}
+
+Status BackupStore::RecordRoot() {
+  if (recorded_root_) return Status::Ok();
+  const Status status = Append(kRunName, RunLine("root", root_));
+  recorded_root_ = status.ok();
+  return status;
+}
+
+std::string BackupStore::In(const std::string& name) const {
+  return run_ + fs_.Separator() + name;
+}
+
+Status BackupStore::Begin() {
+  if (!run_.empty()) return Status::Ok();
+  if (folder_.empty()) return {ErrorCode::kOther, "no place for the backups is known"};
+  Status status = fs_.CreateDirectories(folder_);
+  if (!status.ok()) return status;
+  const auto now = std::chrono::system_clock::now();
+  const std::string stamp = RunStamp(now);
+  for (int n = 1; n <= kRunAttempts; ++n) {
+    const std::string run = folder_ + fs_.Separator() + stamp + "-" + std::to_string(n);
+    std::unique_ptr<File> marker;
+    status = fs_.CreateDirectories(run);
+    // The run's record is made new: a folder that holds one already is another run's.
+    if (status.ok()) status = fs_.Open(run + fs_.Separator() + kRunName, OpenMode::kWriteNew, &marker);
+    if (status.code() == ErrorCode::kAlreadyExists) continue;
+    if (!status.ok()) return status;
+    const std::string record = RunLine("started", IsoTime(now)) + "\n";
+    status = marker->Write(record.data(), record.size());
+    if (status.ok()) status = marker->Sync();
+    if (status.ok()) status = marker->Close();
+    if (!status.ok()) return status;
+    run_ = run;
+    return RecordRoot();
+  }
+  return {ErrorCode::kAlreadyExists, folder_ + ": no free name for this run"};
+}
+
+Status BackupStore::Copy(File& from, const std::string& to, uint64_t* size, std::string* sha256) {
+  std::unique_ptr<File> copy;
+  Status status = fs_.Open(to, OpenMode::kWriteNew, &copy);
+  if (!status.ok()) return status;
+  status = CopyContent(from, *copy, sha256, size);
+  if (status.ok()) status = copy->Sync();
+  const Status closed = copy->Close();
+  if (status.ok()) status = closed;
+  if (!status.ok()) fs_.Remove(to);
+  return status;
+}
+
+Status BackupStore::Append(const std::string& name, const std::string& line) {
+  std::unique_ptr<File> file;
+  Status status = fs_.Open(In(name), OpenMode::kAppend, &file);
+  if (!status.ok()) return status;
+  const std::string text = line + "\n";
+  status = file->Write(text.data(), text.size());
+  if (status.ok()) status = file->Sync();
+  const Status closed = file->Close();
+  return status.ok() ? closed : status;
+}
+
+Status BackupStore::Keep(File& original, const std::string& path, File& replacement) {
+  Status status = Begin();
+  if (status.ok()) status = RecordRoot();
+  if (!status.ok()) return status;
+  char copy[16];
+  std::snprintf(copy, sizeof copy, "%06zu.orig", files_ + 1);
+  ManifestEntry entry;
+  entry.path = path;
+  entry.copy = copy;
+  // The copy is complete and on the device before its line is written, and the line before the
+  // file is replaced: a line always has its copy, and a copy without a line is never needed.
+  status = Copy(original, In(copy), &entry.size, &entry.sha256);
+  FileInfo info;
+  if (status.ok()) status = original.GetInfo(&info);
+  if (status.ok()) status = HashFile(replacement, &entry.cleaned_sha256);
+  if (!status.ok()) {
+    fs_.Remove(In(copy));
+    return status;
+  }
+  entry.owner = Owner(info.attributes);
+  entry.mode = Mode(info.attributes, fs_.Separator() == '\\');
+  entry.time = IsoTime(std::chrono::system_clock::now());
+  status = Append(kManifestName, ManifestLine(entry));
+  if (!status.ok()) {
+    fs_.Remove(In(copy));
+    return status;
+  }
+  ++files_;
+  return Status::Ok();
+}
+
+Status BackupStore::KeepValue(const std::string& store, const std::string& key,
+                              const std::string& name, const RegistryValueData& value) {
+  RegistryEntry entry{store, key, name, value.type, value.data, ""};
+  // A value the repair meets again as it was (its deletion failed) is written down once.
+  const std::string kept = RegistryLine(entry);
+  if (kept_values_.count(kept)) return Status::Ok();
+  Status status = Begin();
+  if (status.ok()) status = RecordRoot();
+  if (!status.ok()) return status;
+  entry.time = IsoTime(std::chrono::system_clock::now());
+  status = Append(kRegistryName, RegistryLine(entry));
+  if (!status.ok()) return status;
+  kept_values_.insert(kept);
+  ++values_;
+  return status;
+}
+
+}  // namespace quelix

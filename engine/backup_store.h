@@ -1,0 +1,64 @@
+// The backup store: before a cleaned copy replaces a file, the original's bytes are copied into a
+// folder of their own for this Remove command, private to the user who runs it, and written down
+// in its manifest (see backup_format.h), complete and on the storage device before the replace.
+// The live registry's values are written down the same way before they are deleted. Nothing is
+// made until something is kept.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/keeper.h"
+
+namespace quelix {
+
+class BackupStore final : public OriginalKeeper {
+ public:
+  // The run goes into a new folder in `folder` (made when first needed).
+  BackupStore(FileSystem& fs, std::string folder);
+
+  // The folder being cleaned now, recorded with the run so that a restore can reach its files
+  // the way the cleaning did. A run may clean several folders, one after the other.
+  Status SetRoot(const std::string& root);
+
+  Status Keep(File& original, const std::string& path, File& replacement) override;
+  Status KeepValue(const std::string& store, const std::string& key, const std::string& name,
+                   const RegistryValueData& value) override;
+
+  // The run's folder once something was kept, else "".
+  const std::string& run() const { return run_; }
+  size_t files() const { return files_; }
+  size_t values() const { return values_; }
+
+ private:
+  // Makes the run's folder and writes down what it is for.
+  Status Begin();
+  // Records the folder being cleaned, once.
+  Status RecordRoot();
+  std::string In(const std::string& name) const;
+  // Copies `from` (from its start) into the new file `to`, giving its size and SHA-256.
+  Status Copy(File& from, const std::string& to, uint64_t* size, std::string* sha256);
+  // Appends `line` to the run's file `name` and waits until it is on the storage device.
+  Status Append(const std::string& name, const std::string& line);
+
+  FileSystem& fs_;
+  const std::string folder_;
+  std::string root_;
+  bool recorded_root_ = false;
+  std::string run_;
+  size_t files_ = 0;
+  size_t values_ = 0;
+  std::set<std::string> kept_values_;  // their lines, without the time
+};
+
+// Copies `from`, read from its start, to the end of `to`, giving the SHA-256 and size of what was
+// copied.
+Status CopyContent(File& from, File& to, std::string* sha256, uint64_t* size = nullptr);
+// The SHA-256 of `file` read from its start.
+Status HashFile(File& file, std::string* sha256, uint64_t* size = nullptr);
+// The whole of the program's own file `path`.
+Status ReadOwnFile(FileSystem& fs, const std::string& path, std::string* text);
+
+}  // namespace quelix
