@@ -1,9 +1,9 @@
 #include "app/controller.h"
 
-#include "app/outcome.h"
-
 #include <chrono>
 #include <set>
+
+#include "app/outcome.h"
 
 namespace quelix {
 
@@ -55,8 +55,7 @@ class CommandController::CommandWindow final : public Window {
   std::chrono::steady_clock::time_point last_events_;
 };
 
-CommandController::CommandController(FrontEnd& front, FileSystem& fs,
-                                     RegistryOpener open_registry)
+CommandController::CommandController(FrontEnd& front, FileSystem& fs, RegistryOpener open_registry)
     : front_(front),
       fs_(fs),
       log_(fs),

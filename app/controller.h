@@ -22,9 +22,9 @@
 namespace quelix {
 
 enum class CommandResult {
-  kDone,     // the command ran to its end
-  kIgnored,  // another command was running, or the front end is closing
-  kStopped,  // a close request stopped it; the log is closed and the front end should end now
+  kDone,       // the command ran to its end
+  kIgnored,    // another command was running, or the front end is closing
+  kStopped,    // a close request stopped it; the log is closed and the front end should end now
   kCancelled,  // the user chose not to run it (there was no room to keep the originals)
 };
 

@@ -4,7 +4,8 @@ namespace quelix {
 namespace {
 
 constexpr char kScanComplete[] = "Scan complete. The list of infected files is given above.";
-constexpr char kRemoved[] = "The HTML.Quelix.A Virus has been removed successfully from your system.";
+constexpr char kRemoved[] =
+    "The HTML.Quelix.A Virus has been removed successfully from your system.";
 constexpr char kLogIncomplete[] = "The event log could not be written completely.";
 constexpr char kNoLog[] = "No event log could be opened.";
 
@@ -35,8 +36,8 @@ std::string ScanStatus(const ScanReport& scan, const LogState& log) {
     Add(&more, CountSentence(scan.unreadable, "file", "files", "could not be read", log.intact));
   }
   if (scan.unsearched > 0) {
-    Add(&more, CountSentence(scan.unsearched, "folder", "folders", "could not be searched",
-                             log.intact));
+    Add(&more,
+        CountSentence(scan.unsearched, "folder", "folders", "could not be searched", log.intact));
   }
   if (log.wanted && !log.intact) Add(&more, LogSentence(log));
   return more.empty() ? kScanComplete : std::string(kScanComplete) + "\r\n" + more;

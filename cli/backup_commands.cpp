@@ -53,8 +53,7 @@ int RunRestore(const std::string& which, std::ostream& out, std::ostream& err,
   return report.complete() ? 0 : 1;
 }
 
-int RunBackups(int prune_days, std::ostream& out, std::ostream& err,
-               const CliServices& services) {
+int RunBackups(int prune_days, std::ostream& out, std::ostream& err, const CliServices& services) {
   const std::string folder = services.places.BackupFolder();
   if (prune_days >= 0) {
     std::vector<std::string> removed;

@@ -73,9 +73,11 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
   using Command = CliOptions::Command;
   if (options->command == Command::kHelp || options->command == Command::kVersion) return true;
   if (options->command == Command::kNone) *error = "no command given";
-  const bool takes_paths = options->command == Command::kScan || options->command == Command::kRemove;
+  const bool takes_paths =
+      options->command == Command::kScan || options->command == Command::kRemove;
   if (takes_paths && options->paths.empty()) *error = "no PATH given";
-  if (options->command == Command::kRestore && options->paths.size() > 1) *error = "more than one RUN given";
+  if (options->command == Command::kRestore && options->paths.size() > 1)
+    *error = "more than one RUN given";
   if (options->command == Command::kBackups && !options->paths.empty()) {
     *error = "backups takes no PATH";
   }

@@ -10,12 +10,12 @@ struct CliOptions {
   enum class Command { kNone, kScan, kRemove, kRestore, kBackups, kHelp, kVersion };
   Command command = Command::kNone;
   std::vector<std::string> paths;  // scan, remove: the PATHs; restore: the RUN, where named
-  bool quiet = false;        // no progress on standard error
-  bool no_log = false;       // no event log at all
-  bool no_registry = false;  // leave the registry alone
-  std::string log_file;      // the event log's place, where not the program's own
-  bool no_backup = false;    // remove keeps no originals
-  int prune_days = -1;       // backups --prune DAYS: delete the runs older than that
+  bool quiet = false;              // no progress on standard error
+  bool no_log = false;             // no event log at all
+  bool no_registry = false;        // leave the registry alone
+  std::string log_file;            // the event log's place, where not the program's own
+  bool no_backup = false;          // remove keeps no originals
+  int prune_days = -1;             // backups --prune DAYS: delete the runs older than that
 };
 
 // Parses the arguments after the program's name. Returns false, with a one-line reason in

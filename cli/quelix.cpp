@@ -24,11 +24,11 @@ struct Tally {
   size_t checked = 0;
   std::set<std::string> infected;
   size_t unreadable = 0;
-  size_t unsearched = 0;     // folders below the PATHs
-  size_t roots_failed = 0;   // PATHs that could not be searched at all
-  bool found = false;        // the virus, in a file or the registry
-  bool left = false;         // something of it could not be cleaned or deleted
-  bool no_room = false;      // no room to keep the originals, so nothing more was removed
+  size_t unsearched = 0;    // folders below the PATHs
+  size_t roots_failed = 0;  // PATHs that could not be searched at all
+  bool found = false;       // the virus, in a file or the registry
+  bool left = false;        // something of it could not be cleaned or deleted
+  bool no_room = false;     // no room to keep the originals, so nothing more was removed
 };
 
 void PrintScan(const CliFrontEnd& front, const ScanReport& scan, std::ostream& out) {
@@ -83,8 +83,7 @@ bool PrintRemoval(const ScanReport& scan, const RemovalReport& removal, std::ost
 
 class Run {
  public:
-  Run(const CliOptions& options, std::ostream& out, std::ostream& err,
-      const CliServices& services)
+  Run(const CliOptions& options, std::ostream& out, std::ostream& err, const CliServices& services)
       : options_(options),
         out_(out),
         err_(err),

@@ -10,11 +10,20 @@ std::string Escape(std::string_view field) {
   std::string out;
   for (const char c : field) {
     switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -81,8 +90,8 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
 }  // namespace
 
 std::string ManifestLine(const ManifestEntry& e) {
-  return Join({e.path, std::to_string(e.size), e.sha256, e.owner, e.mode, e.cleaned_sha256,
-               e.time, e.copy});
+  return Join({e.path, std::to_string(e.size), e.sha256, e.owner, e.mode, e.cleaned_sha256, e.time,
+               e.copy});
 }
 
 bool ParseManifestLine(std::string_view line, ManifestEntry* e) {

@@ -98,7 +98,8 @@ Status BackupStore::Begin() {
     std::unique_ptr<File> marker;
     status = fs_.CreateDirectories(run);
     // The run's record is made new: a folder that holds one already is another run's.
-    if (status.ok()) status = fs_.Open(run + fs_.Separator() + kRunName, OpenMode::kWriteNew, &marker);
+    if (status.ok())
+      status = fs_.Open(run + fs_.Separator() + kRunName, OpenMode::kWriteNew, &marker);
     if (status.code() == ErrorCode::kAlreadyExists) continue;
     if (!status.ok()) return status;
     const std::string record = RunLine("started", IsoTime(now)) + "\n";

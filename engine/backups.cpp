@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 #include "engine/backup_format.h"
 #include "engine/backup_store.h"
@@ -84,10 +85,16 @@ Status FindRun(FileSystem& fs, const std::string& folder, const std::string& whi
   std::vector<RunSummary> runs;
   const Status status = RunFolders(fs, folder, &runs);
   if (!status.ok()) return status;
-  const auto found = which.empty() ? runs.end() - (runs.empty() ? 0 : 1)
-                                   : std::find_if(runs.begin(), runs.end(), [&](const auto& r) {
-                                       return r.name == which;
-                                     });
+  auto found =
+      std::find_if(runs.begin(), runs.end(), [&](const RunSummary& r) { return r.name == which; });
+  // The latest is the latest that began: one stopped before its record was written kept nothing.
+  for (auto it = runs.rbegin(); which.empty() && it != runs.rend(); ++it) {
+    FileInfo info;
+    if (fs.GetInfo(it->path + fs.Separator() + kRunName, &info).ok()) {
+      found = std::prev(it.base());
+      break;
+    }
+  }
   if (found == runs.end()) {
     return {ErrorCode::kOther, which.empty() ? "no backups are kept in " + folder
                                              : "no run " + which + " is kept in " + folder};

@@ -11,8 +11,8 @@
 namespace quelix {
 
 struct RunSummary {
-  std::string name;  // "20261207T140512Z-1"
-  std::string path;  // the run's folder
+  std::string name;                            // "20261207T140512Z-1"
+  std::string path;                            // the run's folder
   std::chrono::system_clock::time_point time;  // when it began
   std::vector<std::string> roots;              // the folders it cleaned
   size_t files = 0;                            // originals kept

@@ -169,7 +169,8 @@ Status FileCleaner::Replace(Directory& dir, const std::string& name, const std::
 Status FileCleaner::KeepOriginal(File& original, const std::string& path, File& copy) {
   const Status kept = keeper_->Keep(original, path, copy);
   if (kept.ok()) return kept;
-  const std::string reason = kept.code() == ErrorCode::kOther ? kept.message() : Describe(kept.code());
+  const std::string reason =
+      kept.code() == ErrorCode::kOther ? kept.message() : Describe(kept.code());
   return {ErrorCode::kOther, "the backup of the original could not be written (" + reason + ")"};
 }
 

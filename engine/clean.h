@@ -41,8 +41,9 @@ class FileCleaner {
   // file: a file that changed since is left alone. Returns cleaned only when the file that now
   // stands under `path` no longer holds the signature line.
   // `progress` runs now and then while a large file is read and written.
-  CleanResult CleanFile(const std::string& path, const FileInfo* found_as,
-                        const std::function<void()>& progress = [] {});
+  CleanResult CleanFile(
+      const std::string& path, const FileInfo* found_as,
+      const std::function<void()>& progress = [] {});
 
   // Where set, every original is kept with `keeper` before its cleaned copy replaces it; an
   // original that cannot be kept is not replaced.
@@ -62,8 +63,8 @@ class FileCleaner {
   Status MakePlan(Plan* plan);
   Status CopyKeptLines(const Plan& plan);
   // Writes the cleaned copy beside the file, checks it and moves it into its place.
-  Status Replace(Directory& dir, const std::string& name, const std::string& path,
-                 const Plan& plan, CleanResult* result);
+  Status Replace(Directory& dir, const std::string& name, const std::string& path, const Plan& plan,
+                 CleanResult* result);
   // Has the keeper keep `original` before `copy` takes its place.
   Status KeepOriginal(File& original, const std::string& path, File& copy);
   // Whether the file on `channel` holds the signature as a field, read as the scan reads it.

@@ -126,9 +126,11 @@ void Engine::Accumulate(const RepairReport& report) {
     failed.push_back(failure);
   }
   for (const RegistryOpenFailure& failure : report.not_opened) {
-    const bool known = std::any_of(
-        removal_.registry_unopened.begin(), removal_.registry_unopened.end(),
-        [&](const RegistryOpenFailure& f) { return f.store == failure.store && f.key == failure.key; });
+    const bool known =
+        std::any_of(removal_.registry_unopened.begin(), removal_.registry_unopened.end(),
+                    [&](const RegistryOpenFailure& f) {
+                      return f.store == failure.store && f.key == failure.key;
+                    });
     if (!known) removal_.registry_unopened.push_back(failure);
   }
 }
@@ -141,9 +143,9 @@ void Engine::Repair(std::unique_ptr<Registry>& registry) {
   Accumulate(report);
   std::vector<std::string> found;
   for (const RegistryValueFailure& f : report.not_deleted) {
-    found.push_back("Could not delete the registry value " + f.value.FullName() + ": " +
-                    (f.status.code() == ErrorCode::kOther ? f.status.message()
-                                                          : Describe(f.status.code())));
+    found.push_back(
+        "Could not delete the registry value " + f.value.FullName() + ": " +
+        (f.status.code() == ErrorCode::kOther ? f.status.message() : Describe(f.status.code())));
   }
   for (const RegistryOpenFailure& f : report.not_opened) {
     found.push_back("Could not open the registry " + f.store + (f.key.empty() ? "" : "\\") + f.key +

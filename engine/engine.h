@@ -27,12 +27,12 @@ using RegistryOpener = std::function<std::unique_ptr<Registry>(const std::string
 
 // What the last Scan command found.
 struct ScanReport {
-  bool done = false;       // a scan ran to its end
-  std::string root;        // where it searched
+  bool done = false;  // a scan ran to its end
+  std::string root;   // where it searched
   size_t candidates = 0;
-  size_t infected = 0;     // entries of the infected list
-  size_t unreadable = 0;   // candidates that could not be opened or read
-  size_t unsearched = 0;   // folders the walk could not search
+  size_t infected = 0;         // entries of the infected list
+  size_t unreadable = 0;       // candidates that could not be opened or read
+  size_t unsearched = 0;       // folders the walk could not search
   bool root_searched = false;  // the folder the search starts from could be opened
   // The virus's registry values present in the searched volume's registry.
   std::vector<RegistryValueRef> registry_found;
@@ -48,16 +48,16 @@ struct RemovalResult {
 struct RemovalReport {
   // One per distinct listed file, in list order, with the outcome of its last entry.
   std::vector<RemovalResult> files;
-  size_t cleaned = 0;                   // distinct files
-  uint64_t other_names = 0;             // hard links of cleaned files, which still hold it
-  bool registry_repaired = false;       // the repair ran at least once
+  size_t cleaned = 0;                          // distinct files
+  uint64_t other_names = 0;                    // hard links of cleaned files, which still hold it
+  bool registry_repaired = false;              // the repair ran at least once
   std::vector<std::string> registry_problems;  // as logged, each once
   // Each value once: deleted by one of the repairs, or not deleted (the last reason), and the
   // stores and keys that could not be opened.
   std::vector<RegistryValueRef> registry_deleted;
   std::vector<RegistryValueFailure> registry_failed;
   std::vector<RegistryOpenFailure> registry_unopened;
-  bool stopped = false;                 // the window closed before every entry was worked
+  bool stopped = false;  // the window closed before every entry was worked
 };
 
 class Engine {

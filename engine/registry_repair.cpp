@@ -33,8 +33,8 @@ class StoreRepair {
  public:
   // With `look_only`, values are only looked for (report.present) and nothing is created.
   // With `keeper`, each value is kept with it before it is deleted.
-  StoreRepair(RegistryStore& store, const std::string& name, RepairReport& report,
-              bool look_only, OriginalKeeper* keeper)
+  StoreRepair(RegistryStore& store, const std::string& name, RepairReport& report, bool look_only,
+              OriginalKeeper* keeper)
       : store_(store), name_(name), report_(report), look_only_(look_only), keeper_(keeper) {}
 
   // Opens `path` and deletes `values` from it, in order. A key that is absent (and was not
@@ -108,8 +108,8 @@ class StoreRepair {
     if (status.ok()) return status;
     const std::string reason =
         status.code() == ErrorCode::kOther ? status.message() : Describe(status.code());
-    return {ErrorCode::kOther, "its backup could not be written, so it was not deleted (" +
-                                   reason + ")"};
+    return {ErrorCode::kOther,
+            "its backup could not be written, so it was not deleted (" + reason + ")"};
   }
 
   bool Open(const std::string& path, bool create_if_absent, std::unique_ptr<RegistryKey>* key) {

@@ -126,7 +126,8 @@ RestoredItem RunRestorer::RestoreValue(Registry& registry, const RegistryEntry& 
   if (status.ok()) status = store->OpenKey(entry.key, true, &key);
   if (status.ok()) status = key->ReadValue(entry.name, &now);
   if (status.ok()) {
-    if (now.type == entry.type && now.data == entry.data) return {full, RestoreOutcome::kAsItWas, ""};
+    if (now.type == entry.type && now.data == entry.data)
+      return {full, RestoreOutcome::kAsItWas, ""};
     return {full, RestoreOutcome::kChanged, "it has another value now"};
   }
   if (status.code() != ErrorCode::kNotFound) return Failed(full, status);

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/keeper.h"
 #include "platform/posix/hive_client.h"
 #include "platform/posix/hive_fd.h"
 #include "platform/posix/hive_locations.h"
-#include "platform/keeper.h"
 #include "platform/status.h"
 
 namespace quelix {

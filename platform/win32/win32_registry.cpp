@@ -60,10 +60,9 @@ class LiveKey final : public RegistryKey {
   }
 
   Status SetValue(const std::string& name, const RegistryValueData& value) override {
-    const LONG result =
-        RegSetValueExA(key_, name.c_str(), 0, value.type,
-                       reinterpret_cast<const BYTE*>(value.data.data()),
-                       static_cast<DWORD>(value.data.size()));
+    const LONG result = RegSetValueExA(key_, name.c_str(), 0, value.type,
+                                       reinterpret_cast<const BYTE*>(value.data.data()),
+                                       static_cast<DWORD>(value.data.size()));
     if (result != ERROR_SUCCESS) return FromError(result, name_ + "\\" + name);
     return Status::Ok();
   }

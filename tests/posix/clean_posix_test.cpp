@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "engine/restore.h"
 #include "engine/signature.h"
 #include "tests/support/remove_fixture.h"
 
@@ -57,6 +59,50 @@ TEST_F(CleanPosixTest, ModeAndOwnerComeBackOnTheCleanedFile) {
   EXPECT_EQ(st.st_gid, 65534u);
 }
 
+TEST_F(CleanPosixTest, TheBackupIsPrivateAndARestoreBringsTheFileBackWithItsMetadata) {
+  tree_.Write("a.htm", kInfected);
+  ASSERT_EQ(chown(P("a.htm").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(P("a.htm").c_str(), 0644), 0);
+  ASSERT_EQ(setxattr(P("a.htm").c_str(), "user.note", "kept", 4, 0), 0);
+  controller().KeepOriginalsIn(log_dir_.Path("state/backups"));
+  Scan();
+  Remove();
+  ASSERT_EQ(tree_.Read("a.htm"), kCleaned);
+  const std::string run = controller().backup_run();
+  const std::pair<std::string, unsigned> modes[] = {{log_dir_.Path("state"), 0700},
+                                                    {log_dir_.Path("state/backups"), 0700},
+                                                    {run, 0700},
+                                                    {run + "/run.tsv", 0600},
+                                                    {run + "/manifest.tsv", 0600},
+                                                    {run + "/000001.orig", 0600}};
+  for (const auto& [path, mode] : modes) {
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0) << path;
+    EXPECT_EQ(st.st_mode & 07777, mode) << path;
+  }
+  // The owner of the page may not read the copy kept of it, nor learn what else was kept.
+  AsNobody([&] {
+    for (const char* name : {"/000001.orig", "/manifest.tsv"}) {
+      EXPECT_LT(open((run + name).c_str(), O_RDONLY), 0);
+      EXPECT_EQ(errno, EACCES);
+    }
+  });
+  RestoreReport report;
+  ASSERT_TRUE(RestoreRun(
+                  fs_, run, [](const std::string&) { return nullptr; }, &report)
+                  .ok());
+  ASSERT_EQ(report.files.size(), 1u);
+  EXPECT_EQ(report.files[0].outcome, RestoreOutcome::kRestored) << report.files[0].reason;
+  EXPECT_EQ(tree_.Read("a.htm"), kInfected);
+  struct stat st;
+  ASSERT_EQ(stat(P("a.htm").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(st.st_uid, 65534u);
+  char note[8] = {};
+  EXPECT_EQ(getxattr(P("a.htm").c_str(), "user.note", note, sizeof note), 4);
+  EXPECT_STREQ(note, "kept");
+}
+
 TEST_F(CleanPosixTest, ReadOnlyFileIsCleanedAndReadOnlyDirectoryLeftAlone) {
   tree_.Write("rw/a.htm", kInfected);
   tree_.Write("ro/b.htm", kInfected);
@@ -96,9 +142,8 @@ TEST_F(CleanPosixTest, LinkIsNeitherReadNorWrittenThrough) {
   EXPECT_EQ(outside.Read("target.htm"), kInfected);
   EXPECT_EQ(outside.Read("page.htm"), kInfected);
   EXPECT_TRUE(std::filesystem::is_symlink(P("page.htm")));
-  EXPECT_EQ(Logged("Could not remove").at(0),
-            "Could not remove the virus from " + P("page.htm") +
-                ": it is a link, or lies behind one");
+  EXPECT_EQ(Logged("Could not remove").at(0), "Could not remove the virus from " + P("page.htm") +
+                                                  ": it is a link, or lies behind one");
 }
 
 TEST_F(CleanPosixTest, FullDiskLeavesTheFileAsItWasAndNoCopyBehind) {

@@ -7,7 +7,9 @@
 
 #include <filesystem>
 
+#include "engine/backup_store.h"
 #include "engine/registry_repair.h"
+#include "engine/restore.h"
 #include "tests/posix/hive_fixture.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/test_hive.h"
@@ -73,6 +75,27 @@ TEST_F(HiveRegistryTest, ADriveWithoutWindowsHasNothingToRepair) {
   EXPECT_TRUE(registry->Stores().empty());
   EXPECT_TRUE(report.deleted.empty());
   EXPECT_TRUE(report.complete());
+}
+
+TEST_F(HiveRegistryTest, WithABackupStoreTheHiveIsKeptThereAndRestoredWhole) {
+  WriteHive(At(kSoftware), InfectedSoftware());
+  const std::string before = ReadBytes(At(kSoftware));
+  TempTree state;
+  const std::unique_ptr<FileSystem> fs = CreateNativeFileSystem();
+  BackupStore store(*fs, state.Path("backups"));
+  store.SetRoot(tree_.Root());
+  const std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
+  ASSERT_TRUE(RepairRegistry(*registry, &store).complete());
+  ASSERT_EQ(ReadHiveValues(At(kSoftware), kRunInHive), CleanRunValues());
+  EXPECT_EQ(DirectoryNames(At("Windows/System32/config")), std::vector<std::string>{"SOFTWARE"})
+      << "no copy beside it, where a Windows installation would keep it";
+  EXPECT_EQ(ReadBytes(fs::path(store.run()) / "000001.orig"), before);
+
+  RestoreReport report;
+  ASSERT_TRUE(RestoreRun(*fs, store.run(), CreateNativeRegistry, &report).ok());
+  ASSERT_EQ(report.files.size(), 1u);
+  EXPECT_EQ(report.files[0].outcome, RestoreOutcome::kRestored) << report.files[0].reason;
+  EXPECT_EQ(ReadBytes(At(kSoftware)), before);
 }
 
 TEST_F(HiveRegistryTest, RemovesOnlyTheVirusValuesAndKeepsEverythingElse) {

@@ -1,5 +1,7 @@
-// Kills the headless driver with SIGKILL at random moments of a Remove run: however the run ends,
-// every file must be either exactly as it was or exactly its cleaned form, with its mode.
+// Kills quelix with SIGKILL at random moments of a removal and of the restore after it: however
+// a run ends, every file must be either exactly as it was or exactly its cleaned form, with its
+// mode, and the backup store must hold a whole copy for every line of its manifest. A restore
+// run to its end then brings every file back as it was.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,17 +10,21 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
+#include "engine/backup_format.h"
 #include "engine/signature.h"
+#include "runtime/sha256.h"
 #include "tests/support/temp_tree.h"
 
 namespace quelix {
 namespace {
+namespace fs = std::filesystem;
 
 constexpr int kFiles = 300;
-constexpr int kRounds = 20;
+constexpr int kRounds = 12;
 
 std::string Original(int i) {
   return "<html>\r\n" + std::string(static_cast<size_t>(200 + i * 13), 'p') + "\r\n" +
@@ -39,29 +45,44 @@ void Lay(const TempTree& tree) {
   }
 }
 
-pid_t StartRemove(const TempTree& tree) {
+// Starts `quelix COMMAND...` with its backup store in `state`.
+pid_t Start(const TempTree& state, std::vector<std::string> args) {
   const pid_t child = fork();
   if (child == 0) {
+    setenv("XDG_STATE_HOME", state.root().c_str(), 1);
     freopen("/dev/null", "w", stdout);
     freopen("/dev/null", "w", stderr);
-    const std::string root = tree.root().string();
-    execl(QUELIX_SCAN_BENCH, "scan_bench", root.c_str(), "--remove", static_cast<char*>(nullptr));
+    std::vector<char*> argv{const_cast<char*>("quelix")};
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(QUELIX_CLI, argv.data());
     _exit(127);
   }
   return child;
 }
 
-// Counts files as they should be; adds a line to `violations` for every other one.
+std::vector<std::string> RemoveArgs(const TempTree& tree) {
+  return {"remove", "-q", "--no-log", "--no-registry", tree.root().string()};
+}
+
+int Finish(pid_t child) {
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Counts the cleaned files; adds a line to `violations` for every file that is neither cleaned
+// nor as it was.
 int Check(const TempTree& tree, std::vector<std::string>* violations) {
   int cleaned = 0;
   for (int i = 0; i < kFiles; ++i) {
-    const std::string content = tree.Read(Name(i));
     struct stat st;
     if (stat(tree.Path(Name(i)).c_str(), &st) != 0) {
       violations->push_back(Name(i) + " is gone");
       continue;
     }
     if ((st.st_mode & 07777) != (i % 2 ? 0640u : 0604u)) violations->push_back(Name(i) + " mode");
+    const std::string content = tree.Read(Name(i));
     if (content == Cleaned(i)) {
       ++cleaned;
     } else if (content != Original(i)) {
@@ -71,43 +92,74 @@ int Check(const TempTree& tree, std::vector<std::string>* violations) {
   return cleaned;
 }
 
-TEST(RemoveKillTest, FilesStayWholeOrCleanedWhenTheRunIsKilled) {
-  std::chrono::duration<double> full{};
+// Every manifest line in the store must have its copy, whole.
+void CheckStore(const TempTree& state, std::vector<std::string>* violations) {
+  const fs::path backups = state.root() / "quelix-remover" / "backups";
+  if (!fs::exists(backups)) return;
+  for (const fs::directory_entry& run : fs::directory_iterator(backups)) {
+    std::ifstream manifest(run.path() / kManifestName, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(manifest)), {});
+    for (const std::string& line : SplitLines(text)) {
+      ManifestEntry entry;
+      if (!ParseManifestLine(line, &entry)) {
+        violations->push_back("unreadable manifest line " + line);
+        continue;
+      }
+      std::ifstream kept(run.path() / entry.copy, std::ios::binary);
+      Sha256 hash;
+      hash.Update(std::string((std::istreambuf_iterator<char>(kept)), {}));
+      if (hash.Hex() != entry.sha256) violations->push_back("no whole copy for " + entry.path);
+    }
+  }
+}
+
+TEST(RemoveKillTest, FilesStayWholeOrCleanedAndTheStoreConsistentWhenRunsAreKilled) {
+  using Seconds = std::chrono::duration<double>;
+  Seconds remove_time{};
+  Seconds restore_time{};
   {
     TempTree tree;
+    TempTree state;
     Lay(tree);
-    const auto start = std::chrono::steady_clock::now();
-    int status = 0;
-    waitpid(StartRemove(tree), &status, 0);
-    full = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Finish(Start(state, RemoveArgs(tree))), 0);
+    remove_time = std::chrono::steady_clock::now() - start;
     std::vector<std::string> violations;
     ASSERT_EQ(Check(tree, &violations), kFiles);
+    start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Finish(Start(state, {"restore"})), 0);
+    restore_time = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(Check(tree, &violations), 0);
     ASSERT_TRUE(violations.empty());
   }
   std::mt19937 random(2026);
-  std::uniform_real_distribution<double> moment(0.0, full.count());
+  std::uniform_real_distribution<double> moment(0.0, 1.0);
   std::vector<std::string> violations;
-  int partial_rounds = 0;
-  int leftovers = 0;
+  int partial = 0;
   for (int round = 0; round < kRounds; ++round) {
     TempTree tree;
+    TempTree state;
     Lay(tree);
-    const pid_t child = StartRemove(tree);
-    std::this_thread::sleep_for(std::chrono::duration<double>(moment(random)));
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    const int cleaned = Check(tree, &violations);
-    partial_rounds += cleaned > 0 && cleaned < kFiles ? 1 : 0;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(tree.root())) {
-      leftovers += e.path().filename().string().ends_with("temp") ? 1 : 0;
+    for (const auto& [args, time] :
+         {std::pair{RemoveArgs(tree), remove_time},
+          std::pair{std::vector<std::string>{"restore"}, restore_time}}) {
+      const pid_t child = Start(state, args);
+      std::this_thread::sleep_for(moment(random) * time);
+      kill(child, SIGKILL);
+      Finish(child);
+      const int cleaned = Check(tree, &violations);
+      partial += cleaned > 0 && cleaned < kFiles ? 1 : 0;
+      CheckStore(state, &violations);
     }
+    const int restored = Finish(Start(state, {"restore"}));
+    EXPECT_TRUE(restored == 0 || restored == 2) << restored;  // 2: the removal kept nothing yet
+    EXPECT_EQ(Check(tree, &violations), 0) << "round " << round;
   }
   EXPECT_TRUE(violations.empty()) << violations.size() << " violations, first: " << violations[0];
   std::printf(
-      "kill rounds %d (%d stopped mid-way, full run %.2f s), %zu violations, %d copies "
-      "left by a kill\n",
-      kRounds, partial_rounds, full.count(), violations.size(), leftovers);
+      "kill rounds %d (%d runs stopped mid-way; full remove %.2f s, restore %.2f s), %zu "
+      "violations\n",
+      kRounds, partial, remove_time.count(), restore_time.count(), violations.size());
 }
 
 }  // namespace

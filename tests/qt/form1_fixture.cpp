@@ -16,9 +16,9 @@ Form1Test::Form1Test() {
 }
 
 Form1::Setup Form1Test::MakeSetup(std::chrono::milliseconds yield_interval) {
-  places_.volumes = {{"/", "/ (vda)", "/dev/vda", "", "ext4"},
-                     {tree_.Path("drive"), tree_.Path("drive") + " (TESTDRIVE)", "", "TESTDRIVE",
-                      "ext4"}};
+  places_.volumes = {
+      {"/", "/ (vda)", "/dev/vda", "", "ext4"},
+      {tree_.Path("drive"), tree_.Path("drive") + " (TESTDRIVE)", "", "TESTDRIVE", "ext4"}};
   places_.start_volume = 1;
   places_.program_dir = tree_.Path("program");
   places_.backup_folder = tree_.Path("state/backups");
@@ -33,6 +33,11 @@ Form1::Setup Form1Test::MakeSetup(std::chrono::milliseconds yield_interval) {
   setup.message_box = [this](const std::string& text, MessageIcon icon) {
     messages_.push_back(text);
     icons_.push_back(icon);
+  };
+  // A question is answered No, as a careful user would, and recorded like a message.
+  setup.question_box = [this](const std::string& text) {
+    messages_.push_back(text);
+    return false;
   };
   setup.on_unload = [this] { ++unloads_; };
   setup.yield_interval = yield_interval;

@@ -251,6 +251,13 @@ TEST_F(Form1Test, RemoveCleansTheListedFilesAndConfirms) {
   EXPECT_EQ(tree_.Read("drive/a.htm"), clean);
   EXPECT_EQ(tree_.Read("drive/sub/b.asp"), clean);
   ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].rfind(
+                "The HTML.Quelix.A Virus has been removed successfully from your system. The "
+                "originals are kept in " +
+                    tree_.Path("state/backups/"),
+                0),
+            0u)
+      << messages_[0];
   Lines log = LogLines();
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(log.back(), "Virus removal complete.");
@@ -293,8 +300,8 @@ TEST_F(Form1Test, RemoveShowsEachFileAndACloseEndsItAfterTheFileInHand) {
   QTest::mouseClick(form->findChild<QPushButton*>("cRemove"), Qt::LeftButton);
   EXPECT_EQ(unloads_, 1);
   EXPECT_TRUE(busy);
-  EXPECT_EQ(shown, (Lines{"Removing virus from \n" + listed[0],
-                          "Removing virus from \n" + listed[1]}));
+  EXPECT_EQ(shown,
+            (Lines{"Removing virus from \n" + listed[0], "Removing virus from \n" + listed[1]}));
   EXPECT_EQ(Content(listed[1]), "<html>\r\n") << "the file in hand is finished";
   EXPECT_NE(Content(listed[2]), "<html>\r\n") << "the next one is not begun";
   EXPECT_TRUE(messages_.empty());

@@ -109,6 +109,29 @@ TEST_F(Win32MetadataTest, CopyTakesTheSecurityDescriptor) {
   EXPECT_EQ(got.entries, wanted.entries);
 }
 
+// The backup store's folders: the user and the administrators, nobody else, nothing inherited.
+TEST_F(Win32MetadataTest, TheProgramsOwnFoldersAreForTheUserAndTheAdministratorsAlone) {
+  const std::string folder = tree_.Path("state\\backups");
+  ASSERT_TRUE(fs_->CreateDirectories(folder).ok());
+  const Dacl dacl = DaclOf(folder);
+  constexpr char kAdministrators[] = "S-1-5-32-544";
+  if (dacl.entries.size() != 2 || dacl.entries[1].first != kAdministrators) {
+    GTEST_SKIP() << "this system keeps no DACL it is given";  // Wine: see above
+  }
+  EXPECT_TRUE(dacl.is_protected);
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::string user(size, '\0');
+  char* sid = nullptr;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user.data(), size, &size));
+  ASSERT_TRUE(ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid));
+  EXPECT_EQ(dacl.entries[0].first, sid);
+  LocalFree(sid);
+  CloseHandle(token);
+}
+
 TEST_F(Win32MetadataTest, CopyTakesTheAlternateDataStreams) {
   DWORD flags = 0;
   const std::string volume = tree_.root().root_path().string();

@@ -38,8 +38,7 @@ inline ptrdiff_t Count(const std::vector<std::string>& lines, const std::string&
 }
 
 // True when `wanted` appears in `lines` in this order, consecutively.
-inline bool HasRun(const std::vector<std::string>& lines,
-                   const std::vector<std::string>& wanted) {
+inline bool HasRun(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
   return std::search(lines.begin(), lines.end(), wanted.begin(), wanted.end()) != lines.end();
 }
 
@@ -71,8 +70,8 @@ class MainWindowTest : public testing::Test {
     ASSERT_TRUE(program_.SelectDrive(drive_));
     program_.Press(kCmdScan);
     // The line may go on with what the user should know besides ("1 file could not be read").
-    ASSERT_TRUE(WaitUntil([this] { return program_.Text(kLabel1).rfind(kScanComplete, 0) == 0; },
-                          60s))
+    ASSERT_TRUE(
+        WaitUntil([this] { return program_.Text(kLabel1).rfind(kScanComplete, 0) == 0; }, 60s))
         << program_.Text(kLabel1);
   }
 
@@ -81,7 +80,11 @@ class MainWindowTest : public testing::Test {
     program_.Press(kCRemove);
     HWND box = program_.WaitForMessageBox(30s);
     ASSERT_NE(box, nullptr) << "no message box after Remove";
-    EXPECT_EQ(RunningProgram::MessageText(box), kRemoved);
+    // The originals are kept in the user's own folder, which the message names.
+    const std::string kept = std::string(kRemoved) + " The originals are kept in ";
+    const std::string text = RunningProgram::MessageText(box);
+    EXPECT_EQ(text.substr(0, kept.size()), kept);
+    EXPECT_NE(text.find("\\Quelix Remover\\backups\\"), std::string::npos) << text;
     EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
     EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr) << "one OK button only";
     ASSERT_TRUE(RunningProgram::PressOk(box));

@@ -52,8 +52,9 @@ class Form1 : public QWidget, public FrontEnd {
   explicit Form1(Setup setup);
   ~Form1() override;
 
-  // Start-up: opens the event log (saying so in the status line when none can be opened) and
-  // hands the readme to the shell. Call once, before show().
+  // Start-up: has Remove keep the originals in the backup folder, opens the event log (saying so
+  // in the status line when none can be opened) and hands the readme to the shell. Call once,
+  // before show().
   void Load();
   // Shut-down: ends the program. Runs once; later calls do nothing.
   void Unload();

@@ -74,7 +74,8 @@ class Form1 : public FrontEnd {
   // where the log switch is read for every log entry.
   HWND Control(ControlId id) const { return controls_[id - kFirstControl]; }
 
-  // Start-up: opens the event log, hands the readme to the shell.
+  // Start-up: has Remove keep the originals in the backup folder, opens the event log, hands the
+  // readme to the shell.
   void Load();
   // Shut-down: ends the program.
   void Unload();

@@ -1,0 +1,142 @@
+// Remove keeps every original before it replaces or deletes it, and a restore puts back exactly
+// those files that are still as the removal left them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/backup_format.h"
+#include "engine/restore.h"
+#include "engine/signature.h"
+#include "runtime/sha256.h"
+#include "tests/support/remove_fixture.h"
+
+namespace quelix {
+namespace {
+
+const std::string kInfected = "page\r\n" + MarkerLine() + "\r\n" + SignatureLine() + "\r\n";
+const std::string kCleaned = "page\r\n";
+const std::string kRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::string Hash(const std::string& bytes) {
+  Sha256 hash;
+  hash.Update(bytes);
+  return hash.Hex();
+}
+
+class BackupTest : public RemoveFixture {
+ protected:
+  void SetUp() override {
+    RemoveFixture::SetUp();
+    machine_ = registry_.AddStore(RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", true);
+    registry_.SetValue(machine_, kRun, "Kernel32", "virus");
+    for (const char* name : {"a.htm", "sub/b.htm", "c.htm"}) tree_.Write(name, kInfected);
+    controller().KeepOriginalsIn(log_dir_.Path("backups"));
+  }
+  // The run folder the message box names.
+  std::string MessageRun() const {
+    const std::string& text = window_.messages.back();
+    const size_t at = text.find("The originals are kept in ");
+    if (at == std::string::npos) return {};
+    const size_t start = at + 26;
+    return text.substr(start, text.find(".", text.rfind(NativeSeparator())) - start);
+  }
+  RestoreReport Restore(const std::string& run) {
+    RestoreReport report;
+    EXPECT_TRUE(
+        RestoreRun(
+            fs_, run,
+            [this](const std::string&) { return std::make_unique<BorrowedRegistry>(registry_); },
+            &report)
+            .ok());
+    return report;
+  }
+  size_t machine_ = 0;
+};
+
+std::vector<std::pair<std::string, RestoreOutcome>> Outcomes(
+    const std::vector<RestoredItem>& items) {
+  std::vector<std::pair<std::string, RestoreOutcome>> outcomes;
+  for (const RestoredItem& item : items) outcomes.emplace_back(item.name, item.outcome);
+  std::sort(outcomes.begin(), outcomes.end());  // the order the scan met them in is the OS's
+  return outcomes;
+}
+
+TEST_F(BackupTest, KeepsEachOriginalAndRestoresOnlyWhatIsStillAsTheRemovalLeftIt) {
+  Scan();
+  Remove();
+  const std::string run = MessageRun();
+  ASSERT_FALSE(run.empty()) << window_.messages.back();
+  EXPECT_EQ(Logged("The originals are kept in "),
+            std::vector<std::string>{"The originals are kept in " + run});
+  std::string text;
+  ASSERT_TRUE(ReadOwnFile(fs_, run + NativeSeparator() + "manifest.tsv", &text).ok());
+  const std::vector<std::string> lines = SplitLines(text);
+  ASSERT_EQ(lines.size(), 3u);
+  for (const std::string& line : lines) {
+    ManifestEntry entry;
+    ASSERT_TRUE(ParseManifestLine(line, &entry));
+    EXPECT_EQ(entry.size, kInfected.size());
+    EXPECT_EQ(entry.sha256, Hash(kInfected));
+    EXPECT_EQ(entry.cleaned_sha256, Hash(kCleaned));
+    std::string kept;
+    ASSERT_TRUE(ReadOwnFile(fs_, run + NativeSeparator() + entry.copy, &kept).ok());
+    EXPECT_EQ(kept, kInfected) << entry.path;
+  }
+  EXPECT_TRUE(registry_.Values(machine_, kRun).empty());
+
+  tree_.Write("c.htm", "edited by hand\r\n");  // the user's change after the removal
+  RestoreReport report = Restore(run);
+  using O = RestoreOutcome;
+  const std::string value = "HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32";
+  EXPECT_EQ(
+      Outcomes(report.files),
+      (std::vector<std::pair<std::string, O>>{
+          {P("a.htm"), O::kRestored}, {P("c.htm"), O::kChanged}, {P("sub/b.htm"), O::kRestored}}));
+  EXPECT_EQ(Outcomes(report.values),
+            (std::vector<std::pair<std::string, O>>{{value, O::kRestored}}));
+  EXPECT_FALSE(report.complete());
+  EXPECT_EQ(tree_.Read("a.htm") + tree_.Read("sub/b.htm"), kInfected + kInfected);
+  EXPECT_EQ(tree_.Read("c.htm"), "edited by hand\r\n");
+  EXPECT_EQ(registry_.Values(machine_, kRun), (std::vector<FakeValue>{{"Kernel32", "virus"}}));
+
+  report = Restore(run);  // again: nothing more to do
+  EXPECT_EQ(
+      Outcomes(report.files),
+      (std::vector<std::pair<std::string, O>>{
+          {P("a.htm"), O::kAsItWas}, {P("c.htm"), O::kChanged}, {P("sub/b.htm"), O::kAsItWas}}));
+  EXPECT_EQ(report.values[0].outcome, O::kAsItWas);
+}
+
+TEST_F(BackupTest, WhatCannotBeKeptIsNotChangedAndNoRoomAsksFirst) {
+  fs_.inject = [](const FsCall& call) -> std::optional<ErrorCode> {
+    if (call.op == FsOp::kWrite && call.path.find("backups") != std::string::npos) {
+      return ErrorCode::kDiskFull;
+    }
+    return std::nullopt;
+  };
+  Scan();
+  Remove();
+  EXPECT_EQ(tree_.Read("a.htm"), kInfected);
+  EXPECT_EQ(
+      Logged("Could not remove the virus from " + P("a.htm")),
+      std::vector<std::string>{"Could not remove the virus from " + P("a.htm") +
+                               ": the backup of the original could not be written (disk full)"});
+  EXPECT_EQ(registry_.Values(machine_, kRun).size(), 1u) << "a value not kept is not deleted";
+  EXPECT_EQ(window_.messages.back().find("kept in"), std::string::npos);
+
+  fs_.inject = nullptr;
+  fs_.space = 0;
+  Scan();
+  EXPECT_EQ(controller().Remove(), CommandResult::kCancelled);
+  ASSERT_EQ(window_.questions.size(), 1u);
+  EXPECT_EQ(window_.questions[0].rfind("There is not enough room to keep the originals", 0), 0u);
+  EXPECT_EQ(window_.statuses.back(), "Virus removal cancelled.");
+  EXPECT_EQ(tree_.Read("a.htm"), kInfected);
+  window_.answer = true;
+  Remove();
+  EXPECT_EQ(tree_.Read("a.htm"), kCleaned);
+  EXPECT_NE(window_.messages.back().find("The originals were not kept."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quelix

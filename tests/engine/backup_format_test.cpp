@@ -1,0 +1,81 @@
+// What the backup store writes must read back exactly, whatever a path holds; a hash must be the
+// standard SHA-256; runs are found and pruned by the time in their names.
+#include "engine/backup_format.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/backups.h"
+#include "runtime/sha256.h"
+#include "tests/support/temp_tree.h"
+
+namespace quelix {
+namespace {
+
+TEST(BackupFormatTest, LinesReadBackExactlyAndAnUnfinishedLineDoesNotCount) {
+  for (const std::string path : {"c:\\web\\index.htm", "/srv/a\tb\nc\\\\d\r.htm", "ü 𝄞"}) {
+    const ManifestEntry kept{path,         12, "ab", "0:0", "0644", "cd", "2026-12-07T14:05:12Z",
+                             "000001.orig"};
+    ManifestEntry read;
+    ASSERT_TRUE(ParseManifestLine(ManifestLine(kept), &read)) << path;
+    EXPECT_EQ(read.path, path);
+    EXPECT_EQ(ManifestLine(read), ManifestLine(kept));
+    const RegistryEntry value{
+        "HKEY_CURRENT_USER", "Software\\x", path, 7, std::string("a\0\n", 3), "t"};
+    RegistryEntry back;
+    ASSERT_TRUE(ParseRegistryLine(RegistryLine(value), &back));
+    EXPECT_EQ(back.name, path);
+    EXPECT_EQ(back.data, value.data);
+    EXPECT_EQ(back.type, 7u);
+  }
+  ManifestEntry entry;
+  EXPECT_FALSE(ParseManifestLine("a\t12\tab", &entry));
+  EXPECT_EQ(SplitLines("one\ntwo\nthr"), (std::vector<std::string>{"one", "two"}));
+}
+
+TEST(BackupFormatTest, Sha256OfKnownInputs) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {std::string(1000000, 'a'),
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& [input, digest] : cases) {
+    Sha256 whole;
+    whole.Update(input);
+    EXPECT_EQ(whole.Hex(), digest);
+    Sha256 parts;  // fed in uneven pieces, as a file is read
+    for (size_t at = 0; at < input.size(); at += 333) parts.Update(input.substr(at, 333));
+    EXPECT_EQ(parts.Hex(), digest);
+  }
+}
+
+TEST(BackupFormatTest, RunsAreListedOldestFirstAndPrunedByTheTimeInTheirNames) {
+  TempTree store;
+  const auto now = std::chrono::sys_days(std::chrono::year(2026) / 12 / 7) + std::chrono::hours(12);
+  for (const char* name :
+       {"20261207T100000Z-10", "20261207T100000Z-9", "20261101T000000Z-1", "not-a-run"}) {
+    store.Write(std::string(name) + "/run.tsv", "root\t/srv/\n");
+  }
+  store.Write("20261207T100000Z-9/manifest.tsv", "line\nline\n");
+  const std::unique_ptr<FileSystem> fs = CreateNativeFileSystem();
+  std::vector<RunSummary> runs;
+  ASSERT_TRUE(ListRuns(*fs, store.root().string(), &runs).ok());
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs[0].name, "20261101T000000Z-1");
+  EXPECT_EQ(runs[1].name, "20261207T100000Z-9");
+  EXPECT_EQ(runs[1].files, 2u);
+  EXPECT_EQ(runs[2].roots, std::vector<std::string>{"/srv/"});
+  EXPECT_EQ(IsoTime(runs[2].time), "2026-12-07T10:00:00Z");
+  std::string latest;
+  ASSERT_TRUE(FindRun(*fs, store.root().string(), "", &latest).ok());
+  EXPECT_EQ(latest, runs[2].path);
+
+  std::vector<std::string> removed;
+  ASSERT_TRUE(PruneRuns(*fs, store.root().string(), 30, now, &removed).ok());
+  EXPECT_EQ(removed, std::vector<std::string>{"20261101T000000Z-1"});
+  EXPECT_FALSE(store.Exists("20261101T000000Z-1"));
+  EXPECT_TRUE(store.Exists("not-a-run/run.tsv"));
+}
+
+}  // namespace
+}  // namespace quelix
