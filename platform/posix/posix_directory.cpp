@@ -31,9 +31,9 @@ bool NamesFile(int dirfd, const std::string& name, int fd) {
          ::fstat(fd, &held) == 0 && by_name.st_dev == held.st_dev && by_name.st_ino == held.st_ino;
 }
 
+// Asked at every open, not once: a process may drop its rights after its first files.
 bool RunsAsRoot() {
-  static const bool root = ::geteuid() == 0;
-  return root;
+  return ::geteuid() == 0;
 }
 
 PosixFile* Own(File* file) {
@@ -98,7 +98,12 @@ class PosixDirectory final : public Directory {
         request.flags |= O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK;
         break;
     }
-    const int fd = OpenBeneath(fd_, device_, relative, request);
+    int fd = OpenBeneath(fd_, device_, relative, request);
+    if (fd < 0 && errno == EPERM && (request.flags & O_NOATIME)) {
+      // Root without the right to pass over owners (a container's) may not ask for it.
+      request.flags &= ~O_NOATIME;
+      fd = OpenBeneath(fd_, device_, relative, request);
+    }
     if (fd < 0) return LinkAware(errno, path);
     const bool reading = mode == OpenMode::kRead;
     int64_t size = -1;
