@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "app/front_end.h"
+#include "app/listed_front_end.h"
 #include "platform/console.h"
 
 namespace quelix {
 
 class CommandController;
 
-class CliFrontEnd final : public FrontEnd {
+class CliFrontEnd final : public ListedFrontEnd {
  public:
   // Progress goes to `err` when `show_progress`; `console` says how wide it may be and whether
   // the user asked to stop.
@@ -24,26 +24,10 @@ class CliFrontEnd final : public FrontEnd {
 
   // The controller that a stop request goes to, and what tells the bytes read so far.
   void Attach(CommandController* controller, std::function<uint64_t()> bytes_read);
-  // The folder the next command searches.
-  void SetRoot(std::string root) { root_ = std::move(root); }
   // Wipes the progress line, so that what follows starts on a clean line.
   void ClearProgress();
 
-  const std::vector<std::string>& infected() const { return infected_; }
-
-  void ClearCandidates() override { candidates_.clear(); }
-  void AppendCandidate(const std::string& path) override { candidates_.push_back(path); }
-  size_t CandidateCount() const override { return candidates_.size(); }
-  std::string Candidate(size_t index) const override { return candidates_[index]; }
-  void HideCandidates() override {}
-  void ClearInfected() override { infected_.clear(); }
-  void AppendInfected(const std::string& path) override { infected_.push_back(path); }
-  size_t InfectedCount() const override { return infected_.size(); }
-  std::string Infected(size_t index) const override { return infected_[index]; }
-  void ShowInfected() override {}
   void SetStatus(const std::string& text) override;
-  bool LogSwitch() const override { return true; }
-  std::string SearchRoot() const override { return root_; }
   void SetBusyPointer(bool busy) override;
   void ProcessEvents() override;
   void ShowMessage(const std::string&, MessageIcon) override {}
@@ -59,9 +43,6 @@ class CliFrontEnd final : public FrontEnd {
   const bool show_progress_;
   CommandController* controller_ = nullptr;
   std::function<uint64_t()> bytes_read_;
-  std::string root_;
-  std::vector<std::string> candidates_;
-  std::vector<std::string> infected_;
   bool scanning_ = false;  // the files are being read (else the folders are being searched)
   size_t checked_ = 0;
   std::string folder_;

@@ -12,14 +12,6 @@ namespace {
 constexpr int kWhole = 1;
 constexpr int kParts = 2;
 
-bool FieldReaderFinds(FileSystem& fs, const std::string& line, const std::string& signature) {
-  TextFiles files(fs);
-  files.Attach(kWhole, std::make_unique<MemoryFile>(line, 0), true);
-  bool found = false;
-  ReadSignatureFields(files, kWhole, signature, [] { return true; }, [&] { found = true; });
-  return found;
-}
-
 }  // namespace
 }  // namespace quelix
 

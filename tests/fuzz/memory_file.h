@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/signature_fields.h"
 #include "platform/file_system.h"
+#include "runtime/text_files.h"
 
 namespace quelix {
 
@@ -64,5 +66,16 @@ class FuzzInput {
   size_t size_;
   size_t at_ = 0;
 };
+
+// Whether the scan's field reader finds `signature` in `content`, read whole.
+inline bool FieldReaderFinds(FileSystem& fs, const std::string& content,
+                             const std::string& signature) {
+  TextFiles files(fs);
+  files.Attach(1, std::make_unique<MemoryFile>(content, 0), true);
+  bool found = false;
+  ReadSignatureFields(
+      files, 1, signature, [] { return true; }, [&] { found = true; });
+  return found;
+}
 
 }  // namespace quelix

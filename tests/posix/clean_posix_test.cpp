@@ -18,6 +18,7 @@
 
 #include "engine/restore.h"
 #include "engine/signature.h"
+#include "tests/posix/as_user.h"
 #include "tests/support/remove_fixture.h"
 
 namespace quelix {
@@ -30,20 +31,6 @@ const std::string kCleaned = "page\r\n";
 const std::string kDone = "The HTML.Quelix.A Virus has been removed successfully from your system.";
 
 using CleanPosixTest = RemoveFixture;
-
-// Runs `body` in a child process that has dropped to the unprivileged user nobody.
-void AsNobody(const std::function<void()>& body) {
-  const pid_t child = fork();
-  if (child == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-    body();
-    _exit(::testing::Test::HasFailure() ? 1 : 0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-}
 
 TEST_F(CleanPosixTest, ModeAndOwnerComeBackOnTheCleanedFile) {
   tree_.Write("a.htm", kInfected);
