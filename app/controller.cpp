@@ -102,25 +102,15 @@ CommandResult CommandController::Remove() {
   window_->Start();
   const ScanReport& scan = engine_->scan_report();
   const bool work = scan.done && (scan.infected > 0 || !scan.registry_found.empty());
-  backup_shortage_.clear();
   BackupState backup;
-  if (work && backup_folder_ && !RoomToKeep()) {
-    if (!front_.Ask(backup_shortage_ + " Remove the virus without keeping them?")) {
-      log_.Write("Virus removal cancelled: " + backup_shortage_);
-      log_.Flush();
-      final_status_ = "Virus removal cancelled.";
-      front_.SetStatus(final_status_);
-      running_ = false;
-      return closing_ ? Finish() : CommandResult::kCancelled;
-    }
-    backup.declined = true;
-    log_.Write("The originals are not kept: " + backup_shortage_);
-  }
   OriginalKeeper* keeper = nullptr;
-  if (work && backup_folder_ && !backup.declined) {
-    if (!store_ || !one_run_) store_ = std::make_unique<BackupStore>(fs_, *backup_folder_);
-    store_->SetRoot(scan.root);
-    keeper = store_.get();
+  if (work && !PrepareBackup(&backup, &keeper)) {
+    log_.Write("Virus removal cancelled: " + backup_shortage_);
+    log_.Flush();
+    final_status_ = "Virus removal cancelled.";
+    front_.SetStatus(final_status_);
+    running_ = false;
+    return closing_ ? Finish() : CommandResult::kCancelled;
   }
   front_.SetBusyPointer(true);
   const bool finished = engine_->RemoveCommand(keeper);
@@ -139,6 +129,21 @@ CommandResult CommandController::Remove() {
   log_.Write("Virus removal complete.");
   log_.Flush();
   return Finish();
+}
+
+bool CommandController::PrepareBackup(BackupState* backup, OriginalKeeper** keeper) {
+  backup_shortage_.clear();
+  if (!backup_folder_) return true;
+  if (!RoomToKeep()) {
+    if (!front_.Ask(backup_shortage_ + " Remove the virus without keeping them?")) return false;
+    backup->declined = true;
+    log_.Write("The originals are not kept: " + backup_shortage_);
+    return true;
+  }
+  if (!store_ || !one_run_) store_ = std::make_unique<BackupStore>(fs_, *backup_folder_);
+  store_->SetRoot(engine_->scan_report().root);
+  *keeper = store_.get();
+  return true;
 }
 
 void CommandController::KeepOriginalsIn(const std::string& folder, bool one_run) {

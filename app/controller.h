@@ -89,8 +89,10 @@ class CommandController {
   bool RoomToKeep();
   // The bytes of the files the last scan listed, and of the offline hives it found the virus in.
   uint64_t BytesToKeep();
-  // Runs the removal, keeping the originals where asked and where the user agrees.
-  CommandResult RunRemoval(bool work);
+  // Before a removal: the keeper of the originals, where they are to be kept and there is room
+  // or the user agrees to go on without them (`backup->declined`); false where the user would
+  // rather not remove the virus now.
+  bool PrepareBackup(BackupState* backup, OriginalKeeper** keeper);
 
   FrontEnd& front_;
   FileSystem& fs_;
