@@ -106,7 +106,10 @@ Status BackupStore::Begin() {
     status = marker->Write(record.data(), record.size());
     if (status.ok()) status = marker->Sync();
     if (status.ok()) status = marker->Close();
+    if (status.ok()) status = SyncNames(run);
+    if (status.ok()) status = SyncNames(folder_);
     if (!status.ok()) return status;
+    named_.insert(kRunName);
     run_ = run;
     return RecordRoot();
   }
@@ -125,6 +128,13 @@ Status BackupStore::Copy(File& from, const std::string& to, uint64_t* size, std:
   return status;
 }
 
+Status BackupStore::SyncNames(const std::string& folder) {
+  // Opened for the moment only: a folder held open could not be deleted on Windows.
+  std::unique_ptr<Directory> held;
+  Status status = fs_.OpenDirectory(folder, &held);
+  return status.ok() ? held->Sync() : status;
+}
+
 Status BackupStore::Append(const std::string& name, const std::string& line) {
   std::unique_ptr<File> file;
   Status status = fs_.Open(In(name), OpenMode::kAppend, &file);
@@ -133,7 +143,13 @@ Status BackupStore::Append(const std::string& name, const std::string& line) {
   status = file->Write(text.data(), text.size());
   if (status.ok()) status = file->Sync();
   const Status closed = file->Close();
-  return status.ok() ? closed : status;
+  if (status.ok()) status = closed;
+  // The first line makes the file: its name must last as long as the line.
+  if (status.ok() && !named_.count(name)) {
+    status = SyncNames(run_);
+    if (status.ok()) named_.insert(name);
+  }
+  return status;
 }
 
 Status BackupStore::Keep(File& original, const std::string& path, File& replacement) {
@@ -141,13 +157,14 @@ Status BackupStore::Keep(File& original, const std::string& path, File& replacem
   if (status.ok()) status = RecordRoot();
   if (!status.ok()) return status;
   char copy[16];
-  std::snprintf(copy, sizeof copy, "%06zu.orig", files_ + 1);
+  std::snprintf(copy, sizeof copy, "%06zu.orig", ++copies_);
   ManifestEntry entry;
   entry.path = path;
   entry.copy = copy;
   // The copy is complete and on the device before its line is written, and the line before the
   // file is replaced: a line always has its copy, and a copy without a line is never needed.
   status = Copy(original, In(copy), &entry.size, &entry.sha256);
+  if (status.ok()) status = SyncNames(run_);  // the copy's name, before a line names it
   FileInfo info;
   if (status.ok()) status = original.GetInfo(&info);
   if (status.ok()) status = HashFile(replacement, &entry.cleaned_sha256);
@@ -158,11 +175,9 @@ Status BackupStore::Keep(File& original, const std::string& path, File& replacem
   entry.owner = Owner(info.attributes);
   entry.mode = Mode(info.attributes, fs_.Separator() == '\\');
   entry.time = IsoTime(std::chrono::system_clock::now());
+  // Where the append failed its line may still have been written: the copy stays, unused at worst.
   status = Append(kManifestName, ManifestLine(entry));
-  if (!status.ok()) {
-    fs_.Remove(In(copy));
-    return status;
-  }
+  if (!status.ok()) return status;
   ++files_;
   return Status::Ok();
 }

@@ -40,15 +40,20 @@ class BackupStore final : public OriginalKeeper {
   std::string In(const std::string& name) const;
   // Copies `from` (from its start) into the new file `to`, giving its size and SHA-256.
   Status Copy(File& from, const std::string& to, uint64_t* size, std::string* sha256);
-  // Appends `line` to the run's file `name` and waits until it is on the storage device.
+  // Appends `line` to the run's file `name` and waits until it is on the storage device, with
+  // the file's name when the line is its first.
   Status Append(const std::string& name, const std::string& line);
+  // Waits until the names made in `folder` are on the storage device.
+  Status SyncNames(const std::string& folder);
 
   FileSystem& fs_;
   const std::string folder_;
   std::string root_;
   bool recorded_root_ = false;
   std::string run_;
+  std::set<std::string> named_;  // the run's files whose names are on the device
   size_t files_ = 0;
+  size_t copies_ = 0;  // copies named so far, kept or not
   size_t values_ = 0;
   std::set<std::string> kept_values_;  // their lines, without the time
 };

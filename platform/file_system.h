@@ -130,6 +130,9 @@ class Directory {
 
   // Deletes `name` while it still names `file`, a file this program created here; closes it.
   virtual Status Remove(std::unique_ptr<File> file, const std::string& name) = 0;
+
+  // Waits until the names made or changed here are on the storage device.
+  virtual Status Sync() = 0;
 };
 
 class FileSystem {

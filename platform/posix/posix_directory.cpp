@@ -148,6 +148,12 @@ class PosixDirectory final : public Directory {
     return Status::Ok();
   }
 
+  Status Sync() override {
+    // Some file systems (network, FUSE) cannot sync a directory; the names themselves stand.
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != ENOTSUP) return FromErrno(errno, path_);
+    return Status::Ok();
+  }
+
  private:
   void Describe(const dirent64& e, DirEntry* entry) const {
     entry->name = e.d_name;
@@ -161,12 +167,6 @@ class PosixDirectory final : public Directory {
       entry->attributes = st.st_mode;
       entry->is_directory = S_ISDIR(st.st_mode) && st.st_dev == device_;
     }
-  }
-
-  Status Sync() {
-    // Some file systems (network, FUSE) cannot sync a directory; the rename itself stands.
-    if (::fsync(fd_) != 0 && errno != EINVAL && errno != ENOTSUP) return FromErrno(errno, path_);
-    return Status::Ok();
   }
 
   int fd_;

@@ -38,7 +38,8 @@ class BackupTest : public RemoveFixture {
     const size_t at = text.find("The originals are kept in ");
     if (at == std::string::npos) return {};
     const size_t start = at + 26;
-    return text.substr(start, text.find(".", text.rfind(NativeSeparator())) - start);
+    const size_t end = text.find(". ", start);  // the sentence's end, or the text's
+    return text.substr(start, (end == std::string::npos ? text.size() - 1 : end) - start);
   }
   RestoreReport Restore(const std::string& run) {
     RestoreReport report;
@@ -82,6 +83,19 @@ TEST_F(BackupTest, KeepsEachOriginalAndRestoresOnlyWhatIsStillAsTheRemovalLeftIt
     ASSERT_TRUE(ReadOwnFile(fs_, run + NativeSeparator() + entry.copy, &kept).ok());
     EXPECT_EQ(kept, kInfected) << entry.path;
   }
+  // Each copy, then its name, then its manifest line are on the device before the replace.
+  int step = 0, replaced = 0;
+  for (const FsCall& call : fs_.calls) {
+    const bool sync = call.op == FsOp::kSync;
+    if (sync && call.path.ends_with(".orig")) step = 1;
+    if (sync && step == 1 && call.path == run + NativeSeparator()) step = 2;
+    if (sync && step == 2 && call.path.ends_with("manifest.tsv")) step = 3;
+    if (call.op != FsOp::kReplace) continue;
+    EXPECT_EQ(step, 3) << call.path;
+    step = 0;
+    ++replaced;
+  }
+  EXPECT_EQ(replaced, 3);
   EXPECT_TRUE(registry_.Values(machine_, kRun).empty());
 
   tree_.Write("c.htm", "edited by hand\r\n");  // the user's change after the removal
@@ -105,6 +119,32 @@ TEST_F(BackupTest, KeepsEachOriginalAndRestoresOnlyWhatIsStillAsTheRemovalLeftIt
       (std::vector<std::pair<std::string, O>>{
           {P("a.htm"), O::kAsItWas}, {P("c.htm"), O::kChanged}, {P("sub/b.htm"), O::kAsItWas}}));
   EXPECT_EQ(report.values[0].outcome, O::kAsItWas);
+}
+
+// A manifest line that may have been written but could not be made durable: its file is left as
+// it was, its copy stays for the line, and the files after it are kept and cleaned.
+TEST_F(BackupTest, AManifestLineThatFailsLeavesItsFileAndTheStoreWhole) {
+  bool failed = false;
+  fs_.inject = [&failed](const FsCall& call) -> std::optional<ErrorCode> {
+    if (failed || call.op != FsOp::kSync || !call.path.ends_with("manifest.tsv")) return {};
+    failed = true;
+    return ErrorCode::kIoError;
+  };
+  Scan();
+  Remove();
+  int infected = 0;
+  for (const char* name : {"a.htm", "sub/b.htm", "c.htm"})
+    infected += tree_.Read(name) == kInfected;
+  EXPECT_EQ(infected, 1);
+  const std::string run = MessageRun();
+  std::string text;
+  ASSERT_TRUE(ReadOwnFile(fs_, run + NativeSeparator() + "manifest.tsv", &text).ok());
+  for (const std::string& line : SplitLines(text)) {
+    ManifestEntry entry;
+    ASSERT_TRUE(ParseManifestLine(line, &entry));
+    FileInfo copy;
+    EXPECT_TRUE(fs_.GetInfo(run + NativeSeparator() + entry.copy, &copy).ok()) << line;
+  }
 }
 
 TEST_F(BackupTest, WhatCannotBeKeptIsNotChangedAndNoRoomAsksFirst) {

@@ -92,6 +92,10 @@ class FaultDirectory : public Directory {
     if (auto failed = fs_.Enter(FsOp::kRemove, path() + name)) return *failed;
     return real_->Remove(FaultFile::Release(std::move(file)), name);
   }
+  Status Sync() override {
+    if (auto failed = fs_.Enter(FsOp::kSync, path())) return *failed;
+    return real_->Sync();
+  }
 
  private:
   FaultFileSystem& fs_;
