@@ -1,6 +1,7 @@
 #include "platform/posix/hive_client.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 
@@ -78,6 +79,10 @@ Status HiveClient::Start() {
   }
   pid_ = pid;
   socket_.Reset(ends[0]);
+  const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(patience_).count();
+  const timeval wait{static_cast<time_t>(usec / 1000000), static_cast<suseconds_t>(usec % 1000000)};
+  ::setsockopt(ends[0], SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  ::setsockopt(ends[0], SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
   return Status::Ok();
 }
 
@@ -90,9 +95,16 @@ void HiveClient::Stop() {
   known_.clear();
 }
 
-Status HiveClient::Died(uint32_t slot) {
+Status HiveClient::Died(uint32_t slot, bool hung) {
   socket_.Reset();
-  const Status damaged{ErrorCode::kOther, "the hive is damaged: " + Ending(Reap(pid_))};
+  if (hung) ::kill(pid_, SIGKILL);
+  const int ended = Reap(pid_);
+  const int64_t ms = patience_.count();
+  const std::string wait =
+      ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+  const std::string why =
+      hung ? "the hive library did not finish with it within " + wait : Ending(ended);
+  const Status damaged{ErrorCode::kOther, "the hive is damaged: " + why};
   pid_ = -1;
   loaded_.clear();
   known_.clear();
@@ -111,8 +123,9 @@ Status HiveClient::Call(uint32_t slot, const HiveMessage& request, int fd, HiveM
     if (!status.ok()) return status;
   }
   int unexpected = -1;
+  errno = 0;  // a wait that ran out is told apart from the helper's end by EAGAIN
   if (!SendFrame(socket_.get(), request, fd) || !ReceiveFrame(socket_.get(), reply, &unexpected)) {
-    return Died(slot);
+    return Died(slot, errno == EAGAIN || errno == EWOULDBLOCK);
   }
   if (unexpected >= 0) ::close(unexpected);
   Status status;
@@ -181,8 +194,7 @@ Status HiveClient::ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::st
   return status;
 }
 
-Status HiveClient::HasValue(uint32_t slot, uint64_t node, const std::string& name,
-                            bool* present) {
+Status HiveClient::HasValue(uint32_t slot, uint64_t node, const std::string& name, bool* present) {
   *present = false;
   if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
   if (known_[slot].absent.count({node, name}) != 0) return Status::Ok();

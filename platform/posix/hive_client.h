@@ -1,6 +1,8 @@
 // The program's end of the hive helper (hive_server.h): starts the helper when first needed,
 // keeps each hive loaded in it between requests, and outlives the helper's death. A hive the helper
 // died on is damaged for the rest of the client's life; the others are loaded again in a new one.
+// So is a hive the helper does not finish a request on in time (a loop in the library): the
+// helper is killed.
 //
 // A loaded hive changes only through DeleteValue, which never adds or removes a key nor makes a
 // value appear; so the keys found, their subkeys and the values found absent are remembered while
@@ -9,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -25,7 +28,10 @@ namespace quelix {
 // reason alone; the caller puts the hive's path in front.
 class HiveClient {
  public:
-  HiveClient() = default;
+  // Longer than loading or writing the largest hive takes.
+  static constexpr std::chrono::seconds kPatience{120};
+
+  explicit HiveClient(std::chrono::milliseconds patience = kPatience) : patience_(patience) {}
   ~HiveClient();
   HiveClient(const HiveClient&) = delete;
   HiveClient& operator=(const HiveClient&) = delete;
@@ -49,6 +55,8 @@ class HiveClient {
   bool Loaded(uint32_t slot) const { return loaded_.count(slot) != 0; }
   // Why `slot` is never to be loaded again, or null.
   const Status* Damaged(uint32_t slot) const;
+  // The helper's process, or -1 while none runs.
+  pid_t helper() const { return pid_; }
 
  private:
   Status Start();
@@ -56,7 +64,8 @@ class HiveClient {
   // Sends `request` (about `slot`) and waits for the reply. When the helper dies meanwhile,
   // `slot` is marked damaged and the death is returned as the failure.
   Status Call(uint32_t slot, const HiveMessage& request, int fd, HiveMessage* reply);
-  Status Died(uint32_t slot);
+  // `hung`: the helper did not answer in time, and is killed.
+  Status Died(uint32_t slot, bool hung);
 
   // What is known of one loaded hive.
   struct Known {
@@ -65,6 +74,7 @@ class HiveClient {
     std::set<std::pair<uint64_t, std::string>> absent;
   };
 
+  const std::chrono::milliseconds patience_;
   pid_t pid_ = -1;
   OwnedFd socket_;
   std::set<uint32_t> loaded_;

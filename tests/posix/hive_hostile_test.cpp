@@ -1,12 +1,15 @@
 // The offline hive registry against hives made to hurt it: names swapped while it writes, a hive
 // the hive library stops the process on, a value name that hides behind a null character.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "engine/registry_repair.h"
+#include "platform/posix/hive_client.h"
 #include "platform/posix/hive_registry.h"
 #include "tests/posix/hive_fixture.h"
 #include "tests/support/temp_tree.h"
@@ -98,6 +101,27 @@ TEST_F(HiveHostileTest, AHiveTheLibraryStopsOnIsReportedDamagedAndTheRunGoesOn) 
   EXPECT_NE(again.not_opened[0].status.message().find("the hive is damaged"), std::string::npos);
   EXPECT_TRUE(ReadBytes(At(kSoftware)) == bytes);
   EXPECT_EQ(DirectoryNames(At(kConfig)), std::vector<std::string>{"SOFTWARE"});
+}
+
+// A helper that stops answering (a loop in the hive library) is killed once its time is up; that
+// hive is damaged, and the next one is served by a new helper.
+TEST_F(HiveHostileTest, AHelperThatDoesNotAnswerInTimeIsKilledAndTheNextHiveGoesOn) {
+  WriteHive(At(kSoftware), InfectedSoftware());
+  const int fd = ::open(At(kSoftware).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  HiveClient client(std::chrono::milliseconds(300));
+  ASSERT_TRUE(client.Load(0, fd).ok());
+  const pid_t stuck = client.helper();
+  ASSERT_EQ(::kill(stuck, SIGSTOP), 0);
+  uint64_t node = 0;
+  const Status status = client.OpenKey(0, {"Microsoft"}, &node);
+  EXPECT_EQ(status.message(),
+            "the hive is damaged: the hive library did not finish with it within 300 ms");
+  EXPECT_NE(client.Damaged(0), nullptr);
+  EXPECT_NE(::kill(stuck, 0), 0) << "the stuck helper is gone";
+  EXPECT_TRUE(client.Load(1, fd).ok());
+  EXPECT_TRUE(client.OpenKey(1, {"Microsoft"}, &node).ok());
+  ::close(fd);
 }
 
 TEST_F(HiveHostileTest, AKeyWithAValueNameHoldingANullIsNotRewritten) {
