@@ -88,7 +88,10 @@ void Engine::RecordOutcome(const std::string& path, const CleanResult& result) {
   if (first) {
     removal_.files.push_back({path, result});
   } else if (it->result.cleaned || result.cleaned) {
+    // The other names an earlier cleaning left still hold the virus; this one sees none of them.
+    const uint64_t left = it->result.cleaned ? it->result.other_names : 0;
     it->result = result;
+    it->result.other_names = std::max(left, result.other_names);
   }
   removal_.cleaned = 0;
   removal_.other_names = 0;
