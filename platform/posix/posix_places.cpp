@@ -1,6 +1,8 @@
 #include "platform/posix/posix_places.h"
 
 #include <limits.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -34,6 +36,38 @@ fs::path DocDirectory(const std::string& program_dir) {
 
 std::string StateLogPath(const std::string& state_home) {
   return Join(Join(state_home, kProgramName), "log.txt");
+}
+
+// `path`, where the nearest folder of it that exists belongs to the user the program runs as;
+// else null.
+const char* Mine(const char* path) {
+  if (path == nullptr || path[0] != '/') return nullptr;
+  fs::path folder = path;
+  struct stat st;
+  while (::stat(folder.c_str(), &st) != 0) {
+    if (folder == folder.parent_path()) return nullptr;
+    folder = folder.parent_path();
+  }
+  return st.st_uid == ::geteuid() ? path : nullptr;
+}
+
+// The state folder of the user the program runs as. Root run with another user's environment
+// (sudo -E) would find folders that user owns in HOME and XDG_STATE_HOME: that user could read
+// the log there, or plant a backup run for root to restore over any file. Such values are passed
+// over for the home the user database gives.
+std::string OwnStateHome() {
+  const char* home = Mine(std::getenv("HOME"));
+  std::string listed;
+  if (home == nullptr) {
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) {
+      listed = found->pw_dir;
+      home = listed.c_str();
+    }
+  }
+  return StateHome(Mine(std::getenv("XDG_STATE_HOME")), home);
 }
 
 }  // namespace
@@ -91,13 +125,12 @@ class PosixPlaces final : public Places {
   std::string ReadmePath() override { return quelix::ReadmePath(ProgramDirectory()); }
 
   std::string BackupFolder() override {
-    const std::string state = StateHome(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
+    const std::string state = OwnStateHome();
     return state.empty() ? std::string() : Join(Join(state, kProgramName), "backups");
   }
 
   std::vector<LogPlace> LogPlaces() override {
-    return quelix::LogPlaces(ProgramDirectory(),
-                             StateHome(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")));
+    return quelix::LogPlaces(ProgramDirectory(), OwnStateHome());
   }
 };
 

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "app/controller.h"
 #include "platform/posix/mount_table.h"
@@ -52,9 +54,8 @@ TEST(VolumesTest, ListsOnlyMountsWithRealStorage) {
       "39 27 0:70 / /run/user/0/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n"
       "broken line\n";
   const auto volumes = ParseMountInfo(table);
-  EXPECT_EQ(MountPaths(volumes),
-            (Lines{"/", "/home", "/media/web disk", "/var/lib/docker/overlay", "/srv", "/data",
-                   "/mnt/disk-image"}));
+  EXPECT_EQ(MountPaths(volumes), (Lines{"/", "/home", "/media/web disk", "/var/lib/docker/overlay",
+                                        "/srv", "/data", "/mnt/disk-image"}));
   ASSERT_EQ(volumes.size(), 7u);
   EXPECT_EQ(volumes[2].device, "/dev/sdb1");
   EXPECT_EQ(volumes[2].type, "fuseblk");
@@ -89,6 +90,30 @@ TEST(PosixPlacesTest, StateHomeFollowsTheEnvironment) {
   EXPECT_EQ(StateHome("relative/state", "/home/ann"), "/home/ann/.local/state");
   EXPECT_EQ(StateHome(nullptr, "/home/ann/"), "/home/ann/.local/state");
   EXPECT_EQ(StateHome(nullptr, nullptr), "");
+}
+
+// Root run with another user's environment keeps its log and backups out of that user's reach.
+TEST(PosixPlacesTest, TheStateFolderIsOneThatTheProgramsUserOwns) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder away";
+  TempTree tree;
+  tree.MakeDirectory("home/state");
+  const char* xdg = std::getenv("XDG_STATE_HOME");
+  const std::string saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  const std::optional<std::string> saved_xdg = xdg ? std::optional<std::string>(xdg) : std::nullopt;
+  setenv("HOME", tree.Path("home").c_str(), 1);
+  setenv("XDG_STATE_HOME", tree.Path("home/state").c_str(), 1);
+  std::unique_ptr<Places> places = CreateNativePlaces();
+  const std::string ours = tree.Path("home/state/quelix-remover/backups");
+  EXPECT_EQ(places->BackupFolder(), ours);
+  for (const char* given : {"home", "home/state"}) {
+    ASSERT_EQ(::chown(tree.Path(given).c_str(), 65534, 65534), 0);
+  }
+  EXPECT_EQ(places->BackupFolder().rfind(tree.Root(), 0), std::string::npos)
+      << places->BackupFolder();
+  EXPECT_EQ(Paths(places->LogPlaces()).back().rfind(tree.Root(), 0), std::string::npos);
+  setenv("HOME", saved_home.c_str(), 1);
+  if (saved_xdg) setenv("XDG_STATE_HOME", saved_xdg->c_str(), 1);
+  if (!saved_xdg) unsetenv("XDG_STATE_HOME");
 }
 
 TEST(PosixPlacesTest, AProgramOutsideAPrefixKeepsEverythingBesideItself) {
