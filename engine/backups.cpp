@@ -79,6 +79,17 @@ Status ListRuns(FileSystem& fs, const std::string& folder, std::vector<RunSummar
 Status FindRun(FileSystem& fs, const std::string& folder, const std::string& which,
                std::string* run) {
   if (which.find(fs.Separator()) != std::string::npos) {
+    // A run named by its folder is trusted only as one of this user's: a folder someone else
+    // owns or may write would tell the restore what to write where.
+    FileInfo given, store;
+    Status status = fs.GetInfo(which, &given);
+    if (status.ok()) status = fs.GetInfo(folder, &store);
+    if (!status.ok()) return status;
+    const FileAttributes& a = given.attributes;
+    if (!given.is_directory || a.owner != store.attributes.owner ||
+        (a.owner >= 0 && (a.word & 022) != 0)) {
+      return {ErrorCode::kAccessDenied, which + " is not a run of this user's backups"};
+    }
     *run = which;
     return Status::Ok();
   }

@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "engine/backups.h"
 #include "engine/restore.h"
 #include "engine/signature.h"
 #include "tests/posix/as_user.h"
@@ -74,6 +75,13 @@ TEST_F(CleanPosixTest, TheBackupIsPrivateAndARestoreBringsTheFileBackWithItsMeta
       EXPECT_EQ(errno, EACCES);
     }
   });
+  // A run is found by its folder only where it is the user's own.
+  std::string found;
+  EXPECT_TRUE(FindRun(fs_, log_dir_.Path("state/backups"), run, &found).ok());
+  log_dir_.Write("planted/run.tsv", "root\t/\n");
+  ASSERT_EQ(chown(log_dir_.Path("planted").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(FindRun(fs_, log_dir_.Path("state/backups"), log_dir_.Path("planted"), &found).code(),
+            ErrorCode::kAccessDenied);
   RestoreReport report;
   ASSERT_TRUE(RestoreRun(
                   fs_, run, [](const std::string&) { return nullptr; }, &report)
