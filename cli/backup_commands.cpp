@@ -7,10 +7,6 @@
 namespace quelix {
 namespace {
 
-std::string Reason(const Status& status) {
-  return status.code() == ErrorCode::kOther ? status.message() : Describe(status.code());
-}
-
 // Prints one line for `item`; true when it is its original again.
 bool PrintRestored(const RestoredItem& item, std::ostream& out) {
   switch (item.outcome) {

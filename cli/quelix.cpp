@@ -15,10 +15,6 @@ namespace {
 
 constexpr int kInterrupted = 130;
 
-std::string Reason(const Status& status) {
-  return status.code() == ErrorCode::kOther ? status.message() : Describe(status.code());
-}
-
 // What all the PATHs came to.
 struct Tally {
   size_t checked = 0;

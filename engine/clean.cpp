@@ -16,7 +16,7 @@ CleanResult Failed(const std::string& reason) {
   return result;
 }
 CleanResult Failed(const Status& status) {
-  return Failed(status.code() == ErrorCode::kOther ? status.message() : Describe(status.code()));
+  return Failed(Reason(status));
 }
 
 // What a file whose cleaning would leave the signature line in it is reported with.
@@ -169,8 +169,7 @@ Status FileCleaner::Replace(Directory& dir, const std::string& name, const std::
 Status FileCleaner::KeepOriginal(File& original, const std::string& path, File& copy) {
   const Status kept = keeper_->Keep(original, path, copy);
   if (kept.ok()) return kept;
-  const std::string reason =
-      kept.code() == ErrorCode::kOther ? kept.message() : Describe(kept.code());
+  const std::string reason = Reason(kept);
   return {ErrorCode::kOther, "the backup of the original could not be written (" + reason + ")"};
 }
 

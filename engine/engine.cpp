@@ -146,9 +146,8 @@ void Engine::Repair(std::unique_ptr<Registry>& registry) {
   Accumulate(report);
   std::vector<std::string> found;
   for (const RegistryValueFailure& f : report.not_deleted) {
-    found.push_back(
-        "Could not delete the registry value " + f.value.FullName() + ": " +
-        (f.status.code() == ErrorCode::kOther ? f.status.message() : Describe(f.status.code())));
+    found.push_back("Could not delete the registry value " + f.value.FullName() + ": " +
+                    Reason(f.status));
   }
   for (const RegistryOpenFailure& f : report.not_opened) {
     found.push_back("Could not open the registry " + f.store + (f.key.empty() ? "" : "\\") + f.key +

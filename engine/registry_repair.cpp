@@ -106,8 +106,7 @@ class StoreRepair {
     if (status.code() == ErrorCode::kNotFound) return status;
     if (status.ok()) status = keeper_->KeepValue(name_, path, name, data);
     if (status.ok()) return status;
-    const std::string reason =
-        status.code() == ErrorCode::kOther ? status.message() : Describe(status.code());
+    const std::string reason = Reason(status);
     return {ErrorCode::kOther,
             "its backup could not be written, so it was not deleted (" + reason + ")"};
   }

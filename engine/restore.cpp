@@ -11,10 +11,6 @@
 namespace quelix {
 namespace {
 
-std::string Reason(const Status& status) {
-  return status.code() == ErrorCode::kOther ? status.message() : Describe(status.code());
-}
-
 RestoredItem Failed(const std::string& name, const Status& status) {
   return {name, RestoreOutcome::kFailed, Reason(status)};
 }

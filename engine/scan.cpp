@@ -73,8 +73,7 @@ bool InfectionScan::ScanOne(const std::string& name) {
 void InfectionScan::Unreadable(const std::string& name, const Status& why) {
   ++unreadable_;
   // Always logged: the status line at the end sends the user to the log for these.
-  window_.WriteLog("Could not read " + name + ": " +
-                   (why.code() == ErrorCode::kOther ? why.message() : Describe(why.code())));
+  window_.WriteLog("Could not read " + name + ": " + Reason(why));
 }
 
 const FileInfo* InfectionScan::FoundAs(const std::string& path) const {

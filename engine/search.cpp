@@ -43,8 +43,7 @@ bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr
     const Status opened = tree_.Open(path);
     if (!opened.ok()) {
       root_.listed = true;
-      Unsearched(path,
-                 opened.code() == ErrorCode::kOther ? opened.message() : Describe(opened.code()));
+      Unsearched(path, Reason(opened));
     }
   }
   Directory* dir = root_.listed ? nullptr : &tree_.root_directory();

@@ -40,4 +40,8 @@ const char* Describe(ErrorCode code) {
   return "failed";
 }
 
+std::string Reason(const Status& status) {
+  return status.code() == ErrorCode::kOther ? status.message() : Describe(status.code());
+}
+
 }  // namespace quelix

@@ -44,4 +44,8 @@ class Status {
 // A short, plain description of `code` for log entries and message boxes ("access denied").
 const char* Describe(ErrorCode code);
 
+// Why `status` failed, for people: its own message where only that tells (kOther), else the
+// code's description.
+std::string Reason(const Status& status);
+
 }  // namespace quelix
