@@ -19,13 +19,6 @@ bool FileIdentity::SameVersion(const struct stat& st) const {
          now.modified_ns == modified_ns;
 }
 
-bool NameIsFile(int folder, const std::string& name, int fd) {
-  struct stat named;
-  struct stat held;
-  return ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-         ::fstat(fd, &held) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
-}
-
 Status ProcFdPath(int fd, std::string* path) {
   *path = "/proc/self/fd/" + std::to_string(fd);
   struct stat named;

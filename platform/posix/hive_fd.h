@@ -54,10 +54,6 @@ struct FileIdentity {
   bool SameVersion(const struct stat& st) const;
 };
 
-// True when `name` in the folder open on `folder` is, without following a link, the file open on
-// `fd`.
-bool NameIsFile(int folder, const std::string& name, int fd);
-
 // The name under /proc/self/fd that stands for exactly the file open on `fd`, whatever becomes of
 // the file's own names. Fails, saying why, where /proc is not mounted: no name can take its place.
 Status ProcFdPath(int fd, std::string* path);

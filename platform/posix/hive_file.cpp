@@ -128,7 +128,7 @@ Status HiveFile::CreateBeside(const char* suffix, NewFile* file) const {
 
 // Removes a file this program created, unless its name has been given to something else.
 void HiveFile::RemoveIfOurs(const NewFile& file) const {
-  if (NameIsFile(location_.folder.get(), file.name, file.fd.get())) {
+  if (NamesFile(location_.folder.get(), file.name, file.fd.get())) {
     ::unlinkat(location_.folder.get(), file.name.c_str(), 0);
   }
 }
@@ -172,9 +172,9 @@ Status HiveFile::Replace(const HiveCommitHooks& hooks, NewFile* temp) {
   // Only the hive loaded is replaced, and only by the file written: either name may have been
   // given to something else since.
   if (::fstat(hive_.get(), &held) != 0 || !identity_.SameVersion(held) ||
-      !NameIsFile(folder, location_.name, hive_.get())) {
+      !NamesFile(folder, location_.name, hive_.get())) {
     status = {ErrorCode::kChanged, path() + ": the hive changed while it was being repaired"};
-  } else if (!NameIsFile(folder, temp->name, temp->fd.get())) {
+  } else if (!NamesFile(folder, temp->name, temp->fd.get())) {
     status = {ErrorCode::kChanged, temp_path + ": replaced before it could be put in place"};
   } else if (::renameat(folder, temp->name.c_str(), folder, location_.name.c_str()) != 0) {
     status = FromErrno(errno, path());
@@ -183,7 +183,7 @@ Status HiveFile::Replace(const HiveCommitHooks& hooks, NewFile* temp) {
     RemoveIfOurs(*temp);
     return status;
   }
-  if (!NameIsFile(folder, location_.name, temp->fd.get())) {
+  if (!NamesFile(folder, location_.name, temp->fd.get())) {
     return {ErrorCode::kChanged, path() + ": replaced by something else as it was written"};
   }
   ::fsync(folder);

@@ -23,14 +23,6 @@ Status LinkAware(int err, const std::string& path) {
   return FromErrno(err, path);
 }
 
-// True when `name` in `dirfd` is, right now, the file open on `fd`.
-bool NamesFile(int dirfd, const std::string& name, int fd) {
-  struct stat by_name;
-  struct stat held;
-  return ::fstatat(dirfd, name.c_str(), &by_name, AT_SYMLINK_NOFOLLOW) == 0 &&
-         ::fstat(fd, &held) == 0 && by_name.st_dev == held.st_dev && by_name.st_ino == held.st_ino;
-}
-
 // Asked at every open, not once: a process may drop its rights after its first files.
 bool RunsAsRoot() {
   return ::geteuid() == 0;

@@ -92,6 +92,13 @@ int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const Open
   return OpenStepByStep(dirfd, device, relative, request);
 }
 
+bool NamesFile(int dirfd, const std::string& name, int fd) {
+  struct stat by_name;
+  struct stat held;
+  return ::fstatat(dirfd, name.c_str(), &by_name, AT_SYMLINK_NOFOLLOW) == 0 &&
+         ::fstat(fd, &held) == 0 && by_name.st_dev == held.st_dev && by_name.st_ino == held.st_ino;
+}
+
 Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, int64_t* size) {
   struct stat st;
   if (::fstat(fd, &st) != 0) {

@@ -42,6 +42,10 @@ class PosixFile final : public File {
 // attributes where an NTFS driver shows them).
 FileInfo DescribeStat(const struct stat& st, int fd);
 
+// True when `name` in the folder open on `dirfd` is, right now and without following a link, the
+// file open on `fd`.
+bool NamesFile(int dirfd, const std::string& name, int fd);
+
 // How a file below a directory is to be opened.
 struct OpenRequest {
   int flags = 0;    // open(2) flags besides the ones that keep links out
