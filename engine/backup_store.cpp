@@ -177,9 +177,7 @@ Status BackupStore::Keep(File& original, const std::string& path, File& replacem
   entry.time = IsoTime(std::chrono::system_clock::now());
   // Where the append failed its line may still have been written: the copy stays, unused at worst.
   status = Append(kManifestName, ManifestLine(entry));
-  if (!status.ok()) return status;
-  ++files_;
-  return Status::Ok();
+  return status;
 }
 
 Status BackupStore::KeepValue(const std::string& store, const std::string& key,
@@ -195,7 +193,6 @@ Status BackupStore::KeepValue(const std::string& store, const std::string& key,
   status = Append(kRegistryName, RegistryLine(entry));
   if (!status.ok()) return status;
   kept_values_.insert(kept);
-  ++values_;
   return status;
 }
 

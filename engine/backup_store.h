@@ -29,8 +29,6 @@ class BackupStore final : public OriginalKeeper {
 
   // The run's folder once something was kept, else "".
   const std::string& run() const { return run_; }
-  size_t files() const { return files_; }
-  size_t values() const { return values_; }
 
  private:
   // Makes the run's folder and writes down what it is for.
@@ -51,10 +49,8 @@ class BackupStore final : public OriginalKeeper {
   std::string root_;
   bool recorded_root_ = false;
   std::string run_;
-  std::set<std::string> named_;  // the run's files whose names are on the device
-  size_t files_ = 0;
-  size_t copies_ = 0;  // copies named so far, kept or not
-  size_t values_ = 0;
+  std::set<std::string> named_;        // the run's files whose names are on the device
+  size_t copies_ = 0;                  // copies named so far, kept or not
   std::set<std::string> kept_values_;  // their lines, without the time
 };
 
