@@ -176,8 +176,7 @@ Status BackupStore::Keep(File& original, const std::string& path, File& replacem
   entry.mode = Mode(info.attributes, fs_.Separator() == '\\');
   entry.time = IsoTime(std::chrono::system_clock::now());
   // Where the append failed its line may still have been written: the copy stays, unused at worst.
-  status = Append(kManifestName, ManifestLine(entry));
-  return status;
+  return Append(kManifestName, ManifestLine(entry));
 }
 
 Status BackupStore::KeepValue(const std::string& store, const std::string& key,
