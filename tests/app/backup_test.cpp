@@ -124,8 +124,8 @@ TEST_F(BackupTest, KeepsEachOriginalAndRestoresOnlyWhatIsStillAsTheRemovalLeftIt
 // A manifest line that may have been written but could not be made durable: its file is left as
 // it was, its copy stays for the line, and the files after it are kept and cleaned.
 TEST_F(BackupTest, AManifestLineThatFailsLeavesItsFileAndTheStoreWhole) {
-  bool failed = false;
-  fs_.inject = [&failed](const FsCall& call) -> std::optional<ErrorCode> {
+  // The hook owns its state: it is called again while the fixture closes the log.
+  fs_.inject = [failed = false](const FsCall& call) mutable -> std::optional<ErrorCode> {
     if (failed || call.op != FsOp::kSync || !call.path.ends_with("manifest.tsv")) return {};
     failed = true;
     return ErrorCode::kIoError;

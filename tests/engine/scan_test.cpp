@@ -29,6 +29,10 @@ TEST(SignatureTest, LinesAreTheVirusOwn) {
 class ScanTest : public ::testing::Test {
  protected:
   void SetUp() override { window_.root = tree_.root().string(); }
+  void TearDown() override {
+    fs_.EndHooks();
+    window_.EndHooks();
+  }
 
   // Runs the Scan command over the tree and returns the infected list.
   std::vector<std::string> Scan() {

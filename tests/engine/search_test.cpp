@@ -38,6 +38,10 @@ TEST(StripNullsTest, CutsAtTheFirstNulInPlace) {
 class SearchTest : public ::testing::Test {
  protected:
   void SetUp() override { window_.root = tree_.root().string(); }
+  void TearDown() override {
+    fs_.EndHooks();
+    window_.EndHooks();
+  }
   std::vector<std::string> Candidates() { return window_.candidates; }
   std::string P(const std::string& relative) { return tree_.Path(relative); }
 

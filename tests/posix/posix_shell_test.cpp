@@ -29,9 +29,10 @@ class FakeOpenerTest : public ::testing::Test {
   }
   void TearDown() override { setenv("PATH", saved_path_.c_str(), 1); }
 
-  // What the stand-in recorded, once it has run (it runs detached from the test).
+  // What the stand-in recorded, once it has run (it runs detached from the test; a busy machine
+  // may take its time to start it).
   std::string Opened() {
-    for (int i = 0; i < 500 && !tree_.Exists("opened"); ++i) {
+    for (int i = 0; i < 12000 && !tree_.Exists("opened"); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return tree_.Exists("opened") ? tree_.Read("opened") : "<never opened>";

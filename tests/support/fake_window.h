@@ -37,6 +37,12 @@ class FakeWindow : public Window, public FrontEnd {
   std::function<bool(int)> on_yield;
   // As a front end: called whenever events are processed, with the number of the call (from 1).
   std::function<void(int)> on_events;
+  // Drops the hooks above, for the same reason as FaultFileSystem::EndHooks.
+  void EndHooks() {
+    on_message = nullptr;
+    on_yield = nullptr;
+    on_events = nullptr;
+  }
 
   void ClearCandidates() override;
   void AppendCandidate(const std::string& path) override;

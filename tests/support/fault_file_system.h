@@ -46,6 +46,13 @@ class FaultFileSystem : public FileSystem {
   std::function<void(const FsCall&)> before;
   // Every call made, in order.
   std::vector<FsCall> calls;
+  // Drops `inject` and `before`. A fixture calls it when the test body ends: its hooks may read
+  // the body's locals, and the fixture's own members (a controller closing its log) still make
+  // calls while they are destroyed.
+  void EndHooks() {
+    inject = nullptr;
+    before = nullptr;
+  }
 
   // Fails call number `n` (and no other) with `code`.
   void FailCall(int n, ErrorCode code);

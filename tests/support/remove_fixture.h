@@ -35,6 +35,12 @@ class RemoveFixture : public ::testing::Test {
     // Tests that run the commands as another user keep their log here too.
     std::filesystem::permissions(log_dir_.root(), std::filesystem::perms::all);
   }
+  // The controller closes its log through fs_ when the fixture is destroyed, after the test
+  // body's locals are gone.
+  void TearDown() override {
+    fs_.EndHooks();
+    window_.EndHooks();
+  }
 
   CommandController& controller() {
     if (!controller_) {

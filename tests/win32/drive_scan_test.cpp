@@ -48,6 +48,7 @@ class DriveScanTest : public RemoveFixture {
   }
 
   void TearDown() override {
+    RemoveFixture::TearDown();
     // Links first: a clean-up that met one would go on through it.
     for (auto it = moved_.rbegin(); it != moved_.rend(); ++it) {
       MoveFileExA(it->first.c_str(), it->second.c_str(), 0);
