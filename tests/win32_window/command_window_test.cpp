@@ -45,8 +45,8 @@ TEST_F(MainWindowTest, ALongRemovalShowsItsFileAndACloseEndsItAfterThatFile) {
   ASSERT_EQ(program_.ListEntries(kLInfected), (std::vector<std::string>{first, second}));
 
   program_.Press(kCRemove);
-  ASSERT_TRUE(program_.WaitForStatus("Removing virus from \r\n" + first, 30s))
-      << program_.Text(kLabel1);
+  ASSERT_TRUE(program_.WaitForStatus("Removing virus from \r\n" + first, kPatience))
+      << program_.Describe();
   RECT status = program_.ClientRect(kLabel1);
   RECT client{};
   GetClientRect(program_.window(), &client);

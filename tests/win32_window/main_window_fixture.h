@@ -70,16 +70,17 @@ class MainWindowTest : public testing::Test {
     ASSERT_TRUE(program_.SelectDrive(drive_));
     program_.Press(kCmdScan);
     // The line may go on with what the user should know besides ("1 file could not be read").
-    ASSERT_TRUE(
-        WaitUntil([this] { return program_.Text(kLabel1).rfind(kScanComplete, 0) == 0; }, 60s))
-        << program_.Text(kLabel1);
+    ASSERT_TRUE(program_.WaitShowing(
+        "waiting for the scan",
+        [this] { return program_.Text(kLabel1).rfind(kScanComplete, 0) == 0; }))
+        << "no scan complete: " << program_.Describe();
   }
 
   // Presses Remove, expects the confirmation with one OK button, and presses OK.
   void RemoveAndConfirm() {
     program_.Press(kCRemove);
-    HWND box = program_.WaitForMessageBox(30s);
-    ASSERT_NE(box, nullptr) << "no message box after Remove";
+    HWND box = program_.WaitForMessageBox(kPatience);
+    ASSERT_NE(box, nullptr) << "no message box after Remove: " << program_.Describe();
     // The originals are kept in the user's own folder, which the message names.
     const std::string kept = std::string(kRemoved) + " The originals are kept in ";
     const std::string text = RunningProgram::MessageText(box);
@@ -128,10 +129,12 @@ class MainWindowTest : public testing::Test {
     auto closed_at = std::chrono::steady_clock::now();
     HWND form = program_.window();
     program_.Close();
-    EXPECT_TRUE(WaitUntil([form] { return !IsWindow(form); }, 5s)) << "the window stays open";
+    EXPECT_TRUE(WaitUntil([form] { return !IsWindow(form); }, kPatience))
+        << "the window stays open: " << program_.Describe();
     auto gone = std::chrono::steady_clock::now() - closed_at;
     DWORD exit_code = 1;
-    ASSERT_TRUE(program_.WaitForExit(10s, &exit_code)) << "the program still runs after closing";
+    ASSERT_TRUE(program_.WaitForExit(kPatience, &exit_code))
+        << "the program still runs after closing: " << program_.Describe();
     EXPECT_EQ(exit_code, 0u);
     auto took = std::chrono::steady_clock::now() - closed_at;
     using std::chrono::duration_cast;

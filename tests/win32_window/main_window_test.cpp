@@ -122,7 +122,7 @@ TEST_F(MainWindowTest, ScanPressedWhileAScanRunsIsIgnored) {
   ASSERT_TRUE(program_.SelectDrive(drive_));
   program_.Press(kCmdScan);
   program_.Press(kCmdScan);
-  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 60s)) << program_.Text(kLabel1);
+  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, kPatience)) << program_.Describe();
   // Had the second press run a scan of its own, the file would be listed twice by now or soon.
   Sleep(1000);
   EXPECT_EQ(program_.ListEntries(kLInfected), std::vector<std::string>{OnDrive("a\\index.htm")});
@@ -163,8 +163,8 @@ TEST_F(MainWindowTest, RemoveBeforeAnyScanSaysThereIsNothingToRemove) {
   WriteBytes(OnDrive("web\\index.htm"), SignatureLine() + "\r\n");
   Start();
   program_.Press(kCRemove);
-  HWND box = program_.WaitForMessageBox(30s);
-  ASSERT_NE(box, nullptr) << "no message box after Remove";
+  HWND box = program_.WaitForMessageBox(kPatience);
+  ASSERT_NE(box, nullptr) << "no message box after Remove: " << program_.Describe();
   EXPECT_EQ(RunningProgram::MessageText(box),
             "No infected files are listed. Press Scan for virus first.");
   ASSERT_TRUE(RunningProgram::PressOk(box));
@@ -213,7 +213,7 @@ TEST_F(MainWindowTest, DISABLED_ListsManyCandidatesWithoutARepaintEach) {
   ASSERT_TRUE(program_.SelectDrive(drive_));
   auto pressed = std::chrono::steady_clock::now();
   program_.Press(kCmdScan);
-  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 600s)) << program_.Text(kLabel1);
+  ASSERT_TRUE(program_.WaitForStatus(kScanComplete, 600s)) << program_.Describe();
   auto took = std::chrono::steady_clock::now() - pressed;
   EXPECT_EQ(SendMessageA(program_.Control(kList1), LB_GETCOUNT, 0, 0), pages);
   std::cout << "[          ] " << pages << " candidates searched, listed and scanned in "

@@ -1,6 +1,7 @@
 #include "tests/win32_window/running_program.h"
 
 #include <cstdio>
+#include <iostream>
 #include <thread>
 
 #include "window/win32/control_ids.h"
@@ -27,6 +28,29 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM context) {
   if (search->window_class && std::string(window_class) != search->window_class) return TRUE;
   search->found = hwnd;
   return FALSE;
+}
+
+// Every top-level window of a process, for people: class, caption, and whether it is hidden.
+struct Listing {
+  DWORD process_id;
+  std::string text;
+};
+
+BOOL CALLBACK ListWindow(HWND hwnd, LPARAM context) {
+  auto* listing = reinterpret_cast<Listing*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  if (owner != listing->process_id) return TRUE;
+  char caption[128] = {};
+  GetWindowTextA(hwnd, caption, sizeof caption);
+  char window_class[64] = {};
+  GetClassNameA(hwnd, window_class, sizeof window_class);
+  listing->text += std::string(listing->text.empty() ? "" : "; ") + window_class + " \"" + caption +
+                   "\"" + (IsWindowVisible(hwnd) ? "" : " (hidden)");
+  if (std::string(window_class) == "#32770") {
+    listing->text += " saying \"" + RunningProgram::MessageText(hwnd) + "\"";
+  }
+  return TRUE;
 }
 
 HWND FindProcessWindow(DWORD process_id, const char* window_class) {
@@ -87,9 +111,12 @@ bool RunningProgram::Start(const std::string& exe, const std::string& working_di
         window_ = FindProcessWindow(process_.dwProcessId, kWindowClass);
         return window_ && IsWindowVisible(window_);
       },
-      30s);
+      kPatience);
   if (window_ && !IsWindowVisible(window_)) window_ = nullptr;
-  if (!window_) *error = "no window captioned \"Quelix Remover\" within 30 s";
+  if (!window_) {
+    *error = "no window captioned \"Quelix Remover\" within " + std::to_string(kPatience.count()) +
+             " s; " + Describe();
+  }
   return window_ != nullptr;
 }
 
@@ -154,13 +181,23 @@ void RunningProgram::Press(int id) {
 }
 
 bool RunningProgram::WaitForStatus(const std::string& text, std::chrono::milliseconds timeout) {
+  if (timeout == kPatience) {
+    return WaitShowing("waiting for the status \"" + text + "\"",
+                       [&] { return Text(kLabel1) == text; });
+  }
   return WaitUntil([&] { return Text(kLabel1) == text; }, timeout);
 }
 
 HWND RunningProgram::WaitForMessageBox(std::chrono::milliseconds timeout) const {
   HWND box = nullptr;
-  WaitUntil([&] { return (box = FindProcessWindow(process_.dwProcessId, "#32770")) != nullptr; },
-            timeout);
+  const auto up = [&] {
+    return (box = FindProcessWindow(process_.dwProcessId, "#32770")) != nullptr;
+  };
+  if (timeout == kPatience) {
+    WaitShowing("waiting for a message box", up);
+  } else {
+    WaitUntil(up, timeout);
+  }
   return box;
 }
 
@@ -172,11 +209,55 @@ std::string RunningProgram::MessageText(HWND box) {
 
 bool RunningProgram::PressOk(HWND box) {
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  return WaitUntil([box] { return !IsWindow(box); }, 10s);
+  return WaitUntil([box] { return !IsWindow(box); }, kPatience);
 }
 
 void RunningProgram::Close() {
   PostMessageA(window_, WM_CLOSE, 0, 0);
+}
+
+bool RunningProgram::WaitShowing(const std::string& what, const std::function<bool()>& done) const {
+  const auto start = std::chrono::steady_clock::now();
+  const auto seconds = [start] {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                            start)
+        .count();
+  };
+  bool reached = false;
+  for (auto waited = 0s; !reached && waited < kPatience; waited += 30s) {
+    reached = WaitUntil(done, std::min<std::chrono::milliseconds>(30s, kPatience - waited));
+    if (!reached)
+      std::cout << "[          ] " << what << ": " << seconds() << " s, " << Describe() << "\n";
+  }
+  if (reached && seconds() > 10)
+    std::cout << "[          ] " << what << " took " << seconds() << " s\n";
+  return reached;
+}
+
+std::string RunningProgram::Describe() const {
+  DWORD exit_code = 0;
+  if (!process_.hProcess) return "the program was not started";
+  if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process_.hProcess, &exit_code);
+    return "the program has ended, exit code " + std::to_string(exit_code);
+  }
+  std::string text = "the program runs";
+  DWORD_PTR ignored = 0;
+  if (!window_) return text + ", with no main window found";
+  if (!SendMessageTimeoutA(window_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored)) {
+    text += " but does not answer its window's messages (busy in a command, or hung)";
+  }
+  CURSORINFO cursor{};
+  cursor.cbSize = sizeof cursor;
+  const bool hourglass =
+      GetCursorInfo(&cursor) && cursor.hCursor == LoadCursorA(nullptr, MAKEINTRESOURCEA(32514));
+  text += "; status line \"" + Text(kLabel1) + "\"; pointer " +
+          (hourglass ? "hourglass" : "not the hourglass") + "; " +
+          std::to_string(ListEntries(kList1).size()) + " candidates, " +
+          std::to_string(ListEntries(kLInfected).size()) + " infected listed";
+  Listing listing{process_.dwProcessId, {}};
+  EnumWindows(&ListWindow, reinterpret_cast<LPARAM>(&listing));
+  return text + "; its windows: " + listing.text;
 }
 
 bool RunningProgram::WaitForExit(std::chrono::milliseconds timeout, DWORD* exit_code) {

@@ -14,6 +14,11 @@ namespace quelix::win32 {
 
 using namespace std::chrono_literals;
 
+// How long a test waits for the program to reach a state (a window shown, a scan complete, a
+// message box up): far longer than any step takes even on a busy machine, so that only a program
+// that really stopped fails. A test that gives up says what the program showed (Describe).
+inline constexpr std::chrono::seconds kPatience{300};
+
 // Polls `done` every 20 ms until it returns true or `timeout` passes; returns its last answer.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
@@ -50,10 +55,18 @@ class RunningProgram {
   HWND WaitForMessageBox(std::chrono::milliseconds timeout) const;
   // The text of message box `box`.
   static std::string MessageText(HWND box);
-  // Presses the OK button of message box `box`; false when the box is still up after 10 s.
+  // Presses the OK button of message box `box`; false when the box is still up after kPatience.
   static bool PressOk(HWND box);
   // Asks the window to close, as its close box does.
   void Close();
+  // Waits up to kPatience for `done`, printing what the program shows (Describe) every 30 s while
+  // it waits, so that a slow step in a run on a busy machine tells what the program was doing.
+  // Prints how long `what` took when that was more than 10 s.
+  bool WaitShowing(const std::string& what, const std::function<bool()>& done) const;
+  // What the program shows now, for a test that gives up waiting: whether it still runs and
+  // answers, the status line, the pointer, the lists' lengths and every window it has open (a
+  // message box with its text).
+  std::string Describe() const;
   // Waits for the process to end; false when it still runs after `timeout`.
   bool WaitForExit(std::chrono::milliseconds timeout, DWORD* exit_code);
 
