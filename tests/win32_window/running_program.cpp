@@ -105,17 +105,18 @@ bool RunningProgram::Start(const std::string& exe, const std::string& working_di
     return false;
   }
   // The window class rules out a message box of the same caption; the window is shown once its
-  // controls and start-up are done.
+  // controls and start-up are done. A program that ended is not waited for.
   WaitUntil(
       [&] {
         window_ = FindProcessWindow(process_.dwProcessId, kWindowClass);
-        return window_ && IsWindowVisible(window_);
+        return (window_ && IsWindowVisible(window_)) ||
+               WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
       },
       kPatience);
   if (window_ && !IsWindowVisible(window_)) window_ = nullptr;
   if (!window_) {
-    *error = "no window captioned \"Quelix Remover\" within " + std::to_string(kPatience.count()) +
-             " s; " + Describe();
+    *error = "no window captioned \"Quelix Remover\" (waited up to " +
+             std::to_string(kPatience.count()) + " s): " + Describe();
   }
   return window_ != nullptr;
 }
