@@ -153,7 +153,8 @@ class FileSystem {
   // Checks that no one but the user who runs the program (and the administrators) can change the
   // program's own folder `path`, or any folder above it, so that what the program finds there is
   // what it put there. POSIX: from the top down, each folder belongs to the user or to root and is
-  // not writable by group or others, unless it is sticky and the next folder down is the user's.
+  // not writable by group or others, unless it is sticky and the next folder down is the user's
+  // or root's.
   // Fails with kAccessDenied naming the first folder that does not pass (kNotFound where `path`
   // does not exist).
   virtual Status CheckOwnFolder(const std::string& path) = 0;

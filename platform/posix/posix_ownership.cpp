@@ -26,15 +26,16 @@ Status Refused(const std::string& what) {
 }
 
 // Checks the folder `st` at `path`; `next` is the folder below it on the way, or null at the end.
-// A folder others may write is passed only where it is sticky and the next folder is the user's:
-// then no one else can rename or delete that one.
+// A folder others may write is passed only where it is sticky and the next folder is the user's
+// or root's: then no one else can rename or delete that one.
 Status CheckStep(const struct stat& st, const std::string& path, const struct stat* next) {
   const uid_t user = ::geteuid();
   if (st.st_uid != user && st.st_uid != 0) {
     return Refused("the folder " + path + " belongs to another user");
   }
   const bool others_write = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-  if (others_write && !((st.st_mode & S_ISVTX) && next && next->st_uid == user)) {
+  const bool next_held = next && (next->st_uid == user || next->st_uid == 0);
+  if (others_write && !((st.st_mode & S_ISVTX) && next_held)) {
     return Refused("the folder " + path + " may be changed by other users");
   }
   return Status::Ok();
