@@ -73,10 +73,23 @@ Status CommandController::OpenLog(const std::vector<LogPlace>& places) {
     const size_t folder_end = place.path.find_last_of(fs_.Separator());
     if (place.make_folder && folder_end != std::string::npos) {
       fs_.CreateDirectories(place.path.substr(0, folder_end));
+      status = CheckStateLog(place.path.substr(0, folder_end), place.path);
+      if (!status.ok()) continue;
     }
     status = log_.Open(place.path);
     if (status.ok()) return status;
   }
+  return status;
+}
+
+Status CommandController::CheckStateLog(const std::string& folder, const std::string& path) {
+  // The log names the files of every tree searched: a log another user made, or a folder they
+  // may change, would hand those names to them.
+  Status status = fs_.CheckOwnFolder(folder);
+  FileInfo info;
+  const Status found = status.ok() ? fs_.GetInfo(path, &info) : status;
+  if (status.ok() && found.ok()) status = fs_.CheckOwn(info, path, true);
+  if (status.ok() && !found.ok() && found.code() != ErrorCode::kNotFound) status = found;
   return status;
 }
 
@@ -141,7 +154,7 @@ bool CommandController::PrepareBackup(BackupState* backup, OriginalKeeper** keep
     return true;
   }
   if (!store_ || !one_run_) store_ = std::make_unique<BackupStore>(fs_, *backup_folder_);
-  store_->SetRoot(engine_->scan_report().root);
+  store_->SetRoot(engine_->tree().identity());
   *keeper = store_.get();
   return true;
 }

@@ -93,6 +93,9 @@ class CommandController {
   // or the user agrees to go on without them (`backup->declined`); false where the user would
   // rather not remove the virus now.
   bool PrepareBackup(BackupState* backup, OriginalKeeper** keeper);
+  // Before the log `path` in the program's state folder `folder` is opened: fails where another
+  // user could change the folder, or made or may read the log.
+  Status CheckStateLog(const std::string& folder, const std::string& path);
 
   FrontEnd& front_;
   FileSystem& fs_;

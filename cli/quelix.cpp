@@ -130,18 +130,16 @@ bool Run::OpenLog() {
 }
 
 bool Run::OnePath(const std::string& path) {
-  std::unique_ptr<Directory> dir;
-  const Status opened = services_.fs.OpenDirectory(path, &dir);
-  if (!opened.ok()) {
-    front_.ClearProgress();
-    err_ << "quelix: cannot search " << path << ": " << Reason(opened) << '\n';
-    ++tally_.roots_failed;
-    return true;
-  }
-  dir.reset();
+  // The scan opens the PATH, once: everything after works from the folder it holds.
   front_.SetRoot(path);
   if (controller_.Scan() == CommandResult::kStopped) return false;
   const ScanReport& scan = controller_.engine().scan_report();
+  if (!scan.root_searched) {
+    front_.ClearProgress();
+    err_ << "quelix: cannot search " << path << ": " << Reason(scan.root_status) << '\n';
+    ++tally_.roots_failed;
+    return true;
+  }
   tally_.checked += scan.candidates;
   tally_.unreadable += scan.unreadable;
   tally_.unsearched += scan.unsearched;

@@ -90,13 +90,24 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
 }  // namespace
 
 std::string ManifestLine(const ManifestEntry& e) {
-  return Join({e.path, std::to_string(e.size), e.sha256, e.owner, e.mode, e.cleaned_sha256, e.time,
-               e.copy});
+  std::vector<std::string> fields = {e.path, std::to_string(e.size), e.sha256, e.owner,
+                                     e.mode, e.cleaned_sha256,       e.time,   e.copy};
+  if (e.identified) {
+    fields.insert(fields.end(), {std::to_string(e.cleaned_volume),
+                                 std::to_string(e.cleaned_file_id), e.cleaned_owner});
+  }
+  return Join(fields);
 }
 
 bool ParseManifestLine(std::string_view line, ManifestEntry* e) {
   const std::vector<std::string> f = Fields(line);
-  if (f.size() != 8 || !ParseNumber(f[1], &e->size)) return false;
+  if ((f.size() != 8 && f.size() != 11) || !ParseNumber(f[1], &e->size)) return false;
+  e->identified = f.size() == 11;
+  if (e->identified &&
+      (!ParseNumber(f[8], &e->cleaned_volume) || !ParseNumber(f[9], &e->cleaned_file_id))) {
+    return false;
+  }
+  if (e->identified) e->cleaned_owner = f[10];
   e->path = f[0];
   e->sha256 = f[2];
   e->owner = f[3];
@@ -139,13 +150,21 @@ std::string RunLine(std::string_view key, std::string_view value) {
   return Join({std::string(key), std::string(value)});
 }
 
+std::string RootLine(const RunRoot& root) {
+  return Join({"root", root.path, std::to_string(root.volume), std::to_string(root.file_id)});
+}
+
 RunRecord ParseRun(std::string_view text) {
   RunRecord run;
   for (const std::string& line : SplitLines(text)) {
     const std::vector<std::string> f = Fields(line);
-    if (f.size() != 2) continue;
-    if (f[0] == "root") run.roots.push_back(f[1]);
-    if (f[0] == "started") run.started = f[1];
+    if (f.size() == 2 && f[0] == "started") run.started = f[1];
+    if (f[0] != "root" || (f.size() != 2 && f.size() != 4)) continue;
+    RunRoot root{f[1]};
+    // A root line with a damaged identity is kept without one: it is then never trusted.
+    root.identified =
+        f.size() == 4 && ParseNumber(f[2], &root.volume) && ParseNumber(f[3], &root.file_id);
+    run.roots.push_back(std::move(root));
   }
   return run;
 }

@@ -19,7 +19,9 @@ inline constexpr char kRunName[] = "run.tsv";
 
 // One file kept: where it was, its size and SHA-256, its owner ("uid:gid", "-" where none) and
 // mode (octal) or attribute word (0x...), the SHA-256 of the cleaned file that replaced it, when,
-// and the name of its copy in the run's folder.
+// and the name of its copy in the run's folder; then which file the cleaned one is (its volume and
+// file id) and its owner, so that a restore writes onto that file alone. Lines written before
+// these last three fields were recorded have none.
 struct ManifestEntry {
   std::string path;
   uint64_t size = 0;
@@ -29,6 +31,10 @@ struct ManifestEntry {
   std::string cleaned_sha256;
   std::string time;
   std::string copy;
+  bool identified = false;  // the cleaned file's identity was recorded
+  uint64_t cleaned_volume = 0;
+  uint64_t cleaned_file_id = 0;
+  std::string cleaned_owner;
 };
 
 // One registry value kept: its store, key and name, its type and its data (hexadecimal).
@@ -46,13 +52,23 @@ bool ParseManifestLine(std::string_view line, ManifestEntry* entry);
 std::string RegistryLine(const RegistryEntry& entry);
 bool ParseRegistryLine(std::string_view line, RegistryEntry* entry);
 
-// What `run.tsv` holds: the folders cleaned in the run (a "root" line each) and when it began
-// ("started").
+// A folder cleaned in the run: its absolute path and, in runs that recorded it, which folder it
+// was (volume and file id).
+struct RunRoot {
+  std::string path;
+  bool identified = false;
+  uint64_t volume = 0;
+  uint64_t file_id = 0;
+};
+
+// What `run.tsv` holds: the folders cleaned in the run (a "root" line each: the path, then the
+// volume and file id) and when it began ("started").
 struct RunRecord {
-  std::vector<std::string> roots;
+  std::vector<RunRoot> roots;
   std::string started;
 };
 std::string RunLine(std::string_view key, std::string_view value);
+std::string RootLine(const RunRoot& root);
 RunRecord ParseRun(std::string_view text);
 
 // The complete lines of `text`, each without its line feed.

@@ -14,11 +14,6 @@ constexpr size_t kBlock = 256 * 1024;
 // Runs begun within one second take the next number.
 constexpr int kRunAttempts = 1000;
 
-std::string Owner(const FileAttributes& a) {
-  if (a.owner < 0) return "-";
-  return std::to_string(a.owner) + ":" + std::to_string(a.group);
-}
-
 std::string Mode(const FileAttributes& a, bool windows) {
   char text[16];
   std::snprintf(text, sizeof text, windows ? "0x%08x" : "%04o", a.word);
@@ -45,6 +40,11 @@ Status StreamContent(File& from, File* to, std::string* sha256, uint64_t* size) 
 
 }  // namespace
 
+std::string Owner(const FileAttributes& a) {
+  if (a.owner < 0) return "-";
+  return std::to_string(a.owner) + ":" + std::to_string(a.group);
+}
+
 Status CopyContent(File& from, File& to, std::string* sha256, uint64_t* size) {
   return StreamContent(from, &to, sha256, size);
 }
@@ -55,7 +55,10 @@ Status HashFile(File& file, std::string* sha256, uint64_t* size) {
 
 Status ReadOwnFile(FileSystem& fs, const std::string& path, std::string* text) {
   std::unique_ptr<File> file;
+  FileInfo info;
   Status status = fs.Open(path, OpenMode::kRead, &file);
+  if (status.ok()) status = file->GetInfo(&info);
+  if (status.ok()) status = fs.CheckOwn(info, path, false);
   text->clear();
   char block[16 * 1024];
   for (size_t got = 1; status.ok() && got > 0;) {
@@ -68,8 +71,10 @@ Status ReadOwnFile(FileSystem& fs, const std::string& path, std::string* text) {
 BackupStore::BackupStore(FileSystem& fs, std::string folder)
     : fs_(fs), folder_(std::move(folder)) {}
 
-Status BackupStore::SetRoot(const std::string& root) {
-  if (root == root_) return Status::Ok();
+Status BackupStore::SetRoot(const TreeIdentity& root) {
+  if (root.path == root_.path && root.volume == root_.volume && root.file_id == root_.file_id) {
+    return Status::Ok();
+  }
   root_ = root;
   recorded_root_ = false;
   return run_.empty() ? Status::Ok() : RecordRoot();
@@ -77,7 +82,7 @@ Status BackupStore::SetRoot(const std::string& root) {
 
 Status BackupStore::RecordRoot() {
   if (recorded_root_) return Status::Ok();
-  const Status status = Append(kRunName, RunLine("root", root_));
+  const Status status = Append(kRunName, RootLine({root_.path, true, root_.volume, root_.file_id}));
   recorded_root_ = status.ok();
   return status;
 }
@@ -90,6 +95,8 @@ Status BackupStore::Begin() {
   if (!run_.empty()) return Status::Ok();
   if (folder_.empty()) return {ErrorCode::kOther, "no place for the backups is known"};
   Status status = fs_.CreateDirectories(folder_);
+  // A folder on the way that someone else may change could hand the run's records to them.
+  if (status.ok()) status = fs_.CheckOwnFolder(folder_);
   if (!status.ok()) return status;
   const auto now = std::chrono::system_clock::now();
   const std::string stamp = RunStamp(now);
@@ -166,14 +173,21 @@ Status BackupStore::Keep(File& original, const std::string& path, File& replacem
   status = Copy(original, In(copy), &entry.size, &entry.sha256);
   if (status.ok()) status = SyncNames(run_);  // the copy's name, before a line names it
   FileInfo info;
+  FileInfo cleaned;
   if (status.ok()) status = original.GetInfo(&info);
   if (status.ok()) status = HashFile(replacement, &entry.cleaned_sha256);
+  // The cleaned copy has its metadata already and keeps its identity when it takes the name.
+  if (status.ok()) status = replacement.GetInfo(&cleaned);
   if (!status.ok()) {
     fs_.Remove(In(copy));
     return status;
   }
   entry.owner = Owner(info.attributes);
   entry.mode = Mode(info.attributes, fs_.Separator() == '\\');
+  entry.identified = true;
+  entry.cleaned_volume = cleaned.volume;
+  entry.cleaned_file_id = cleaned.file_id;
+  entry.cleaned_owner = Owner(cleaned.attributes);
   entry.time = IsoTime(std::chrono::system_clock::now());
   // Where the append failed its line may still have been written: the copy stays, unused at worst.
   return Append(kManifestName, ManifestLine(entry));

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "engine/tree.h"
 #include "platform/file_system.h"
 #include "platform/keeper.h"
 
@@ -19,9 +20,10 @@ class BackupStore final : public OriginalKeeper {
   // The run goes into a new folder in `folder` (made when first needed).
   BackupStore(FileSystem& fs, std::string folder);
 
-  // The folder being cleaned now, recorded with the run so that a restore can reach its files
-  // the way the cleaning did. A run may clean several folders, one after the other.
-  Status SetRoot(const std::string& root);
+  // The folder being cleaned now, recorded with the run (its path and which folder it is) so
+  // that a restore can reach its files the way the cleaning did, and only in that folder. A run
+  // may clean several folders, one after the other.
+  Status SetRoot(const TreeIdentity& root);
 
   Status Keep(File& original, const std::string& path, File& replacement) override;
   Status KeepValue(const std::string& store, const std::string& key, const std::string& name,
@@ -46,7 +48,7 @@ class BackupStore final : public OriginalKeeper {
 
   FileSystem& fs_;
   const std::string folder_;
-  std::string root_;
+  TreeIdentity root_;
   bool recorded_root_ = false;
   std::string run_;
   std::set<std::string> named_;        // the run's files whose names are on the device
@@ -54,12 +56,15 @@ class BackupStore final : public OriginalKeeper {
   std::set<std::string> kept_values_;  // their lines, without the time
 };
 
+// The owner as the manifest writes it: "uid:gid", "-" where the platform has none.
+std::string Owner(const FileAttributes& attributes);
 // Copies `from`, read from its start, to the end of `to`, giving the SHA-256 and size of what was
 // copied.
 Status CopyContent(File& from, File& to, std::string* sha256, uint64_t* size = nullptr);
 // The SHA-256 of `file` read from its start.
 Status HashFile(File& file, std::string* sha256, uint64_t* size = nullptr);
-// The whole of the program's own file `path`.
+// The whole of the program's own file `path`, refused (see FileSystem::CheckOwn) where another
+// user owns it or may write it.
 Status ReadOwnFile(FileSystem& fs, const std::string& path, std::string* text);
 
 }  // namespace quelix

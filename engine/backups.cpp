@@ -25,7 +25,9 @@ size_t CountLines(FileSystem& fs, const std::string& path) {
 Status RunFolders(FileSystem& fs, const std::string& folder, std::vector<RunSummary>* runs) {
   runs->clear();
   std::unique_ptr<Directory> dir;
-  Status status = fs.OpenDirectory(folder, &dir);
+  // Runs in a folder someone else may change would tell a restore what to write where.
+  Status status = fs.CheckOwnFolder(folder);
+  if (status.ok()) status = fs.OpenDirectory(folder, &dir);
   if (status.code() == ErrorCode::kNotFound) return Status::Ok();
   if (status.ok()) {
     status = dir->List([&](const DirEntry& entry) {
@@ -69,7 +71,9 @@ Status ListRuns(FileSystem& fs, const std::string& folder, std::vector<RunSummar
   for (RunSummary& run : *runs) {
     std::string text;
     // A run stopped before its record was written kept nothing.
-    if (ReadOwnFile(fs, run.path + sep + kRunName, &text).ok()) run.roots = ParseRun(text).roots;
+    if (ReadOwnFile(fs, run.path + sep + kRunName, &text).ok()) {
+      for (const RunRoot& root : ParseRun(text).roots) run.roots.push_back(root.path);
+    }
     run.files = CountLines(fs, run.path + sep + kManifestName);
     run.values = CountLines(fs, run.path + sep + kRegistryName);
   }
@@ -90,6 +94,8 @@ Status FindRun(FileSystem& fs, const std::string& folder, const std::string& whi
         (a.owner >= 0 && (a.word & 022) != 0)) {
       return {ErrorCode::kAccessDenied, which + " is not a run of this user's backups"};
     }
+    status = fs.CheckOwnFolder(which);
+    if (!status.ok()) return status;
     *run = which;
     return Status::Ok();
   }

@@ -22,6 +22,7 @@ bool Engine::ScanCommand() {
   if (!search_.Search()) return false;
   scan_report_.root = tree_.root();
   scan_report_.root_searched = tree_.is_open();
+  scan_report_.root_status = tree_.open_status();
   scan_report_.unsearched = search_.unsearched();
   scan_report_.candidates = window_.CandidateCount();
   if (!scan_.ScanCandidates()) return false;
@@ -33,6 +34,7 @@ bool Engine::ScanCommand() {
 }
 
 void Engine::LookForRegistryValues() {
+  if (!tree_.is_open()) return;  // no drive was searched
   const std::unique_ptr<Registry> registry = open_registry_(scan_report_.root);
   if (!registry) return;
   scan_report_.registry_found = FindVirusValues(*registry);

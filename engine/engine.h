@@ -34,6 +34,7 @@ struct ScanReport {
   size_t unreadable = 0;       // candidates that could not be opened or read
   size_t unsearched = 0;       // folders the walk could not search
   bool root_searched = false;  // the folder the search starts from could be opened
+  Status root_status;          // else why not
   // The virus's registry values present in the searched volume's registry.
   std::vector<RegistryValueRef> registry_found;
 };
@@ -81,6 +82,8 @@ class Engine {
   bool RemoveCommand(OriginalKeeper* keeper = nullptr);
   const RemovalReport& removal() const { return removal_; }
 
+  // The folder the last scan chose, held open: the Remove command and its backups work from it.
+  const SearchedTree& tree() const { return tree_; }
   CandidateSearch& search() { return search_; }
   InfectionScan& scan() { return scan_; }
   const std::string& signature() const { return signature_; }

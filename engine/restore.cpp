@@ -28,53 +28,107 @@ class RunRestorer {
   RestoredItem RestoreValue(Registry& registry, const RegistryEntry& entry);
 
  private:
+  // A folder the run cleaned, re-opened, or why it cannot be trusted.
+  struct HeldRoot {
+    std::unique_ptr<SearchedTree> tree;
+    Status status;
+  };
   // The tree of the run's folder that holds `path`, opened as the cleaning opened it.
   Status TreeFor(const std::string& path, SearchedTree** tree);
+  // Opens `root` again; fails where its path now leads to another folder.
+  Status OpenRoot(const RunRoot& root, std::unique_ptr<SearchedTree>* tree);
+  // Opens the file `entry` names through the held folders; `*now` is its SHA-256.
+  Status OpenCurrent(const ManifestEntry& entry, std::unique_ptr<Directory>* dir, std::string* name,
+                     std::unique_ptr<File>* current, FileInfo* info, std::string* now);
   // Writes the kept original beside `name` in `dir` and moves it over `current`.
   RestoredItem PutBack(const ManifestEntry& entry, Directory& dir, const std::string& name,
                        std::unique_ptr<File> current, const FileInfo& before);
+  // Opens the kept copy of `entry` in the run's folder, refused where it is not the user's own.
+  Status OpenKept(const ManifestEntry& entry, std::unique_ptr<File>* kept);
 
   FileSystem& fs_;
   const std::string run_;
   const RunRecord record_;
-  std::map<std::string, std::unique_ptr<SearchedTree>> trees_;
+  std::map<std::string, HeldRoot> trees_;
 };
 
+Status RunRestorer::OpenRoot(const RunRoot& root, std::unique_ptr<SearchedTree>* tree) {
+  // A path alone may lead anywhere by now: its owner may have put a link to another folder there.
+  if (!root.identified) {
+    return {ErrorCode::kOther, "the run did not record which folder was cleaned"};
+  }
+  auto opened = std::make_unique<SearchedTree>(fs_);
+  const Status status = opened->Open(root.path);
+  if (!status.ok()) return status;
+  const TreeIdentity& now = opened->identity();
+  if (now.volume != root.volume || now.file_id != root.file_id) {
+    return {ErrorCode::kOther, "the folder is no longer the one that was cleaned"};
+  }
+  *tree = std::move(opened);
+  return Status::Ok();
+}
+
 Status RunRestorer::TreeFor(const std::string& path, SearchedTree** tree) {
-  const std::string* best = nullptr;
-  for (const std::string& root : record_.roots) {
-    if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-        (!best || root.size() > best->size())) {
+  const RunRoot* best = nullptr;
+  for (const RunRoot& root : record_.roots) {
+    if (path.size() > root.path.size() && path.compare(0, root.path.size(), root.path) == 0 &&
+        (!best || root.path.size() > best->path.size())) {
       best = &root;
     }
   }
   if (!best) return {ErrorCode::kOther, "it is not in a folder this run cleaned"};
-  std::unique_ptr<SearchedTree>& held = trees_[*best];
-  if (!held) {
-    held = std::make_unique<SearchedTree>(fs_);
-    const Status opened = held->Open(*best);
-    if (!opened.ok()) return opened;
+  const auto [held, fresh] = trees_.try_emplace(best->path);
+  if (fresh) held->second.status = OpenRoot(*best, &held->second.tree);
+  *tree = held->second.tree.get();
+  return held->second.status;
+}
+
+Status RunRestorer::OpenCurrent(const ManifestEntry& entry, std::unique_ptr<Directory>* dir,
+                                std::string* name, std::unique_ptr<File>* current, FileInfo* info,
+                                std::string* now) {
+  if (!entry.identified) {
+    return {ErrorCode::kOther, "the run did not record which file the removal left"};
   }
-  *tree = held.get();
-  return Status::Ok();
+  SearchedTree* tree = nullptr;
+  Status status = TreeFor(entry.path, &tree);
+  if (status.ok()) status = tree->OpenParent(entry.path, dir, name);
+  if (status.ok()) status = (*dir)->OpenFile(*name, OpenMode::kRead, current);
+  if (status.ok()) status = (*current)->GetInfo(info);
+  if (status.ok()) status = HashFile(**current, now);
+  return status;
 }
 
 RestoredItem RunRestorer::RestoreFile(const ManifestEntry& entry) {
-  SearchedTree* tree = nullptr;
   std::unique_ptr<Directory> dir;
   std::string name;
   std::unique_ptr<File> current;
   FileInfo before;
   std::string now;
-  Status status = TreeFor(entry.path, &tree);
-  if (status.ok()) status = tree->OpenParent(entry.path, &dir, &name);
-  if (status.ok()) status = dir->OpenFile(name, OpenMode::kRead, &current);
-  if (status.ok()) status = current->GetInfo(&before);
-  if (status.ok()) status = HashFile(*current, &now);
+  const Status status = OpenCurrent(entry, &dir, &name, &current, &before, &now);
   if (!status.ok()) return Failed(entry.path, status);
   if (now == entry.sha256) return {entry.path, RestoreOutcome::kAsItWas, ""};
+  // Only the very file the removal left: the same content in another file, or that file given
+  // to another owner, may be someone else's by now.
+  if (before.volume != entry.cleaned_volume || before.file_id != entry.cleaned_file_id) {
+    return {entry.path, RestoreOutcome::kChanged, "it is no longer the file the removal left"};
+  }
+  if (Owner(before.attributes) != entry.cleaned_owner) {
+    return {entry.path, RestoreOutcome::kChanged, "its owner changed since the removal"};
+  }
   if (now != entry.cleaned_sha256) return Changed(entry.path);
   return PutBack(entry, *dir, name, std::move(current), before);
+}
+
+Status RunRestorer::OpenKept(const ManifestEntry& entry, std::unique_ptr<File>* kept) {
+  const std::string path = run_ + fs_.Separator() + entry.copy;
+  if (entry.copy.empty() || entry.copy.find_first_of("/\\") != std::string::npos) {
+    return {ErrorCode::kOther, "its backup is not named as the run's copies are"};
+  }
+  FileInfo info;
+  Status status = fs_.Open(path, OpenMode::kRead, kept);
+  if (status.ok()) status = (*kept)->GetInfo(&info);
+  if (status.ok()) status = fs_.CheckOwn(info, path, false);
+  return status;
 }
 
 RestoredItem RunRestorer::PutBack(const ManifestEntry& entry, Directory& dir,
@@ -86,7 +140,7 @@ RestoredItem RunRestorer::PutBack(const ManifestEntry& entry, Directory& dir,
   std::string copied;
   std::vector<std::string> lost;
   FileInfo after;
-  Status status = fs_.Open(run_ + fs_.Separator() + entry.copy, OpenMode::kRead, &kept);
+  Status status = OpenKept(entry, &kept);
   if (!status.ok()) return Failed(entry.path, status);
   status = CreateCopyBeside(dir, name, &copy_name, &copy);
   if (!status.ok()) return Failed(entry.path, status);
@@ -167,7 +221,9 @@ Status RestoreRun(FileSystem& fs, const std::string& run, const RegistryOpener& 
   std::string text;
   std::vector<ManifestEntry> files;
   std::vector<RegistryEntry> values;
-  Status status = ReadOwnFile(fs, run + sep + kRunName, &text);
+  // A run in a folder someone else may change could be theirs: it would say what goes where.
+  Status status = fs.CheckOwnFolder(run);
+  if (status.ok()) status = ReadOwnFile(fs, run + sep + kRunName, &text);
   if (status.ok()) status = ReadEntries(fs, run + sep + kManifestName, ParseManifestLine, &files);
   if (status.ok()) status = ReadEntries(fs, run + sep + kRegistryName, ParseRegistryLine, &values);
   if (!status.ok()) return status;
@@ -176,7 +232,7 @@ Status RestoreRun(FileSystem& fs, const std::string& run, const RegistryOpener& 
   if (values.empty()) return Status::Ok();
   const RunRecord record = ParseRun(text);
   const std::unique_ptr<Registry> registry =
-      open_registry(record.roots.empty() ? std::string() : record.roots.front());
+      open_registry(record.roots.empty() ? std::string() : record.roots.front().path);
   for (const RegistryEntry& entry : values) {
     const std::string full = entry.store + "\\" + entry.key + "\\" + entry.name;
     report->values.push_back(registry ? restorer.RestoreValue(*registry, entry)

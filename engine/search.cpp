@@ -37,10 +37,12 @@ bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr
     if (kPatterns[i] == SearchStr) bit = static_cast<uint8_t>(1u << i);
   }
   if (bit == 0) return true;  // not a pattern of the table: nothing was recorded for it
-  if (path != recorded_root_ || !tree_.is_open() || tree_.root() != path) {
+  if (path != recorded_root_) {
+    // The root is opened once for all patterns; from then on `path` is its absolute path.
     root_ = Folder{};
-    recorded_root_ = path;
     const Status opened = tree_.Open(path);
+    if (opened.ok()) path = tree_.root();
+    recorded_root_ = path;
     if (!opened.ok()) {
       root_.listed = true;
       Unsearched(path, Reason(opened));

@@ -3,10 +3,21 @@
 namespace quelix {
 
 Status SearchedTree::Open(const std::string& root) {
-  root_ = root;
+  identity_ = TreeIdentity{root};
   root_dir_.reset();
   ForgetFolders();
-  return fs_.OpenDirectory(root, &root_dir_);
+  std::string absolute;
+  std::unique_ptr<Directory> dir;
+  FileInfo info;
+  Status status = fs_.Absolute(root, &absolute);
+  if (status.ok()) status = fs_.OpenDirectory(absolute, &dir);
+  if (status.ok()) status = dir->GetInfo(&info);
+  open_status_ = status;
+  if (!status.ok()) return status;
+  if (absolute.empty() || absolute.back() != fs_.Separator()) absolute += fs_.Separator();
+  identity_ = {absolute, info.volume, info.file_id};
+  root_dir_ = std::move(dir);
+  return status;
 }
 
 void SearchedTree::ForgetFolders() {
@@ -15,15 +26,16 @@ void SearchedTree::ForgetFolders() {
 }
 
 Status SearchedTree::Split(const std::string& path, std::string* folder, std::string* name) const {
-  if (!root_dir_ || path.size() <= root_.size() || path.compare(0, root_.size(), root_) != 0) {
+  const std::string& root = identity_.path;
+  if (!root_dir_ || path.size() <= root.size() || path.compare(0, root.size(), root) != 0) {
     return {ErrorCode::kNotFound, path + ": not in the searched folder"};
   }
   const size_t last = path.rfind(fs_.Separator());
-  if (last == std::string::npos || last + 1 < root_.size()) {
+  if (last == std::string::npos || last + 1 < root.size()) {
     *folder = "";
-    *name = path.substr(root_.size());
+    *name = path.substr(root.size());
   } else {
-    *folder = path.substr(root_.size(), last + 1 - root_.size());
+    *folder = path.substr(root.size(), last + 1 - root.size());
     *name = path.substr(last + 1);
   }
   if (!folder->empty()) folder->pop_back();  // the separator

@@ -11,15 +11,32 @@
 
 namespace quelix {
 
+// Which folder a command chose: where it is, for display and the records, and which folder it is
+// (its volume and file id), so that a later command can tell whether a path still leads to it.
+struct TreeIdentity {
+  std::string path;  // absolute and lexically normalized, ending in the separator
+  uint64_t volume = 0;
+  uint64_t file_id = 0;
+
+  bool SameFolder(const FileInfo& info) const {
+    return info.is_directory && info.volume == volume && info.file_id == file_id;
+  }
+};
+
 class SearchedTree {
  public:
   explicit SearchedTree(FileSystem& fs) : fs_(fs) {}
 
-  // Opens `root` (a path ending in the separator) as the tree's top, in place of the one held.
+  // Opens `root` as the tree's top, in place of the one held: the one time the command names
+  // its root by a path. Relative paths are taken from the current folder.
   Status Open(const std::string& root);
   bool is_open() const { return root_dir_ != nullptr; }
+  // Why the last Open failed.
+  const Status& open_status() const { return open_status_; }
   char Separator() const { return fs_.Separator(); }
-  const std::string& root() const { return root_; }
+  // The root's absolute path, ending in the separator, once opened; else the path as given.
+  const std::string& root() const { return identity_.path; }
+  const TreeIdentity& identity() const { return identity_; }
   Directory& root_directory() { return *root_dir_; }
 
   // Opens the folder that holds `path`, a full path below the root, afresh, and gives the file's
@@ -36,7 +53,8 @@ class SearchedTree {
   Status Split(const std::string& path, std::string* folder, std::string* name) const;
 
   FileSystem& fs_;
-  std::string root_;
+  TreeIdentity identity_;
+  Status open_status_;
   std::unique_ptr<Directory> root_dir_;
   std::string folder_;  // below the root, of `folder_dir_`
   std::unique_ptr<Directory> folder_dir_;

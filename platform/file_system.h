@@ -133,6 +133,9 @@ class Directory {
 
   // Waits until the names made or changed here are on the storage device.
   virtual Status Sync() = 0;
+
+  // Describes the directory held, whatever its path names meanwhile.
+  virtual Status GetInfo(FileInfo* info) = 0;
 };
 
 class FileSystem {
@@ -141,6 +144,26 @@ class FileSystem {
 
   // The path separator: '\\' on Windows, '/' elsewhere.
   virtual char Separator() const = 0;
+
+  // `path` made absolute against the current folder and lexically normalized ("." and ".."
+  // parts and doubled separators taken out), without looking at the disk; on Windows "c:" means
+  // the drive's root.
+  virtual Status Absolute(const std::string& path, std::string* absolute) = 0;
+
+  // Checks that no one but the user who runs the program (and the administrators) can change the
+  // program's own folder `path`, or any folder above it, so that what the program finds there is
+  // what it put there. POSIX: from the top down, each folder belongs to the user or to root and is
+  // not writable by group or others, unless it is sticky and the next folder down is the user's
+  // or root's.
+  // Fails with kAccessDenied naming the first folder that does not pass (kNotFound where `path`
+  // does not exist).
+  virtual Status CheckOwnFolder(const std::string& path) = 0;
+
+  // Checks that `info`, of one of the program's own files or folders (described through what
+  // was opened, or a path in a folder CheckOwnFolder passed), belongs to the user who runs the
+  // program and that no one else may write it, nor, with `secret`, read it. Else kAccessDenied,
+  // naming `path`.
+  virtual Status CheckOwn(const FileInfo& info, const std::string& path, bool secret) = 0;
 
   // Opens the directory at `path`, a folder the user chose: links in `path` itself are followed,
   // names looked up below it are not. On Windows "c:" means the drive's root.

@@ -146,6 +146,13 @@ class PosixDirectory final : public Directory {
     return Status::Ok();
   }
 
+  Status GetInfo(FileInfo* info) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return FromErrno(errno, path_);
+    *info = DescribeStat(st, fd_);
+    return Status::Ok();
+  }
+
  private:
   void Describe(const dirent64& e, DirEntry* entry) const {
     entry->name = e.d_name;

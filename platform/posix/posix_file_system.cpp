@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_file.h"
+#include "platform/posix/posix_ownership.h"
 
 namespace quelix {
 namespace {
@@ -47,6 +48,16 @@ class PosixFileSystem final : public FileSystem {
   PosixFileSystem() { RaiseDescriptorLimit(); }
 
   char Separator() const override { return '/'; }
+
+  Status Absolute(const std::string& path, std::string* absolute) override {
+    return AbsolutePath(path, absolute);
+  }
+
+  Status CheckOwnFolder(const std::string& path) override { return CheckOwnFolderChain(path); }
+
+  Status CheckOwn(const FileInfo& info, const std::string& path, bool secret) override {
+    return CheckOwnInfo(info, path, secret);
+  }
 
   Status OpenDirectory(const std::string& path, std::unique_ptr<Directory>* dir) override {
     const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -51,21 +51,31 @@ const char* Mine(const char* path) {
   return st.st_uid == ::geteuid() ? path : nullptr;
 }
 
-// The state folder of the user the program runs as. Root run with another user's environment
-// (sudo -E) would find folders that user owns in HOME and XDG_STATE_HOME: that user could read
-// the log there, or plant a backup run for root to restore over any file. Such values are passed
-// over for the home the user database gives.
+std::string ListedHome() {
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) {
+    return found->pw_dir;
+  }
+  return {};
+}
+
+// The state folder of the user the program runs as. Root takes it from the user database alone:
+// run with another user's environment (sudo -E), HOME and XDG_STATE_HOME name folders that user
+// chose, where they could read the log or plant a backup run for root to restore over any file.
+// Anyone else passes over values that lead to a folder of another user's. Whether every folder on
+// the way is the user's alone is checked where the folder is used.
 std::string OwnStateHome() {
+  if (::geteuid() == 0) {
+    const std::string listed = ListedHome();
+    return StateHome(nullptr, listed.c_str());
+  }
   const char* home = Mine(std::getenv("HOME"));
   std::string listed;
   if (home == nullptr) {
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) {
-      listed = found->pw_dir;
-      home = listed.c_str();
-    }
+    listed = ListedHome();
+    home = listed.c_str();
   }
   return StateHome(Mine(std::getenv("XDG_STATE_HOME")), home);
 }

@@ -31,6 +31,7 @@ class Win32Directory final : public Directory {
   Status Remove(std::unique_ptr<File> file, const std::string& name) override;
   // Nothing to wait for: a file's flush commits the volume's log, which holds its name too.
   Status Sync() override { return Status::Ok(); }
+  Status GetInfo(FileInfo* info) override { return DescribeHandle(handle_.get(), path_, info); }
 
  private:
   Status Descend(const std::vector<std::string>& parts, size_t count, Handle* held,

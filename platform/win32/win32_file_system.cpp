@@ -123,6 +123,29 @@ class Win32FileSystem final : public FileSystem {
  public:
   char Separator() const override { return '\\'; }
 
+  Status Absolute(const std::string& path, std::string* absolute) override {
+    // "c:" alone would be the current folder of drive c:; the program means the drive's root.
+    std::string given = path.empty() ? "." : path;
+    if (given.size() == 2 && given[1] == ':') given += '\\';
+    const std::wstring wide = win32::Widen(given);
+    const DWORD need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (need == 0) return win32::LastError(path);
+    std::wstring full(need, L'\0');
+    const DWORD got = GetFullPathNameW(wide.c_str(), need, full.data(), nullptr);
+    if (got == 0 || got >= need) return win32::LastError(path);
+    *absolute = win32::Narrow(full.c_str(), got);
+    return Status::Ok();
+  }
+
+  // The program's folders are made for the user and the administrators alone (CreateDirectories),
+  // in the user's own profile, which others cannot write: nothing more is checked here.
+  Status CheckOwnFolder(const std::string& path) override {
+    if (GetAttributesPath(path) == INVALID_FILE_ATTRIBUTES) return win32::LastError(path);
+    return Status::Ok();
+  }
+
+  Status CheckOwn(const FileInfo&, const std::string&, bool) override { return Status::Ok(); }
+
   Status OpenDirectory(const std::string& path, std::unique_ptr<Directory>* dir) override {
     // "c:" alone names the current directory of drive c:, never what the user means by it.
     std::string root = path;

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "engine/backup_format.h"
 #include "engine/restore.h"
@@ -53,6 +56,22 @@ class BackupTest : public RemoveFixture {
   }
   size_t machine_ = 0;
 };
+
+// Cuts every line of the run's record `path` to its first `count` fields, as older runs wrote them.
+void KeepFields(const std::string& path, size_t count) {
+  std::string text;
+  {
+    std::ifstream in(path, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::string cut;
+  for (const std::string& line : SplitLines(text)) {
+    size_t end = 0;
+    for (size_t n = 0; n < count && end != std::string::npos; ++n) end = line.find('\t', end + 1);
+    cut += line.substr(0, end) + "\n";
+  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << cut;
+}
 
 std::vector<std::pair<std::string, RestoreOutcome>> Outcomes(
     const std::vector<RestoredItem>& items) {
@@ -119,6 +138,51 @@ TEST_F(BackupTest, KeepsEachOriginalAndRestoresOnlyWhatIsStillAsTheRemovalLeftIt
       (std::vector<std::pair<std::string, O>>{
           {P("a.htm"), O::kAsItWas}, {P("c.htm"), O::kChanged}, {P("sub/b.htm"), O::kAsItWas}}));
   EXPECT_EQ(report.values[0].outcome, O::kAsItWas);
+}
+
+// A restore writes only onto the very file the removal left, and trusts no run that did not
+// record which file that was.
+TEST_F(BackupTest, ARestoreWritesOnlyOntoTheFileTheRemovalLeft) {
+  using O = RestoreOutcome;
+  const std::string sep(1, NativeSeparator());
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& run)> after_removal;
+    O outcome;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"another file with the same content put in its place",
+       [this](const std::string&) {
+         tree_.Write("a.new", kCleaned);
+         std::filesystem::rename(P("a.new"), P("a.htm"));
+       },
+       O::kChanged, "it is no longer the file the removal left"},
+      {"a run recorded before the identities were",
+       [&](const std::string& run) {
+         KeepFields(run + sep + "manifest.tsv", 8);
+         KeepFields(run + sep + "run.tsv", 2);
+       },
+       O::kFailed, "the run did not record which file the removal left"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* name : {"a.htm", "sub/b.htm", "c.htm"}) tree_.Write(name, kInfected);
+    Scan();
+    Remove();
+    const std::string run = MessageRun();
+    controller_.reset();  // nothing held from the removal
+    controller().KeepOriginalsIn(log_dir_.Path("backups"));
+    c.after_removal(run);
+    const RestoreReport report = Restore(run);
+    const auto a =
+        std::find_if(report.files.begin(), report.files.end(),
+                     [this](const RestoredItem& item) { return item.name == P("a.htm"); });
+    ASSERT_NE(a, report.files.end());
+    EXPECT_EQ(a->outcome, c.outcome);
+    EXPECT_EQ(a->reason, c.reason);
+    EXPECT_EQ(tree_.Read("a.htm"), kCleaned);
+  }
 }
 
 // A manifest line that may have been written but could not be made durable: its file is left as

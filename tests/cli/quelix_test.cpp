@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "cli/cli_front_end.h"
@@ -148,6 +149,25 @@ TEST_F(QuelixTest, RemoveCleansRepairsAndSaysWhatIsLeft) {
   EXPECT_EQ(Quelix({"backups", "--prune", "0"}), 0);
   EXPECT_EQ(out_.size(), 2u) << "both deleted";
   EXPECT_EQ(Quelix({"restore"}), 2) << "none left";
+}
+
+// `cd /srv && quelix remove www` records where www is: a restore from anywhere else finds it.
+TEST_F(QuelixTest, ARestoreFromAnotherFolderFindsWhatARelativePathCleaned) {
+  namespace fs = std::filesystem;
+  tree_.Write("www/sub/p.htm", kInfected);
+  const fs::path was = fs::current_path();
+  fs::current_path(tree_.root());
+  const int removed = Quelix({"remove", "--no-log", "--no-registry", "www"});
+  const Lines removal = out_;
+  fs::current_path(tree_.root().root_path());
+  const int restored = Quelix({"restore"});
+  fs::current_path(was);
+  EXPECT_EQ(removed, 0);
+  ASSERT_FALSE(removal.empty());
+  EXPECT_EQ(removal.front(), "cleaned " + P("www/sub/p.htm"));
+  EXPECT_EQ(restored, 0);
+  EXPECT_EQ(out_, Lines{"restored " + P("www/sub/p.htm")});
+  EXPECT_EQ(tree_.Read("www/sub/p.htm"), kInfected);
 }
 
 TEST_F(QuelixTest, NoRoomForTheOriginalsRemovesNothingUnlessToldNotToKeepThem) {

@@ -13,12 +13,17 @@ namespace {
 
 TEST(BackupFormatTest, LinesReadBackExactlyAndAnUnfinishedLineDoesNotCount) {
   for (const std::string path : {"c:\\web\\index.htm", "/srv/a\tb\nc\\\\d\r.htm", "ü 𝄞"}) {
-    const ManifestEntry kept{path,         12, "ab", "0:0", "0644", "cd", "2026-12-07T14:05:12Z",
-                             "000001.orig"};
+    const ManifestEntry kept{path,          12,   "ab", "0:0", "0644", "cd", "2026-12-07T14:05:12Z",
+                             "000001.orig", true, 2049, 131,   "33:33"};
     ManifestEntry read;
     ASSERT_TRUE(ParseManifestLine(ManifestLine(kept), &read)) << path;
     EXPECT_EQ(read.path, path);
     EXPECT_EQ(ManifestLine(read), ManifestLine(kept));
+    // A line of an older run, without the cleaned file's identity, reads as one without it.
+    ManifestEntry older = kept;
+    older.identified = false;
+    ASSERT_TRUE(ParseManifestLine(ManifestLine(older), &read));
+    EXPECT_FALSE(read.identified);
     const RegistryEntry value{
         "HKEY_CURRENT_USER", "Software\\x", path, 7, std::string("a\0\n", 3), "t"};
     RegistryEntry back;

@@ -83,7 +83,9 @@ TEST_F(HiveRegistryTest, WithABackupStoreTheHiveIsKeptThereAndRestoredWhole) {
   TempTree state;
   const std::unique_ptr<FileSystem> fs = CreateNativeFileSystem();
   BackupStore store(*fs, state.Path("backups"));
-  store.SetRoot(tree_.Root());
+  SearchedTree held(*fs);
+  ASSERT_TRUE(held.Open(tree_.Root()).ok());
+  store.SetRoot(held.identity());
   const std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
   ASSERT_TRUE(RepairRegistry(*registry, &store).complete());
   ASSERT_EQ(ReadHiveValues(At(kSoftware), kRunInHive), CleanRunValues());

@@ -2,6 +2,7 @@
 // a run ends, every file must be either exactly as it was or exactly its cleaned form, with its
 // mode, and the backup store must hold a whole copy for every line of its manifest. A restore
 // run to its end then brings every file back as it was.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -38,17 +39,36 @@ std::string Name(int i) {
   return "d" + std::to_string(i % 7) + "/page" + std::to_string(i) + ".htm";
 }
 
+// Run as root, quelix runs as this user: root's state folder is its home's whatever the
+// environment says, and the tests keep theirs apart.
+constexpr uid_t kUser = 65534;
+
+// Gives `tree` and everything in it to kUser, where the test runs as root.
+void GiveAway(const TempTree& tree) {
+  if (geteuid() != 0) return;
+  chown(tree.root().c_str(), kUser, kUser);
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(tree.root())) {
+    chown(entry.path().c_str(), kUser, kUser);
+  }
+}
+
 void Lay(const TempTree& tree) {
   for (int i = 0; i < kFiles; ++i) {
     tree.Write(Name(i), Original(i));
     chmod(tree.Path(Name(i)).c_str(), i % 2 ? 0640 : 0604);
   }
+  GiveAway(tree);
 }
 
 // Starts `quelix COMMAND...` with its backup store in `state`.
 pid_t Start(const TempTree& state, std::vector<std::string> args) {
+  GiveAway(state);
   const pid_t child = fork();
   if (child == 0) {
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kUser) != 0 || setuid(kUser) != 0)) {
+      _exit(126);
+    }
     setenv("XDG_STATE_HOME", state.root().c_str(), 1);
     freopen("/dev/null", "w", stdout);
     freopen("/dev/null", "w", stderr);

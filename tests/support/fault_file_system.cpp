@@ -96,6 +96,7 @@ class FaultDirectory : public Directory {
     if (auto failed = fs_.Enter(FsOp::kSync, path())) return *failed;
     return real_->Sync();
   }
+  Status GetInfo(FileInfo* info) override { return real_->GetInfo(info); }
 
  private:
   FaultFileSystem& fs_;

@@ -32,8 +32,10 @@ class RemoveFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     window_.root = tree_.root().string();
-    // Tests that run the commands as another user keep their log here too.
-    std::filesystem::permissions(log_dir_.root(), std::filesystem::perms::all);
+    // Tests that run the commands as another user keep their log here too. Sticky, as /tmp is:
+    // the backups kept below it stay out of the reach of other users.
+    std::filesystem::permissions(log_dir_.root(),
+                                 std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
   }
   // The controller closes its log through fs_ when the fixture is destroyed, after the test
   // body's locals are gone.
@@ -44,8 +46,8 @@ class RemoveFixture : public ::testing::Test {
 
   CommandController& controller() {
     if (!controller_) {
-      controller_ = std::make_unique<CommandController>(
-          window_, fs_, [this](const std::string& root) {
+      controller_ =
+          std::make_unique<CommandController>(window_, fs_, [this](const std::string& root) {
             ++registry_opens_;
             opened_root_ = root;
             return std::make_unique<BorrowedRegistry>(registry_);
