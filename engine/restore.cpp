@@ -175,8 +175,12 @@ Status RestoreRun(FileSystem& fs, const std::string& run, const RegistryOpener& 
   for (const ManifestEntry& entry : files) report->files.push_back(restorer.RestoreFile(entry));
   if (values.empty()) return Status::Ok();
   const RunRecord record = ParseRun(text);
-  const std::unique_ptr<Registry> registry =
-      open_registry(record.roots.empty() ? std::string() : record.roots.front());
+  // The registry is found below the first root the run worked on, opened once here.
+  std::unique_ptr<Directory> root;
+  std::unique_ptr<Registry> registry;
+  if (!record.roots.empty() && fs.OpenDirectory(record.roots.front(), &root).ok()) {
+    registry = open_registry(*root);
+  }
   for (const RegistryEntry& entry : values) {
     const std::string full = entry.store + "\\" + entry.key + "\\" + entry.name;
     report->values.push_back(registry ? restorer.RestoreValue(*registry, entry)

@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/hive_fd.h"
 #include "platform/posix/hive_protocol.h"
 #include "platform/registry.h"
 
