@@ -66,7 +66,8 @@ const Status* HiveClient::Damaged(uint32_t slot) const {
 // forked from it could not safely run anything but a few system calls before exec.
 Status HiveClient::Start() {
   const auto failed = [](int err) {
-    return Status{ErrorCode::kOther, std::string("cannot start the hive helper: ") + std::strerror(err)};
+    return Status{ErrorCode::kOther,
+                  std::string("cannot start the hive helper: ") + std::strerror(err)};
   };
   std::string program;
   const Status found = FindHiveHelper(&program);

@@ -100,10 +100,10 @@ bool InGroup(int64_t group) {
 // a read-only volume is refused by the replace itself.
 Status CheckWritable(const FileInfo& info) {
   const FileAttributes& owner = info.attributes;
-  const uint32_t bit = ::geteuid() == 0                ? 0
-                       : owner.owner == ::geteuid()    ? S_IWUSR
-                       : InGroup(owner.group)          ? S_IWGRP
-                                                       : S_IWOTH;
+  const uint32_t bit = ::geteuid() == 0             ? 0
+                       : owner.owner == ::geteuid() ? S_IWUSR
+                       : InGroup(owner.group)       ? S_IWGRP
+                                                    : S_IWOTH;
   if (bit == 0 || (owner.word & bit) != 0) return Status::Ok();
   return {ErrorCode::kAccessDenied, "the hive is read-only"};
 }

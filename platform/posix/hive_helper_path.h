@@ -10,9 +10,10 @@ namespace quelix {
 // The descriptor on which the helper finds its end of the socket.
 constexpr int kHiveHelperSocket = 3;
 
-// The helper program: beside the running program, else where the package installs it, else in
-// the build tree this program was built in. Only a regular file that the user running the program
-// or root owns, and that nobody else may change, is taken.
+// The helper program: beside the running program, else where the package installs it (below the
+// running program's prefix, then below the prefix it was built for), else in the build tree this
+// program was built in (builds with tests only). Only a regular file that the user running the
+// program or root owns, and that nobody else may change, is taken.
 Status FindHiveHelper(std::string* program);
 
 }  // namespace quelix

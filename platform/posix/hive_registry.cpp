@@ -45,8 +45,7 @@ class HiveStore final : public RegistryStore {
   HiveClient& client() const { return client_; }
   uint32_t index() const { return index_; }
   Status AboutHive(const Status& status) const {
-    return status.ok() ? status
-                       : Status(status.code(), hive_->path() + ": " + status.message());
+    return status.ok() ? status : Status(status.code(), hive_->path() + ": " + status.message());
   }
   void MarkChanged() { changed_ = true; }
   void MarkBroken(Status status) {

@@ -72,7 +72,8 @@ Status ProcFdPath(int fd, std::string* path) {
             "hives are only read and written through /proc/self/fd, and /proc is not mounted"};
   }
   if (static_cast<uint64_t>(held.st_size) > kLargestHive) {
-    return {ErrorCode::kOther, "the hive is longer than 256 MiB, more than any registry hive holds"};
+    return {ErrorCode::kOther,
+            "the hive is longer than 256 MiB, more than any registry hive holds"};
   }
   return Status::Ok();
 }

@@ -100,14 +100,13 @@ TEST_P(HiveCommitFaultTest, AFailedStepLeavesTheHiveAsItWas) {
   EXPECT_EQ(ReadHiveValues(At(kSoftware), kRunInHive), CleanRunValues());
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryStep, HiveCommitFaultTest,
-                         testing::Values(std::pair{FsOp::kOpen, true},  // creating the new file
-                                         std::pair{FsOp::kWrite, true}, std::pair{FsOp::kSync, true},
-                                         std::pair{FsOp::kRewind, true},  // reading it back
-                                         std::pair{FsOp::kRead, true},
-                                         std::pair{FsOp::kCopyMetadata, false},
-                                         std::pair{FsOp::kGetInfo, true},
-                                         std::pair{FsOp::kReplace, false}));
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, HiveCommitFaultTest,
+    testing::Values(std::pair{FsOp::kOpen, true},  // creating the new file
+                    std::pair{FsOp::kWrite, true}, std::pair{FsOp::kSync, true},
+                    std::pair{FsOp::kRewind, true},  // reading it back
+                    std::pair{FsOp::kRead, true}, std::pair{FsOp::kCopyMetadata, false},
+                    std::pair{FsOp::kGetInfo, true}, std::pair{FsOp::kReplace, false}));
 
 // Sparse files of a few KiB on the disk that read as hundreds of MiB, under every profile.
 void WriteSparseHives(const fs::path& root, uintmax_t length, int count) {
@@ -145,8 +144,12 @@ TEST(HiveLimitsTest, AScanOverEightSparseHivesStaysSmall) {
   WriteSparseHives(tree.root(), uintmax_t{256} << 20, 8);
   tree.Write("index.htm", "<p>page</p>\r\n");
   std::string root = tree.root().string() + "/";
-  char* argv[] = {const_cast<char*>("quelix"), const_cast<char*>("scan"),
-                  const_cast<char*>("-q"), const_cast<char*>("--no-log"), root.data(), nullptr};
+  char* argv[] = {const_cast<char*>("quelix"),
+                  const_cast<char*>("scan"),
+                  const_cast<char*>("-q"),
+                  const_cast<char*>("--no-log"),
+                  root.data(),
+                  nullptr};
   posix_spawn_file_actions_t quiet;
   ::posix_spawn_file_actions_init(&quiet);
   ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);

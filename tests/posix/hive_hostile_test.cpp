@@ -56,8 +56,8 @@ TEST_F(HiveHostileTest, ATemporaryNameSwappedForALinkIsNeitherFollowedNorPutInPl
     const std::string temp = At(kUser).string() + ".tmp";
     swapping.before = [&](const FsCall& call) {
       // Once the written hive is in the temporary file (its first flush), or at the rename.
-      const bool now = at_rename ? call.op == FsOp::kReplace
-                                 : call.op == FsOp::kSync && call.path == temp;
+      const bool now =
+          at_rename ? call.op == FsOp::kReplace : call.op == FsOp::kSync && call.path == temp;
       if (now && !fs::is_symlink(temp)) {
         fs::remove(temp);
         fs::create_symlink(secret, temp);
