@@ -178,6 +178,11 @@ TEST(HiveHelperTest, RunsWithoutRootsRights) {
   ::close(fd);
   const std::string proc = "/proc/" + std::to_string(client.helper());
 
+  // A program of its own, not a fork of this one.
+  std::ifstream comm(proc + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  EXPECT_EQ(name, "quelix-hive");
   std::map<std::string, std::string> fields;
   std::ifstream status(proc + "/status");
   for (std::string line; std::getline(status, line);) {
