@@ -114,7 +114,6 @@ void HiveClient::Stop() {
   if (pid_ > 0) Reap(pid_);
   pid_ = -1;
   loaded_.clear();
-  known_.clear();
 }
 
 Status HiveClient::Died(uint32_t slot, bool hung) {
@@ -155,9 +154,10 @@ Status HiveClient::Call(uint32_t slot, const HiveMessage& request, int fd, HiveM
   return status;
 }
 
-Status HiveClient::Load(uint32_t slot, int fd) {
+Status HiveClient::Load(uint32_t slot, int fd, bool keep_known) {
   loaded_.erase(slot);
-  known_.erase(slot);
+  pending_.erase(slot);
+  if (!keep_known) known_.erase(slot);
   HiveMessage reply;
   const Status status = Call(slot, Request(HiveOp::kLoad, slot), fd, &reply);
   if (status.ok()) loaded_.insert(slot);
@@ -166,16 +166,29 @@ Status HiveClient::Load(uint32_t slot, int fd) {
 
 // A helper with no hive loaded ends: all it allocated goes with it, and the next hive starts a
 // helper with its whole time and memory allowance.
-void HiveClient::Unload(uint32_t slot) {
-  known_.erase(slot);
+void HiveClient::Unload(uint32_t slot, bool keep_known) {
+  pending_.erase(slot);
+  if (!keep_known) known_.erase(slot);
   if (loaded_.erase(slot) == 0) return;
   if (loaded_.empty()) return Stop();
   HiveMessage reply;
   Call(slot, Request(HiveOp::kUnload, slot), -1, &reply);
 }
 
+void HiveClient::LoadWhenNeeded(uint32_t slot, std::function<Status()> load) {
+  pending_[slot] = std::move(load);
+}
+
+Status HiveClient::Ready(uint32_t slot) {
+  if (Loaded(slot)) return Status::Ok();
+  const auto pending = pending_.find(slot);
+  if (pending == pending_.end()) return {ErrorCode::kOther, "the hive is no longer loaded"};
+  const std::function<Status()> load = std::move(pending->second);
+  pending_.erase(pending);
+  return load();
+}
+
 Status HiveClient::OpenKey(uint32_t slot, const std::vector<std::string>& parts, uint64_t* node) {
-  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
   std::string path;
   for (const std::string& part : parts) path += part + '\\';
   const auto known = known_[slot].keys.find(path);
@@ -183,6 +196,7 @@ Status HiveClient::OpenKey(uint32_t slot, const std::vector<std::string>& parts,
     *node = known->second.second;
     return known->second.first;
   }
+  if (const Status ready = Ready(slot); !ready.ok()) return ready;
   HiveMessage request = Request(HiveOp::kOpenKey, slot);
   request.PutU32(static_cast<uint32_t>(parts.size()));
   for (const std::string& part : parts) request.PutString(part);
@@ -197,12 +211,12 @@ Status HiveClient::OpenKey(uint32_t slot, const std::vector<std::string>& parts,
 
 Status HiveClient::ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::string>* names) {
   names->clear();
-  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
   const auto known = known_[slot].subkeys.find(node);
   if (known != known_[slot].subkeys.end()) {
     *names = known->second;
     return Status::Ok();
   }
+  if (const Status ready = Ready(slot); !ready.ok()) return ready;
   HiveMessage request = Request(HiveOp::kListSubkeys, slot);
   request.PutU64(node);
   HiveMessage reply;
@@ -221,8 +235,8 @@ Status HiveClient::ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::st
 
 Status HiveClient::HasValue(uint32_t slot, uint64_t node, const std::string& name, bool* present) {
   *present = false;
-  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
   if (known_[slot].absent.count({node, name}) != 0) return Status::Ok();
+  if (const Status ready = Ready(slot); !ready.ok()) return ready;
   HiveMessage request = Request(HiveOp::kHasValue, slot);
   request.PutU64(node);
   request.PutString(name);
@@ -239,14 +253,12 @@ Status HiveClient::HasValue(uint32_t slot, uint64_t node, const std::string& nam
 ValueDeletion HiveClient::DeleteValue(uint32_t slot, uint64_t node, const std::string& name,
                                       Status* failure, bool* half_changed) {
   *half_changed = false;
-  if (!Loaded(slot)) {
-    *failure = {ErrorCode::kOther, "the hive is no longer loaded"};
-    return ValueDeletion::kFailed;
-  }
   if (known_[slot].absent.count({node, name}) != 0) {
     *failure = Status::Ok();
     return ValueDeletion::kAbsent;
   }
+  *failure = Ready(slot);
+  if (!failure->ok()) return ValueDeletion::kFailed;
   HiveMessage request = Request(HiveOp::kDeleteValue, slot);
   request.PutU64(node);
   request.PutString(name);

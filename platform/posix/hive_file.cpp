@@ -115,10 +115,11 @@ bool SameFile(const FileInfo& a, const FileInfo& b) {
 }  // namespace
 
 HiveFile::~HiveFile() {
-  client_.Unload(slot_);
+  client_.Unload(slot_, true);
 }
 
 Status HiveFile::Load(HiveLocation& location, HiveClient& client, uint32_t slot,
+                      const FileInfo* unchanged_since, FileInfo* loaded,
                       std::unique_ptr<HiveFile>* hive) {
   const auto about = [&location](const Status& status) {
     return status.ok() ? status : Status(status.code(), location.path + ": " + status.message());
@@ -126,13 +127,24 @@ Status HiveFile::Load(HiveLocation& location, HiveClient& client, uint32_t slot,
   if (location.file == nullptr) {
     return {ErrorCode::kChanged, location.path + ": the hive changed while it was being repaired"};
   }
-  FileInfo info;
-  Status status = location.file->GetInfo(&info);
-  if (status.ok()) status = about(CheckLength(info));
-  OwnedFd content;
-  if (status.ok()) status = about(IntoMemory(*location.file, &content));
-  if (status.ok()) status = about(client.Load(slot, content.get()));
+  Status status = location.file->GetInfo(loaded);
+  if (status.ok()) status = about(CheckLength(*loaded));
   if (!status.ok()) return status;
+  const auto load = [&location, &client, slot, about](bool keep_known) {
+    OwnedFd content;
+    Status read = about(IntoMemory(*location.file, &content));
+    if (read.ok()) read = about(client.Load(slot, content.get(), keep_known));
+    return read;
+  };
+  // A repair runs after every cleaned file: a hive unchanged since it was looked at is answered
+  // from what was learnt of it, and read again only where that does not suffice.
+  if (unchanged_since != nullptr && client.Knows(slot) &&
+      SameFileUnchanged(*loaded, *unchanged_since)) {
+    client.LoadWhenNeeded(slot, [load] { return load(true); });
+  } else {
+    status = load(false);
+    if (!status.ok()) return status;
+  }
   hive->reset(new HiveFile(location, client, slot));
   return Status::Ok();
 }

@@ -22,11 +22,15 @@ class HiveFile {
   HiveFile(const HiveFile&) = delete;
   HiveFile& operator=(const HiveFile&) = delete;
 
-  // Has `client` load the hive held in `location` as `slot`. Fails, leaving the file untouched,
-  // when it is longer than kLargestHive or mostly holes (a sparse file), is not a hive, is a
-  // Windows 9x registry, is damaged or truncated, or holds changes Windows has not yet written
-  // into it from its logs (writing it would lose them). `location` and `client` must outlive it.
+  // Has `client` load the hive held in `location` as `slot`, and gives in `*loaded` what the file
+  // was when it was read. Fails, leaving the file untouched, when it is longer than kLargestHive
+  // or mostly holes (a sparse file), is not a hive, is a Windows 9x registry, is damaged or
+  // truncated, or holds changes Windows has not yet written into it from its logs (writing it
+  // would lose them). With `unchanged_since` (the file is as it was last loaded, and `client`
+  // knows what was learnt of it) the hive is loaded only once a request needs it. `location` and
+  // `client` must outlive the hive.
   static Status Load(HiveLocation& location, HiveClient& client, uint32_t slot,
+                     const FileInfo* unchanged_since, FileInfo* loaded,
                      std::unique_ptr<HiveFile>* hive);
 
   const std::string& path() const { return location_.path; }

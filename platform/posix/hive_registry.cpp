@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -37,6 +38,10 @@ class HiveStore final : public RegistryStore {
   HiveStore(RegistryRoot root, std::unique_ptr<HiveFile> hive, HiveClient& client, uint32_t index,
             OriginalKeeper* keeper)
       : root_(root), hive_(std::move(hive)), client_(client), index_(index), keeper_(keeper) {}
+  // What was learnt of a hive changed here, or left half changed, is not kept.
+  ~HiveStore() override {
+    if (changed_ || !broken_.ok()) client_.Unload(index_, false);
+  }
 
   Status OpenKey(const std::string& path, bool create_if_absent,
                  std::unique_ptr<RegistryKey>* key) override;
@@ -128,7 +133,8 @@ Status HiveStore::Commit() {
 
 class HiveRegistry final : public Registry {
  public:
-  explicit HiveRegistry(std::vector<HiveLocation> hives) : hives_(std::move(hives)) {}
+  explicit HiveRegistry(std::vector<HiveLocation> hives)
+      : hives_(std::move(hives)), loaded_(hives_.size()) {}
 
   std::vector<RegistryStoreInfo> Stores() const override {
     std::vector<RegistryStoreInfo> stores;
@@ -143,8 +149,11 @@ class HiveRegistry final : public Registry {
       return {damaged->code(), hives_[index].path + ": " + damaged->message()};
     }
     std::unique_ptr<HiveFile> hive;
-    const Status status = HiveFile::Load(hives_[index], client_, slot_number, &hive);
+    FileInfo info;
+    const FileInfo* last = loaded_[index] ? &*loaded_[index] : nullptr;
+    const Status status = HiveFile::Load(hives_[index], client_, slot_number, last, &info, &hive);
     if (!status.ok()) return status;
+    loaded_[index] = info;
     *store = std::make_unique<HiveStore>(hives_[index].root, std::move(hive), client_, slot_number,
                                          keeper_);
     return Status::Ok();
@@ -156,6 +165,7 @@ class HiveRegistry final : public Registry {
   // Declared first, so that it is destroyed last: the loaded hives are dropped from it.
   HiveClient client_;
   std::vector<HiveLocation> hives_;
+  std::vector<std::optional<FileInfo>> loaded_;  // what each hive's file was when last read
   OriginalKeeper* keeper_ = nullptr;
 };
 

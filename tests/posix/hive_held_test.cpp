@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -107,6 +108,44 @@ INSTANTIATE_TEST_SUITE_P(
                     std::pair{FsOp::kRewind, true},  // reading it back
                     std::pair{FsOp::kRead, true}, std::pair{FsOp::kCopyMetadata, false},
                     std::pair{FsOp::kGetInfo, true}, std::pair{FsOp::kReplace, false}));
+
+// A repair runs after every cleaned file: a hive unchanged since the last one is not read again,
+// and one that changed is.
+TEST(HiveRepeatTest, OnlyHivesChangedSinceTheLastRepairAreReadAgain) {
+  TempTree tree;
+  const fs::path software = tree.root() / kSoftware;
+  const fs::path user = tree.root() / "Users/bob/NTUSER.DAT";
+  WriteHive(software, InfectedSoftware());
+  WriteHive(user, {{"Software\\Bob", {Sz("Keep", "1")}}});
+  const std::unique_ptr<FileSystem> native = CreateNativeFileSystem();
+  FaultFileSystem counting(*native);
+  const std::unique_ptr<Registry> registry = HivesBelow(tree.root(), &counting);
+  const auto reads = [&counting](const fs::path& path) {
+    return std::count_if(counting.calls.begin(), counting.calls.end(), [&](const FsCall& call) {
+      return call.op == FsOp::kRead && call.path == path.string();
+    });
+  };
+
+  EXPECT_EQ(RepairRegistry(*registry).deleted.size(), 1u);
+  counting.calls.clear();
+  const RepairReport second = RepairRegistry(*registry);
+  EXPECT_GT(reads(software), 0) << "rewritten by the first repair";
+  EXPECT_EQ(reads(user), 0);
+  counting.calls.clear();
+  const RepairReport third = RepairRegistry(*registry);
+  EXPECT_EQ(reads(software), 0);
+  EXPECT_EQ(reads(user), 0);
+  WriteHive(user, InfectedUser());
+  const RepairReport fourth = RepairRegistry(*registry);
+
+  for (const RepairReport* report : {&second, &third}) {
+    EXPECT_TRUE(report->deleted.empty());
+    EXPECT_TRUE(report->complete());
+  }
+  EXPECT_EQ(fourth.deleted.size(), 4u);
+  EXPECT_EQ(ReadHiveValues(user, kOfficeMailKey),
+            (std::vector<HiveValue>{Sz("Signature", "Regards")}));
+}
 
 // Sparse files of a few KiB on the disk that read as hundreds of MiB, under every profile.
 void WriteSparseHives(const fs::path& root, uintmax_t length, int count) {
