@@ -97,7 +97,7 @@ class Run {
 
  private:
   RegistryOpener Registry() const {
-    if (options_.no_registry) return [](const std::string&) { return nullptr; };
+    if (options_.no_registry) return [](Directory&) { return nullptr; };
     return services_.open_registry;
   }
   bool OpenLog();

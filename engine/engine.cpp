@@ -13,7 +13,8 @@ Engine::Engine(Window& window, FileSystem& fs, RegistryOpener open_registry)
       search_(window, tree_),
       scan_(window, tree_, files_, signature_),
       cleaner_(tree_, files_, signature_),
-      open_registry_(std::move(open_registry)) {}
+      open_registry_(std::move(open_registry)),
+      beside_(tree_) {}
 
 bool Engine::ScanCommand() {
   scan_report_ = ScanReport{};
@@ -35,7 +36,7 @@ bool Engine::ScanCommand() {
 
 void Engine::LookForRegistryValues() {
   if (!tree_.is_open()) return;  // no drive was searched
-  const std::unique_ptr<Registry> registry = open_registry_(scan_report_.root);
+  const std::unique_ptr<Registry> registry = open_registry_(tree_.root_directory());
   if (!registry) return;
   scan_report_.registry_found = FindVirusValues(*registry);
   for (const RegistryValueRef& value : scan_report_.registry_found) {
@@ -45,7 +46,9 @@ void Engine::LookForRegistryValues() {
 
 bool Engine::RemoveCommand(OriginalKeeper* keeper) {
   removal_ = RemovalReport{};
-  keeper_ = keeper;
+  // The registry is always handed a keeper: the platform never decides what is kept.
+  beside_.Forget();
+  keeper_ = keeper != nullptr ? keeper : &beside_;
   cleaner_.KeepOriginalsWith(keeper);
   std::unique_ptr<Registry> registry;
   const size_t count = window_.InfectedCount();
@@ -141,7 +144,7 @@ void Engine::Accumulate(const RepairReport& report) {
 }
 
 void Engine::Repair(std::unique_ptr<Registry>& registry) {
-  if (!registry) registry = open_registry_(scan_report_.root);
+  if (!registry && tree_.is_open()) registry = open_registry_(tree_.root_directory());
   if (!registry) return;
   removal_.registry_repaired = true;
   const RepairReport report = RepairRegistry(*registry, keeper_);

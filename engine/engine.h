@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/beside_keeper.h"
 #include "engine/clean.h"
 #include "engine/registry_repair.h"
 #include "engine/scan.h"
@@ -22,8 +23,8 @@
 
 namespace quelix {
 
-// Opens the registry to repair for the drive whose search root is given.
-using RegistryOpener = std::function<std::unique_ptr<Registry>(const std::string& search_root)>;
+// Opens the registry to repair for the drive whose search root, held open by the command, is given.
+using RegistryOpener = std::function<std::unique_ptr<Registry>(Directory& root)>;
 
 // What the last Scan command found.
 struct ScanReport {
@@ -78,7 +79,8 @@ class Engine {
   // of the last scan's drive after each (once, where the list is empty but the scan found the
   // virus's registry values). Passes a yield point before each file and while it cleans one;
   // returns false when the window closed, after the file being cleaned. With `keeper`, every
-  // original is kept with it before it is replaced or deleted.
+  // original is kept with it before it is replaced or deleted; without, only each hive the repair
+  // rewrites is kept, as "<hive>.bak" beside it.
   bool RemoveCommand(OriginalKeeper* keeper = nullptr);
   const RemovalReport& removal() const { return removal_; }
 
@@ -110,6 +112,7 @@ class Engine {
   RegistryOpener open_registry_;
   ScanReport scan_report_;
   RemovalReport removal_;
+  BesideKeeper beside_;
   OriginalKeeper* keeper_ = nullptr;
 };
 

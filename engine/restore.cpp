@@ -26,6 +26,9 @@ class RunRestorer {
 
   RestoredItem RestoreFile(const ManifestEntry& entry);
   RestoredItem RestoreValue(Registry& registry, const RegistryEntry& entry);
+  // The first folder the run cleaned, re-opened and checked as for its files: the registry of a
+  // run is the one found below it.
+  Status FirstRoot(Directory** root);
 
  private:
   // A folder the run cleaned, re-opened, or why it cannot be trusted.
@@ -65,6 +68,16 @@ Status RunRestorer::OpenRoot(const RunRoot& root, std::unique_ptr<SearchedTree>*
     return {ErrorCode::kOther, "the folder is no longer the one that was cleaned"};
   }
   *tree = std::move(opened);
+  return Status::Ok();
+}
+
+Status RunRestorer::FirstRoot(Directory** root) {
+  if (record_.roots.empty()) return {ErrorCode::kOther, "the run recorded no folder"};
+  const RunRoot& first = record_.roots.front();
+  const auto [held, fresh] = trees_.try_emplace(first.path);
+  if (fresh) held->second.status = OpenRoot(first, &held->second.tree);
+  if (!held->second.status.ok()) return held->second.status;
+  *root = &held->second.tree->root_directory();
   return Status::Ok();
 }
 
@@ -230,13 +243,17 @@ Status RestoreRun(FileSystem& fs, const std::string& run, const RegistryOpener& 
   RunRestorer restorer(fs, run, ParseRun(text));
   for (const ManifestEntry& entry : files) report->files.push_back(restorer.RestoreFile(entry));
   if (values.empty()) return Status::Ok();
-  const RunRecord record = ParseRun(text);
-  const std::unique_ptr<Registry> registry =
-      open_registry(record.roots.empty() ? std::string() : record.roots.front().path);
+  // The registry is found below the first root the run worked on, opened once here.
+  Directory* root = nullptr;
+  std::unique_ptr<Registry> registry;
+  const Status root_status = restorer.FirstRoot(&root);
+  if (root_status.ok()) registry = open_registry(*root);
   for (const RegistryEntry& entry : values) {
     const std::string full = entry.store + "\\" + entry.key + "\\" + entry.name;
+    const Status none =
+        root_status.ok() ? Status(ErrorCode::kOther, "no registry is open") : root_status;
     report->values.push_back(registry ? restorer.RestoreValue(*registry, entry)
-                                      : Failed(full, {ErrorCode::kOther, "no registry is open"}));
+                                      : Failed(full, none));
   }
   return Status::Ok();
 }

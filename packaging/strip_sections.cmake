@@ -1,6 +1,7 @@
 # Run by CPack on the staged files before it packs them: drops the compiler's .comment and .note
-# sections from the (already stripped) programs, as Debian's dh_strip does.
-file(GLOB programs "${CPACK_TEMPORARY_DIRECTORY}/usr/bin/*")
+# sections from the (already stripped) programs and the hive helper, as Debian's dh_strip does.
+file(GLOB programs "${CPACK_TEMPORARY_DIRECTORY}/usr/bin/*"
+     "${CPACK_TEMPORARY_DIRECTORY}/usr/libexec/quelix-remover/*")
 if(NOT programs)
   message(FATAL_ERROR "strip_sections: no programs in ${CPACK_TEMPORARY_DIRECTORY}/usr/bin")
 endif()

@@ -54,6 +54,10 @@ struct FileInfo {
   uint64_t volume = 0;   // device number or volume serial number
   uint64_t file_id = 0;  // inode or file index
   uint64_t links = 1;    // the number of names (hard links) the file has
+  // The bytes the volume holds for the file (POSIX: blocks of 512 bytes; Windows: the allocation
+  // size). Far below `size` for a sparse file, whose holes read as zeros that take no disk space.
+  // As large as can be where the platform cannot tell.
+  uint64_t allocated = UINT64_MAX;
   FileAttributes attributes;
 };
 

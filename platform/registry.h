@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/keeper.h"
 #include "platform/status.h"
 
@@ -90,14 +91,14 @@ class Registry {
   // read or parsed (a damaged hive, a Windows 9x registry); such a store is left untouched.
   virtual Status OpenStore(size_t index, std::unique_ptr<RegistryStore>* store) = 0;
 
-  // Where an offline store's file is kept before it is rewritten (no copy beside it then). The
-  // live registry keeps nothing here: its values are kept one by one by the repair.
+  // Where an offline store's file is kept before it is rewritten; without a keeper it is not kept.
+  // The live registry keeps nothing here: its values are kept one by one by the repair.
   virtual void KeepOriginalsWith(OriginalKeeper* keeper) { (void)keeper; }
 };
 
-// The registry of the platform the program was built for: on Windows the live registry
-// (`search_root` is not used); elsewhere the offline hives of the Windows installation found
-// under `search_root`.
-std::unique_ptr<Registry> CreateNativeRegistry(const std::string& search_root);
+// The registry of the platform the program was built for: on Windows the live registry (`root`
+// is not used); elsewhere the offline hives of the Windows installation found below `root`, the
+// folder the command holds open.
+std::unique_ptr<Registry> CreateNativeRegistry(Directory& root);
 
 }  // namespace quelix

@@ -1,14 +1,16 @@
 #include "platform/posix/hive_client.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "platform/posix/hive_server.h"
+#include "platform/posix/hive_helper_path.h"
 
 namespace quelix {
 namespace {
@@ -60,29 +62,49 @@ const Status* HiveClient::Damaged(uint32_t slot) const {
   return found == damaged_.end() ? nullptr : &found->second;
 }
 
+// The helper is a program of its own, started afresh: the program may have threads, and a child
+// forked from it could not safely run anything but a few system calls before exec.
 Status HiveClient::Start() {
+  const auto failed = [](int err) {
+    return Status{ErrorCode::kOther,
+                  std::string("cannot start the hive helper: ") + std::strerror(err)};
+  };
+  std::string program;
+  const Status found = FindHiveHelper(&program);
+  if (!found.ok()) return found;
   int ends[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-    return {ErrorCode::kOther,
-            std::string("cannot start the hive helper: ") + std::strerror(errno)};
-  }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(ends[0]);
-    RunHiveServer(ends[1]);
-  }
-  const int err = errno;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return failed(errno);
+  OwnedFd ours(ends[0]);
+  // Above the helper's socket number, so that moving it there clears its close-on-exec flag.
+  OwnedFd theirs(::fcntl(ends[1], F_DUPFD_CLOEXEC, kHiveHelperSocket + 1));
   ::close(ends[1]);
-  if (pid < 0) {
-    ::close(ends[0]);
-    return {ErrorCode::kOther, std::string("cannot start the hive helper: ") + std::strerror(err)};
-  }
+  if (!theirs.valid()) return failed(errno);
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_adddup2(&actions, theirs.get(), kHiveHelperSocket);
+  ::posix_spawnattr_init(&attributes);
+  sigset_t all;
+  sigset_t none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  ::posix_spawnattr_setsigdefault(&attributes, &all);
+  ::posix_spawnattr_setsigmask(&attributes, &none);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  char name[] = "quelix-hive";
+  char* argv[] = {name, nullptr};
+  char* envp[] = {nullptr};
+  pid_t pid = -1;
+  const int err = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, envp);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attributes);
+  if (err != 0) return failed(err);
   pid_ = pid;
-  socket_.Reset(ends[0]);
+  socket_ = std::move(ours);
   const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(patience_).count();
   const timeval wait{static_cast<time_t>(usec / 1000000), static_cast<suseconds_t>(usec % 1000000)};
-  ::setsockopt(ends[0], SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  ::setsockopt(ends[0], SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+  ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  ::setsockopt(socket_.get(), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
   return Status::Ok();
 }
 
@@ -92,7 +114,6 @@ void HiveClient::Stop() {
   if (pid_ > 0) Reap(pid_);
   pid_ = -1;
   loaded_.clear();
-  known_.clear();
 }
 
 Status HiveClient::Died(uint32_t slot, bool hung) {
@@ -133,24 +154,41 @@ Status HiveClient::Call(uint32_t slot, const HiveMessage& request, int fd, HiveM
   return status;
 }
 
-Status HiveClient::Load(uint32_t slot, int fd) {
+Status HiveClient::Load(uint32_t slot, int fd, bool keep_known) {
   loaded_.erase(slot);
-  known_.erase(slot);
+  pending_.erase(slot);
+  if (!keep_known) known_.erase(slot);
   HiveMessage reply;
   const Status status = Call(slot, Request(HiveOp::kLoad, slot), fd, &reply);
   if (status.ok()) loaded_.insert(slot);
   return status;
 }
 
-void HiveClient::Unload(uint32_t slot) {
-  known_.erase(slot);
+// A helper with no hive loaded ends: all it allocated goes with it, and the next hive starts a
+// helper with its whole time and memory allowance.
+void HiveClient::Unload(uint32_t slot, bool keep_known) {
+  pending_.erase(slot);
+  if (!keep_known) known_.erase(slot);
   if (loaded_.erase(slot) == 0) return;
+  if (loaded_.empty()) return Stop();
   HiveMessage reply;
   Call(slot, Request(HiveOp::kUnload, slot), -1, &reply);
 }
 
+void HiveClient::LoadWhenNeeded(uint32_t slot, std::function<Status()> load) {
+  pending_[slot] = std::move(load);
+}
+
+Status HiveClient::Ready(uint32_t slot) {
+  if (Loaded(slot)) return Status::Ok();
+  const auto pending = pending_.find(slot);
+  if (pending == pending_.end()) return {ErrorCode::kOther, "the hive is no longer loaded"};
+  const std::function<Status()> load = std::move(pending->second);
+  pending_.erase(pending);
+  return load();
+}
+
 Status HiveClient::OpenKey(uint32_t slot, const std::vector<std::string>& parts, uint64_t* node) {
-  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
   std::string path;
   for (const std::string& part : parts) path += part + '\\';
   const auto known = known_[slot].keys.find(path);
@@ -158,6 +196,7 @@ Status HiveClient::OpenKey(uint32_t slot, const std::vector<std::string>& parts,
     *node = known->second.second;
     return known->second.first;
   }
+  if (const Status ready = Ready(slot); !ready.ok()) return ready;
   HiveMessage request = Request(HiveOp::kOpenKey, slot);
   request.PutU32(static_cast<uint32_t>(parts.size()));
   for (const std::string& part : parts) request.PutString(part);
@@ -172,12 +211,12 @@ Status HiveClient::OpenKey(uint32_t slot, const std::vector<std::string>& parts,
 
 Status HiveClient::ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::string>* names) {
   names->clear();
-  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
   const auto known = known_[slot].subkeys.find(node);
   if (known != known_[slot].subkeys.end()) {
     *names = known->second;
     return Status::Ok();
   }
+  if (const Status ready = Ready(slot); !ready.ok()) return ready;
   HiveMessage request = Request(HiveOp::kListSubkeys, slot);
   request.PutU64(node);
   HiveMessage reply;
@@ -196,8 +235,8 @@ Status HiveClient::ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::st
 
 Status HiveClient::HasValue(uint32_t slot, uint64_t node, const std::string& name, bool* present) {
   *present = false;
-  if (!Loaded(slot)) return {ErrorCode::kOther, "the hive is no longer loaded"};
   if (known_[slot].absent.count({node, name}) != 0) return Status::Ok();
+  if (const Status ready = Ready(slot); !ready.ok()) return ready;
   HiveMessage request = Request(HiveOp::kHasValue, slot);
   request.PutU64(node);
   request.PutString(name);
@@ -214,14 +253,12 @@ Status HiveClient::HasValue(uint32_t slot, uint64_t node, const std::string& nam
 ValueDeletion HiveClient::DeleteValue(uint32_t slot, uint64_t node, const std::string& name,
                                       Status* failure, bool* half_changed) {
   *half_changed = false;
-  if (!Loaded(slot)) {
-    *failure = {ErrorCode::kOther, "the hive is no longer loaded"};
-    return ValueDeletion::kFailed;
-  }
   if (known_[slot].absent.count({node, name}) != 0) {
     *failure = Status::Ok();
     return ValueDeletion::kAbsent;
   }
+  *failure = Ready(slot);
+  if (!failure->ok()) return ValueDeletion::kFailed;
   HiveMessage request = Request(HiveOp::kDeleteValue, slot);
   request.PutU64(node);
   request.PutString(name);

@@ -13,12 +13,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "platform/posix/hive_fd.h"
 #include "platform/posix/hive_protocol.h"
 #include "platform/registry.h"
 
@@ -36,10 +36,17 @@ class HiveClient {
   HiveClient(const HiveClient&) = delete;
   HiveClient& operator=(const HiveClient&) = delete;
 
-  // Loads the hive open on `fd` (which stays the caller's) as `slot`.
-  Status Load(uint32_t slot, int fd);
-  // Drops the loaded hive and every change made to it.
-  void Unload(uint32_t slot);
+  // Loads the hive open on `fd` (which stays the caller's) as `slot`. `keep_known`: the content is
+  // the one last loaded as `slot`, and what was learnt of it stays.
+  Status Load(uint32_t slot, int fd, bool keep_known = false);
+  // For a hive whose content is the one last loaded as `slot`: has `load` load it only when a
+  // request is not answered from what was learnt of it. Until then no helper runs for it.
+  void LoadWhenNeeded(uint32_t slot, std::function<Status()> load);
+  // Drops the loaded hive and every change made to it; `keep_known` keeps what was learnt of it.
+  // A helper left with no hive ends.
+  void Unload(uint32_t slot, bool keep_known = false);
+  // True when something was learnt of `slot` and kept.
+  bool Knows(uint32_t slot) const { return known_.count(slot) != 0; }
   Status OpenKey(uint32_t slot, const std::vector<std::string>& parts, uint64_t* node);
   Status ListSubkeys(uint32_t slot, uint64_t node, std::vector<std::string>* names);
   Status HasValue(uint32_t slot, uint64_t node, const std::string& name, bool* present);
@@ -61,6 +68,8 @@ class HiveClient {
  private:
   Status Start();
   void Stop();
+  // Loads `slot` where it is not loaded and a load waits for it.
+  Status Ready(uint32_t slot);
   // Sends `request` (about `slot`) and waits for the reply. When the helper dies meanwhile,
   // `slot` is marked damaged and the death is returned as the failure.
   Status Call(uint32_t slot, const HiveMessage& request, int fd, HiveMessage* reply);
@@ -78,6 +87,7 @@ class HiveClient {
   pid_t pid_ = -1;
   OwnedFd socket_;
   std::set<uint32_t> loaded_;
+  std::map<uint32_t, std::function<Status()>> pending_;
   std::map<uint32_t, Known> known_;
   std::map<uint32_t, Status> damaged_;
 };

@@ -1,195 +1,233 @@
 #include "platform/posix/hive_file.h"
 
-#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
 #include "platform/posix/posix_errors.h"
-#include "platform/posix/posix_file.h"
-#include "platform/posix/posix_metadata.h"
 
 namespace quelix {
 namespace {
 
-constexpr char kBackupSuffix[] = ".bak";
 constexpr char kTempSuffix[] = ".tmp";
 // How many numbered names beside the hive are tried before giving up on a free one.
 constexpr int kNameAttempts = 100;
+// Holes a hive may have beyond half its length: a file system may leave its unused end sparse.
+constexpr uint64_t kHoleSlack = uint64_t{1} << 20;
+constexpr size_t kChunk = size_t{1} << 16;
 
-// Copies the whole file open on `from` (whatever its offset) to `to`.
-Status CopyAll(int from, int to, const std::string& what) {
-  char buffer[1 << 16];
-  for (off_t offset = 0;;) {
-    const ssize_t got = ::pread(from, buffer, sizeof buffer, offset);
-    if (got == 0) return Status::Ok();
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return FromErrno(errno, what);
-    }
-    offset += got;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = ::write(to, buffer + done, static_cast<size_t>(got - done));
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        return FromErrno(errno, what);
-      }
-      done += put;
-    }
+Status TooLong() {
+  return {ErrorCode::kOther, "the hive is longer than 256 MiB, more than any registry hive holds"};
+}
+
+// Refuses, before anything is read, a file no registry hive can be: one longer than any hive, or
+// one whose length is mostly holes with no disk space behind them (a few KiB on the disk that
+// would read as hundreds of MiB of zeros).
+Status CheckLength(const FileInfo& info) {
+  if (info.size > kLargestHive) return TooLong();
+  if (info.allocated < info.size / 2 && info.size - info.allocated > kHoleSlack) {
+    return {ErrorCode::kOther,
+            "most of the hive's length is holes with no disk space behind them (a sparse file), "
+            "which no registry hive is"};
   }
+  return Status::Ok();
+}
+
+// The content of a hive travels to the helper in a memory file of its own, so that the helper
+// never opens the hive, nor anything by a name.
+Status NewMemoryFile(OwnedFd* memory) {
+  memory->Reset(::memfd_create("quelix-hive", MFD_CLOEXEC));
+  if (!memory->valid()) return FromErrno(errno, "a hive in memory");
+  return Status::Ok();
+}
+
+Status WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return FromErrno(errno, "a hive in memory");
+    data += put;
+    size -= static_cast<size_t>(put);
+  }
+  return Status::Ok();
+}
+
+// Copies `file` from its start into a new memory file; refuses more than kLargestHive bytes (the
+// file may have grown since it was measured).
+Status IntoMemory(File& file, OwnedFd* memory) {
+  Status status = file.Rewind();
+  if (status.ok()) status = NewMemoryFile(memory);
+  std::vector<char> buffer(kChunk);
+  uint64_t total = 0;
+  while (status.ok()) {
+    size_t got = 0;
+    status = file.Read(buffer.data(), buffer.size(), &got);
+    if (!status.ok() || got == 0) break;
+    total += got;
+    if (total > kLargestHive) return TooLong();
+    status = WriteAll(memory->get(), buffer.data(), got);
+  }
+  return status;
+}
+
+// Writes the whole memory file `memory` into `file`.
+Status FromMemory(int memory, File& file) {
+  std::vector<char> buffer(kChunk);
+  for (off_t offset = 0;;) {
+    const ssize_t got = ::pread(memory, buffer.data(), buffer.size(), offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return FromErrno(errno, "a hive in memory");
+    if (got == 0) return Status::Ok();
+    offset += got;
+    const Status status = file.Write(buffer.data(), static_cast<size_t>(got));
+    if (!status.ok()) return status;
+  }
+}
+
+bool InGroup(int64_t group) {
+  if (group == ::getegid()) return true;
+  std::vector<gid_t> groups(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
+  const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+  return count > 0 && std::find(groups.begin(), groups.begin() + count, group) != groups.end();
+}
+
+// Renaming over a file needs no right to the file itself, so a hive the user running the program
+// may not write (by its mode; root may write any) stays as it is. A hive that is immutable or on
+// a read-only volume is refused by the replace itself.
+Status CheckWritable(const FileInfo& info) {
+  const FileAttributes& owner = info.attributes;
+  const uint32_t bit = ::geteuid() == 0             ? 0
+                       : owner.owner == ::geteuid() ? S_IWUSR
+                       : InGroup(owner.group)       ? S_IWGRP
+                                                    : S_IWOTH;
+  if (bit == 0 || (owner.word & bit) != 0) return Status::Ok();
+  return {ErrorCode::kAccessDenied, "the hive is read-only"};
+}
+
+bool SameFile(const FileInfo& a, const FileInfo& b) {
+  return a.volume == b.volume && a.file_id == b.file_id;
 }
 
 }  // namespace
 
 HiveFile::~HiveFile() {
-  client_.Unload(slot_);
+  client_.Unload(slot_, true);
 }
 
-Status HiveFile::Load(const HiveLocation& location, HiveClient& client, uint32_t slot,
+Status HiveFile::Load(HiveLocation& location, HiveClient& client, uint32_t slot,
+                      const FileInfo* unchanged_since, FileInfo* loaded,
                       std::unique_ptr<HiveFile>* hive) {
-  // Not blocking: the name may have become a FIFO since it was found.
-  OwnedFd fd(::openat(location.folder.get(), location.name.c_str(),
-                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat st;
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return FromErrno(errno, location.path);
-  if (!S_ISREG(st.st_mode)) return {ErrorCode::kNotAFile, location.path + ": not a file"};
-  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-  const Status status = client.Load(slot, fd.get());
-  if (!status.ok()) return {status.code(), location.path + ": " + status.message()};
-  hive->reset(new HiveFile(location, client, slot, std::move(fd), FileIdentity::Of(st)));
+  const auto about = [&location](const Status& status) {
+    return status.ok() ? status : Status(status.code(), location.path + ": " + status.message());
+  };
+  if (location.file == nullptr) {
+    return {ErrorCode::kChanged, location.path + ": the hive changed while it was being repaired"};
+  }
+  Status status = location.file->GetInfo(loaded);
+  if (status.ok()) status = about(CheckLength(*loaded));
+  if (!status.ok()) return status;
+  const auto load = [&location, &client, slot, about](bool keep_known) {
+    OwnedFd content;
+    Status read = about(IntoMemory(*location.file, &content));
+    if (read.ok()) read = about(client.Load(slot, content.get(), keep_known));
+    return read;
+  };
+  // A repair runs after every cleaned file: a hive unchanged since it was looked at is answered
+  // from what was learnt of it, and read again only where that does not suffice.
+  if (unchanged_since != nullptr && client.Knows(slot) &&
+      SameFileUnchanged(*loaded, *unchanged_since)) {
+    client.LoadWhenNeeded(slot, [load] { return load(true); });
+  } else {
+    status = load(false);
+    if (!status.ok()) return status;
+  }
+  hive->reset(new HiveFile(location, client, slot));
   return Status::Ok();
-}
-
-bool HiveFile::Current() const {
-  struct stat st;
-  return ::fstatat(location_.folder.get(), location_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-         identity_.SameVersion(st);
 }
 
 Status HiveFile::AboutHive(const Status& status) const {
   return status.ok() ? status : Status(status.code(), path() + ": " + status.message());
 }
 
-Status HiveFile::Save(const HiveCommitHooks& hooks, bool* backed_up, OriginalKeeper* keeper) {
-  Status status = CheckWritable();
-  if (status.ok() && keeper == nullptr && !*backed_up) {
-    status = MakeBackup();
-    *backed_up = status.ok();
+Status HiveFile::Save(OriginalKeeper* keeper) {
+  if (location_.file == nullptr) {
+    return {ErrorCode::kChanged, path() + ": the hive changed while it was being repaired"};
   }
+  FileInfo before;
+  FileInfo written;
+  std::string temp_name;
+  std::unique_ptr<File> temp;
+  Status status = location_.file->GetInfo(&before);
+  if (status.ok()) status = AboutHive(CheckWritable(before));
+  if (status.ok()) status = CreateTemporary(&temp_name, &temp);
   if (!status.ok()) return status;
-  NewFile temp;
-  status = CreateBeside(kTempSuffix, &temp);
-  if (!status.ok()) return status;
-  status = WriteTemporary(hooks, temp);
+  status = WriteTemporary(*temp);
+  // Owner, access lists and the like are kept where permitted; one that cannot be kept is no
+  // reason to keep the virus's values.
+  std::vector<std::string> lost;
+  if (status.ok()) status = location_.file->CopyMetadataTo(*temp, &lost);
+  if (status.ok()) status = temp->Sync();
+  if (status.ok()) status = temp->GetInfo(&written);
   // Every version replaced is kept: a hive saved twice in one run is put back step by step.
-  if (status.ok() && keeper != nullptr) status = KeepWith(*keeper, temp);
-  if (status.ok()) return Replace(hooks, &temp);
-  RemoveIfOurs(temp);
+  if (status.ok() && keeper != nullptr) status = KeepWith(*keeper, *temp);
+  if (!status.ok()) {
+    location_.folder->Remove(std::move(temp), temp_name);
+    return status;
+  }
+  status = location_.folder->Replace(std::move(location_.file), location_.name, std::move(temp),
+                                     temp_name);
+  return HoldAgain(status.ok() ? written : before, status);
+}
+
+// Creates a new file named after the hive with a suffix (and a number where that is taken) in the
+// hive's folder. Never opens a file that already exists, nor follows a link.
+Status HiveFile::CreateTemporary(std::string* name, std::unique_ptr<File>* temp) const {
+  Status status;
+  for (int i = 0; i < kNameAttempts; ++i) {
+    *name = location_.name + kTempSuffix + (i == 0 ? std::string() : std::to_string(i));
+    status = location_.folder->OpenFile(*name, OpenMode::kWriteNew, temp);
+    if (status.code() != ErrorCode::kAlreadyExists) break;
+  }
   return status;
 }
 
-Status HiveFile::KeepWith(OriginalKeeper& keeper, const NewFile& temp) const {
-  // The keeper reads both through descriptors of their own, never by name.
-  PosixFile original(::fcntl(hive_.get(), F_DUPFD_CLOEXEC, 0), path());
-  PosixFile replacement(::fcntl(temp.fd.get(), F_DUPFD_CLOEXEC, 0), location_.Beside(temp.name));
-  if (original.fd() < 0 || replacement.fd() < 0) return FromErrno(errno, path());
-  const Status kept = keeper.Keep(original, path(), replacement);
+Status HiveFile::WriteTemporary(File& temp) const {
+  OwnedFd written;
+  Status status = NewMemoryFile(&written);
+  if (status.ok()) status = AboutHive(client_.Commit(slot_, written.get()));
+  if (status.ok()) status = FromMemory(written.get(), temp);
+  if (status.ok()) status = temp.Sync();
+  // What is checked is what the file holds, read back through the program's own descriptor.
+  OwnedFd read_back;
+  if (status.ok()) status = IntoMemory(temp, &read_back);
+  if (status.ok()) status = AboutHive(client_.Verify(slot_, read_back.get()));
+  return status;
+}
+
+Status HiveFile::KeepWith(OriginalKeeper& keeper, File& temp) const {
+  Status kept = location_.file->Rewind();
+  if (kept.ok()) kept = temp.Rewind();
+  if (kept.ok()) kept = keeper.Keep(*location_.file, path(), temp);
   if (kept.ok()) return kept;
   return {kept.code(), path() + ": the hive could not be backed up, so it was not changed (" +
                            kept.message() + ")"};
 }
 
-Status HiveFile::CheckWritable() const {
-  // Renaming over a file needs no right to the file itself, so ask for one first: a hive that is
-  // read-only, immutable or on a read-only volume stays as it is. The held file is asked, not
-  // whatever its name stands for now.
-  std::string held;
-  const Status status = ProcFdPath(hive_.get(), &held);
-  if (!status.ok()) return AboutHive(status);
-  const OwnedFd probe(::open(held.c_str(), O_WRONLY | O_CLOEXEC));
-  if (!probe.valid()) return FromErrno(errno, path());
-  return Status::Ok();
-}
-
-// Creates a new file named after the hive with `suffix` (and a number where that is taken) in the
-// hive's folder. Never opens a file that already exists, nor follows a link.
-Status HiveFile::CreateBeside(const char* suffix, NewFile* file) const {
-  for (int i = 0; i < kNameAttempts; ++i) {
-    file->name = location_.name + suffix + (i == 0 ? std::string() : std::to_string(i));
-    file->fd.Reset(::openat(location_.folder.get(), file->name.c_str(),
-                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (file->fd.valid()) return Status::Ok();
-    if (errno != EEXIST) break;
+Status HiveFile::HoldAgain(const FileInfo& expected, Status replaced) {
+  std::unique_ptr<File> file;
+  FileInfo now;
+  const bool held = location_.folder->OpenFile(location_.name, OpenMode::kRead, &file).ok() &&
+                    file->GetInfo(&now).ok() && SameFile(now, expected);
+  if (held) {
+    location_.file = std::move(file);
+  } else if (replaced.ok()) {
+    replaced = {ErrorCode::kChanged, path() + ": replaced by something else as it was written"};
   }
-  return FromErrno(errno, location_.Beside(file->name));
-}
-
-// Removes a file this program created, unless its name has been given to something else.
-void HiveFile::RemoveIfOurs(const NewFile& file) const {
-  if (NamesFile(location_.folder.get(), file.name, file.fd.get())) {
-    ::unlinkat(location_.folder.get(), file.name.c_str(), 0);
-  }
-}
-
-// Copies the hive as it was loaded to a new backup file beside it.
-Status HiveFile::MakeBackup() const {
-  NewFile backup;
-  Status status = CreateBeside(kBackupSuffix, &backup);
-  if (!status.ok()) return status;
-  const std::string backup_path = location_.Beside(backup.name);
-  status = CopyAll(hive_.get(), backup.fd.get(), backup_path);
-  if (status.ok() && ::fsync(backup.fd.get()) != 0) status = FromErrno(errno, backup_path);
-  if (!status.ok()) RemoveIfOurs(backup);
-  return status;
-}
-
-Status HiveFile::WriteTemporary(const HiveCommitHooks& hooks, const NewFile& temp) const {
-  const std::string temp_path = location_.Beside(temp.name);
-  const int fd = temp.fd.get();
-  Status status = AboutHive(client_.Commit(slot_, fd));
-  if (!status.ok()) return status;
-  if (hooks.after_commit) hooks.after_commit(temp_path, path());
-  if (::fsync(fd) != 0) return FromErrno(errno, temp_path);
-  status = AboutHive(client_.Verify(slot_, fd));
-  if (!status.ok()) return status;
-  // Owner, access lists and the like are kept where permitted; one that cannot be kept is no
-  // reason to keep the virus's values.
-  std::vector<std::string> lost;
-  status = CopyMetadata(hive_.get(), fd, &lost);
-  if (!status.ok()) return {status.code(), temp_path + ": " + status.message()};
-  if (::fsync(fd) != 0) return FromErrno(errno, temp_path);
-  return Status::Ok();
-}
-
-Status HiveFile::Replace(const HiveCommitHooks& hooks, NewFile* temp) {
-  const std::string temp_path = location_.Beside(temp->name);
-  if (hooks.before_replace) hooks.before_replace(temp_path, path());
-  const int folder = location_.folder.get();
-  struct stat held;
-  Status status;
-  // Only the hive loaded is replaced, and only by the file written: either name may have been
-  // given to something else since.
-  if (::fstat(hive_.get(), &held) != 0 || !identity_.SameVersion(held) ||
-      !NamesFile(folder, location_.name, hive_.get())) {
-    status = {ErrorCode::kChanged, path() + ": the hive changed while it was being repaired"};
-  } else if (!NamesFile(folder, temp->name, temp->fd.get())) {
-    status = {ErrorCode::kChanged, temp_path + ": replaced before it could be put in place"};
-  } else if (::renameat(folder, temp->name.c_str(), folder, location_.name.c_str()) != 0) {
-    status = FromErrno(errno, path());
-  }
-  if (!status.ok()) {
-    RemoveIfOurs(*temp);
-    return status;
-  }
-  if (!NamesFile(folder, location_.name, temp->fd.get())) {
-    return {ErrorCode::kChanged, path() + ": replaced by something else as it was written"};
-  }
-  ::fsync(folder);
-  hive_ = std::move(temp->fd);
-  if (::fstat(hive_.get(), &held) == 0) identity_ = FileIdentity::Of(held);
-  return Status::Ok();
+  return replaced;
 }
 
 }  // namespace quelix

@@ -1,29 +1,19 @@
-// One offline registry hive, loaded in the hive helper for changing, and the safe way of writing it
-// back: every file beside the hive is created, written and renamed through descriptors, because the
-// hive's folder may belong to someone who swaps names while the program works.
+// One offline registry hive, loaded in the hive helper for a look or a repair, and written back
+// through the platform's file services: the hive's folder may belong to someone who swaps names
+// while the program works, so the new hive is a file the program created in the held folder, and
+// it takes the hive's place only while the hive's name still names the hive that was read.
 #pragma once
 
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "platform/keeper.h"
 #include "platform/posix/hive_client.h"
-#include "platform/posix/hive_fd.h"
 #include "platform/posix/hive_locations.h"
 #include "platform/status.h"
 
 namespace quelix {
-
-// Places in a commit where tests act as someone else would (or stop the program).
-struct HiveCommitHooks {
-  // Called once the hive library has written the temporary file beside the hive, before the file
-  // is flushed, checked and given the hive's metadata.
-  std::function<void(const std::string& temp, const std::string& hive)> after_commit;
-  // Called once the complete, flushed temporary file is beside the hive, just before it is renamed
-  // over the hive.
-  std::function<void(const std::string& temp, const std::string& hive)> before_replace;
-};
 
 class HiveFile {
  public:
@@ -32,56 +22,40 @@ class HiveFile {
   HiveFile(const HiveFile&) = delete;
   HiveFile& operator=(const HiveFile&) = delete;
 
-  // Opens the hive at `location` (never through a link) and has `client` load it as `slot`. Fails,
-  // leaving the file untouched, when it is not a hive, is a Windows 9x registry, is damaged or
+  // Has `client` load the hive held in `location` as `slot`, and gives in `*loaded` what the file
+  // was when it was read. Fails, leaving the file untouched, when it is longer than kLargestHive
+  // or mostly holes (a sparse file), is not a hive, is a Windows 9x registry, is damaged or
   // truncated, or holds changes Windows has not yet written into it from its logs (writing it
-  // would lose them). `location` and `client` must outlive the hive.
-  static Status Load(const HiveLocation& location, HiveClient& client, uint32_t slot,
+  // would lose them). With `unchanged_since` (the file is as it was last loaded, and `client`
+  // knows what was learnt of it) the hive is loaded only once a request needs it. `location` and
+  // `client` must outlive the hive.
+  static Status Load(HiveLocation& location, HiveClient& client, uint32_t slot,
+                     const FileInfo* unchanged_since, FileInfo* loaded,
                      std::unique_ptr<HiveFile>* hive);
 
   const std::string& path() const { return location_.path; }
 
-  // True while the hive's name names the file loaded (or last saved), unchanged.
-  bool Current() const;
-
-  // Writes the loaded hive over the file: checks that the hive may be written, has the helper
-  // write a new temporary file beside it, flushes that, reads it back, gives it the hive's
-  // metadata, keeps the hive as it was (with `keeper` where there is one, else as a backup copy
-  // beside it unless `*backed_up` is set, which it then sets), and renames the new file over the
-  // hive while both names still name those files. On failure the hive is as it was, or (when its
-  // name was taken over just after the rename) no longer the program's to repair.
-  Status Save(const HiveCommitHooks& hooks, bool* backed_up, OriginalKeeper* keeper);
+  // Writes the loaded hive over the file: has the helper write the hive, puts that in a new file
+  // beside the hive, flushes it, reads it back for the helper to check, gives it the hive's
+  // metadata, has `keeper` (where there is one) keep the hive as it was, and replaces the hive
+  // with it while both names still name those files. On failure the hive is as it was, or (when
+  // its name was taken over meanwhile) no longer the program's to repair.
+  Status Save(OriginalKeeper* keeper);
 
  private:
-  // A file this program created beside the hive.
-  struct NewFile {
-    OwnedFd fd;
-    std::string name;
-  };
+  HiveFile(HiveLocation& location, HiveClient& client, uint32_t slot)
+      : location_(location), client_(client), slot_(slot) {}
 
-  HiveFile(const HiveLocation& location, HiveClient& client, uint32_t slot, OwnedFd hive,
-           const FileIdentity& identity)
-      : location_(location),
-        client_(client),
-        slot_(slot),
-        hive_(std::move(hive)),
-        identity_(identity) {}
-
-  Status CheckWritable() const;
-  Status CreateBeside(const char* suffix, NewFile* file) const;
-  void RemoveIfOurs(const NewFile& file) const;
-  Status MakeBackup() const;
-  Status WriteTemporary(const HiveCommitHooks& hooks, const NewFile& temp) const;
-  // Has `keeper` keep the hive as loaded, about to be replaced by `temp`.
-  Status KeepWith(OriginalKeeper& keeper, const NewFile& temp) const;
-  Status Replace(const HiveCommitHooks& hooks, NewFile* temp);
+  Status CreateTemporary(std::string* name, std::unique_ptr<File>* temp) const;
+  Status WriteTemporary(File& temp) const;
+  Status KeepWith(OriginalKeeper& keeper, File& temp) const;
+  // Holds the hive's name again after a replace, only where it names the file `expected`.
+  Status HoldAgain(const FileInfo& expected, Status replaced);
   Status AboutHive(const Status& status) const;
 
-  const HiveLocation& location_;
+  HiveLocation& location_;
   HiveClient& client_;
   uint32_t slot_;
-  OwnedFd hive_;  // the file loaded (or last saved), open since then
-  FileIdentity identity_;
 };
 
 }  // namespace quelix

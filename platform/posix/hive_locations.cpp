@@ -1,10 +1,6 @@
 #include "platform/posix/hive_locations.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -36,149 +32,110 @@ constexpr char k9xUserHive[] = "USER.DAT";
 constexpr char k9xProfiles[] = "Profiles";
 constexpr char k9xSignature[] = "CREG";
 
-enum class Kind { kDirectory, kFile };
-
-// A folder on the way down, open since it was found.
-struct Folder {
-  OwnedFd fd;
-  std::string path;  // for people
-};
+using Folders = std::vector<std::unique_ptr<Directory>>;
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
-std::string Join(const std::string& dir, const std::string& name) {
-  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
-}
-
-// The names in `folder` (sorted) of entries that are of `kind`, without following links, and,
-// when `name` is not empty, match it without regard to case.
-std::vector<std::string> Names(const Folder& folder, const std::string& name, Kind kind) {
+// The names (sorted) of the entries of `folder` that are folders the walk may enter (or are not,
+// for `folders` false) and, when `name` is not empty, match it without regard to case.
+std::vector<std::string> Names(Directory& folder, const std::string& name, bool folders) {
   std::vector<std::string> found;
-  const int listing = ::openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* stream = listing < 0 ? nullptr : ::fdopendir(listing);
-  if (stream == nullptr) {
-    if (listing >= 0) ::close(listing);
-    return found;
-  }
-  while (const dirent* entry = ::readdir(stream)) {
-    const std::string entry_name = entry->d_name;
-    if (entry_name == "." || entry_name == "..") continue;
-    if (!name.empty() && !SameIgnoringCase(entry_name, name)) continue;
-    struct stat st;
-    if (::fstatat(folder.fd.get(), entry_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (kind == Kind::kDirectory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)) {
-      found.push_back(entry_name);
+  folder.List([&](const DirEntry& entry) {
+    if (entry.is_directory == folders && (name.empty() || SameIgnoringCase(entry.name, name))) {
+      found.push_back(entry.name);
     }
-  }
-  ::closedir(stream);
+    return true;
+  });
   std::sort(found.begin(), found.end());
   return found;
 }
 
-// The folders in `folder` that match `name` (every one when empty), each opened without following
-// a link and only where it is on `device`.
-std::vector<Folder> Subfolders(const Folder& folder, const std::string& name, dev_t device) {
-  std::vector<Folder> found;
-  for (const std::string& entry : Names(folder, name, Kind::kDirectory)) {
-    OwnedFd fd(
-        ::openat(folder.fd.get(), entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st;
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_dev != device) continue;
-    found.push_back({std::move(fd), Join(folder.path, entry)});
+// The folders in `folder` that match `name` (every one when empty).
+Folders Subfolders(Directory& folder, const std::string& name) {
+  Folders found;
+  for (const std::string& entry : Names(folder, name, true)) {
+    std::unique_ptr<Directory> sub;
+    if (folder.OpenDirectory(entry, &sub).ok()) found.push_back(std::move(sub));
   }
   return found;
 }
 
 // Every folder that matches `components` below `root`.
-std::vector<Folder> Resolve(const Folder& root, const std::vector<std::string>& components,
-                            dev_t device) {
-  std::vector<Folder> folders;
-  folders.push_back({OwnedFd(::fcntl(root.fd.get(), F_DUPFD_CLOEXEC, 0)), root.path});
+Folders Resolve(Directory& root, const std::vector<std::string>& components) {
+  Folders folders;
+  std::unique_ptr<Directory> again;
+  if (!root.OpenDirectory("", &again).ok()) return folders;
+  folders.push_back(std::move(again));
   for (const std::string& component : components) {
-    std::vector<Folder> next;
-    for (const Folder& folder : folders) {
-      for (Folder& found : Subfolders(folder, component, device)) next.push_back(std::move(found));
+    Folders next;
+    for (const auto& folder : folders) {
+      for (auto& found : Subfolders(*folder, component)) next.push_back(std::move(found));
     }
     folders = std::move(next);
   }
   return folders;
 }
 
-bool Has9xSignature(const Folder& folder, const std::string& name) {
-  // Not blocking: the name may have become a FIFO since it was listed.
-  OwnedFd fd(
-      ::openat(folder.fd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat st;
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+bool Has9xSignature(File& file) {
   char magic[4] = {};
-  return ::pread(fd.get(), magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
-         std::memcmp(magic, k9xSignature, sizeof magic) == 0;
+  size_t got = 0;
+  return file.Read(magic, sizeof magic, &got).ok() && got == sizeof magic &&
+         std::memcmp(magic, k9xSignature, sizeof magic) == 0 && file.Rewind().ok();
 }
 
 class HiveList {
  public:
-  // Adds the file `name` in `folder` unless the same file is listed already (reached through
-  // another name).
-  void Add(RegistryRoot root, const Folder& folder, const std::string& name) {
-    struct stat st;
-    if (::fstatat(folder.fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
-    if (!S_ISREG(st.st_mode) || !seen_.insert({st.st_dev, st.st_ino}).second) return;
-    OwnedFd held(::fcntl(folder.fd.get(), F_DUPFD_CLOEXEC, 0));
-    if (!held.valid()) return;
-    hives_.push_back({root, Join(folder.path, name), std::move(held), name});
-  }
-  // Adds the files in `folder` named `name` (without regard to case).
-  void AddAll(RegistryRoot root, const Folder& folder, const std::string& name,
-              bool only_9x = false) {
-    for (const std::string& found : Names(folder, name, Kind::kFile)) {
-      if (!only_9x || Has9xSignature(folder, found)) Add(root, folder, found);
+  // Adds the files in `folder` named `name` (without regard to case), each once whatever name it
+  // is reached through.
+  void AddAll(RegistryRoot root, Directory& folder, const std::string& name, bool only_9x = false) {
+    for (const std::string& found : Names(folder, name, false)) {
+      std::unique_ptr<File> file;
+      FileInfo info;
+      // Not a regular file (a link, a pipe): not opened, not listed.
+      if (!folder.OpenFile(found, OpenMode::kRead, &file).ok() || !file->GetInfo(&info).ok()) {
+        continue;
+      }
+      if (only_9x && !Has9xSignature(*file)) continue;
+      if (!seen_.insert({info.volume, info.file_id}).second) continue;
+      std::unique_ptr<Directory> held;
+      if (!folder.OpenDirectory("", &held).ok()) continue;
+      hives_.push_back({root, folder.path() + found, std::move(held), found, std::move(file)});
     }
   }
   std::vector<HiveLocation> Take() { return std::move(hives_); }
 
  private:
-  std::set<std::pair<dev_t, ino_t>> seen_;
+  std::set<std::pair<uint64_t, uint64_t>> seen_;
   std::vector<HiveLocation> hives_;
 };
 
 }  // namespace
 
-std::string HiveLocation::Beside(const std::string& other) const {
-  return path.substr(0, path.size() - name.size()) + other;
-}
-
-std::vector<HiveLocation> FindHives(const std::string& search_root) {
+std::vector<HiveLocation> FindHives(Directory& root) {
   HiveList hives;
-  // The root is the one the user chose, so it alone may be reached through a link.
-  Folder root{OwnedFd(::open(search_root.empty() ? "." : search_root.c_str(),
-                             O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-              search_root.empty() ? "." : search_root};
-  struct stat st;
-  if (!root.fd.valid() || ::fstat(root.fd.get(), &st) != 0) return {};
-  const dev_t device = st.st_dev;
-  const std::vector<Folder> windows_9x = Resolve(root, {k9xWindowsDirectory}, device);
+  const Folders windows_9x = Resolve(root, {k9xWindowsDirectory});
   for (const auto& components : kSoftwareFolders) {
-    for (const Folder& config : Resolve(root, components, device)) {
-      hives.AddAll(RegistryRoot::kLocalMachine, config, kSoftwareHive);
+    for (const auto& config : Resolve(root, components)) {
+      hives.AddAll(RegistryRoot::kLocalMachine, *config, kSoftwareHive);
     }
   }
-  for (const Folder& windows : windows_9x) {
-    hives.AddAll(RegistryRoot::kLocalMachine, windows, k9xMachineHive, true);
+  for (const auto& windows : windows_9x) {
+    hives.AddAll(RegistryRoot::kLocalMachine, *windows, k9xMachineHive, true);
   }
   for (const auto& components : kProfileDirectories) {
-    for (const Folder& profiles : Resolve(root, components, device)) {
-      for (const Folder& profile : Subfolders(profiles, "", device)) {
-        hives.AddAll(RegistryRoot::kCurrentUser, profile, kUserHive);
+    for (const auto& profiles : Resolve(root, components)) {
+      for (const auto& profile : Subfolders(*profiles, "")) {
+        hives.AddAll(RegistryRoot::kCurrentUser, *profile, kUserHive);
       }
     }
   }
-  for (const Folder& windows : windows_9x) {
-    hives.AddAll(RegistryRoot::kCurrentUser, windows, k9xUserHive, true);
-    for (const Folder& profiles : Subfolders(windows, k9xProfiles, device)) {
-      for (const Folder& profile : Subfolders(profiles, "", device)) {
-        hives.AddAll(RegistryRoot::kCurrentUser, profile, k9xUserHive, true);
+  for (const auto& windows : windows_9x) {
+    hives.AddAll(RegistryRoot::kCurrentUser, *windows, k9xUserHive, true);
+    for (const auto& profiles : Subfolders(*windows, k9xProfiles)) {
+      for (const auto& profile : Subfolders(*profiles, "")) {
+        hives.AddAll(RegistryRoot::kCurrentUser, *profile, k9xUserHive, true);
       }
     }
   }

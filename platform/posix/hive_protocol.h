@@ -5,12 +5,47 @@
 // with a frame as SCM_RIGHTS.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <string>
 
 #include "platform/status.h"
 
 namespace quelix {
+
+// No registry hive comes near this length; the hive library holds a whole hive in memory.
+constexpr uint64_t kLargestHive = uint64_t{256} << 20;
+
+// One open descriptor (the socket, a hive's content in memory), closed with its owner.
+class OwnedFd {
+ public:
+  OwnedFd() = default;
+  explicit OwnedFd(int fd) : fd_(fd) {}
+  ~OwnedFd() { Reset(); }
+  OwnedFd(OwnedFd&& other) noexcept : fd_(other.Release()) {}
+  OwnedFd& operator=(OwnedFd&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
 
 enum class HiveOp : uint8_t {
   kLoad = 1,     // + descriptor of the hive file; reply: status

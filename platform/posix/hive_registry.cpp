@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -14,12 +15,6 @@ namespace {
 
 // The SOFTWARE hive is the key HKEY_LOCAL_MACHINE\SOFTWARE.
 constexpr char kSoftwareKey[] = "SOFTWARE";
-
-// The state of one hive that outlives a single repair.
-struct HiveSlot {
-  std::unique_ptr<HiveFile> hive;
-  bool backed_up = false;
-};
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), b.size()) == 0;
@@ -39,12 +34,13 @@ std::vector<std::string> SplitKeyPath(const std::string& path) {
 
 class HiveStore final : public RegistryStore {
  public:
-  HiveStore(RegistryRoot root, HiveSlot& slot, HiveClient& client, uint32_t index,
-            const HiveCommitHooks& hooks, OriginalKeeper* keeper)
-      : root_(root), slot_(slot), client_(client), index_(index), hooks_(hooks), keeper_(keeper) {}
-  // Changes never committed are dropped with the loaded hive, so the next repair sees the disk.
+  // The hive stays loaded in the helper for the store's life alone: one look, or one repair.
+  HiveStore(RegistryRoot root, std::unique_ptr<HiveFile> hive, HiveClient& client, uint32_t index,
+            OriginalKeeper* keeper)
+      : root_(root), hive_(std::move(hive)), client_(client), index_(index), keeper_(keeper) {}
+  // What was learnt of a hive changed here, or left half changed, is not kept.
   ~HiveStore() override {
-    if (changed_ || !broken_.ok()) slot_.hive.reset();
+    if (changed_ || !broken_.ok()) client_.Unload(index_, false);
   }
 
   Status OpenKey(const std::string& path, bool create_if_absent,
@@ -54,8 +50,7 @@ class HiveStore final : public RegistryStore {
   HiveClient& client() const { return client_; }
   uint32_t index() const { return index_; }
   Status AboutHive(const Status& status) const {
-    return status.ok() ? status
-                       : Status(status.code(), slot_.hive->path() + ": " + status.message());
+    return status.ok() ? status : Status(status.code(), hive_->path() + ": " + status.message());
   }
   void MarkChanged() { changed_ = true; }
   void MarkBroken(Status status) {
@@ -64,10 +59,9 @@ class HiveStore final : public RegistryStore {
 
  private:
   RegistryRoot root_;
-  HiveSlot& slot_;
+  std::unique_ptr<HiveFile> hive_;
   HiveClient& client_;
   uint32_t index_;
-  const HiveCommitHooks& hooks_;
   OriginalKeeper* keeper_;
   bool changed_ = false;
   Status broken_;
@@ -131,17 +125,16 @@ Status HiveStore::OpenKey(const std::string& path, bool /*create_if_absent*/,
 Status HiveStore::Commit() {
   if (!broken_.ok()) return broken_;
   if (!changed_) return Status::Ok();
-  // On failure the changes stay marked, so that the loaded hive is dropped with the store (not
-  // before: its keys may still be open).
-  const Status status = slot_.hive->Save(hooks_, &slot_.backed_up, keeper_);
+  // On failure the changes stay marked and are dropped with the store's loaded hive.
+  const Status status = hive_->Save(keeper_);
   if (status.ok()) changed_ = false;
   return status;
 }
 
 class HiveRegistry final : public Registry {
  public:
-  HiveRegistry(std::vector<HiveLocation> hives, HiveCommitHooks hooks)
-      : hives_(std::move(hives)), slots_(hives_.size()), hooks_(std::move(hooks)) {}
+  explicit HiveRegistry(std::vector<HiveLocation> hives)
+      : hives_(std::move(hives)), loaded_(hives_.size()) {}
 
   std::vector<RegistryStoreInfo> Stores() const override {
     std::vector<RegistryStoreInfo> stores;
@@ -155,15 +148,13 @@ class HiveRegistry final : public Registry {
     if (const Status* damaged = client_.Damaged(slot_number)) {
       return {damaged->code(), hives_[index].path + ": " + damaged->message()};
     }
-    HiveSlot& slot = slots_[index];
-    if (slot.hive != nullptr && (!slot.hive->Current() || !client_.Loaded(slot_number))) {
-      slot.hive.reset();
-    }
-    if (slot.hive == nullptr) {
-      const Status status = HiveFile::Load(hives_[index], client_, slot_number, &slot.hive);
-      if (!status.ok()) return status;
-    }
-    *store = std::make_unique<HiveStore>(hives_[index].root, slot, client_, slot_number, hooks_,
+    std::unique_ptr<HiveFile> hive;
+    FileInfo info;
+    const FileInfo* last = loaded_[index] ? &*loaded_[index] : nullptr;
+    const Status status = HiveFile::Load(hives_[index], client_, slot_number, last, &info, &hive);
+    if (!status.ok()) return status;
+    loaded_[index] = info;
+    *store = std::make_unique<HiveStore>(hives_[index].root, std::move(hive), client_, slot_number,
                                          keeper_);
     return Status::Ok();
   }
@@ -174,20 +165,18 @@ class HiveRegistry final : public Registry {
   // Declared first, so that it is destroyed last: the loaded hives are dropped from it.
   HiveClient client_;
   std::vector<HiveLocation> hives_;
-  std::vector<HiveSlot> slots_;
-  HiveCommitHooks hooks_;
+  std::vector<std::optional<FileInfo>> loaded_;  // what each hive's file was when last read
   OriginalKeeper* keeper_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<Registry> CreateHiveRegistry(const std::string& search_root,
-                                             HiveCommitHooks hooks) {
-  return std::make_unique<HiveRegistry>(FindHives(search_root), std::move(hooks));
+std::unique_ptr<Registry> CreateHiveRegistry(Directory& root) {
+  return std::make_unique<HiveRegistry>(FindHives(root));
 }
 
-std::unique_ptr<Registry> CreateNativeRegistry(const std::string& search_root) {
-  return CreateHiveRegistry(search_root);
+std::unique_ptr<Registry> CreateNativeRegistry(Directory& root) {
+  return CreateHiveRegistry(root);
 }
 
 }  // namespace quelix

@@ -3,18 +3,15 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "platform/posix/hive_file.h"
 #include "platform/registry.h"
 
 namespace quelix {
 
-// The hives found under `search_root` (see FindHives), as a Registry. A hive is loaded in the
-// hive helper when its store is first opened and kept while the file on disk stays the same; a hive
-// whose commit failed is loaded afresh, and one the helper died on is reported damaged from then
-// on. `hooks` lets tests act in the middle of a commit.
-std::unique_ptr<Registry> CreateHiveRegistry(const std::string& search_root,
-                                             HiveCommitHooks hooks = {});
+// The hives found below `root` (see FindHives), each held open from then on, as a Registry. A
+// hive is loaded in the hive helper when its store is opened, from the file held, and dropped with
+// the store; one the helper died on is reported damaged from then on.
+std::unique_ptr<Registry> CreateHiveRegistry(Directory& root);
 
 }  // namespace quelix

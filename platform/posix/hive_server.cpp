@@ -1,12 +1,11 @@
 #include "platform/posix/hive_server.h"
 
 #include <hivex.h>
-#include <signal.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -16,7 +15,6 @@
 #include <vector>
 
 #include "platform/posix/hive_base_block.h"
-#include "platform/posix/hive_fd.h"
 #include "platform/posix/hive_protocol.h"
 #include "platform/posix/posix_errors.h"
 #include "platform/registry.h"
@@ -27,7 +25,6 @@ namespace {
 // Hives from Windows XP on keep larger data in chained big-data cells, which hivex cannot write;
 // a key holding such a value is never rewritten.
 constexpr size_t kLargestPlainData = 16344;
-constexpr int kSocket = 3;
 
 // Frees what hivex allocates, on every path out of a function.
 struct FreeDeleter {
@@ -58,6 +55,27 @@ Status ErrnoStatus(int err) {
 Status HivexFailure() {
   const int err = errno;
   return {ErrorCode::kOther, err != 0 ? std::strerror(err) : "hive error"};
+}
+
+// The name under /proc/self/fd that stands for exactly the file open on `fd`: hivex opens hives
+// by name, and the helper has no other name for what it was sent.
+Status ProcFdPath(int fd, std::string* path) {
+  *path = "/proc/self/fd/" + std::to_string(fd);
+  struct stat named;
+  struct stat held;
+  if (::fstat(fd, &held) != 0) return ErrnoStatus(errno);
+  // Anything but the held file under that name (no /proc, or something mounted in its place)
+  // would have the hive library read or write a file nobody chose.
+  if (::stat(path->c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+      named.st_ino != held.st_ino) {
+    return {ErrorCode::kOther,
+            "hives are only read and written through /proc/self/fd, and /proc is not mounted"};
+  }
+  if (static_cast<uint64_t>(held.st_size) > kLargestHive) {
+    return {ErrorCode::kOther,
+            "the hive is longer than 256 MiB, more than any registry hive holds"};
+  }
+  return Status::Ok();
 }
 
 Status BadRequest() {
@@ -102,6 +120,7 @@ Status Survivors(hive_h* h, hive_node_h node, const std::string& name,
 
 class HiveServer {
  public:
+  HiveServer(int socket, Status refusal) : socket_(socket), refusal_(std::move(refusal)) {}
   [[noreturn]] void Run();
 
  private:
@@ -114,6 +133,9 @@ class HiveServer {
   Status Commit(LoadedHive& hive, int fd);
   Status Verify(LoadedHive& hive, int fd);
 
+  const int socket_;
+  // Why no hive may be loaded here (the helper could not give up root's rights), or success.
+  const Status refusal_;
   std::map<uint32_t, LoadedHive> hives_;
 };
 
@@ -121,11 +143,11 @@ void HiveServer::Run() {
   for (;;) {
     HiveMessage request;
     int fd = -1;
-    if (!ReceiveFrame(kSocket, &request, &fd)) ::_exit(0);
+    if (!ReceiveFrame(socket_, &request, &fd)) ::_exit(0);
     HiveMessage reply;
     Handle(request, fd, &reply);
     if (fd >= 0) ::close(fd);
-    if (!SendFrame(kSocket, reply)) ::_exit(0);
+    if (!SendFrame(socket_, reply)) ::_exit(0);
   }
 }
 
@@ -162,6 +184,7 @@ void HiveServer::Handle(HiveMessage& request, int fd, HiveMessage* reply) {
 
 Status HiveServer::Load(uint32_t slot, int fd) {
   hives_.erase(slot);
+  if (!refusal_.ok()) return refusal_;
   if (fd < 0) return BadRequest();
   Status status = CheckBaseBlock(fd);
   std::string path;
@@ -290,30 +313,10 @@ Status HiveServer::Verify(LoadedHive& hive, int fd) {
   return Status::Ok();
 }
 
-// Leaves the helper nothing of the program's but its socket, and signals as a new process has
-// them, but for the terminal's and a closed socket's: the program ends the helper by closing it.
-void PrepareChild(int socket) {
-  if (socket != kSocket) ::dup2(socket, kSocket);
-  if (::close_range(kSocket + 1, UINT_MAX, 0) != 0) {
-    for (int fd = kSocket + 1; fd < 65536; ++fd) ::close(fd);
-  }
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &action, nullptr);
-  action.sa_handler = SIG_IGN;
-  for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE}) {
-    ::sigaction(signal, &action, nullptr);
-  }
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-}
-
 }  // namespace
 
-void RunHiveServer(int socket) {
-  PrepareChild(socket);
-  HiveServer server;
+void RunHiveServer(int socket, const Status& refusal) {
+  HiveServer server(socket, refusal);
   server.Run();
 }
 

@@ -65,7 +65,8 @@ class PosixDirectory final : public Directory {
     const std::string path = path_ + relative;
     const int fd = OpenBeneath(fd_, device_, relative, {O_RDONLY | O_DIRECTORY, 0});
     if (fd < 0) return LinkAware(errno, path);
-    *dir = MakePosixDirectory(fd, device_, path + "/", nonblock_harmless_);
+    *dir = MakePosixDirectory(fd, device_, relative.empty() ? path_ : path + "/",
+                              nonblock_harmless_);
     return Status::Ok();
   }
 

@@ -144,6 +144,7 @@ FileInfo DescribeStat(const struct stat& st, int fd) {
   info.volume = st.st_dev;
   info.file_id = st.st_ino;
   info.links = st.st_nlink;
+  info.allocated = static_cast<uint64_t>(st.st_blocks) * 512;
   info.attributes.word = st.st_mode & 07777;
   info.attributes.owner = st.st_uid;
   info.attributes.group = st.st_gid;

@@ -63,6 +63,10 @@ Status DescribeHandle(HANDLE handle, const std::string& path, FileInfo* info) {
   info->volume = by_handle.dwVolumeSerialNumber;
   info->file_id = (uint64_t{by_handle.nFileIndexHigh} << 32) | by_handle.nFileIndexLow;
   info->links = by_handle.nNumberOfLinks;
+  FILE_STANDARD_INFO standard;
+  if (GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
+    info->allocated = static_cast<uint64_t>(standard.AllocationSize.QuadPart);
+  }
   return Status::Ok();
 }
 

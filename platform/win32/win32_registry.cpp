@@ -143,7 +143,7 @@ std::unique_ptr<Registry> CreateLiveRegistry(HKEY machine, HKEY user, std::strin
                                         std::move(user_name));
 }
 
-std::unique_ptr<Registry> CreateNativeRegistry(const std::string& /*search_root*/) {
+std::unique_ptr<Registry> CreateNativeRegistry(Directory& /*root*/) {
   return CreateLiveRegistry(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER);
 }
 

@@ -49,7 +49,7 @@ class BackupTest : public RemoveFixture {
     EXPECT_TRUE(
         RestoreRun(
             fs_, run,
-            [this](const std::string&) { return std::make_unique<BorrowedRegistry>(registry_); },
+            [this](Directory&) { return std::make_unique<BorrowedRegistry>(registry_); },
             &report)
             .ok());
     return report;

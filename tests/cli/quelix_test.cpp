@@ -79,7 +79,7 @@ class QuelixTest : public RemoveFixture {
     return places;
   }();
   FakeConsole console_;
-  RegistryOpener opener_ = [this](const std::string&) {
+  RegistryOpener opener_ = [this](Directory&) {
     return std::make_unique<BorrowedRegistry>(registry_);
   };
   Lines out_;

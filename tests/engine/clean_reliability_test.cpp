@@ -66,7 +66,7 @@ class CleanReliabilityTest : public ::testing::Test {
     FakeWindow window;
     window.root = tree.root().string();
     FaultFileSystem fs(*native_);
-    CommandController controller(window, fs, [](const std::string&) { return nullptr; });
+    CommandController controller(window, fs, [](Directory&) { return nullptr; });
     EXPECT_EQ(controller.Scan(), CommandResult::kDone);
     fs.calls.clear();
     if (fail_at > 0) fs.FailCall(fail_at, error);

@@ -93,7 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fs::remove_all(root / "Windows");
   fs::create_directories(hive_path.parent_path());
   WriteAll(hive_path, hive);
-  const RepairReport report = RepairRegistry(*CreateHiveRegistry(root.string() + "/"));
+  std::unique_ptr<Directory> folder;
+  if (!CreateNativeFileSystem()->OpenDirectory(root.string() + "/", &folder).ok()) std::abort();
+  const RepairReport report = RepairRegistry(*CreateHiveRegistry(*folder));
   if (report.deleted.empty() && ReadAll(hive_path) != hive) std::abort();
   return 0;
 }

@@ -84,7 +84,7 @@ TEST_F(CleanPosixTest, TheBackupIsPrivateAndARestoreBringsTheFileBackWithItsMeta
             ErrorCode::kAccessDenied);
   RestoreReport report;
   ASSERT_TRUE(RestoreRun(
-                  fs_, run, [](const std::string&) { return nullptr; }, &report)
+                  fs_, run, [](Directory&) { return nullptr; }, &report)
                   .ok());
   ASSERT_EQ(report.files.size(), 1u);
   EXPECT_EQ(report.files[0].outcome, RestoreOutcome::kRestored) << report.files[0].reason;

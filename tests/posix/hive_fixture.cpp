@@ -8,9 +8,42 @@
 #include <iterator>
 #include <memory>
 
+#include "engine/beside_keeper.h"
+#include "engine/tree.h"
+#include "platform/posix/hive_registry.h"
 #include "tests/support/test_hive.h"
 
 namespace quelix {
+
+namespace {
+
+FileSystem& Native() {
+  static const std::unique_ptr<FileSystem> native = CreateNativeFileSystem();
+  return *native;
+}
+
+std::string FolderPath(const std::filesystem::path& root) {
+  const std::string path = root.string();
+  return path.back() == '/' ? path : path + '/';
+}
+
+}  // namespace
+
+std::unique_ptr<Registry> HivesBelow(const std::filesystem::path& root, FileSystem* fs) {
+  std::unique_ptr<Directory> dir;
+  const Status status = (fs != nullptr ? *fs : Native()).OpenDirectory(FolderPath(root), &dir);
+  EXPECT_TRUE(status.ok()) << status.message();
+  if (!status.ok()) return nullptr;
+  return CreateHiveRegistry(*dir);
+}
+
+RepairReport RepairKeepingBeside(Registry& registry, const std::filesystem::path& root,
+                                 FileSystem* fs) {
+  SearchedTree tree(fs != nullptr ? *fs : Native());
+  EXPECT_TRUE(tree.Open(FolderPath(root)).ok());
+  BesideKeeper keeper(tree);
+  return RepairRegistry(registry, &keeper);
+}
 namespace fs = std::filesystem;
 namespace {
 

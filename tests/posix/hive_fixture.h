@@ -4,11 +4,25 @@
 #include <hivex.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "engine/registry_repair.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+
 namespace quelix {
+
+// The hives below the folder `root`, opened once through `fs` (the native file services where
+// null), as the offline registry.
+std::unique_ptr<Registry> HivesBelow(const std::filesystem::path& root, FileSystem* fs = nullptr);
+
+// Repairs `registry` as the engine does without a backup store: each hive it rewrites is first
+// kept beside itself as "<hive>.bak", reached through `root` held open through `fs`.
+RepairReport RepairKeepingBeside(Registry& registry, const std::filesystem::path& root,
+                                 FileSystem* fs = nullptr);
 
 struct HiveValue {
   std::string name;

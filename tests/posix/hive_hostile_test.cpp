@@ -10,8 +10,8 @@
 
 #include "engine/registry_repair.h"
 #include "platform/posix/hive_client.h"
-#include "platform/posix/hive_registry.h"
 #include "tests/posix/hive_fixture.h"
+#include "tests/support/fault_file_system.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/test_hive.h"
 
@@ -29,8 +29,8 @@ constexpr uid_t kOwner = 1000;
 class HiveHostileTest : public testing::Test {
  protected:
   fs::path At(const std::string& relative) const { return tree_.root() / relative; }
-  RepairReport Repair(HiveCommitHooks hooks = {}) {
-    std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root(), std::move(hooks));
+  RepairReport Repair(FileSystem* fs = nullptr) {
+    std::unique_ptr<Registry> registry = HivesBelow(tree_.root(), fs);
     return RepairRegistry(*registry);
   }
 
@@ -51,14 +51,20 @@ TEST_F(HiveHostileTest, ATemporaryNameSwappedForALinkIsNeitherFollowedNorPutInPl
     ASSERT_EQ(::chown(At(kUser).c_str(), kOwner, kOwner), 0);
     ASSERT_EQ(::chmod(At(kUser).c_str(), 0666), 0);
     const std::string before = ReadBytes(At(kUser));
-    HiveCommitHooks hooks;
-    (at_rename ? hooks.before_replace : hooks.after_commit) = [&secret](const std::string& temp,
-                                                                        const std::string&) {
-      fs::remove(temp);
-      fs::create_symlink(secret, temp);
+    const std::unique_ptr<FileSystem> native = CreateNativeFileSystem();
+    FaultFileSystem swapping(*native);
+    const std::string temp = At(kUser).string() + ".tmp";
+    swapping.before = [&](const FsCall& call) {
+      // Once the written hive is in the temporary file (its first flush), or at the rename.
+      const bool now =
+          at_rename ? call.op == FsOp::kReplace : call.op == FsOp::kSync && call.path == temp;
+      if (now && !fs::is_symlink(temp)) {
+        fs::remove(temp);
+        fs::create_symlink(secret, temp);
+      }
     };
 
-    const RepairReport report = Repair(std::move(hooks));
+    const RepairReport report = Repair(&swapping);
 
     struct stat st;
     ASSERT_EQ(::stat(secret.c_str(), &st), 0);
@@ -85,7 +91,7 @@ TEST_F(HiveHostileTest, AHiveTheLibraryStopsOnIsReportedDamagedAndTheRunGoesOn) 
                  ReadHiveDword(bytes, ValueListEntryOffset(At(kSoftware), kRunInHive, 0)));
   WriteBytes(At(kSoftware), bytes);
 
-  std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
+  std::unique_ptr<Registry> registry = HivesBelow(tree_.root());
   const RepairReport report = RepairRegistry(*registry);
   const RepairReport again = RepairRegistry(*registry);
 

@@ -14,8 +14,8 @@
 #include <filesystem>
 
 #include "engine/registry_repair.h"
-#include "platform/posix/hive_registry.h"
 #include "tests/posix/hive_fixture.h"
+#include "tests/support/fault_file_system.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/test_hive.h"
 
@@ -30,9 +30,10 @@ constexpr char kUser[] = "Users/alice/NTUSER.DAT";
 class HiveFailureTest : public testing::Test {
  protected:
   fs::path At(const std::string& relative) const { return tree_.root() / relative; }
-  RepairReport Repair(HiveCommitHooks hooks = {}) {
-    std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root(), std::move(hooks));
-    return RepairRegistry(*registry);
+  // Repairs as the engine does without a backup store, through `fs` where given.
+  RepairReport Repair(FileSystem* fs = nullptr) {
+    std::unique_ptr<Registry> registry = HivesBelow(tree_.root(), fs);
+    return RepairKeepingBeside(*registry, tree_.root(), fs);
   }
   // An infected machine and user hive.
   void Infect() {
@@ -142,7 +143,7 @@ TEST_F(HiveFailureTest, AnImmutableHiveIsReportedAndLeftAlone) {
   if (!SetImmutable(At(kSoftware), true)) GTEST_SKIP() << "chattr +i not possible here";
 
   // The same registry again: what failed to be written is still there and is told again.
-  std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
+  std::unique_ptr<Registry> registry = HivesBelow(tree_.root());
   const RepairReport report = RepairRegistry(*registry);
   const RepairReport again = RepairRegistry(*registry);
   SetImmutable(At(kSoftware), false);
@@ -200,7 +201,7 @@ TEST_F(HiveFailureTest, HivesOnAReadOnlyVolumeAreReportedAndLeftAlone) {
 
   RepairReport report;
   if (read_only) {
-    std::unique_ptr<Registry> registry = CreateHiveRegistry(volume.string());
+    std::unique_ptr<Registry> registry = HivesBelow(volume);
     report = RepairRegistry(*registry);
   }
   const std::string software_after = ReadBytes(volume / kSoftware);
@@ -272,9 +273,12 @@ TEST_F(HiveCrashDeathTest, AStopBetweenCommitAndRenameLeavesTheHiveAsItWas) {
   WriteHive(At(kSoftware), InfectedSoftware());
   const std::string before = ReadBytes(At(kSoftware));
 
-  HiveCommitHooks crash;
-  crash.before_replace = [](const std::string&, const std::string&) { ::_exit(7); };
-  EXPECT_EXIT(Repair(std::move(crash)), testing::ExitedWithCode(7), "");
+  const std::unique_ptr<FileSystem> native = CreateNativeFileSystem();
+  FaultFileSystem crash(*native);
+  crash.before = [](const FsCall& call) {
+    if (call.op == FsOp::kReplace) ::_exit(7);
+  };
+  EXPECT_EXIT(Repair(&crash), testing::ExitedWithCode(7), "");
 
   EXPECT_EQ(ReadBytes(At(kSoftware)), before);
   EXPECT_EQ(DirectoryNames(At(kConfig)),

@@ -25,8 +25,8 @@ class HiveRegistryTest : public testing::Test {
   fs::path At(const std::string& relative) const { return tree_.root() / relative; }
 
   RepairReport Repair() {
-    std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
-    return RepairRegistry(*registry);
+    std::unique_ptr<Registry> registry = HivesBelow(tree_.root());
+    return RepairKeepingBeside(*registry, tree_.root());
   }
 
   TempTree tree_;
@@ -51,7 +51,7 @@ TEST_F(HiveRegistryTest, FindsTheHivesWhateverTheCaseOfTheirPaths) {
   // A second name for a profile (as a junction appears) is not a second hive.
   fs::create_directory_symlink(At("USERS/alice"), At("USERS/alias"));
 
-  const std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
+  const std::unique_ptr<Registry> registry = HivesBelow(tree_.root());
 
   EXPECT_EQ(StoreNames(*registry, RegistryRoot::kLocalMachine),
             (std::vector<std::string>{At("windows/SYSTEM32/Config/software").string(),
@@ -69,7 +69,7 @@ TEST_F(HiveRegistryTest, ADriveWithoutWindowsHasNothingToRepair) {
   tree_.Write("Users/readme.txt", "not a profile");
   tree_.MakeDirectory("Windows/System32/config");
 
-  const std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
+  const std::unique_ptr<Registry> registry = HivesBelow(tree_.root());
   const RepairReport report = RepairRegistry(*registry);
 
   EXPECT_TRUE(registry->Stores().empty());
@@ -86,7 +86,7 @@ TEST_F(HiveRegistryTest, WithABackupStoreTheHiveIsKeptThereAndRestoredWhole) {
   SearchedTree held(*fs);
   ASSERT_TRUE(held.Open(tree_.Root()).ok());
   store.SetRoot(held.identity());
-  const std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
+  const std::unique_ptr<Registry> registry = HivesBelow(tree_.root());
   ASSERT_TRUE(RepairRegistry(*registry, &store).complete());
   ASSERT_EQ(ReadHiveValues(At(kSoftware), kRunInHive), CleanRunValues());
   EXPECT_EQ(DirectoryNames(At("Windows/System32/config")), std::vector<std::string>{"SOFTWARE"})
@@ -159,12 +159,12 @@ TEST_F(HiveRegistryTest, CleanHivesAreNeitherWrittenNorGivenKeys) {
 TEST_F(HiveRegistryTest, RunningTwiceHasTheEffectOfRunningOnce) {
   WriteHive(At(kSoftware), InfectedSoftware());
   WriteHive(At("Users/alice/NTUSER.DAT"), InfectedUser());
-  std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
-  EXPECT_EQ(RepairRegistry(*registry).deleted.size(), 5u);
+  std::unique_ptr<Registry> registry = HivesBelow(tree_.root());
+  EXPECT_EQ(RepairKeepingBeside(*registry, tree_.root()).deleted.size(), 5u);
   const std::string software_once = ReadBytes(At(kSoftware));
   const std::string user_once = ReadBytes(At("Users/alice/NTUSER.DAT"));
 
-  const RepairReport again = RepairRegistry(*registry);
+  const RepairReport again = RepairKeepingBeside(*registry, tree_.root());
   const RepairReport fresh = Repair();
 
   for (const RepairReport* report : {&again, &fresh}) {
@@ -233,7 +233,7 @@ TEST_F(HiveRegistryTest, AnExistingBackupNameIsNeverReused) {
 
 TEST_F(HiveRegistryTest, AHiveChangedOnDiskIsReadAgain) {
   WriteHive(At(kSoftware), InfectedSoftware());
-  std::unique_ptr<Registry> registry = CreateHiveRegistry(tree_.Root());
+  std::unique_ptr<Registry> registry = HivesBelow(tree_.root());
   EXPECT_EQ(RepairRegistry(*registry).deleted.size(), 1u);
 
   WriteHive(At(kSoftware), InfectedSoftware());

@@ -56,7 +56,7 @@ class RestorePosixTest : public RemoveFixture {
   RestoredItem RestoreOne(const std::string& run) {
     RestoreReport report;
     EXPECT_TRUE(RestoreRun(
-                    fs_, run, [](const std::string&) { return nullptr; }, &report)
+                    fs_, run, [](Directory&) { return nullptr; }, &report)
                     .ok());
     EXPECT_EQ(report.files.size(), 1u);
     return report.files.empty() ? RestoredItem{} : report.files[0];
@@ -149,13 +149,13 @@ TEST_F(RestorePosixTest, RootNeverTrustsAStateFolderOthersCanWrite) {
   // Named there all the same, the folder is refused where it is used.
   RestoreReport report;
   const Status restored = RestoreRun(
-      fs_, run, [](const std::string&) { return nullptr; }, &report);
+      fs_, run, [](Directory&) { return nullptr; }, &report);
   EXPECT_EQ(Reason(restored),
             "the folder " + planted.root().string() + "/ may be changed by other users");
   std::string latest;
   EXPECT_FALSE(FindRun(fs_, backups, "", &latest).ok());
   EXPECT_EQ(planted.Read("target.conf"), "root's own\n");
-  CommandController controller(window_, fs_, [](const std::string&) { return nullptr; });
+  CommandController controller(window_, fs_, [](Directory&) { return nullptr; });
   EXPECT_FALSE(controller.OpenLog({{planted.Path("quelix-remover/log.txt"), true}}).ok());
   EXPECT_FALSE(planted.Exists("quelix-remover/log.txt"));
 }

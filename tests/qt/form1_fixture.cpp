@@ -29,7 +29,7 @@ Form1::Setup Form1Test::MakeSetup(std::chrono::milliseconds yield_interval) {
   setup.fs = fs_.get();
   setup.shell = &shell_;
   setup.places = &places_;
-  setup.open_registry = [](const std::string&) { return nullptr; };
+  setup.open_registry = [](Directory&) { return nullptr; };
   setup.message_box = [this](const std::string& text, MessageIcon icon) {
     messages_.push_back(text);
     icons_.push_back(icon);

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
       registry.AddStore(quelix::RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", false);
   registry.SetValue(machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Kernel32",
                     "wscript.exe kernel.vbs");
-  setup.open_registry = [&registry](const std::string&) {
+  setup.open_registry = [&registry](quelix::Directory&) {
     return std::make_unique<quelix::BorrowedRegistry>(registry);
   };
   setup.on_unload = [] {};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/registry_repair.h"
+#include "platform/file_system.h"
 
 namespace quelix {
 namespace {
@@ -220,7 +221,9 @@ TEST_F(LiveRegistryTest, AValueThatCannotBeDeletedIsReportedAndStays) {
 }
 
 TEST(LiveRegistry, TheNativeRegistryIsTheMachineAndTheCurrentUser) {
-  const std::unique_ptr<Registry> registry = CreateNativeRegistry("C:\\");
+  std::unique_ptr<Directory> root;
+  ASSERT_TRUE(CreateNativeFileSystem()->OpenDirectory("C:\\", &root).ok());
+  const std::unique_ptr<Registry> registry = CreateNativeRegistry(*root);
   const std::vector<RegistryStoreInfo> stores = registry->Stores();
   ASSERT_EQ(stores.size(), 2u);
   EXPECT_EQ(stores[0].root, RegistryRoot::kLocalMachine);
