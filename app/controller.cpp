@@ -4,6 +4,7 @@
 #include <set>
 
 #include "app/outcome.h"
+#include "runtime/shown_name.h"
 
 namespace quelix {
 
@@ -128,8 +129,8 @@ CommandResult CommandController::Remove() {
   front_.SetBusyPointer(true);
   const bool finished = engine_->RemoveCommand(keeper);
   front_.SetBusyPointer(false);
-  if (keeper) backup.run = store_->run();
-  if (!backup.run.empty()) log_.Write("The originals are kept in " + backup.run);
+  if (keeper) backup.run = backup_run();
+  if (!backup.run.empty()) log_.Write("The originals are kept in " + ShownName(backup.run));
   if (!finished) {
     log_.Write("Virus removal stopped: " + close_reason_);
     return Finish();
@@ -137,7 +138,7 @@ CommandResult CommandController::Remove() {
   log_.Flush();
   front_.ProcessEvents();
   if (!closing_) {
-    Confirm(work ? RemovalMessage(engine_->removal(), State(), backup) : NothingToRemove());
+    Confirm(work ? RemovalMessage(scan, engine_->removal(), State(), backup) : NothingToRemove());
   }
   log_.Write("Virus removal complete.");
   log_.Flush();
@@ -204,8 +205,8 @@ bool CommandController::RoomToKeep() {
   if (need <= free && free - need >= total / 20) return true;
   const auto mb = [](uint64_t bytes) { return std::to_string(bytes >> 20) + " MB"; };
   backup_shortage_ = "There is not enough room to keep the originals: they take " +
-                     mb(need + (1 << 20) - 1) + ", and " + *backup_folder_ + " has " + mb(free) +
-                     " free of " + mb(total) + ", of which 5 % must stay free.";
+                     mb(need + (1 << 20) - 1) + ", and " + ShownName(*backup_folder_) + " has " +
+                     mb(free) + " free of " + mb(total) + ", of which 5 % must stay free.";
   return false;
 }
 

@@ -62,7 +62,9 @@ class CommandController {
   // the Removes of this controller add to one.
   void KeepOriginalsIn(const std::string& folder, bool one_run = false);
   // The run folder the originals were last kept in, "" where none was kept.
-  std::string backup_run() const { return store_ ? store_->run() : std::string(); }
+  std::string backup_run() const {
+    return store_ && store_->kept() > 0 ? store_->run() : std::string();
+  }
   // Why the last Remove could not keep the originals for want of room, "" where it could.
   const std::string& backup_shortage() const { return backup_shortage_; }
 

@@ -1,11 +1,17 @@
 #include "app/outcome.h"
 
+#include "runtime/shown_name.h"
+
 namespace quelix {
 namespace {
 
 constexpr char kScanComplete[] = "Scan complete. The list of infected files is given above.";
 constexpr char kRemoved[] =
     "The HTML.Quelix.A Virus has been removed successfully from your system.";
+constexpr char kNotRemoved[] = "The HTML.Quelix.A Virus could not be removed completely.";
+constexpr char kRemovedFromFound[] =
+    "The HTML.Quelix.A Virus was removed from every file found, but not everything could be "
+    "checked.";
 constexpr char kLogIncomplete[] = "The event log could not be written completely.";
 constexpr char kNoLog[] = "No event log could be opened.";
 
@@ -27,37 +33,48 @@ void Add(std::string* text, const std::string& sentence) {
   *text += sentence;
 }
 
+// "1 file could not be read; ..." and "2 folders could not be searched; ...", as they apply.
+std::string UncheckedSentences(const ScanReport& scan, const LogState& log) {
+  std::string text;
+  if (scan.unreadable > 0) {
+    Add(&text, CountSentence(scan.unreadable, "file", "files", "could not be read", log.intact));
+  }
+  if (scan.unsearched > 0) {
+    Add(&text,
+        CountSentence(scan.unsearched, "folder", "folders", "could not be searched", log.intact));
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string ScanStatus(const ScanReport& scan, const LogState& log) {
   std::string more;
   if (!scan.registry_found.empty()) Add(&more, "The virus's registry values were found too.");
-  if (scan.unreadable > 0) {
-    Add(&more, CountSentence(scan.unreadable, "file", "files", "could not be read", log.intact));
-  }
-  if (scan.unsearched > 0) {
-    Add(&more,
-        CountSentence(scan.unsearched, "folder", "folders", "could not be searched", log.intact));
-  }
+  Add(&more, UncheckedSentences(scan, log));
   if (log.wanted && !log.intact) Add(&more, LogSentence(log));
   return more.empty() ? kScanComplete : std::string(kScanComplete) + "\r\n" + more;
 }
 
 std::string BackupSentence(const BackupState& backup) {
-  if (!backup.run.empty()) return "The originals are kept in " + backup.run + ".";
+  if (!backup.run.empty()) return "The originals are kept in " + ShownName(backup.run) + ".";
   if (backup.declined) return "The originals were not kept.";
   return {};
 }
 
-RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log,
-                              const BackupState& backup) {
+RemovalOutcome RemovalMessage(const ScanReport& scan, const RemovalReport& removal,
+                              const LogState& log, const BackupState& backup) {
   const size_t files = removal.files.size();
-  if (removal.cleaned == files && removal.registry_problems.empty() && removal.other_names == 0) {
+  const bool all_removed =
+      removal.cleaned == files && removal.registry_problems.empty() && removal.other_names == 0;
+  // A file not read or a folder not searched may hold the virus still: no success is claimed.
+  const std::string unchecked = UncheckedSentences(scan, log);
+  if (all_removed && unchecked.empty()) {
     std::string text = kRemoved;
     Add(&text, BackupSentence(backup));
     return {text, MessageIcon::kInformation};
   }
-  std::string text = "The HTML.Quelix.A Virus could not be removed completely.";
+  std::string text = all_removed ? kRemovedFromFound : kNotRemoved;
   if (removal.cleaned < files) {
     Add(&text, "It was removed from " + std::to_string(removal.cleaned) + " of " +
                    std::to_string(files) + (files == 1 ? " file." : " files."));
@@ -71,9 +88,10 @@ RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log,
     Add(&text, std::to_string(removal.other_names) +
                    " other names (hard links) of cleaned files still hold it.");
   }
+  Add(&text, unchecked);
   Add(&text, BackupSentence(backup));
   if (log.wanted) {
-    Add(&text, log.intact ? "The log has the details: " + log.path : LogSentence(log));
+    Add(&text, log.intact ? "The log has the details: " + ShownName(log.path) : LogSentence(log));
   }
   return {text, MessageIcon::kWarning};
 }

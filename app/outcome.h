@@ -22,7 +22,8 @@ struct LogState {
 std::string ScanStatus(const ScanReport& scan, const LogState& log);
 
 // The message box after a removal: the success text only where every listed file was cleaned,
-// every registry problem is gone and no other name still holds the virus.
+// every registry problem is gone, no other name still holds the virus, and the scan before it
+// read every candidate and searched every folder.
 struct RemovalOutcome {
   std::string text;
   MessageIcon icon;
@@ -33,8 +34,8 @@ struct BackupState {
   std::string run;
   bool declined = false;
 };
-RemovalOutcome RemovalMessage(const RemovalReport& removal, const LogState& log,
-                              const BackupState& backup = {});
+RemovalOutcome RemovalMessage(const ScanReport& scan, const RemovalReport& removal,
+                              const LogState& log, const BackupState& backup = {});
 
 // The text shown when there is nothing to remove.
 RemovalOutcome NothingToRemove();

@@ -17,6 +17,7 @@
 
 #include "app/controller.h"
 #include "bench/bench_window.h"
+#include "runtime/shown_name.h"
 
 namespace {
 
@@ -67,15 +68,17 @@ void Print(const std::string& text) {
 
 void ReportScan(const quelix::BenchFrontEnd& front) {
   std::string out;
-  for (const std::string& path : front.infected()) out += path + "\n";
+  for (const std::string& path : front.infected()) out += quelix::ShownName(path) + "\n";
   Print(out);
 }
 
 void ReportRemoval(const quelix::CommandController& controller) {
   std::string out;
   for (const quelix::RemovalResult& r : controller.engine().removal().files) {
-    out += r.result.cleaned ? "cleaned " + r.path + "\n"
-                            : "not cleaned " + r.path + ": " + r.result.reason + "\n";
+    const std::string path = quelix::ShownName(r.path);
+    out += r.result.cleaned
+               ? "cleaned " + path + "\n"
+               : "not cleaned " + path + ": " + quelix::ShownName(r.result.reason) + "\n";
   }
   Print(out);
   const quelix::Message& message = controller.message();

@@ -3,6 +3,7 @@
 #include "engine/backup_format.h"
 #include "engine/backups.h"
 #include "engine/restore.h"
+#include "runtime/shown_name.h"
 
 namespace quelix {
 namespace {
@@ -11,15 +12,15 @@ namespace {
 bool PrintRestored(const RestoredItem& item, std::ostream& out) {
   switch (item.outcome) {
     case RestoreOutcome::kRestored:
-      out << "restored " << item.name << (item.reason.empty() ? "" : " (" + item.reason + ")")
-          << '\n';
+      out << "restored " << ShownName(item.name)
+          << (item.reason.empty() ? "" : " (" + ShownName(item.reason) + ")") << '\n';
       return true;
     case RestoreOutcome::kAsItWas:
-      out << "as it was " << item.name << '\n';
+      out << "as it was " << ShownName(item.name) << '\n';
       return true;
     case RestoreOutcome::kChanged:
     case RestoreOutcome::kFailed:
-      out << "not restored " << item.name << ": " << item.reason << '\n';
+      out << "not restored " << ShownName(item.name) << ": " << ShownName(item.reason) << '\n';
       return false;
   }
   return false;
@@ -44,7 +45,7 @@ int RunRestore(const std::string& which, std::ostream& out, std::ostream& err,
       (PrintRestored(item, out) ? restored : left) += 1;
     }
   }
-  err << "restored from " << run << ": " << restored << " as they were, " << left
+  err << "restored from " << ShownName(run) << ": " << restored << " as they were, " << left
       << " left alone\n";
   return report.complete() ? 0 : 1;
 }
@@ -65,7 +66,7 @@ int RunBackups(int prune_days, std::ostream& out, std::ostream& err, const CliSe
   for (const RunSummary& run : runs) {
     out << run.name << '\t' << IsoTime(run.time) << '\t' << run.files << " files\t" << run.values
         << " registry values";
-    for (const std::string& root : run.roots) out << '\t' << root;
+    for (const std::string& root : run.roots) out << '\t' << ShownName(root);
     out << '\n';
   }
   if (!status.ok()) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/controller.h"
+#include "runtime/shown_name.h"
 
 namespace quelix {
 namespace {
@@ -46,7 +47,7 @@ void CliFrontEnd::SetBusyPointer(bool busy) {
   // A command starts: the counts start afresh.
   scanning_ = false;
   checked_ = 0;
-  folder_ = root_;
+  folder_ = ShownName(root_);
   started_ = std::chrono::steady_clock::now();
   bytes_at_start_ = bytes_read_ ? bytes_read_() : 0;
 }

@@ -119,10 +119,14 @@ Options:
 The backup store is ~/.local/state/quelix-remover/backups ($XDG_STATE_HOME) on Linux and
 %LOCALAPPDATA%\Quelix Remover\backups on Windows, readable by the user who ran quelix alone.
 
+Names are shown with their control characters and bytes that are not UTF-8 escaped: \n, \r,
+\t, \x1b, \xff, and \\ for a backslash that would read as such an escape.
+
 Exit status: scan: 0 nothing found, 1 the virus was found, 2 nothing found but something could
 not be searched or read. remove: 0 nothing of the virus is left in what was found, 1 something
-could not be cleaned or deleted, 2 nothing could be searched, or there is no room to keep the
-originals (the backup store keeps 5 % of its disk free). restore: 0 everything is as it was,
+could not be cleaned or deleted, 2 a file could not be read or a folder not searched (this wins
+over 1: what was not looked at may hold the virus), or there is no room to keep the originals
+(the backup store keeps 5 % of its disk free). restore: 0 everything is as it was,
 1 something was changed since and left alone, or could not be put back, 2 no such run. 2 also for
 a usage error, 130 when stopped by Ctrl+C (after the file being cleaned).
 )";

@@ -9,6 +9,7 @@
 #include "cli/backup_commands.h"
 #include "cli/cli_front_end.h"
 #include "cli/options.h"
+#include "runtime/shown_name.h"
 
 namespace quelix {
 namespace {
@@ -28,9 +29,9 @@ struct Tally {
 };
 
 void PrintScan(const CliFrontEnd& front, const ScanReport& scan, std::ostream& out) {
-  for (const std::string& path : front.infected()) out << path << '\n';
+  for (const std::string& path : front.infected()) out << ShownName(path) << '\n';
   for (const RegistryValueRef& value : scan.registry_found) {
-    out << "registry " << value.FullName() << '\n';
+    out << "registry " << ShownName(value.FullName()) << '\n';
   }
 }
 
@@ -48,17 +49,18 @@ bool PrintRemoval(const ScanReport& scan, const RemovalReport& removal, std::ost
   bool left = removal.other_names > 0;
   for (const RemovalResult& r : removal.files) {
     if (r.result.cleaned) {
-      out << "cleaned " << r.path << '\n';
+      out << "cleaned " << ShownName(r.path) << '\n';
     } else {
-      out << "not cleaned " << r.path << ": " << r.result.reason << '\n';
+      out << "not cleaned " << ShownName(r.path) << ": " << ShownName(r.result.reason) << '\n';
       left = true;
     }
   }
   for (const RegistryValueRef& value : removal.registry_deleted) {
-    out << "deleted " << value.FullName() << '\n';
+    out << "deleted " << ShownName(value.FullName()) << '\n';
   }
   for (const RegistryValueFailure& f : removal.registry_failed) {
-    out << "not deleted " << f.value.FullName() << ": " << Reason(f.status) << '\n';
+    out << "not deleted " << ShownName(f.value.FullName()) << ": " << ShownName(Reason(f.status))
+        << '\n';
     left = true;
   }
   for (const RegistryValueRef& value : scan.registry_found) {
@@ -71,7 +73,7 @@ bool PrintRemoval(const ScanReport& scan, const RemovalReport& removal, std::ost
     }
     const std::string reason = UnopenedReason(removal, value);
     if (reason.empty()) continue;
-    out << "not deleted " << value.FullName() << ": " << reason << '\n';
+    out << "not deleted " << ShownName(value.FullName()) << ": " << ShownName(reason) << '\n';
     left = true;
   }
   return left;
@@ -120,7 +122,8 @@ bool Run::OpenLog() {
   if (!options_.log_file.empty()) {
     const Status opened = controller_.OpenLog({{options_.log_file, false}});
     if (opened.ok()) return true;
-    err_ << "quelix: cannot open the log " << options_.log_file << ": " << Reason(opened) << '\n';
+    err_ << "quelix: cannot open the log " << ShownName(options_.log_file) << ": "
+         << ShownName(Reason(opened)) << '\n';
     return false;
   }
   if (!controller_.OpenLog(services_.places.LogPlaces()).ok()) {
@@ -136,7 +139,8 @@ bool Run::OnePath(const std::string& path) {
   const ScanReport& scan = controller_.engine().scan_report();
   if (!scan.root_searched) {
     front_.ClearProgress();
-    err_ << "quelix: cannot search " << path << ": " << Reason(scan.root_status) << '\n';
+    err_ << "quelix: cannot search " << ShownName(path) << ": "
+         << ShownName(Reason(scan.root_status)) << '\n';
     ++tally_.roots_failed;
     return true;
   }
@@ -169,7 +173,14 @@ void Run::Summary(std::chrono::steady_clock::time_point start) {
   char took[32];
   std::snprintf(took, sizeof took, "%.1f", seconds);
   err_ << "checked " << tally_.checked << " files in " << took << " s: " << tally_.infected.size()
-       << " infected, " << tally_.unreadable << " could not be read\n";
+       << " infected, " << tally_.unreadable << " could not be read";
+  // Said only where it happened, so that the summary of a complete walk reads as it always did.
+  const size_t unsearched = tally_.unsearched + tally_.roots_failed;
+  if (unsearched > 0) {
+    err_ << ", " << unsearched << (unsearched == 1 ? " folder" : " folders")
+         << " could not be searched";
+  }
+  err_ << '\n';
 }
 
 int Run::ExitStatus() const {
@@ -177,7 +188,9 @@ int Run::ExitStatus() const {
     if (tally_.found) return 1;
     return tally_.unreadable + tally_.unsearched + tally_.roots_failed > 0 ? 2 : 0;
   }
-  if (tally_.no_room || tally_.roots_failed == options_.paths.size()) return 2;
+  // What was not looked at may hold the virus still: nothing can be vouched for, so this wins
+  // over what the removal left.
+  if (tally_.no_room || tally_.unreadable + tally_.unsearched + tally_.roots_failed > 0) return 2;
   return tally_.left ? 1 : 0;
 }
 
@@ -195,9 +208,9 @@ int Run::Go() {
     out_.flush();
   }
   if (!controller_.backup_run().empty()) {
-    out_ << "kept " << controller_.backup_run() << '\n';
-    err_ << "the originals are kept in " << controller_.backup_run()
-         << "; quelix restore puts them back\n";
+    const std::string run = ShownName(controller_.backup_run());
+    out_ << "kept " << run << '\n';
+    err_ << "the originals are kept in " << run << "; quelix restore puts them back\n";
   }
   Summary(start);
   return ExitStatus();

@@ -190,7 +190,9 @@ Status BackupStore::Keep(File& original, const std::string& path, File& replacem
   entry.cleaned_owner = Owner(cleaned.attributes);
   entry.time = IsoTime(std::chrono::system_clock::now());
   // Where the append failed its line may still have been written: the copy stays, unused at worst.
-  return Append(kManifestName, ManifestLine(entry));
+  status = Append(kManifestName, ManifestLine(entry));
+  if (status.ok()) ++kept_;
+  return status;
 }
 
 Status BackupStore::KeepValue(const std::string& store, const std::string& key,
@@ -206,6 +208,7 @@ Status BackupStore::KeepValue(const std::string& store, const std::string& key,
   status = Append(kRegistryName, RegistryLine(entry));
   if (!status.ok()) return status;
   kept_values_.insert(kept);
+  ++kept_;
   return status;
 }
 

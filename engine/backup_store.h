@@ -29,8 +29,11 @@ class BackupStore final : public OriginalKeeper {
   Status KeepValue(const std::string& store, const std::string& key, const std::string& name,
                    const RegistryValueData& value) override;
 
-  // The run's folder once something was kept, else "".
+  // The run's folder once it was made (for the first thing to keep), else "".
   const std::string& run() const { return run_; }
+  // How many originals (files and registry values) the run holds: its folder may be made and
+  // still hold none, where keeping the first one failed.
+  size_t kept() const { return kept_; }
 
  private:
   // Makes the run's folder and writes down what it is for.
@@ -53,6 +56,7 @@ class BackupStore final : public OriginalKeeper {
   std::string run_;
   std::set<std::string> named_;        // the run's files whose names are on the device
   size_t copies_ = 0;                  // copies named so far, kept or not
+  size_t kept_ = 0;                    // files and values written down in the run
   std::set<std::string> kept_values_;  // their lines, without the time
 };
 

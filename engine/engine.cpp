@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/signature.h"
+#include "runtime/shown_name.h"
 
 namespace quelix {
 Engine::Engine(Window& window, FileSystem& fs, RegistryOpener open_registry)
@@ -40,7 +41,8 @@ void Engine::LookForRegistryValues() {
   if (!registry) return;
   scan_report_.registry_found = FindVirusValues(*registry);
   for (const RegistryValueRef& value : scan_report_.registry_found) {
-    if (window_.LogSwitch()) window_.WriteLog("Virus registry value found: " + value.FullName());
+    if (window_.LogSwitch())
+      window_.WriteLog("Virus registry value found: " + ShownName(value.FullName()));
   }
 }
 
@@ -66,8 +68,8 @@ bool Engine::RemoveCommand(OriginalKeeper* keeper) {
 }
 
 void Engine::RemoveEntry(const std::string& path, std::unique_ptr<Registry>& registry) {
-  window_.SetStatus("Removing virus from \r\n" + path);
-  if (window_.LogSwitch()) window_.WriteLog("Removing virus from \r\n" + path);
+  window_.SetStatus("Removing virus from \r\n" + ShownName(path));
+  if (window_.LogSwitch()) window_.WriteLog("Removing virus from \r\n" + ShownName(path));
   // The window stays live while a large file is cleaned; closing it waits for the file.
   const CleanResult result =
       cleaner_.CleanFile(path, scan_.FoundAs(path), [this] { window_.YieldPoint(); });
@@ -75,7 +77,7 @@ void Engine::RemoveEntry(const std::string& path, std::unique_ptr<Registry>& reg
   Repair(registry);
   if (result.cleaned) {
     LogLeftovers(path, result);
-    if (window_.LogSwitch()) window_.WriteLog("Virus successfully removed from " + path);
+    if (window_.LogSwitch()) window_.WriteLog("Virus successfully removed from " + ShownName(path));
   }
   RecordOutcome(path, result);
   window_.FlushLog();
@@ -88,7 +90,8 @@ void Engine::RecordOutcome(const std::string& path, const CleanResult& result) {
   // A file listed twice is reported once: with the failure its first attempt met, so the second
   // attempt, which finds the file as the first left it, cannot hide the true reason.
   if (!result.cleaned && (first || it->result.cleaned)) {
-    window_.WriteLog("Could not remove the virus from " + path + ": " + result.reason);
+    window_.WriteLog("Could not remove the virus from " + ShownName(path) + ": " +
+                     ShownName(result.reason));
   }
   if (first) {
     removal_.files.push_back({path, result});
@@ -110,13 +113,13 @@ void Engine::LogLeftovers(const std::string& path, const CleanResult& result) {
   if (!result.lost.empty()) {
     std::string items;
     for (const std::string& item : result.lost) items += (items.empty() ? "" : ", ") + item;
-    window_.WriteLog("Could not keep the metadata of " + path + ": " + items);
+    window_.WriteLog("Could not keep the metadata of " + ShownName(path) + ": " + items);
   }
   if (result.other_names == 1) {
-    window_.WriteLog("1 other name (hard link) of " + path + " still holds the virus");
+    window_.WriteLog("1 other name (hard link) of " + ShownName(path) + " still holds the virus");
   } else if (result.other_names > 1) {
-    window_.WriteLog(std::to_string(result.other_names) + " other names (hard links) of " + path +
-                     " still hold the virus");
+    window_.WriteLog(std::to_string(result.other_names) + " other names (hard links) of " +
+                     ShownName(path) + " still hold the virus");
   }
 }
 
@@ -151,12 +154,13 @@ void Engine::Repair(std::unique_ptr<Registry>& registry) {
   Accumulate(report);
   std::vector<std::string> found;
   for (const RegistryValueFailure& f : report.not_deleted) {
-    found.push_back("Could not delete the registry value " + f.value.FullName() + ": " +
+    found.push_back("Could not delete the registry value " + ShownName(f.value.FullName()) + ": " +
                     Reason(f.status));
   }
   for (const RegistryOpenFailure& f : report.not_opened) {
-    found.push_back("Could not open the registry " + f.store + (f.key.empty() ? "" : "\\") + f.key +
-                    ": " + f.status.message());
+    const std::string where = f.store + (f.key.empty() ? "" : "\\") + f.key;
+    found.push_back("Could not open the registry " + ShownName(where) + ": " +
+                    ShownName(f.status.message()));
   }
   auto& problems = removal_.registry_problems;
   for (std::string& problem : found) {

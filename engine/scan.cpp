@@ -1,6 +1,7 @@
 #include "engine/scan.h"
 
 #include "engine/signature_fields.h"
+#include "runtime/shown_name.h"
 
 namespace quelix {
 
@@ -17,8 +18,8 @@ bool InfectionScan::ScanCandidates() {
     ahead_.pop_front();
     Status opened = candidate.status;
     if (opened.ok()) opened = files_.Attach(kChannel, std::move(candidate.file), true);
-    if (window_.LogSwitch()) window_.WriteLog("Scanning " + window_.Candidate(i));
-    window_.SetStatus("Scanning \r\n" + window_.Candidate(i));
+    if (window_.LogSwitch()) window_.WriteLog("Scanning " + ShownName(window_.Candidate(i)));
+    window_.SetStatus("Scanning \r\n" + ShownName(window_.Candidate(i)));
     if (!opened.ok()) {
       // Nothing to read: the candidate's one read yields nothing and its reading ends. A folder,
       // pipe or device named like a page holds no page; anything else is worth a word.
@@ -57,7 +58,7 @@ bool InfectionScan::ScanOne(const std::string& name) {
   const FieldScan outcome = ReadSignatureFields(
       files_, kChannel, signature_, [this] { return window_.YieldPoint(); },
       [&] {
-        if (window_.LogSwitch()) window_.WriteLog("Virus found in " + name);
+        if (window_.LogSwitch()) window_.WriteLog("Virus found in " + ShownName(name));
         window_.AppendInfected(name);
         FileInfo info;
         if (!recorded && files_.GetInfo(kChannel, &info).ok()) Record(name, info);
@@ -73,7 +74,7 @@ bool InfectionScan::ScanOne(const std::string& name) {
 void InfectionScan::Unreadable(const std::string& name, const Status& why) {
   ++unreadable_;
   // Always logged: the status line at the end sends the user to the log for these.
-  window_.WriteLog("Could not read " + name + ": " + Reason(why));
+  window_.WriteLog("Could not read " + ShownName(name) + ": " + ShownName(Reason(why)));
 }
 
 const FileInfo* InfectionScan::FoundAs(const std::string& path) const {

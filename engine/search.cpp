@@ -1,6 +1,7 @@
 #include "engine/search.h"
 
 #include "engine/patterns.h"
+#include "runtime/shown_name.h"
 
 namespace quelix {
 
@@ -54,7 +55,7 @@ bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr
 
 void CandidateSearch::Unsearched(const std::string& path, const std::string& reason) {
   ++unsearched_;
-  window_.WriteLog("Could not search " + path + ": " + reason);
+  window_.WriteLog("Could not search " + ShownName(path) + ": " + ShownName(reason));
 }
 
 bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& path) {
@@ -103,7 +104,7 @@ bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folde
   }
   for (const auto& [name, mask] : folder.matches) {
     if (!(mask & pattern_bit)) continue;
-    const std::string progress = "Searching \r\n" + path;
+    const std::string progress = "Searching \r\n" + ShownName(path);
     window_.WriteLog(progress);
     window_.SetStatus(progress);
     window_.AppendCandidate(path + name);

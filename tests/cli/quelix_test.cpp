@@ -10,11 +10,7 @@
 #include "cli/options.h"
 #include "engine/signature.h"
 #include "tests/support/fake_console.h"
-#include "tests/support/fake_places.h"
-#include "tests/support/fake_registry.h"
-#include "tests/support/fault_file_system.h"
-#include "tests/support/remove_fixture.h"
-#include "tests/support/temp_tree.h"
+#include "tests/support/quelix_fixture.h"
 
 namespace quelix {
 namespace {
@@ -54,37 +50,7 @@ TEST(CliOptionsTest, CommandsOptionsAndUsageErrors) {
   EXPECT_TRUE(options.no_registry);
 }
 
-class QuelixTest : public RemoveFixture {
- protected:
-  // Runs quelix with `args`; the output lines go to `out_`, the error lines to `err_`.
-  int Quelix(std::vector<std::string> args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunQuelix(args, out, err, {fs_, places_, console_, opener_});
-    out_ = Split(out.str());
-    err_ = Split(err.str());
-    return status;
-  }
-  static Lines Split(const std::string& text) {
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  std::string Root() const { return tree_.root().string(); }
-
-  FakePlaces places_ = [this] {
-    FakePlaces places;
-    places.backup_folder = log_dir_.Path("backups");
-    return places;
-  }();
-  FakeConsole console_;
-  RegistryOpener opener_ = [this](Directory&) {
-    return std::make_unique<BorrowedRegistry>(registry_);
-  };
-  Lines out_;
-  Lines err_;
-};
+class QuelixTest : public QuelixFixture {};
 
 TEST_F(QuelixTest, ScanTellsByItsStatusWhatItFound) {
   tree_.Write("clean.htm", "<p>clean</p>");
@@ -178,6 +144,26 @@ TEST_F(QuelixTest, NoRoomForTheOriginalsRemovesNothingUnlessToldNotToKeepThem) {
   EXPECT_EQ(tree_.Read("a.htm"), kInfected);
   EXPECT_EQ(Quelix({"remove", "--no-log", "--no-backup", Root()}), 0);
   EXPECT_EQ(out_, (Lines{"cleaned " + P("a.htm")}));
+}
+
+// A run folder made for an original that could then not be kept holds nothing to restore: neither
+// the command line nor the window points to it.
+TEST_F(QuelixTest, KeptIsSaidOnlyOfARunThatHoldsAnOriginal) {
+  tree_.Write("a.htm", kInfected);
+  fs_.inject = [](const FsCall& call) -> std::optional<ErrorCode> {
+    if (call.op == FsOp::kOpen && call.path.ends_with(".orig")) return ErrorCode::kDiskFull;
+    return std::nullopt;
+  };
+  EXPECT_EQ(Quelix({"remove", "--no-log", Root()}), 1);
+  EXPECT_EQ(out_, Lines{"not cleaned " + P("a.htm") +
+                        ": the backup of the original could not be written (disk full)"});
+  EXPECT_EQ(err_text_.find("kept"), std::string::npos) << err_text_;
+  controller().KeepOriginalsIn(log_dir_.Path("backups"));
+  Scan();
+  Remove();
+  ASSERT_EQ(window_.messages.size(), 1u);
+  EXPECT_EQ(window_.messages[0].find("kept"), std::string::npos) << window_.messages[0];
+  EXPECT_EQ(tree_.Read("a.htm"), kInfected);
 }
 
 TEST_F(QuelixTest, ProgressOnlyOnATerminalAndAStopEndsAfterTheFileInHand) {

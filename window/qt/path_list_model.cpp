@@ -1,5 +1,7 @@
 #include "window/qt/path_list_model.h"
 
+#include "runtime/shown_name.h"
+
 namespace quelix {
 
 void PathListModel::Clear() {
@@ -24,9 +26,9 @@ QVariant PathListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= static_cast<int>(shown_)) {
     return {};
   }
-  // Paths are the bytes on disk; a name that is not valid UTF-8 still shows, with its odd bytes
-  // replaced, while the engine keeps working on the bytes.
-  return QString::fromUtf8(paths_[static_cast<size_t>(index.row())]);
+  // Paths are the bytes on disk, which the engine keeps working on; what is shown has its control
+  // characters and bytes that are not valid UTF-8 escaped (see ShownName).
+  return QString::fromUtf8(ShownName(paths_[static_cast<size_t>(index.row())]));
 }
 
 }  // namespace quelix

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "runtime/shown_name.h"
 #include "window/win32/form1.h"
 #include "window/win32/layout.h"
 
@@ -51,7 +52,9 @@ void Form1::Append(BatchedList& list, const std::string& path) {
     SendMessageA(list.hwnd, LB_INITSTORAGE, more, more * (path.size() + 1));
     list.reserved = count + more;
   }
-  SendMessageA(list.hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  // The list shows the name escaped; the engine works on the real path kept beside it.
+  const std::string shown = ShownName(path);
+  SendMessageA(list.hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str()));
 }
 
 void Form1::Thaw(BatchedList& list) {

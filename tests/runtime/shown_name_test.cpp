@@ -1,0 +1,46 @@
+// A name is shown so that no byte in it can start a line or act on a terminal, while every
+// ordinary name is shown exactly as it is.
+#include "runtime/shown_name.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quelix {
+namespace {
+
+struct ShownCase {
+  const char* what;
+  std::string name;
+  std::string shown;
+};
+
+TEST(ShownNameTest, EscapesWhatATerminalOrLogReaderWouldActOnAndNothingElse) {
+  using namespace std::string_literals;
+  const ShownCase cases[] = {
+      {"spaces and accents", "/srv/www/Cafe\xcc\x81 cre\xcc\x80me/p\xc3\xa4ge 1.htm",
+       "/srv/www/Cafe\xcc\x81 cre\xcc\x80me/p\xc3\xa4ge 1.htm"},
+      {"Windows path", "C:\\temp\\new\\x64\\\\a\\b.htm", "C:\\temp\\new\\x64\\\\a\\b.htm"},
+      {"UNC path", "\\\\server\\share\\n.htm", "\\\\server\\share\\n.htm"},
+      {"line breaks and tab", "a\r\nb\tc", "a\\r\\nb\\tc"},
+      {"ESC and OSC", "x\x1b]0;owned\x07y\x1b[2J", "x\\x1b]0;owned\\x07y\\x1b[2J"},
+      {"NUL and DEL", "a\0b\x7f"s, "a\\x00b\\x7f"},
+      {"C1 as UTF-8 (NEL, CSI)",
+       "a\xc2\x85"
+       "b\xc2\x9b",
+       "a\\xc2\\x85b\\xc2\\x9b"},
+      {"line separator, bidi override",
+       "a\xe2\x80\xa8"
+       "b\xe2\x80\xae",
+       "a\\xe2\\x80\\xa8b\\xe2\\x80\\xae"},
+      {"not UTF-8", "a\xff\xc3(\xe2\x82", "a\\xff\\xc3(\\xe2\\x82"},
+      {"overlong and surrogate", "\xc0\xaf\xed\xa0\x80", "\\xc0\\xaf\\xed\\xa0\\x80"},
+      {"backslash before an escape-like text, in an escaped name", "C:\\new\\x\\\\a\\b\n",
+       "C:\\\\new\\\\x\\\\\\a\\b\\n"},
+      {"backslash before an escaped byte", "a\\\n", "a\\\\\\n"},
+  };
+  for (const ShownCase& c : cases) EXPECT_EQ(ShownName(c.name), c.shown) << c.what;
+}
+
+}  // namespace
+}  // namespace quelix
