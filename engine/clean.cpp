@@ -24,6 +24,18 @@ Status WouldStayInfected() {
   return {ErrorCode::kOther, "cleaning would leave the virus in it, so it was left as it was"};
 }
 
+// Whether `now` is the file as it was read (`read_as`): a save in place changes its size, its
+// modification time or at least its change time.
+Status StillAsRead(File& original, const FileInfo& read_as) {
+  FileInfo now;
+  const Status status = original.GetInfo(&now);
+  if (!status.ok()) return status;
+  if (!SameFileUnchanged(read_as, now) || read_as.changed_ns != now.changed_ns) {
+    return {ErrorCode::kChanged, "changed while it was read"};
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 FileCleaner::FileCleaner(SearchedTree& tree, TextFiles& files, const std::string& signature)
@@ -37,11 +49,13 @@ CleanResult FileCleaner::CleanFile(const std::string& path, const FileInfo* foun
   std::string name;
   std::unique_ptr<File> original;
   Status status = tree_.OpenParent(path, &dir, &name);
-  if (status.ok()) status = dir->OpenFile(name, OpenMode::kRead, &original);
+  // Held from the first read to the replace, so that a save made meanwhile is seen.
+  if (status.ok()) status = dir->OpenFile(name, OpenMode::kReadHeld, &original);
   if (status.ok()) status = original->GetInfo(&result.now);
   if (!status.ok()) return Failed(status);
   if (found_as && !SameFileUnchanged(*found_as, result.now))
     return Failed("changed since the scan");
+  read_as_ = result.now;
   result.other_names = result.now.links > 1 ? result.now.links - 1 : 0;
 
   status = files_.Attach(kSource, std::move(original), true);
@@ -160,7 +174,11 @@ Status FileCleaner::Replace(Directory& dir, const std::string& name, const std::
   // without it.
   if (status.ok()) status = original->CopyMetadataTo(*copy, &result->lost);
   if (status.ok()) status = copy->GetInfo(&result->now);
+  // Checked before the original is kept and again after (keeping it takes time); the folder
+  // looks a last time right before the replace.
+  if (status.ok()) status = StillAsRead(*original, read_as_);
   if (status.ok() && keeper_) status = KeepOriginal(*original, path, *copy);
+  if (status.ok()) status = StillAsRead(*original, read_as_);
   if (status.ok()) return dir.Replace(std::move(original), name, std::move(copy), copy_name);
   if (copy) dir.Remove(std::move(copy), copy_name);
   return status;
@@ -168,7 +186,7 @@ Status FileCleaner::Replace(Directory& dir, const std::string& name, const std::
 
 Status FileCleaner::KeepOriginal(File& original, const std::string& path, File& copy) {
   const Status kept = keeper_->Keep(original, path, copy);
-  if (kept.ok()) return kept;
+  if (kept.ok() || kept.code() == ErrorCode::kChanged) return kept;
   const std::string reason = Reason(kept);
   return {ErrorCode::kOther, "the backup of the original could not be written (" + reason + ")"};
 }

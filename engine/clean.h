@@ -76,6 +76,7 @@ class FileCleaner {
   const std::string& signature_;
   const std::string marker_;
   OriginalKeeper* keeper_ = nullptr;
+  FileInfo read_as_;  // the file being cleaned as it was opened
 };
 
 }  // namespace quelix

@@ -51,6 +51,9 @@ struct FileInfo {
   bool is_link = false;  // symbolic link, junction or other reparse point
   uint64_t size = 0;
   int64_t modified_ns = 0;
+  // When the file's content or metadata last changed (POSIX ctime, Windows ChangeTime): a save
+  // that restores the size and modification time still moves it.
+  int64_t changed_ns = 0;
   uint64_t volume = 0;   // device number or volume serial number
   uint64_t file_id = 0;  // inode or file index
   uint64_t links = 1;    // the number of names (hard links) the file has
@@ -67,6 +70,12 @@ bool SameFileUnchanged(const FileInfo& a, const FileInfo& b);
 
 enum class OpenMode {
   kRead,           // an existing regular file, from its start
+  // The same, for a file that is to be replaced by a copy made from what is read: no other
+  // program may write it unnoticed until it is closed or replaced. A file another program holds
+  // open for writing is refused (kSharingViolation); a read that finds the file shorter or longer
+  // than it was when opened fails with kChanged, and so does Directory::Replace where the file
+  // changed since it was opened.
+  kReadHeld,
   kWriteTruncate,  // create, or empty an existing file
   kWriteNew,       // create; fails with kAlreadyExists when the name is taken; reads back too
   kAppend,         // create when absent; every write lands at the end

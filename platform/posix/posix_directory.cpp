@@ -32,6 +32,39 @@ PosixFile* Own(File* file) {
   return dynamic_cast<PosixFile*>(file);
 }
 
+OpenRequest RequestFor(OpenMode mode) {
+  OpenRequest request{O_NOCTTY, 0666};
+  switch (mode) {
+    case OpenMode::kRead:
+    case OpenMode::kReadHeld:
+      // Reading another user's page is no reason to write its access time: root may say so.
+      request.flags |= O_RDONLY | O_NONBLOCK | (RunsAsRoot() ? O_NOATIME : 0);
+      break;
+    case OpenMode::kWriteNew:
+      // Nobody else reads a half-written copy; it gets its final mode before it takes a place.
+      request.flags |= O_RDWR | O_CREAT | O_EXCL;
+      request.mode = 0600;
+      break;
+    case OpenMode::kWriteTruncate:
+      request.flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK;
+      break;
+    case OpenMode::kAppend:
+      request.flags |= O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK;
+      break;
+  }
+  return request;
+}
+
+// True where `name` in the folder is, by its status, something else than a regular file: a
+// device, pipe or socket named like a page is then never opened (opening some devices acts).
+// The descriptor's own type is checked after the open all the same.
+bool KnownNotAFile(int dirfd, const std::string& name) {
+  struct stat st;
+  return name.find('/') == std::string::npos &&
+         ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
+         !S_ISLNK(st.st_mode);
+}
+
 class PosixDirectory final : public Directory {
  public:
   PosixDirectory(int fd, dev_t device, std::string path, bool nonblock_harmless)
@@ -73,24 +106,11 @@ class PosixDirectory final : public Directory {
   Status OpenFile(const std::string& relative, OpenMode mode,
                   std::unique_ptr<File>* file) override {
     const std::string path = path_ + relative;
-    OpenRequest request{O_NOCTTY, 0666};
-    switch (mode) {
-      case OpenMode::kRead:
-        // Reading another user's page is no reason to write its access time: root may say so.
-        request.flags |= O_RDONLY | O_NONBLOCK | (RunsAsRoot() ? O_NOATIME : 0);
-        break;
-      case OpenMode::kWriteNew:
-        // Nobody else reads a half-written copy; it gets its final mode before it takes a place.
-        request.flags |= O_RDWR | O_CREAT | O_EXCL;
-        request.mode = 0600;
-        break;
-      case OpenMode::kWriteTruncate:
-        request.flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK;
-        break;
-      case OpenMode::kAppend:
-        request.flags |= O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK;
-        break;
+    const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadHeld;
+    if (reading && KnownNotAFile(fd_, relative)) {
+      return {ErrorCode::kNotAFile, path + ": not a regular file"};
     }
+    OpenRequest request = RequestFor(mode);
     int fd = OpenBeneath(fd_, device_, relative, request);
     if (fd < 0 && errno == EPERM && (request.flags & O_NOATIME)) {
       // Root without the right to pass over owners (a container's) may not ask for it.
@@ -98,11 +118,15 @@ class PosixDirectory final : public Directory {
       fd = OpenBeneath(fd_, device_, relative, request);
     }
     if (fd < 0) return LinkAware(errno, path);
-    const bool reading = mode == OpenMode::kRead;
     int64_t size = -1;
     const Status status = RequireRegular(fd, path, reading && nonblock_harmless_, &size);
     if (!status.ok()) return status;
-    *file = std::make_unique<PosixFile>(fd, path, reading ? size : -1);
+    auto opened = std::make_unique<PosixFile>(fd, path, reading ? size : -1);
+    if (mode == OpenMode::kReadHeld) {
+      const Status held = opened->Hold();
+      if (!held.ok()) return held;
+    }
+    *file = std::move(opened);
     return Status::Ok();
   }
 
@@ -120,6 +144,13 @@ class PosixDirectory final : public Directory {
     if (!NamesFile(fd_, name, held->fd())) {
       Remove(std::move(copy), copy_name);
       return {ErrorCode::kChanged, path + ": replaced by another file"};
+    }
+    // The last look at what was read: a save made since (a lease broken, a new size or time)
+    // keeps the saved file.
+    const Status still = held->held() ? held->StillAsOpened() : Status::Ok();
+    if (!still.ok()) {
+      Remove(std::move(copy), copy_name);
+      return still;
     }
     if (::renameat(fd_, copy_name.c_str(), fd_, name.c_str()) != 0) {
       const Status failed = FromErrno(errno, path);

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_metadata.h"
@@ -64,6 +66,27 @@ int OpenStepByStep(int dirfd, dev_t device, const std::string& relative,
     current = next;
     start = slash + 1;
   }
+}
+
+// A broken lease is told with SIGIO, whose default action ends the process. The program asks
+// for the lease's state itself, so the signal only has to do no harm: a handler that does
+// nothing (unlike an ignored signal, not passed on to the programs the program starts), with
+// reads restarted. A handler someone else installed stays.
+void HandleLeaseSignals() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current {};
+    if (::sigaction(SIGIO, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};
+    quiet.sa_flags = SA_RESTART;
+    sigemptyset(&quiet.sa_mask);
+    ::sigaction(SIGIO, &quiet, nullptr);
+  });
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 }  // namespace
@@ -141,6 +164,7 @@ FileInfo DescribeStat(const struct stat& st, int fd) {
   info.is_link = S_ISLNK(st.st_mode);
   info.size = static_cast<uint64_t>(st.st_size);
   info.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.changed_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   info.volume = st.st_dev;
   info.file_id = st.st_ino;
   info.links = st.st_nlink;
@@ -156,11 +180,53 @@ FileInfo DescribeStat(const struct stat& st, int fd) {
 }
 
 PosixFile::~PosixFile() {
-  if (fd_ >= 0) ::close(fd_);
+  Close();
+}
+
+Status PosixFile::Hold() {
+  if (::geteuid() == 0) {
+    HandleLeaseSignals();
+    ::fcntl(fd_, F_SETSIG, 0);
+    if (::fcntl(fd_, F_SETLEASE, F_RDLCK) == 0) {
+      leased_ = true;
+    } else if (errno == EAGAIN) {
+      return {ErrorCode::kSharingViolation, path_ + ": open for writing by another program"};
+    }
+    // Elsewhere (a file system without leases) the state checks below still see a change.
+  }
+  // Taken after the lease: whatever changes the file from here on is seen.
+  if (::fstat(fd_, &opened_) != 0) return FromErrno(errno, path_);
+  held_ = true;
+  size_ = opened_.st_size;
+  return Status::Ok();
+}
+
+Status PosixFile::Changed() const {
+  return {ErrorCode::kChanged, path_ + ": changed while it was being read"};
+}
+
+Status PosixFile::CheckLease() const {
+  // A lease being broken already reads as unlocked: the writer waits until it is let go.
+  if (leased_ && ::fcntl(fd_, F_GETLEASE) != F_RDLCK) return Changed();
+  return Status::Ok();
+}
+
+Status PosixFile::StillAsOpened() const {
+  struct stat now;
+  if (::fstat(fd_, &now) != 0) return FromErrno(errno, path_);
+  if (now.st_size != opened_.st_size || !SameTime(now.st_mtim, opened_.st_mtim) ||
+      !SameTime(now.st_ctim, opened_.st_ctim)) {
+    return Changed();
+  }
+  return CheckLease();
 }
 
 Status PosixFile::Read(char* buffer, size_t capacity, size_t* got) {
-  if (size_ >= 0 && offset_ >= size_) {
+  if (held_) {
+    // A writer waits for the lease to be let go: stop at once, so that it waits no longer.
+    const Status lease = CheckLease();
+    if (!lease.ok()) return lease;
+  } else if (size_ >= 0 && offset_ >= size_) {
     *got = 0;
     return Status::Ok();
   }
@@ -169,7 +235,9 @@ Status PosixFile::Read(char* buffer, size_t capacity, size_t* got) {
     if (n >= 0) {
       *got = static_cast<size_t>(n);
       offset_ += n;
-      // A file that shrank since it was opened has reached its end.
+      // A held file must end where it ended when it was opened; any other file that shrank
+      // since has reached its end.
+      if (held_ && (n == 0 ? offset_ != size_ : offset_ > size_)) return Changed();
       if (n == 0) size_ = offset_;
       return Status::Ok();
     }
@@ -204,6 +272,8 @@ Status PosixFile::Sync() {
 Status PosixFile::Close() {
   const int fd = fd_;
   fd_ = -1;
+  if (leased_ && fd >= 0) ::fcntl(fd, F_SETLEASE, F_UNLCK);
+  leased_ = false;
   // Linux releases the descriptor even when close reports an error; never retry it.
   if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) return FromErrno(errno, path_);
   return Status::Ok();

@@ -31,11 +31,27 @@ class PosixFile final : public File {
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
 
+  // Opened to be replaced (OpenMode::kReadHeld): as root, takes a read lease, so that any other
+  // program's open for writing is seen (kSharingViolation where one has it open for writing
+  // already), and records the file's state from then on. Every read after must end exactly at
+  // that size, and StillAsOpened() tells whether anything changed since.
+  Status Hold();
+  bool held() const { return held_; }
+  // kChanged where the file's size, modification or change time differ from when it was held,
+  // or its lease was broken (another program opened it for writing).
+  Status StillAsOpened() const;
+
  private:
+  Status Changed() const;
+  Status CheckLease() const;
+
   int fd_;
   std::string path_;
   int64_t size_;
   int64_t offset_ = 0;
+  bool held_ = false;
+  bool leased_ = false;
+  struct stat opened_ {};
 };
 
 // A file's description from its status (and, for a regular file open on `fd`, its Windows

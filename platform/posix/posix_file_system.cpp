@@ -32,6 +32,7 @@ int FlagsFor(OpenMode mode) {
   const int common = O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
   switch (mode) {
     case OpenMode::kRead:
+    case OpenMode::kReadHeld:  // the program's own files: nobody else writes them
       return common | O_RDONLY;
     case OpenMode::kWriteTruncate:
       return common | O_WRONLY | O_CREAT | O_TRUNC;

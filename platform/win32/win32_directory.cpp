@@ -31,6 +31,11 @@ OpenRequest FileRequest(OpenMode mode) {
     case OpenMode::kRead:
       // A candidate another program holds open, even for writing or deleting, is still read.
       return {FILE_GENERIC_READ, kShareAll, FILE_OPEN, kFile | FILE_SEQUENTIAL_ONLY};
+    case OpenMode::kReadHeld:
+      // Without FILE_SHARE_WRITE no other program can open it for writing until it is replaced,
+      // and one that has it open for writing already makes this open fail (in use).
+      return {FILE_GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_OPEN,
+              kFile | FILE_SEQUENTIAL_ONLY};
     case OpenMode::kWriteNew:
       // Read back, renamed and deleted through its own handle, and given the original's security
       // descriptor; without FILE_SHARE_DELETE nobody else can rename or delete it meanwhile.
@@ -93,7 +98,8 @@ Status OpenFileBelow(HANDLE parent, const std::string& name, const std::string& 
   if (IsNameSurrogate(identity.attributes, identity.reparse_tag)) {
     return {ErrorCode::kLink, path + ": it is a link"};
   }
-  if ((identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && mode == OpenMode::kRead) {
+  const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadHeld;
+  if ((identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && reading) {
     const Status status = OpenData(parent, wide, path, request, identity, out);
     if (!status.ok()) return status;
   }

@@ -60,6 +60,11 @@ Status DescribeHandle(HANDLE handle, const std::string& path, FileInfo* info) {
   FillKind(by_handle.dwFileAttributes, ReparseTagOf(handle, by_handle.dwFileAttributes), info);
   info->size = (uint64_t{by_handle.nFileSizeHigh} << 32) | by_handle.nFileSizeLow;
   info->modified_ns = UnixNanoseconds(by_handle.ftLastWriteTime);
+  // Only the basic information has the change time; a file system without one reports 0.
+  FILE_BASIC_INFO basic{};
+  if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+    info->changed_ns = (basic.ChangeTime.QuadPart - kFiletimeToUnixSeconds * 10000000) * 100;
+  }
   info->volume = by_handle.dwVolumeSerialNumber;
   info->file_id = (uint64_t{by_handle.nFileIndexHigh} << 32) | by_handle.nFileIndexLow;
   info->links = by_handle.nNumberOfLinks;

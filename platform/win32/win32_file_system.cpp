@@ -66,6 +66,8 @@ PathRequest RequestFor(OpenMode mode) {
   switch (mode) {
     case OpenMode::kRead:
       return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING};
+    case OpenMode::kReadHeld:
+      return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING};
     case OpenMode::kWriteTruncate:
       // Emptied only once it is known to be no link.
       return {GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, OPEN_ALWAYS};

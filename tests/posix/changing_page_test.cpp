@@ -1,0 +1,172 @@
+// Pages that their site saves while they are cleaned: whatever step of the cleaning the save
+// meets, the page ends as the site saved it, never cut, and is not reported cleaned.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <thread>
+
+#include "engine/restore.h"
+#include "engine/signature.h"
+#include "tests/support/remove_fixture.h"
+
+namespace quelix {
+namespace {
+
+const std::string kSig = SignatureLine();
+const std::string kMark = MarkerLine();
+
+// Larger than one read, so that a save can fall between two reads of the same pass.
+std::string Body() {
+  std::string body;
+  for (int i = 0; i < 3000; ++i) body += "<p>line " + std::to_string(i) + " of the page</p>\r\n";
+  return body;
+}
+const std::string kCleaned = "<html>\r\n" + Body();
+const std::string kInfected = "<html>\r\n" + kMark + "\r\n" + Body() + kSig + "\r\n";
+
+void WriteAll(int fd, const std::string& text) {
+  EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+}
+
+// Saves a page in place as a site's program does: opens it for writing (emptying it, or to
+// append), then writes. Where the cleaner holds a lease the open waits until it is let go; that
+// wait runs on a thread of its own, and the save is complete once Finish() returns.
+class Saver {
+ public:
+  ~Saver() { Finish(); }
+  void Save(const std::string& path, const std::string& text, bool append) {
+    const int flags = O_WRONLY | (append ? O_APPEND : O_TRUNC);
+    const int fd = open(path.c_str(), flags | O_NONBLOCK);
+    if (fd >= 0) return WriteAll(fd, text);
+    ASSERT_EQ(errno, EWOULDBLOCK);
+    waiting_ = std::thread([path, flags, text] { WriteAll(open(path.c_str(), flags), text); });
+  }
+  void Finish() {
+    if (waiting_.joinable()) waiting_.join();
+  }
+
+ private:
+  std::thread waiting_;
+};
+
+struct SaveCase {
+  const char* name;
+  bool append;
+  std::string text;   // what the site writes
+  std::string saved;  // the page once saved
+};
+
+class ChangingPageTest : public RemoveFixture {
+ protected:
+  // Runs Scan and Remove on a fresh page, the site saving it at the page's `at`-th call of the
+  // Remove command (0: never). Returns the page's calls up to and including its replace.
+  int Run(const SaveCase& save, int at, std::vector<std::string>* faults) {
+    TempTree tree;
+    TempTree state;
+    std::filesystem::permissions(state.root(), std::filesystem::perms::all |
+                                                   std::filesystem::perms::sticky_bit);
+    const std::string page = tree.Path("page.htm");
+    // The page as the program names it (the folder chosen, then the name).
+    const auto is_page = [](const FsCall& call) { return call.path.ends_with("/page.htm"); };
+    tree.Write("page.htm", kInfected);
+    FakeWindow window;
+    window.root = tree.root().string();
+    FaultFileSystem fs(*native_);
+    const auto no_registry = [](const std::string&) { return std::unique_ptr<Registry>(); };
+    CommandController controller(window, fs, no_registry);
+    controller.KeepOriginalsIn(state.Path("backups"));
+    EXPECT_EQ(controller.Scan(), CommandResult::kDone);
+    fs.calls.clear();
+    Saver saver;
+    int seen = 0;
+    fs.before = [&](const FsCall& call) {
+      if (is_page(call) && ++seen == at) saver.Save(page, save.text, save.append);
+    };
+    controller.Remove();
+    saver.Finish();
+    fs.EndHooks();
+    int calls = 0;
+    for (const FsCall& call : fs.calls) {
+      if (!is_page(call)) continue;
+      ++calls;
+      if (call.op == FsOp::kReplace) break;
+    }
+    if (at > 0) Check(save, controller.engine(), tree, state, fs, faults);
+    return calls;
+  }
+
+  void Check(const SaveCase& save, const Engine& engine, const TempTree& tree,
+             const TempTree& state, FileSystem& fs, std::vector<std::string>* faults) {
+    const RemovalResult& result = engine.removal().files.at(0);
+    if (tree.Read("page.htm") != save.saved) faults->push_back("the save was lost or cut");
+    if (result.result.cleaned) faults->push_back("reported cleaned");
+    if (result.result.reason != "changed while it was being cleaned" &&
+        result.result.reason != "changed since the scan") {
+      faults->push_back("reason: " + result.result.reason);
+    }
+    if (std::distance(std::filesystem::directory_iterator(tree.root()), {}) != 1) {
+      faults->push_back("a copy was left behind");
+    }
+    if (!std::filesystem::exists(state.Path("backups"))) return;
+    for (const auto& run : std::filesystem::directory_iterator(state.Path("backups"))) {
+      RestoreReport report;
+      RestoreRun(fs, run.path().string(), [](const std::string&) { return nullptr; }, &report);
+      if (tree.Read("page.htm") != save.saved) faults->push_back("a restore put a backup back");
+    }
+  }
+};
+
+TEST_F(ChangingPageTest, ASaveAtAnyStepOfTheCleaningIsKeptWholeAndReported) {
+  const std::string shorter = "<html><p>the site's new version</p></html>\r\n";
+  const std::string added = "<p>a comment</p>\r\n";
+  const std::vector<SaveCase> cases = {
+      {"saved shorter in place", false, shorter, shorter},
+      {"appended to", true, added, kInfected + added},
+  };
+  std::vector<std::string> unsaved;
+  const int calls = Run(cases[0], 0, &unsaved);
+  ASSERT_GT(calls, 10);  // opened, read in several parts, kept, replaced
+  for (const SaveCase& save : cases) {
+    for (int at = 1; at <= calls; ++at) {
+      std::vector<std::string> faults;
+      Run(save, at, &faults);
+      for (const std::string& fault : faults) {
+        ADD_FAILURE() << save.name << " at the page's call " << at << ": " << fault;
+      }
+    }
+  }
+}
+
+TEST_F(ChangingPageTest, APageOpenForWritingElsewhereIsLeftAloneAsInUse) {
+  if (geteuid() != 0) GTEST_SKIP() << "leases are taken as root";
+  tree_.Write("page.htm", kInfected);
+  Scan();
+  const int writer = open(P("page.htm").c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  Remove();
+  close(writer);
+  EXPECT_EQ(tree_.Read("page.htm"), kInfected);
+  EXPECT_EQ(Logged("Could not remove"),
+            (std::vector<std::string>{"Could not remove the virus from " + P("page.htm") +
+                                      ": in use by another program"}));
+}
+
+// A pipe put where an infected page was, after the scan: the removal neither waits on it nor
+// reads from it.
+TEST_F(ChangingPageTest, APipePutInAPagesPlaceDoesNotHoldUpTheRemoval) {
+  tree_.Write("page.htm", kInfected);
+  Scan();
+  std::filesystem::remove(P("page.htm"));
+  ASSERT_EQ(mkfifo(P("page.htm").c_str(), 0666), 0);
+  Remove();
+  EXPECT_TRUE(std::filesystem::is_fifo(P("page.htm")));
+  ASSERT_EQ(engine().removal().files.size(), 1u);
+  EXPECT_FALSE(engine().removal().files[0].result.cleaned);
+}
+
+}  // namespace
+}  // namespace quelix
