@@ -76,7 +76,7 @@ class ChangingPageTest : public RemoveFixture {
     FakeWindow window;
     window.root = tree.root().string();
     FaultFileSystem fs(*native_);
-    const auto no_registry = [](const std::string&) { return std::unique_ptr<Registry>(); };
+    const auto no_registry = [](Directory&) { return std::unique_ptr<Registry>(); };
     CommandController controller(window, fs, no_registry);
     controller.KeepOriginalsIn(state.Path("backups"));
     EXPECT_EQ(controller.Scan(), CommandResult::kDone);
@@ -114,7 +114,7 @@ class ChangingPageTest : public RemoveFixture {
     if (!std::filesystem::exists(state.Path("backups"))) return;
     for (const auto& run : std::filesystem::directory_iterator(state.Path("backups"))) {
       RestoreReport report;
-      RestoreRun(fs, run.path().string(), [](const std::string&) { return nullptr; }, &report);
+      RestoreRun(fs, run.path().string(), [](Directory&) { return nullptr; }, &report);
       if (tree.Read("page.htm") != save.saved) faults->push_back("a restore put a backup back");
     }
   }
