@@ -160,5 +160,38 @@ TEST_F(RestorePosixTest, RootNeverTrustsAStateFolderOthersCanWrite) {
   EXPECT_FALSE(planted.Exists("quelix-remover/log.txt"));
 }
 
+// A run named by a path that passes through a link: the folder holding the link is on the way
+// as much as the folders the link leads to. A link another user may swap in a shared folder would
+// lead the restore's later reads to runs of theirs.
+TEST_F(RestorePosixTest, ARunReachedThroughALinkOthersMayChangeIsNotTrusted) {
+  TempTree top;
+  const std::string run_name = "20260101T000000Z-1";
+  top.MakeDirectory("real/backups/" + run_name);
+  top.MakeDirectory("shared");
+  fs::permissions(top.Path("shared"), fs::perms::all | fs::perms::sticky_bit);
+  for (const char* name : {"shared/nobodys", "shared/roots"}) {
+    fs::create_directory_symlink(top.Path("real"), top.Path(name));
+  }
+  ASSERT_EQ(::lchown(top.Path("shared/nobodys").c_str(), 65534, 65534), 0);
+  fs::create_directory_symlink("../real", top.Path("real/up"));
+  struct Case {
+    std::string via;
+    std::string reason;  // why it is refused, or "" where it is trusted
+  };
+  const Case cases[] = {
+      {"shared/nobodys", "the folder " + top.Path("shared/") + " may be changed by other users"},
+      {"shared/roots", ""},
+      {"real/up", ""},
+      {"real", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.via);
+    std::string run;
+    const Status found =
+        FindRun(fs_, top.Path("real/backups"), top.Path(c.via + "/backups/" + run_name), &run);
+    EXPECT_EQ(found.ok() ? "" : Reason(found), c.reason);
+  }
+}
+
 }  // namespace
 }  // namespace quelix
