@@ -16,6 +16,7 @@
 #include "engine/signature.h"
 #include "platform/places.h"
 #include "runtime/sha256.h"
+#include "tests/posix/as_user.h"
 #include "tests/support/remove_fixture.h"
 
 namespace quelix {
@@ -191,6 +192,29 @@ TEST_F(RestorePosixTest, ARunReachedThroughALinkOthersMayChangeIsNotTrusted) {
         FindRun(fs_, top.Path("real/backups"), top.Path(c.via + "/backups/" + run_name), &run);
     EXPECT_EQ(found.ok() ? "" : Reason(found), c.reason);
   }
+}
+
+// `--log FILE` naming a file in a folder everyone may write: a file another user made there
+// before the command ran would hand them the names of every file cleaned.
+TEST_F(RestorePosixTest, TheLogIsNeverAppendedToAFileAnotherUserMade) {
+  tree_.Write("www/index.php", kInfected);
+  TempTree shared;
+  fs::permissions(shared.root(), fs::perms::all | fs::perms::sticky_bit);
+  AsNobody([&] { shared.Write("theirs.log", ""); });
+  fs::permissions(shared.Path("theirs.log"), fs::perms::all);
+  struct Case {
+    const char* log;
+    bool opens;
+  };
+  for (const Case& c : {Case{"theirs.log", false}, Case{"mine.log", true}}) {
+    SCOPED_TRACE(c.log);
+    CommandController controller(window_, fs_, [](const std::string&) { return nullptr; });
+    EXPECT_EQ(controller.OpenLog({{shared.Path(c.log), false}}).ok(), c.opens);
+    controller.Scan();
+  }
+  EXPECT_EQ(shared.Read("theirs.log"), "") << "nothing of the scan reaches their file";
+  EXPECT_NE(shared.Read("mine.log").find("Virus found in " + P("www/index.php")),
+            std::string::npos);
 }
 
 }  // namespace
