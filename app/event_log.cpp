@@ -5,6 +5,14 @@ namespace quelix {
 Status EventLog::Open(const std::string& path) {
   if (open_) Close();
   Status status = files_.OpenAppend(kChannel, path);
+  // The log names the files of every tree searched. A file someone else made where the log is
+  // to go (in /tmp, say, before the command ran) would hand those names to them.
+  if (status.ok()) {
+    FileInfo info;
+    status = files_.GetInfo(kChannel, &info);
+    if (status.ok()) status = fs_.CheckOwn(info, path, false);
+    if (!status.ok()) files_.Close(kChannel);
+  }
   open_ = status.ok();
   path_ = path;
   first_failure_ = Status::Ok();

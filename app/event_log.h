@@ -12,9 +12,10 @@ namespace quelix {
 
 class EventLog {
  public:
-  explicit EventLog(FileSystem& fs) : files_(fs) {}
+  explicit EventLog(FileSystem& fs) : fs_(fs), files_(fs) {}
 
-  // Opens `path` for appending: created when absent, earlier entries stay.
+  // Opens `path` for appending: created when absent, earlier entries stay. A file another user
+  // owns or may write is refused (see FileSystem::CheckOwn), judged by what was opened.
   Status Open(const std::string& path);
   bool is_open() const { return open_; }
   const std::string& path() const { return path_; }
@@ -33,6 +34,7 @@ class EventLog {
   static constexpr int kChannel = 2;
   void Keep(const Status& status);
 
+  FileSystem& fs_;
   TextFiles files_;
   bool open_ = false;
   std::string path_;

@@ -167,7 +167,8 @@ class FileSystem {
   // program's own folder `path`, or any folder above it, so that what the program finds there is
   // what it put there. POSIX: from the top down, each folder belongs to the user or to root and is
   // not writable by group or others, unless it is sticky and the next folder down is the user's
-  // or root's.
+  // or root's; a link on the way counts as the next folder down, and the path goes on where it
+  // leads, so the folder holding the link is checked as well as those it leads through.
   // Fails with kAccessDenied naming the first folder that does not pass (kNotFound where `path`
   // does not exist).
   virtual Status CheckOwnFolder(const std::string& path) = 0;

@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "platform/posix/posix_errors.h"
 
@@ -20,6 +23,9 @@ struct Fd {
     if (fd >= 0) ::close(fd);
   }
 };
+
+// Links followed on one path before it counts as a loop, as the kernel counts them.
+constexpr int kMaxLinks = 40;
 
 Status Refused(const std::string& what) {
   return {ErrorCode::kOther, what};
@@ -41,6 +47,69 @@ Status CheckStep(const struct stat& st, const std::string& path, const struct st
   return Status::Ok();
 }
 
+// The names of `path` in order, empty ones and "." left out.
+std::deque<std::string> Names(const std::string& path) {
+  std::deque<std::string> names;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string name = path.substr(start, end - start);
+    if (!name.empty() && name != ".") names.push_back(name);
+    start = end + 1;
+  }
+  return names;
+}
+
+// Puts the names the link `link_fd` points to in front of `names`; `*from_top` where they start
+// at "/".
+Status FollowLink(int link_fd, const std::string& path, int* links, std::deque<std::string>* names,
+                  bool* from_top) {
+  char target[PATH_MAX];
+  const ssize_t size = ::readlinkat(link_fd, "", target, sizeof target - 1);
+  if (size < 0) return FromErrno(errno, path);
+  if (++*links > kMaxLinks) return FromErrno(ELOOP, path);
+  const std::deque<std::string> rest = Names(std::string(target, static_cast<size_t>(size)));
+  names->insert(names->begin(), rest.begin(), rest.end());
+  *from_top = target[0] == '/';
+  return Status::Ok();
+}
+
+// The folders walked from "/" down to where the walk stands, each held open and checked.
+class Walk {
+ public:
+  ~Walk() {
+    for (const Folder& folder : folders_) ::close(folder.fd);
+  }
+  Status Top() {
+    while (folders_.size() > 1) Up();
+    if (!folders_.empty()) return Status::Ok();
+    Folder top{::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC), {}, "/"};
+    if (top.fd < 0 || ::fstat(top.fd, &top.st) != 0) return FromErrno(errno, "/");
+    folders_.push_back(top);
+    return Status::Ok();
+  }
+  // Back to the folder above, the one the walk came from: checked already, as those above it.
+  void Up() {
+    if (folders_.size() < 2) return;
+    ::close(folders_.back().fd);
+    folders_.pop_back();
+  }
+  void Down(int fd, const struct stat& st, const std::string& name) {
+    folders_.push_back({fd, st, folders_.back().path + name + "/"});
+  }
+  int fd() const { return folders_.back().fd; }
+  const struct stat& st() const { return folders_.back().st; }
+  const std::string& path() const { return folders_.back().path; }
+
+ private:
+  struct Folder {
+    int fd;
+    struct stat st;
+    std::string path;
+  };
+  std::vector<Folder> folders_;
+};
+
 }  // namespace
 
 Status AbsolutePath(const std::string& path, std::string* absolute) {
@@ -57,34 +126,44 @@ Status AbsolutePath(const std::string& path, std::string* absolute) {
 }
 
 Status CheckOwnFolderChain(const std::string& path) {
-  const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
-                                                         &std::free);
-  if (!real) return FromErrno(errno, path);
-  const std::string resolved = real.get();
-  Fd here;
-  here.fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  struct stat st;
-  if (here.fd < 0 || ::fstat(here.fd, &st) != 0) return FromErrno(errno, "/");
-  std::string walked = "/";
-  for (size_t start = 1; start < resolved.size();) {
-    size_t end = resolved.find('/', start);
-    if (end == std::string::npos) end = resolved.size();
-    const std::string name = resolved.substr(start, end - start);
-    start = end + 1;
-    Fd next;
-    next.fd = ::openat(here.fd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat next_st;
-    if (next.fd < 0 || ::fstat(next.fd, &next_st) != 0) {
-      // A link put there since the path was resolved: someone changes the way meanwhile.
-      return FromErrno(errno, walked + name);
-    }
-    const Status step = CheckStep(st, walked, &next_st);
-    if (!step.ok()) return step;
-    std::swap(here.fd, next.fd);
-    st = next_st;
-    walked += name + "/";
+  // The path is walked as it is written, each link where it stands: a link in a folder others
+  // may change could lead elsewhere by the time the program opens the path again, so the folder
+  // holding it is checked as every other folder on the way.
+  std::string start = path;
+  if (start.empty() || start[0] != '/') {
+    std::error_code error;
+    start = std::filesystem::current_path(error).string() + "/" + path;
+    if (error) return FromErrno(error.value(), path);
   }
-  return CheckStep(st, path, nullptr);
+  std::deque<std::string> names = Names(start);
+  Walk walk;
+  Status status = walk.Top();
+  for (int links = 0; status.ok() && !names.empty();) {
+    const std::string name = names.front();
+    names.pop_front();
+    if (name == "..") {
+      walk.Up();
+      continue;
+    }
+    const int next = ::openat(walk.fd(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) return FromErrno(errno, walk.path() + name);
+    struct stat next_st;
+    // The folder holding the name, and the name itself, must be out of others' reach.
+    status = ::fstat(next, &next_st) == 0 ? CheckStep(walk.st(), walk.path(), &next_st)
+                                          : FromErrno(errno, walk.path() + name);
+    if (status.ok() && S_ISLNK(next_st.st_mode)) {
+      bool from_top = false;
+      status = FollowLink(next, path, &links, &names, &from_top);
+      if (status.ok() && from_top) status = walk.Top();
+    } else if (status.ok() && !S_ISDIR(next_st.st_mode)) {
+      status = FromErrno(ENOTDIR, walk.path() + name);
+    } else if (status.ok()) {
+      walk.Down(next, next_st, name);
+      continue;
+    }
+    ::close(next);
+  }
+  return status.ok() ? CheckStep(walk.st(), path, nullptr) : status;
 }
 
 Status CheckOwnInfo(const FileInfo& info, const std::string& path, bool secret) {

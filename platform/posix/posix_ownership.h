@@ -10,8 +10,9 @@ namespace quelix {
 // `path` made absolute against the current folder and lexically normalized.
 Status AbsolutePath(const std::string& path, std::string* absolute);
 
-// Walks the real path of `path` from "/" down through descriptors, each name looked up without
-// following a link, and checks every folder on the way (see FileSystem::CheckOwnFolder).
+// Walks `path` as it is written from "/" down through descriptors, each name looked up without
+// following a link, and checks every folder on the way (see FileSystem::CheckOwnFolder), those
+// that hold a link the path goes through included, and the folders the link leads through.
 Status CheckOwnFolderChain(const std::string& path);
 
 // See FileSystem::CheckOwn.

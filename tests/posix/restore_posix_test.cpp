@@ -16,6 +16,7 @@
 #include "engine/signature.h"
 #include "platform/places.h"
 #include "runtime/sha256.h"
+#include "tests/posix/as_user.h"
 #include "tests/support/remove_fixture.h"
 
 namespace quelix {
@@ -158,6 +159,62 @@ TEST_F(RestorePosixTest, RootNeverTrustsAStateFolderOthersCanWrite) {
   CommandController controller(window_, fs_, [](Directory&) { return nullptr; });
   EXPECT_FALSE(controller.OpenLog({{planted.Path("quelix-remover/log.txt"), true}}).ok());
   EXPECT_FALSE(planted.Exists("quelix-remover/log.txt"));
+}
+
+// A run named by a path that passes through a link: the folder holding the link is on the way
+// as much as the folders the link leads to. A link another user may swap in a shared folder would
+// lead the restore's later reads to runs of theirs.
+TEST_F(RestorePosixTest, ARunReachedThroughALinkOthersMayChangeIsNotTrusted) {
+  TempTree top;
+  const std::string run_name = "20260101T000000Z-1";
+  top.MakeDirectory("real/backups/" + run_name);
+  top.MakeDirectory("shared");
+  fs::permissions(top.Path("shared"), fs::perms::all | fs::perms::sticky_bit);
+  for (const char* name : {"shared/nobodys", "shared/roots"}) {
+    fs::create_directory_symlink(top.Path("real"), top.Path(name));
+  }
+  ASSERT_EQ(::lchown(top.Path("shared/nobodys").c_str(), 65534, 65534), 0);
+  fs::create_directory_symlink("../real", top.Path("real/up"));
+  struct Case {
+    std::string via;
+    std::string reason;  // why it is refused, or "" where it is trusted
+  };
+  const Case cases[] = {
+      {"shared/nobodys", "the folder " + top.Path("shared/") + " may be changed by other users"},
+      {"shared/roots", ""},
+      {"real/up", ""},
+      {"real", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.via);
+    std::string run;
+    const Status found =
+        FindRun(fs_, top.Path("real/backups"), top.Path(c.via + "/backups/" + run_name), &run);
+    EXPECT_EQ(found.ok() ? "" : Reason(found), c.reason);
+  }
+}
+
+// `--log FILE` naming a file in a folder everyone may write: a file another user made there
+// before the command ran would hand them the names of every file cleaned.
+TEST_F(RestorePosixTest, TheLogIsNeverAppendedToAFileAnotherUserMade) {
+  tree_.Write("www/index.php", kInfected);
+  TempTree shared;
+  fs::permissions(shared.root(), fs::perms::all | fs::perms::sticky_bit);
+  AsNobody([&] { shared.Write("theirs.log", ""); });
+  fs::permissions(shared.Path("theirs.log"), fs::perms::all);
+  struct Case {
+    const char* log;
+    bool opens;
+  };
+  for (const Case& c : {Case{"theirs.log", false}, Case{"mine.log", true}}) {
+    SCOPED_TRACE(c.log);
+    CommandController controller(window_, fs_, [](const std::string&) { return nullptr; });
+    EXPECT_EQ(controller.OpenLog({{shared.Path(c.log), false}}).ok(), c.opens);
+    controller.Scan();
+  }
+  EXPECT_EQ(shared.Read("theirs.log"), "") << "nothing of the scan reaches their file";
+  EXPECT_NE(shared.Read("mine.log").find("Virus found in " + P("www/index.php")),
+            std::string::npos);
 }
 
 }  // namespace
