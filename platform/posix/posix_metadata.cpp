@@ -79,11 +79,20 @@ void CopyOwner(int to, const struct stat& from, std::vector<std::string>* lost) 
 }
 
 Status CopyMode(int to, const struct stat& from, std::vector<std::string>* lost) {
-  const mode_t wanted = from.st_mode & 07777;
+  mode_t wanted = from.st_mode & 07777;
+  // A set-ID bit counts only with its owner or group: on a copy that stayed the program's own (root
+  // could not give it away, on some network volumes) it would run the file's owner's text with
+  // the program's rights.
+  struct stat copy {};
+  if (::fstat(to, &copy) != 0) return FromErrno(errno, "the mode");
+  if (copy.st_uid != from.st_uid) wanted &= ~static_cast<mode_t>(S_ISUID);
+  if (copy.st_gid != from.st_gid) wanted &= ~static_cast<mode_t>(S_ISGID);
   if (::fchmod(to, wanted) != 0) return FromErrno(errno, "the mode");
   // Without membership of the file's group the kernel drops the set-group-ID bit in silence.
   struct stat now;
-  if (::fstat(to, &now) == 0 && (now.st_mode & 07777) != wanted) lost->push_back("set-ID bits");
+  if (::fstat(to, &now) == 0 && (now.st_mode & 07777) != (from.st_mode & 07777)) {
+    lost->push_back("set-ID bits");
+  }
   return Status::Ok();
 }
 

@@ -133,32 +133,35 @@ TEST_F(HostileTreeTest, EveryPieceOfMetadataComesBackOnTheCleanedFile) {
   EXPECT_EQ(window_.messages.at(0), kDone);
 }
 
-// A user of the page's group cleans it: the owner cannot be kept, the group can and must be.
+// A user of the page's group cleans it: the owner cannot be kept, the group can and must be; a
+// set-user-ID bit goes with the owner, or the cleaned page would run with the cleaning user's rights.
 TEST_F(HostileTreeTest, AnOrdinaryUserKeepsTheGroupAndSaysTheOwnerIsLost) {
-  tree_.Write("shared/page.htm", kInfected);
-  ASSERT_EQ(chmod(tree_.root().c_str(), 0755), 0);
-  ASSERT_EQ(chown(P("shared").c_str(), 1002, 2000), 0);
-  ASSERT_EQ(chmod(P("shared").c_str(), 0775), 0);
-  ASSERT_EQ(chown(P("shared/page.htm").c_str(), 1002, 2000), 0);
-  ASSERT_EQ(chmod(P("shared/page.htm").c_str(), 0664), 0);
-  // Root reads it first: what root may ask for when it opens a file, the user may not.
-  std::unique_ptr<Directory> root;
-  std::unique_ptr<File> page;
-  ASSERT_TRUE(fs_.OpenDirectory(tree_.Root(), &root).ok());
-  ASSERT_TRUE(root->OpenFile("shared/page.htm", OpenMode::kRead, &page).ok());
-  AsUser(1001, 1001, {2000}, [&] {
-    Scan();
-    Remove();
-    EXPECT_EQ(Logged("Could not keep"),
-              (std::vector<std::string>{"Could not keep the metadata of " + P("shared/page.htm") +
-                                        ": owner"}));
-  });
-  struct stat st;
-  ASSERT_EQ(stat(P("shared/page.htm").c_str(), &st), 0);
-  EXPECT_EQ(tree_.Read("shared/page.htm"), kCleaned);
-  EXPECT_EQ(st.st_uid, 1001u);
-  EXPECT_EQ(st.st_gid, 2000u);
-  EXPECT_EQ(st.st_mode & 07777, 0664u);
+  struct Case {
+    mode_t mode;
+    mode_t cleaned_mode;
+    std::string lost;
+  };
+  for (const Case& c : {Case{0664, 0664, "owner"}, Case{06775, 02775, "owner, set-ID bits"}}) {
+    fs::remove_all(P("shared"));
+    tree_.Write("shared/page.htm", kInfected);
+    ASSERT_EQ(chmod(tree_.root().c_str(), 0755), 0);
+    ASSERT_EQ(chown(P("shared").c_str(), 1002, 2000), 0);
+    ASSERT_EQ(chmod(P("shared").c_str(), 0775), 0);
+    ASSERT_EQ(chown(P("shared/page.htm").c_str(), 1002, 2000), 0);
+    ASSERT_EQ(chmod(P("shared/page.htm").c_str(), c.mode), 0);
+    AsUser(1001, 1001, {2000}, [&] {
+      Scan();
+      Remove();
+      EXPECT_EQ(Logged("Could not keep").back(),
+                "Could not keep the metadata of " + P("shared/page.htm") + ": " + c.lost);
+    });
+    struct stat st;
+    ASSERT_EQ(stat(P("shared/page.htm").c_str(), &st), 0);
+    EXPECT_EQ(tree_.Read("shared/page.htm"), kCleaned);
+    EXPECT_EQ(st.st_uid, 1001u);
+    EXPECT_EQ(st.st_gid, 2000u);
+    EXPECT_EQ(st.st_mode & 07777, c.cleaned_mode) << std::oct << c.mode;
+  }
 }
 
 // Also when the file is listed twice: its second cleaning finds one name left, yet the other

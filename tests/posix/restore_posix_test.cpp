@@ -208,7 +208,7 @@ TEST_F(RestorePosixTest, TheLogIsNeverAppendedToAFileAnotherUserMade) {
   };
   for (const Case& c : {Case{"theirs.log", false}, Case{"mine.log", true}}) {
     SCOPED_TRACE(c.log);
-    CommandController controller(window_, fs_, [](const std::string&) { return nullptr; });
+    CommandController controller(window_, fs_, [](Directory&) { return nullptr; });
     EXPECT_EQ(controller.OpenLog({{shared.Path(c.log), false}}).ok(), c.opens);
     controller.Scan();
   }
