@@ -75,7 +75,9 @@ class HiveCommitFaultTest : public testing::TestWithParam<std::pair<FsOp, bool>>
 // Whatever step of the commit fails, the hive is as it was, the failure is told, nothing is left
 // beside the hive, and the next repair repairs it.
 TEST_P(HiveCommitFaultTest, AFailedStepLeavesTheHiveAsItWas) {
-  const auto [op, on_temporary] = GetParam();
+  // Named, not bound: clang 14 cannot capture a structured binding in the hook below.
+  const FsOp op = std::get<0>(GetParam());
+  const bool on_temporary = std::get<1>(GetParam());
   WriteHive(At(kSoftware), InfectedSoftware());
   const std::string before = ReadBytes(At(kSoftware));
   const std::string step_path = At(kSoftware).string() + (on_temporary ? ".tmp" : "");
