@@ -22,7 +22,7 @@ constexpr uid_t kNobody = 65534;
 constexpr gid_t kNoGroup = 65534;
 // More than the hive library needs for the largest hive it is given (kLargestHive), and the time
 // it needs to read or write it.
-constexpr rlim_t kAddressSpace = rlim_t{1} << 30;
+[[maybe_unused]] constexpr rlim_t kAddressSpace = rlim_t{1} << 30;
 constexpr rlim_t kCpuSeconds = 60;
 
 // Nothing of the program's but the socket, and signals as a new process has them, but for the
@@ -59,10 +59,18 @@ Status DropRights() {
   return Status::Ok();
 }
 
+// Sanitizer builds reserve far more address space than they use (GCC and clang tell it apart).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUELIX_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QUELIX_SANITIZED 1
+#endif
+#endif
+
 // A hive made to make the library allocate or loop without end stops at these limits.
 Status Limit() {
-  // Sanitizer builds reserve far more address space than they use.
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if !defined(QUELIX_SANITIZED)
   const rlimit memory{kAddressSpace, kAddressSpace};
   if (::setrlimit(RLIMIT_AS, &memory) != 0) return Failed("limit its memory");
 #endif
