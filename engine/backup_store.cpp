@@ -212,4 +212,24 @@ Status BackupStore::KeepValue(const std::string& store, const std::string& key,
   return status;
 }
 
+std::string NearestExisting(FileSystem& fs, const std::string& path) {
+  std::string place = path;
+  FileInfo info;
+  while (!fs.GetInfo(place, &info).ok()) {
+    const size_t cut = place.find_last_of(fs.Separator());
+    if (cut == std::string::npos || cut == 0) return cut == 0 ? place.substr(0, 1) : ".";
+    place.resize(cut);
+  }
+  return place;
+}
+
+Status BackupStore::Room(uint64_t* volume, uint64_t* free, uint64_t* total) {
+  const std::string place = run_.empty() ? NearestExisting(fs_, folder_) : run_;
+  FileInfo info;
+  Status status = fs_.GetInfo(place, &info);
+  if (status.ok()) status = fs_.FreeSpace(place, free, total);
+  *volume = info.volume;
+  return status;
+}
+
 }  // namespace quelix

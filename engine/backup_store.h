@@ -28,6 +28,8 @@ class BackupStore final : public OriginalKeeper {
   Status Keep(File& original, const std::string& path, File& replacement) override;
   Status KeepValue(const std::string& store, const std::string& key, const std::string& name,
                    const RegistryValueData& value) override;
+  // The volume of the run's folder, or of the nearest existing folder on its way.
+  Status Room(uint64_t* volume, uint64_t* free, uint64_t* total) override;
 
   // The run's folder once it was made (for the first thing to keep), else "".
   const std::string& run() const { return run_; }
@@ -67,6 +69,9 @@ std::string Owner(const FileAttributes& attributes);
 Status CopyContent(File& from, File& to, std::string* sha256, uint64_t* size = nullptr);
 // The SHA-256 of `file` read from its start.
 Status HashFile(File& file, std::string* sha256, uint64_t* size = nullptr);
+// `path`, or where it does not exist (a folder made when first needed) its nearest existing parent:
+// the folder whose volume it will be on.
+std::string NearestExisting(FileSystem& fs, const std::string& path);
 // The whole of the program's own file `path`, refused (see FileSystem::CheckOwn) where another
 // user owns it or may write it.
 Status ReadOwnFile(FileSystem& fs, const std::string& path, std::string* text);

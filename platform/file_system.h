@@ -69,7 +69,7 @@ struct FileInfo {
 bool SameFileUnchanged(const FileInfo& a, const FileInfo& b);
 
 enum class OpenMode {
-  kRead,           // an existing regular file, from its start
+  kRead,  // an existing regular file, from its start
   // The same, for a file that is to be replaced by a copy made from what is read: no other
   // program may write it unnoticed until it is closed or replaced. A file another program holds
   // open for writing is refused (kSharingViolation); a read that finds the file shorter or longer
@@ -149,6 +149,9 @@ class Directory {
 
   // Describes the directory held, whatever its path names meanwhile.
   virtual Status GetInfo(FileInfo* info) = 0;
+
+  // The bytes free to the user and in all on the volume that holds this directory.
+  virtual Status FreeSpace(uint64_t* free, uint64_t* total) = 0;
 };
 
 class FileSystem {

@@ -30,6 +30,12 @@ class OriginalKeeper {
   // it must not be deleted.
   virtual Status KeepValue(const std::string& store, const std::string& key,
                            const std::string& name, const RegistryValueData& value) = 0;
+
+  // Where the next original would go: its volume (as FileInfo::volume tells it) and the bytes
+  // free on it and in all. Fails where that cannot be learnt (nothing is counted there then).
+  virtual Status Room(uint64_t* /*volume*/, uint64_t* /*free*/, uint64_t* /*total*/) {
+    return {ErrorCode::kOther, "where the originals go is not known"};
+  }
 };
 
 }  // namespace quelix

@@ -2,6 +2,7 @@
 // file is replaced only while its name still names what the program read.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -98,8 +99,8 @@ class PosixDirectory final : public Directory {
     const std::string path = path_ + relative;
     const int fd = OpenBeneath(fd_, device_, relative, {O_RDONLY | O_DIRECTORY, 0});
     if (fd < 0) return LinkAware(errno, path);
-    *dir = MakePosixDirectory(fd, device_, relative.empty() ? path_ : path + "/",
-                              nonblock_harmless_);
+    *dir =
+        MakePosixDirectory(fd, device_, relative.empty() ? path_ : path + "/", nonblock_harmless_);
     return Status::Ok();
   }
 
@@ -182,6 +183,14 @@ class PosixDirectory final : public Directory {
     struct stat st;
     if (::fstat(fd_, &st) != 0) return FromErrno(errno, path_);
     *info = DescribeStat(st, fd_);
+    return Status::Ok();
+  }
+
+  Status FreeSpace(uint64_t* free, uint64_t* total) override {
+    struct statvfs volume;
+    if (::fstatvfs(fd_, &volume) != 0) return FromErrno(errno, path_);
+    *free = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+    *total = static_cast<uint64_t>(volume.f_blocks) * volume.f_frsize;
     return Status::Ok();
   }
 

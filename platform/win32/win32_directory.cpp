@@ -220,4 +220,16 @@ Status Win32Directory::OpenSubdirectory(HANDLE parent, const std::string& name,
   return Status::Ok();
 }
 
+Status Win32Directory::FreeSpace(uint64_t* free, uint64_t* total) {
+  // Asked by path: only the figures depend on it, and the folder is held, so it cannot be moved.
+  ULARGE_INTEGER available{};
+  ULARGE_INTEGER all{};
+  if (!GetDiskFreeSpaceExW(LongForm(path_).c_str(), &available, &all, nullptr)) {
+    return LastError(path_);
+  }
+  *free = available.QuadPart;
+  *total = all.QuadPart;
+  return Status::Ok();
+}
+
 }  // namespace quelix::win32

@@ -32,6 +32,7 @@ class Win32Directory final : public Directory {
   // Nothing to wait for: a file's flush commits the volume's log, which holds its name too.
   Status Sync() override { return Status::Ok(); }
   Status GetInfo(FileInfo* info) override { return DescribeHandle(handle_.get(), path_, info); }
+  Status FreeSpace(uint64_t* free, uint64_t* total) override;
 
  private:
   Status Descend(const std::vector<std::string>& parts, size_t count, Handle* held,

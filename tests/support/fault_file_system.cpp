@@ -97,6 +97,12 @@ class FaultDirectory : public Directory {
     return real_->Sync();
   }
   Status GetInfo(FileInfo* info) override { return real_->GetInfo(info); }
+  Status FreeSpace(uint64_t* free, uint64_t* total) override {
+    if (auto failed = fs_.Enter(FsOp::kGetInfo, path())) return *failed;
+    const Status status = real_->FreeSpace(free, total);
+    if (status.ok() && fs_.space_at) fs_.space_at(path(), free, total);
+    return status;
+  }
 
  private:
   FaultFileSystem& fs_;

@@ -52,6 +52,7 @@ class FaultFileSystem : public FileSystem {
   void EndHooks() {
     inject = nullptr;
     before = nullptr;
+    space_at = nullptr;
   }
 
   // Fails call number `n` (and no other) with `code`.
@@ -88,10 +89,15 @@ class FaultFileSystem : public FileSystem {
     if (auto failed = Enter(FsOp::kGetInfo, path)) return *failed;
     const Status status = real_.FreeSpace(path, free, total);
     if (status.ok() && space) *free = *space;
+    if (status.ok() && space_at) space_at(path, free, total);
     return status;
   }
-  // Where set, the free space every volume is said to have.
+  // Where set, the free space the volumes of the program's own paths (not the tree's folders)
+  // are said to have.
   std::optional<uint64_t> space;
+  // Where set, runs after every free-space query that succeeded, of a path or of a held folder
+  // (`path` is then the folder's, ending in the separator): the test tells its own figures.
+  std::function<void(const std::string& path, uint64_t* free, uint64_t* total)> space_at;
 
  private:
   FileSystem& real_;
