@@ -1,9 +1,11 @@
 #include "app/controller.h"
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 
 #include "app/outcome.h"
+#include "engine/room.h"
 #include "runtime/shown_name.h"
 
 namespace quelix {
@@ -166,43 +168,44 @@ void CommandController::KeepOriginalsIn(const std::string& folder, bool one_run)
   store_.reset();
 }
 
-uint64_t CommandController::BytesToKeep() {
+uint64_t CommandController::BytesToKeep(uint64_t* largest) {
   std::set<std::string> counted;
   uint64_t bytes = 0;
+  *largest = 0;
+  const auto count = [&](const FileInfo& info) {
+    bytes += BytesOnDisk(info);
+    *largest = std::max(*largest, BytesOnDisk(info));
+  };
   for (size_t i = 0; i < front_.InfectedCount(); ++i) {
     const std::string path = front_.Infected(i);
     const FileInfo* info = engine_->scan().FoundAs(path);
-    if (info && counted.insert(path).second) bytes += info->size;
+    if (info && counted.insert(path).second) count(*info);
   }
   // An offline hive is kept whole; a live registry value takes a few bytes.
   for (const RegistryValueRef& value : engine_->scan_report().registry_found) {
     FileInfo info;
     if (counted.insert(value.store).second && fs_.GetInfo(value.store, &info).ok() &&
         info.is_regular) {
-      bytes += info.size;
+      count(info);
     }
   }
   return bytes;
 }
 
 bool CommandController::RoomToKeep() {
-  // The folder is made when first needed: its volume is that of its nearest existing parent.
-  std::string place = *backup_folder_;
+  const std::string place = NearestExisting(fs_, *backup_folder_);
   FileInfo info;
-  while (!fs_.GetInfo(place, &info).ok()) {
-    const size_t cut = place.find_last_of(fs_.Separator());
-    if (cut == std::string::npos || cut == 0) {
-      place = cut == 0 ? place.substr(0, 1) : ".";
-      break;
-    }
-    place.resize(cut);
-  }
   uint64_t free = 0;
   uint64_t total = 0;
   // Where the space cannot be learnt, the backup itself will tell whether it fits.
-  if (!fs_.FreeSpace(place, &free, &total).ok()) return true;
-  const uint64_t need = BytesToKeep();
-  if (need <= free && free - need >= total / 20) return true;
+  if (!fs_.GetInfo(place, &info).ok() || !fs_.FreeSpace(place, &free, &total).ok()) return true;
+  uint64_t largest = 0;
+  uint64_t need = BytesToKeep(&largest);
+  // A cleaned copy takes room on the tree's volume only until it replaces its original, so one
+  // at a time: where the originals are kept on that volume too, the largest copy comes on top.
+  const SearchedTree& tree = engine_->tree();
+  if (tree.is_open() && tree.identity().volume == info.volume) need += largest;
+  if (need <= free && free - need >= total / kFreeShareDivisor) return true;
   const auto mb = [](uint64_t bytes) { return std::to_string(bytes >> 20) + " MB"; };
   backup_shortage_ = "There is not enough room to keep the originals: they take " +
                      mb(need + (1 << 20) - 1) + ", and " + ShownName(*backup_folder_) + " has " +

@@ -87,10 +87,12 @@ class CommandController {
   bool LogIntact() const { return log_.is_open() && log_.first_failure().ok(); }
   LogState State() const;
   // Before a removal that keeps the originals: false, with backup_shortage() set, where keeping
-  // them would leave less than 5 % of the backup volume free (or need more than is free).
+  // them (and, on the tree's own volume, the largest cleaned copy) would leave less than 5 % of
+  // the backup volume free (or need more than is free).
   bool RoomToKeep();
-  // The bytes of the files the last scan listed, and of the offline hives it found the virus in.
-  uint64_t BytesToKeep();
+  // The bytes on disk of the files the last scan listed and of the offline hives it found the
+  // virus in; `*largest` gets the largest of them.
+  uint64_t BytesToKeep(uint64_t* largest);
   // Before a removal: the keeper of the originals, where they are to be kept and there is room
   // or the user agrees to go on without them (`backup->declined`); false where the user would
   // rather not remove the virus now.

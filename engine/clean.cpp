@@ -1,6 +1,7 @@
 #include "engine/clean.h"
 
 #include "engine/copy_names.h"
+#include "engine/room.h"
 #include "engine/signature.h"
 #include "engine/signature_fields.h"
 
@@ -69,7 +70,9 @@ CleanResult FileCleaner::CleanFile(const std::string& path, const FileInfo* foun
     if (status.ok()) status = HoldsSignature(kSource, &infected);
     if (status.ok() && infected) status = WouldStayInfected();
   } else if (status.ok()) {
-    status = Replace(*dir, name, path, plan, &result);
+    // Checked for every file as it comes: the run itself, and other programs, use up the room.
+    status = RoomToClean(*dir, read_as_, keeper_);
+    if (status.ok()) status = Replace(*dir, name, path, plan, &result);
   }
   files_.Close(kSource);  // already taken off the channel where the copy took the file's place
   if (!status.ok()) return Failed(status);
