@@ -35,7 +35,7 @@ int RunRestore(const std::string& which, std::ostream& out, std::ostream& err,
   RestoreReport report;
   if (status.ok()) status = RestoreRun(services.fs, run, services.open_registry, &report);
   if (!status.ok()) {
-    err << "quelix: cannot restore: " << Reason(status) << '\n';
+    err << "quelix: cannot restore: " << ShownName(Reason(status)) << '\n';
     return 2;
   }
   size_t restored = 0;
@@ -52,28 +52,29 @@ int RunRestore(const std::string& which, std::ostream& out, std::ostream& err,
 
 int RunBackups(int prune_days, std::ostream& out, std::ostream& err, const CliServices& services) {
   const std::string folder = services.places.BackupFolder();
+  const std::string shown = ShownName(folder);
   if (prune_days >= 0) {
     std::vector<std::string> removed;
     const Status status =
         PruneRuns(services.fs, folder, prune_days, std::chrono::system_clock::now(), &removed);
-    for (const std::string& name : removed) out << "deleted " << name << '\n';
+    for (const std::string& name : removed) out << "deleted " << ShownName(name) << '\n';
     if (status.ok()) return 0;
-    err << "quelix: cannot prune " << folder << ": " << Reason(status) << '\n';
+    err << "quelix: cannot prune " << shown << ": " << ShownName(Reason(status)) << '\n';
     return 2;
   }
   std::vector<RunSummary> runs;
   const Status status = ListRuns(services.fs, folder, &runs);
   for (const RunSummary& run : runs) {
-    out << run.name << '\t' << IsoTime(run.time) << '\t' << run.files << " files\t" << run.values
-        << " registry values";
+    out << ShownName(run.name) << '\t' << IsoTime(run.time) << '\t' << run.files << " files\t"
+        << run.values << " registry values";
     for (const std::string& root : run.roots) out << '\t' << ShownName(root);
     out << '\n';
   }
   if (!status.ok()) {
-    err << "quelix: cannot list " << folder << ": " << Reason(status) << '\n';
+    err << "quelix: cannot list " << shown << ": " << ShownName(Reason(status)) << '\n';
     return 2;
   }
-  if (runs.empty()) err << "no backups are kept in " << folder << '\n';
+  if (runs.empty()) err << "no backups are kept in " << shown << '\n';
   return 0;
 }
 

@@ -12,14 +12,6 @@ constexpr auto kRedraw = std::chrono::milliseconds(100);
 constexpr char kSearching[] = "Searching \r\n";
 constexpr char kScanning[] = "Scanning \r\n";
 
-// `text` shortened in its middle to `width` characters (counted as bytes: paths are shown as
-// they are, a multi-byte name may come out a little short).
-std::string Fit(const std::string& text, size_t width) {
-  if (text.size() <= width || width < 5) return text.substr(0, width);
-  const size_t head = (width - 3) / 2;
-  return text.substr(0, head) + "..." + text.substr(text.size() - (width - 3 - head));
-}
-
 }  // namespace
 
 CliFrontEnd::CliFrontEnd(std::ostream& err, Console& console, bool show_progress)
@@ -34,9 +26,13 @@ void CliFrontEnd::SetStatus(const std::string& text) {
   if (text.rfind(kSearching, 0) == 0) {
     folder_ = text.substr(sizeof kSearching - 1);
   } else if (text.rfind(kScanning, 0) == 0) {
-    const std::string path = text.substr(sizeof kScanning - 1);
-    const size_t slash = path.find_last_of("/\\");
-    folder_ = slash == std::string::npos ? path : path.substr(0, slash + 1);
+    // The folder is cut from the file's own name, which the scan reads in the order listed: in
+    // the name as shown, a backslash may start an escape (a slash never does).
+    const std::string shown = text.substr(sizeof kScanning - 1);
+    const bool known = checked_ < candidates_.size() && ShownName(candidates_[checked_]) == shown;
+    const std::string& path = known ? candidates_[checked_] : shown;
+    const size_t slash = path.find_last_of(known ? "/\\" : "/");
+    folder_ = slash == std::string::npos ? shown : ShownName(path.substr(0, slash + 1));
     scanning_ = true;
     ++checked_;
   }
@@ -78,7 +74,7 @@ std::string CliFrontEnd::ProgressLine() const {
 void CliFrontEnd::Draw() {
   const size_t width = static_cast<size_t>(std::max(console_.Columns(), 20)) - 1;
   std::string line = ProgressLine();
-  line += Fit(folder_, width > line.size() ? width - line.size() : 0);
+  line += ShortenShown(folder_, width > line.size() ? width - line.size() : 0);
   // Padded over what the line before left, so that no tail of it stays on screen.
   const size_t shown = line.size();
   if (shown < drawn_width_) line.append(drawn_width_ - shown, ' ');

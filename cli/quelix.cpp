@@ -223,7 +223,8 @@ int RunQuelix(const std::vector<std::string>& args, std::ostream& out, std::ostr
   CliOptions options;
   std::string error;
   if (!ParseOptions(args, &options, &error)) {
-    err << "quelix: " << error << " (try quelix --help)\n";
+    // The error names the argument, which may be a file name a script passed on.
+    err << "quelix: " << ShownName(error) << " (try quelix --help)\n";
     return 2;
   }
   if (options.command == CliOptions::Command::kHelp) {

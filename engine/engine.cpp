@@ -155,7 +155,7 @@ void Engine::Repair(std::unique_ptr<Registry>& registry) {
   std::vector<std::string> found;
   for (const RegistryValueFailure& f : report.not_deleted) {
     found.push_back("Could not delete the registry value " + ShownName(f.value.FullName()) + ": " +
-                    Reason(f.status));
+                    ShownName(Reason(f.status)));
   }
   for (const RegistryOpenFailure& f : report.not_opened) {
     const std::string where = f.store + (f.key.empty() ? "" : "\\") + f.key;

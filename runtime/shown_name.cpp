@@ -1,6 +1,8 @@
 #include "runtime/shown_name.h"
 
+#include <cctype>
 #include <cstdint>
+#include <vector>
 
 namespace quelix {
 namespace {
@@ -87,7 +89,51 @@ bool ReadsAsEscape(std::string_view name, size_t next) {
   return c == 'n' || c == 'r' || c == 't' || c == 'x' || c == '\\';
 }
 
+// The bytes of the character or escape that starts at `shown[at]`, and the columns it takes.
+size_t UnitLength(std::string_view shown, size_t at, size_t* columns) {
+  const auto hex = [&](size_t i) { return std::isxdigit(static_cast<unsigned char>(shown[i])); };
+  size_t length = 0;
+  if (shown[at] == '\\' && at + 1 < shown.size()) {
+    const char next = shown[at + 1];
+    if (next == 'x' && at + 3 < shown.size() && hex(at + 2) && hex(at + 3)) length = 4;
+    if (next == 'n' || next == 'r' || next == 't' || next == '\\') length = 2;
+  }
+  *columns = length;
+  if (length > 0) return length;
+  uint32_t code = 0;
+  length = Utf8Length(shown, at, &code);
+  *columns = 1;
+  return length == 0 ? 1 : length;
+}
+
 }  // namespace
+
+std::string ShortenShown(std::string_view shown, size_t width) {
+  std::vector<size_t> starts;  // of each character or escape, and the end
+  std::vector<size_t> columns;
+  size_t total = 0;
+  for (size_t at = 0; at < shown.size();) {
+    size_t wide = 0;
+    starts.push_back(at);
+    at += UnitLength(shown, at, &wide);
+    columns.push_back(wide);
+    total += wide;
+  }
+  starts.push_back(shown.size());
+  if (total <= width) return std::string(shown);
+  const size_t head_width = width < 5 ? width : (width - 3) / 2;
+  size_t head = 0;
+  for (size_t used = 0; head < columns.size() && used + columns[head] <= head_width; ++head) {
+    used += columns[head];
+  }
+  if (width < 5) return std::string(shown.substr(0, starts[head]));
+  size_t tail = columns.size();
+  for (size_t used = 0; tail > head && used + columns[tail - 1] <= width - 3 - head_width; --tail) {
+    used += columns[tail - 1];
+  }
+  return std::string(shown.substr(0, starts[head])) + "..." +
+         std::string(shown.substr(starts[tail]));
+}
 
 std::string ShownName(std::string_view name) {
   if (!HoldsEscape(name)) return std::string(name);

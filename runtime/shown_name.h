@@ -29,4 +29,10 @@ namespace quelix {
 // `name` as it is shown to people; see above.
 std::string ShownName(std::string_view name);
 
+// `shown`, a name as ShownName() gives it, cut in its middle to at most `width` characters where
+// it is longer ("/srv/www/...ges/index.htm"; below 5 characters only its start is kept). A
+// character of several bytes, and an escape, is kept whole or left out whole: the cut never makes
+// an invalid byte or half an escape.
+std::string ShortenShown(std::string_view shown, size_t width);
+
 }  // namespace quelix

@@ -196,5 +196,25 @@ TEST_F(QuelixTest, ProgressOnlyOnATerminalAndAStopEndsAfterTheFileInHand) {
             "Virus removal stopped: the program was interrupted.\r");
 }
 
+// The backup folder, the run asked for and the arguments come from the environment and the user:
+// shown escaped.
+TEST_F(QuelixTest, MessagesShowNamesEscaped) {
+  places_.backup_folder = log_dir_.Path("st\x1b]0;x\x07te");
+  const std::string shown = log_dir_.Root() + "st\\x1b]0;x\\x07te";
+  struct Case {
+    std::vector<std::string> args;
+    std::string said;
+  };
+  const Case cases[] = {
+      {{"backups"}, "no backups are kept in " + shown},
+      {{"restore", "run\n1"}, "quelix: cannot restore: no run run\\n1 is kept in " + shown},
+      {{"scan\x1b[2J"}, "quelix: unknown command scan\\x1b[2J (try quelix --help)"},
+  };
+  for (const Case& c : cases) {
+    Quelix(c.args);
+    EXPECT_EQ(err_, Lines{c.said}) << c.args.front();
+  }
+}
+
 }  // namespace
 }  // namespace quelix

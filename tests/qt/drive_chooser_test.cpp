@@ -54,7 +54,8 @@ TEST_F(Form1Test, TheChooserReadsTheVolumesAgainWhenItOpensAndShowsThemWhole) {
   auto* chooser = form->findChild<DriveChooser*>("Drive1");
   ASSERT_NE(chooser, nullptr);
   const int width = chooser->width();
-  const std::string mounted = "/media/ann/a-disk-mounted-after-the-program-started-with-a-long-name";
+  const std::string mounted =
+      "/media/ann/a-disk-mounted-after-the-program-started-with-a-long-name";
   places_.volumes.push_back({mounted, mounted + " (WINDOWS)", "/dev/sdc1", "WINDOWS", "fuseblk"});
   chooser->showPopup();
   EXPECT_EQ(Entries(*chooser), (Lines{"/ (vda)", tree_.Path("drive") + " (TESTDRIVE)",
@@ -64,6 +65,27 @@ TEST_F(Form1Test, TheChooserReadsTheVolumesAgainWhenItOpensAndShowsThemWhole) {
             chooser->fontMetrics().horizontalAdvance(QString::fromStdString(mounted)));
   chooser->hidePopup();
   EXPECT_EQ(chooser->width(), width) << "the window's layout stays as it is";
+}
+
+// A mount path, label or folder is shown with its control characters escaped; the search goes to
+// the folder itself.
+TEST_F(Form1Test, TheChooserShowsNamesEscaped) {
+  const std::string folder = tree_.Path("new\nline");
+  Form1::Setup setup = MakeSetup(std::chrono::milliseconds(0));
+  setup.folder_dialog = [&folder] { return folder; };
+  Form1 form(setup);
+  form.Load();
+  auto* chooser = form.findChild<DriveChooser*>("Drive1");
+  ASSERT_NE(chooser, nullptr);
+  places_.volumes.push_back(
+      {"/media/\x1b]0;x\x07", "/media/\x1b]0;x\x07 (a\rb)", "/dev/sdc1", "a\rb", "ext4"});
+  chooser->showPopup();
+  chooser->hidePopup();
+  EXPECT_EQ(Entries(*chooser)[2], "/media/\\x1b]0;x\\x07 (a\\rb)");
+  PickOtherFolder(*chooser);
+  EXPECT_EQ(form.SearchRoot(), folder);
+  EXPECT_EQ(chooser->currentText().toStdString(), tree_.Root() + "new\\nline");
+  EXPECT_EQ(chooser->toolTip().toStdString(), tree_.Root() + "new\\nline");
 }
 
 }  // namespace

@@ -42,5 +42,24 @@ TEST(ShownNameTest, EscapesWhatATerminalOrLogReaderWouldActOnAndNothingElse) {
   for (const ShownCase& c : cases) EXPECT_EQ(ShownName(c.name), c.shown) << c.what;
 }
 
+TEST(ShownNameTest, AShortenedNameKeepsEveryCharacterAndEscapeWhole) {
+  struct Case {
+    const char* what;
+    std::string shown;
+    size_t width;
+    std::string shortened;
+  };
+  const Case cases[] = {
+      {"short enough", "/srv/a.htm", 10, "/srv/a.htm"},
+      {"cut in the middle", "/srv/www/a/b/index.htm", 15, "/srv/w...ex.htm"},
+      {"an escape at the cut", "/srv/\\x1b\\x1b/index.htm", 15, "/srv/...ex.htm"},
+      {"an escape kept whole", "/a\\x1b/c/index.htm", 15, "/a\\x1b...ex.htm"},
+      {"a two-byte character at the cut", "/srv/\xc3\xa4\xc3\xa4\xc3\xa4/index.htm", 15,
+       "/srv/\xc3\xa4...ex.htm"},
+      {"too narrow for the dots", "/ab\\ncd", 4, "/ab"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ShortenShown(c.shown, c.width), c.shortened) << c.what;
+}
+
 }  // namespace
 }  // namespace quelix

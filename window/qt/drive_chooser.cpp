@@ -5,10 +5,18 @@
 #include <QStylePainter>
 #include <algorithm>
 
+#include "runtime/shown_name.h"
+
 namespace quelix {
 namespace {
 
 const QString kOtherFolder = QStringLiteral("Other folder\u2026");
+
+// A mount path, label or folder comes from whoever named it: shown with its control characters
+// and invalid bytes escaped, as every other name.
+QString Shown(const std::string& name) {
+  return QString::fromUtf8(ShownName(name));
+}
 
 }  // namespace
 
@@ -43,13 +51,13 @@ void DriveChooser::Show(const std::string& root) {
   int shown = 0;
   for (const Volume& volume : volumes_) {
     if (volume.root == root) shown = count();
-    addItem(QString::fromUtf8(volume.caption));
-    setItemData(count() - 1, QString::fromUtf8(volume.caption), Qt::ToolTipRole);
+    addItem(Shown(volume.caption));
+    setItemData(count() - 1, Shown(volume.caption), Qt::ToolTipRole);
   }
   for (const std::string& folder : folders_) {
     if (folder == root) shown = count();
-    addItem(QString::fromUtf8(folder));
-    setItemData(count() - 1, QString::fromUtf8(folder), Qt::ToolTipRole);
+    addItem(Shown(folder));
+    setItemData(count() - 1, Shown(folder), Qt::ToolTipRole);
   }
   addItem(kOtherFolder);
   setCurrentIndex(shown);
@@ -96,7 +104,7 @@ void DriveChooser::paintEvent(QPaintEvent*) {
   const QRect text_box =
       style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
   const std::string root = Root();
-  const QString shown = root.empty() ? option.currentText : QString::fromUtf8(root);
+  const QString shown = root.empty() ? option.currentText : Shown(root);
   option.currentText = fontMetrics().elidedText(shown, Qt::ElideMiddle, text_box.width());
   painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "runtime/shown_name.h"
 #include "window/win32/desktop.h"
 #include "window/win32/layout.h"
 
@@ -74,7 +75,9 @@ void Form1::CreateControls() {
   HWND drive1 = Control(kDrive1);
   volumes_ = places_->Volumes();
   for (const Volume& drive : volumes_) {
-    SendMessageA(drive1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drive.caption.c_str()));
+    // A volume label is whatever its owner typed: shown escaped, as every name.
+    const std::string shown = ShownName(drive.caption);
+    SendMessageA(drive1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str()));
   }
   SendMessageA(drive1, CB_SETCURSEL, places_->StartVolume(volumes_), 0);
 
