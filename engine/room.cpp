@@ -5,7 +5,7 @@
 namespace quelix {
 
 uint64_t BytesOnDisk(const FileInfo& info) {
-  return info.allocated != UINT64_MAX ? info.allocated : info.size;
+  return std::min(info.allocated, info.size);
 }
 
 void RoomCheck::Need(uint64_t volume, uint64_t free, uint64_t total, uint64_t bytes) {

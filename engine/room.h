@@ -16,7 +16,8 @@ namespace quelix {
 constexpr uint64_t kFreeShareDivisor = 20;
 
 // The bytes a copy of the file `info` describes takes on disk: its allocated size where the
-// platform tells it (a sparse file's holes take nothing), else its size.
+// platform tells it (a sparse file's holes take nothing, a compressed file takes less), but never
+// more than its size (room set aside beyond the end, as a file's owner may ask for, is not copied).
 uint64_t BytesOnDisk(const FileInfo& info);
 
 // The room one step needs, volume by volume.
