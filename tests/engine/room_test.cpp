@@ -66,7 +66,7 @@ class RoomTest : public RemoveFixture {
       const uint64_t used = used_per_replace_ * replaced_;
       const uint64_t room = share + halves * bytes / 2;
       *total_out = total;
-      *free = !cleaning_ ? total : room > used ? room - used : 0;
+      *free = !cleaning_ && !tight_up_front_ ? total : room > used ? room - used : 0;
     };
   }
   uint64_t OnDisk(const std::string& relative) {
@@ -76,7 +76,14 @@ class RoomTest : public RemoveFixture {
   }
   const CleanResult& Outcome(size_t index) { return engine().removal().files.at(index).result; }
 
+  void WriteSparsePage() {
+    std::ofstream page(tree_.root() / "sparse.htm", std::ios::binary);
+    page.seekp(8 << 20);
+    page << kInfected;
+  }
+
   bool cleaning_ = false;
+  bool tight_up_front_ = false;  // the figures hold for the question asked up front too
   int replaced_ = 0;
   uint64_t used_per_replace_ = 0;  // what other programs take while each file is cleaned
 };
@@ -115,17 +122,30 @@ TEST_F(RoomTest, AFileIsCleanedOnlyWhereItsCopyAndItsBackupFit) {
 // A sparse page of 8 MiB takes a few blocks: it is counted by those, as its copy and backup keep
 // its holes.
 TEST_F(RoomTest, ASparsePageIsCountedByTheRoomItTakes) {
-  {
-    std::ofstream page(tree_.root() / "sparse.htm", std::ios::binary);
-    page.seekp(8 << 20);
-    page << kInfected;
-  }
+  WriteSparsePage();
   const uint64_t on_disk = OnDisk("sparse.htm");
   if (on_disk >= (8u << 20)) GTEST_SKIP() << "this file system makes no sparse files";
   Scan();
   TellRoom(on_disk, 3, 3);
   Remove();
   EXPECT_TRUE(Outcome(0).cleaned) << Outcome(0).reason;
+}
+
+// The question asked before the removal counts what the originals take on disk, and the largest
+// cleaned copy too where they are kept on the tree's own volume.
+TEST_F(RoomTest, TheQuestionUpFrontCountsTheRoomTakenAndTheCopyOnTheSameVolume) {
+  controller().KeepOriginalsIn(log_dir_.Path("backups"));
+  tight_up_front_ = true;
+  for (const uint64_t halves : {5u, 3u}) {
+    WriteSparsePage();
+    const uint64_t on_disk = OnDisk("sparse.htm");
+    if (on_disk >= (8u << 20)) GTEST_SKIP() << "this file system makes no sparse files";
+    window_.questions.clear();
+    Scan();
+    TellRoom(on_disk, halves, halves);
+    Remove();
+    EXPECT_EQ(window_.questions.size(), halves == 5 ? 0u : 1u) << halves;
+  }
 }
 
 // The room is looked at again before each file: what the run and other programs take meanwhile
