@@ -33,6 +33,7 @@ class CommandController::CommandWindow final : public Window {
   std::string Infected(size_t index) const override { return front_.Infected(index); }
   void ShowInfected() override { front_.ShowInfected(); }
   void SetStatus(const std::string& text) override { front_.SetStatus(text); }
+  void Tell(const FileEvent& event) override { front_.Tell(event); }
   bool LogSwitch() const override { return front_.LogSwitch(); }
   void WriteLog(const std::string& entry) override { log_.Write(entry); }
   void FlushLog() override { log_.Flush(); }

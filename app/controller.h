@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,6 +68,11 @@ class CommandController {
   }
   // Why the last Remove could not keep the originals for want of room, "" where it could.
   const std::string& backup_shortage() const { return backup_shortage_; }
+
+  // Has every Scan leave out what `exclude` holds true for (see CandidateSearch::Exclude).
+  void Exclude(std::function<bool(const std::string& relative)> exclude) {
+    engine_->search().Exclude(std::move(exclude));
+  }
 
   // The least time between two yields that let the front end process events (15 ms unless set).
   void SetYieldInterval(std::chrono::milliseconds interval);

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "engine/window.h"
+
 namespace quelix {
 
 enum class MessageIcon { kInformation, kWarning };
@@ -44,6 +46,9 @@ class FrontEnd {
   virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
   // A question in a message box with the buttons Yes and No; true for Yes.
   virtual bool Ask(const std::string& question) = 0;
+  // What became of one file or folder, as it happens (see FileEvent); a window, which shows
+  // the lists and keeps the log, may pass it by.
+  virtual void Tell(const FileEvent&) {}
 };
 
 }  // namespace quelix

@@ -11,6 +11,7 @@ namespace {
 constexpr auto kRedraw = std::chrono::milliseconds(100);
 constexpr char kSearching[] = "Searching \r\n";
 constexpr char kScanning[] = "Scanning \r\n";
+constexpr char kRemoving[] = "Removing virus from \r\n";
 
 }  // namespace
 
@@ -33,15 +34,40 @@ void CliFrontEnd::SetStatus(const std::string& text) {
     const std::string& path = known ? candidates_[checked_] : shown;
     const size_t slash = path.find_last_of(known ? "/\\" : "/");
     folder_ = slash == std::string::npos ? shown : ShownName(path.substr(0, slash + 1));
-    scanning_ = true;
+    phase_ = Phase::kScanning;
+    ++checked_;
+  } else if (text.rfind(kRemoving, 0) == 0) {
+    folder_ = text.substr(sizeof kRemoving - 1);
+    phase_ = Phase::kCleaning;
     ++checked_;
   }
+}
+
+void CliFrontEnd::AppendInfected(const std::string& path) {
+  ListedFrontEnd::AppendInfected(path);
+  if (!reporter_ || !report_found_) return;
+  ClearProgress();
+  reporter_->Found(path);
+}
+
+void CliFrontEnd::Tell(const FileEvent& event) {
+  if (!reporter_) return;
+  // The PATH itself not opened is said once by the command, with the name it was given by.
+  if (event.kind == FileEvent::Kind::kUnsearched && controller_ &&
+      !controller_->engine().tree().is_open()) {
+    return;
+  }
+  ClearProgress();
+  // The backup run is named as soon as it holds an original: the original of a file is kept
+  // before the file is replaced, so it comes before that file's result.
+  if (controller_) reporter_->Kept(controller_->backup_run());
+  reporter_->Tell(event);
 }
 
 void CliFrontEnd::SetBusyPointer(bool busy) {
   if (!busy) return;
   // A command starts: the counts start afresh.
-  scanning_ = false;
+  phase_ = Phase::kSearching;
   checked_ = 0;
   folder_ = ShownName(root_);
   started_ = std::chrono::steady_clock::now();
@@ -60,7 +86,13 @@ void CliFrontEnd::ProcessEvents() {
 }
 
 std::string CliFrontEnd::ProgressLine() const {
-  if (!scanning_) return "searching: " + std::to_string(candidates_.size()) + " files found, ";
+  if (phase_ == Phase::kSearching) {
+    return "searching: " + std::to_string(candidates_.size()) + " files found, ";
+  }
+  if (phase_ == Phase::kCleaning) {
+    return "cleaning " + std::to_string(checked_) + " of " + std::to_string(infected_.size()) +
+           " files, ";
+  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   const uint64_t bytes = (bytes_read_ ? bytes_read_() : 0) - bytes_at_start_;

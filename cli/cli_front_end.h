@@ -1,5 +1,7 @@
-// The command line's front end: the lists held in memory, and a progress line redrawn in place on
-// standard error (where that is a terminal) at most ten times a second.
+// The command line's front end: the lists held in memory, every result handed to the Reporter
+// the moment the engine tells it, and a progress line redrawn in place on standard error (where
+// that is a terminal) at most ten times a second: the folder searched, the file checked or the
+// file being cleaned, with how far the command has come.
 #pragma once
 
 #include <chrono>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "app/listed_front_end.h"
+#include "cli/report.h"
 #include "platform/console.h"
 
 namespace quelix {
@@ -24,6 +27,11 @@ class CliFrontEnd final : public ListedFrontEnd {
 
   // The controller that a stop request goes to, and what tells the bytes read so far.
   void Attach(CommandController* controller, std::function<uint64_t()> bytes_read);
+  // Where the results go as they happen; with `found`, each entry of the infected list too.
+  void ReportTo(Reporter* reporter, bool found) {
+    reporter_ = reporter;
+    report_found_ = found;
+  }
   // Wipes the progress line, so that what follows starts on a clean line.
   void ClearProgress();
 
@@ -33,6 +41,8 @@ class CliFrontEnd final : public ListedFrontEnd {
   void ShowMessage(const std::string&, MessageIcon) override {}
   // Nobody may be there to answer: the program takes no step the user did not ask for.
   bool Ask(const std::string&) override { return false; }
+  void AppendInfected(const std::string& path) override;
+  void Tell(const FileEvent& event) override;
 
  private:
   std::string ProgressLine() const;
@@ -43,8 +53,11 @@ class CliFrontEnd final : public ListedFrontEnd {
   const bool show_progress_;
   CommandController* controller_ = nullptr;
   std::function<uint64_t()> bytes_read_;
-  bool scanning_ = false;  // the files are being read (else the folders are being searched)
-  size_t checked_ = 0;
+  Reporter* reporter_ = nullptr;
+  bool report_found_ = false;
+  enum class Phase { kSearching, kScanning, kCleaning };
+  Phase phase_ = Phase::kSearching;
+  size_t checked_ = 0;  // files read, or files taken in hand to be cleaned
   std::string folder_;
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point drawn_;

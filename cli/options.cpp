@@ -28,6 +28,12 @@ bool TakeOption(const std::vector<std::string>& args, size_t* i, CliOptions* opt
     options->command = CliOptions::Command::kVersion;
   } else if (arg == "--quiet" || arg == "-q") {
     options->quiet = true;
+  } else if (arg == "--json") {
+    options->json = true;
+  } else if (arg == "--exclude" && *i + 1 < args.size()) {
+    options->excludes.push_back(args[++*i]);
+  } else if (arg.rfind("--exclude=", 0) == 0 && arg.size() > 10) {
+    options->excludes.push_back(arg.substr(10));
   } else if (arg == "--no-log") {
     options->no_log = true;
   } else if (arg == "--no-registry") {
@@ -41,9 +47,10 @@ bool TakeOption(const std::vector<std::string>& args, size_t* i, CliOptions* opt
   } else if (arg.rfind("--log=", 0) == 0 && arg.size() > 6) {
     options->log_file = arg.substr(6);
   } else {
-    *error = arg == "--log"     ? "--log needs a FILE"
-             : arg == "--prune" ? "--prune needs a number of DAYS"
-                                : "unknown option " + arg;
+    *error = arg == "--log"       ? "--log needs a FILE"
+             : arg == "--prune"   ? "--prune needs a number of DAYS"
+             : arg == "--exclude" ? "--exclude needs a PATTERN"
+                                  : "unknown option " + arg;
     return false;
   }
   return true;
@@ -92,23 +99,37 @@ std::string HelpText() {
        quelix backups [--prune DAYS]
 
 Finds the HTML.Quelix.A script virus in the web pages, scripts and folder templates below each
-PATH (a folder, a mount point, on Windows also a drive such as c:), and in the registry: on Linux
-the offline hives of a Windows installation under PATH, on Windows the live registry.
+PATH (a folder, a mount point, on Windows also a drive such as c:; or one file), and in the
+registry: on Linux the offline hives of a Windows installation under PATH, on Windows the live
+registry.
 
   scan      lists each infected file (once per copy of the virus's line it holds) and each of
             the virus's registry values ("registry STORE\KEY\VALUE") on standard output
   remove    scans, then cleans the files and deletes the registry values: "cleaned PATH",
             "not cleaned PATH: REASON", "deleted STORE\KEY\VALUE", "not deleted ...: REASON";
             every original it replaces or deletes is kept first, in a new RUN folder of the
-            backup store ("kept RUN")
+            backup store ("kept RUN", as soon as it holds the first one)
   restore   puts back the originals kept by RUN (a name from "quelix backups" or a folder;
             the latest run where none is named), each only where the file is still exactly as
             the removal left it: "restored NAME", "as it was NAME", "not restored NAME: REASON"
   backups   lists the runs kept: name, time (UTC), files and registry values kept, folders
             cleaned; with --prune DAYS deletes the runs older than DAYS days
 
+Each result is written the moment it is known. Every file or folder not handled is named on
+standard error with its reason: "could not read", "could not search", "could not clean" (changed
+while cleaned, in use, ...), other names (hard links) that still hold the virus, and "skipped"
+for a link, which is never followed and is no error. Progress (on a terminal only) and the
+summary go to standard error too.
+
 Options:
-  -q, --quiet      no progress on standard error
+  -q, --quiet      print nothing unless something is found or goes wrong (no progress, no
+                   summary of a clean run, no word of the links skipped)
+      --json       JSON Lines on standard output, one object per event (see quelix(1))
+      --exclude PATTERN  leave out what PATTERN matches: a shell pattern (*, ?, [...]) matched
+                   against the path below each PATH, names joined by '/' ('*' matches '/'
+                   too): "cache" and "cache/*" leave out PATH/cache, "*/cache" a cache folder
+                   below that, "*.bak" every name ending in .bak. A folder left out is not
+                   entered. May be given more than once.
       --log FILE   write the event log to FILE instead of the program's own log
       --no-log     keep no event log
       --no-registry  leave the registry alone
@@ -120,15 +141,20 @@ The backup store is ~/.local/state/quelix-remover/backups ($XDG_STATE_HOME) on L
 %LOCALAPPDATA%\Quelix Remover\backups on Windows, readable by the user who ran quelix alone.
 
 Names are shown with their control characters and bytes that are not UTF-8 escaped: \n, \r,
-\t, \x1b, \xff, and \\ for a backslash that would read as such an escape.
+\t, \x1b, \xff, and \\ for a backslash that would read as such an escape (with --json, as JSON
+escapes, a byte that is not UTF-8 as \udcXX).
 
-Exit status: scan: 0 nothing found, 1 the virus was found, 2 nothing found but something could
-not be searched or read. remove: 0 nothing of the virus is left in what was found, 1 something
-could not be cleaned or deleted, 2 a file could not be read or a folder not searched (this wins
-over 1: what was not looked at may hold the virus), or there is no room to keep the originals
-(the backup store keeps 5 % of its disk free). restore: 0 everything is as it was,
-1 something was changed since and left alone, or could not be put back, 2 no such run. 2 also for
-a usage error, 130 when stopped by Ctrl+C (after the file being cleaned).
+Exit status:
+  0  scan: nothing found. remove: nothing found, or everything found removed.
+  1  scan: the virus was found. remove: something of it is left (a file not cleaned, a registry
+     value not deleted, another name of a cleaned file).
+  2  something could not be looked at (a file not read, a folder not searched, a PATH that
+     cannot be searched), or a usage error. For remove this wins over 1: what was not looked at
+     may hold the virus. Also for remove when there is no room to keep the originals (the
+     backup store keeps 5 % of its disk free).
+  130  stopped by Ctrl+C (remove stops after the file being cleaned).
+  restore: 0 everything is as it was, 1 something was changed since and left alone, or could
+  not be put back, 2 no such run.
 )";
 }
 

@@ -9,6 +9,8 @@
 #include "cli/backup_commands.h"
 #include "cli/cli_front_end.h"
 #include "cli/options.h"
+#include "cli/report.h"
+#include "cli/shell_pattern.h"
 #include "runtime/shown_name.h"
 
 namespace quelix {
@@ -28,13 +30,6 @@ struct Tally {
   bool no_room = false;     // no room to keep the originals, so nothing more was removed
 };
 
-void PrintScan(const CliFrontEnd& front, const ScanReport& scan, std::ostream& out) {
-  for (const std::string& path : front.infected()) out << ShownName(path) << '\n';
-  for (const RegistryValueRef& value : scan.registry_found) {
-    out << "registry " << ShownName(value.FullName()) << '\n';
-  }
-}
-
 // The reason a value the scan found was neither deleted nor reported failed: the store or key
 // it lies in could not be opened. Empty where the value was simply gone by then.
 std::string UnopenedReason(const RemovalReport& removal, const RegistryValueRef& value) {
@@ -44,23 +39,14 @@ std::string UnopenedReason(const RemovalReport& removal, const RegistryValueRef&
   return {};
 }
 
-// Prints what the removal did; true when something of the virus is left.
-bool PrintRemoval(const ScanReport& scan, const RemovalReport& removal, std::ostream& out) {
-  bool left = removal.other_names > 0;
-  for (const RemovalResult& r : removal.files) {
-    if (r.result.cleaned) {
-      out << "cleaned " << ShownName(r.path) << '\n';
-    } else {
-      out << "not cleaned " << ShownName(r.path) << ": " << ShownName(r.result.reason) << '\n';
-      left = true;
-    }
-  }
-  for (const RegistryValueRef& value : removal.registry_deleted) {
-    out << "deleted " << ShownName(value.FullName()) << '\n';
-  }
+// Tells what the removal did to the registry (the files were told as they were cleaned: a value
+// not deleted after one file is tried again after the next, so its outcome is known only now);
+// true when something of the virus is left.
+bool ReportRemoval(const ScanReport& scan, const RemovalReport& removal, Reporter& reporter) {
+  bool left = removal.other_names > 0 || removal.cleaned < removal.files.size();
+  for (const RegistryValueRef& value : removal.registry_deleted) reporter.RegistryDeleted(value);
   for (const RegistryValueFailure& f : removal.registry_failed) {
-    out << "not deleted " << ShownName(f.value.FullName()) << ": " << ShownName(Reason(f.status))
-        << '\n';
+    reporter.RegistryNotDeleted(f.value, Reason(f.status));
     left = true;
   }
   for (const RegistryValueRef& value : scan.registry_found) {
@@ -73,7 +59,7 @@ bool PrintRemoval(const ScanReport& scan, const RemovalReport& removal, std::ost
     }
     const std::string reason = UnopenedReason(removal, value);
     if (reason.empty()) continue;
-    out << "not deleted " << ShownName(value.FullName()) << ": " << ShownName(reason) << '\n';
+    reporter.RegistryNotDeleted(value, reason);
     left = true;
   }
   return left;
@@ -86,10 +72,20 @@ class Run {
         out_(out),
         err_(err),
         services_(services),
+        reporter_(out, err, options.json, options.quiet),
         front_(err, services.console, !options.quiet && services.console.ErrorIsTerminal()),
         controller_(front_, services.fs, Registry()) {
     if (!options.no_backup) controller_.KeepOriginalsIn(services.places.BackupFolder(), true);
     front_.Attach(&controller_, [this] { return controller_.engine().bytes_read(); });
+    front_.ReportTo(&reporter_, options.command == CliOptions::Command::kScan);
+    if (!options.excludes.empty()) {
+      controller_.Exclude([this](const std::string& relative) {
+        for (const std::string& pattern : options_.excludes) {
+          if (ShellPatternMatches(pattern, relative)) return true;
+        }
+        return false;
+      });
+    }
     // The front end draws at most ten times a second on its own; every yield lets it see a
     // request to stop at once.
     controller_.SetYieldInterval(std::chrono::milliseconds(0));
@@ -98,20 +94,27 @@ class Run {
   int Go();
 
  private:
-  RegistryOpener Registry() const {
+  RegistryOpener Registry() {
     if (options_.no_registry) return [](Directory&) { return nullptr; };
-    return services_.open_registry;
+    // A tree made of one file holds no registry.
+    return [this](Directory& root) -> std::unique_ptr<quelix::Registry> {
+      if (!controller_.engine().tree().only_file().empty()) return nullptr;
+      return services_.open_registry(root);
+    };
   }
   bool OpenLog();
   // Runs the command on one PATH; false when the user stopped the program.
   bool OnePath(const std::string& path);
-  void Summary(std::chrono::steady_clock::time_point start);
+  void Summary(std::chrono::steady_clock::time_point start, int status);
   int ExitStatus() const;
+  // Where the originals are, for the user who may want them back.
+  void TellKept();
 
   const CliOptions& options_;
   std::ostream& out_;
   std::ostream& err_;
   const CliServices& services_;
+  Reporter reporter_;
   CliFrontEnd front_;
   CommandController controller_;
   Tally tally_;
@@ -137,10 +140,9 @@ bool Run::OnePath(const std::string& path) {
   front_.SetRoot(path);
   if (controller_.Scan() == CommandResult::kStopped) return false;
   const ScanReport& scan = controller_.engine().scan_report();
+  front_.ClearProgress();
   if (!scan.root_searched) {
-    front_.ClearProgress();
-    err_ << "quelix: cannot search " << ShownName(path) << ": "
-         << ShownName(Reason(scan.root_status)) << '\n';
+    reporter_.RootUnsearched(path, Reason(scan.root_status));
     ++tally_.roots_failed;
     return true;
   }
@@ -149,9 +151,8 @@ bool Run::OnePath(const std::string& path) {
   tally_.unsearched += scan.unsearched;
   tally_.infected.insert(front_.infected().begin(), front_.infected().end());
   tally_.found = tally_.found || scan.infected > 0 || !scan.registry_found.empty();
-  front_.ClearProgress();
   if (options_.command == CliOptions::Command::kScan) {
-    PrintScan(front_, scan, out_);
+    for (const RegistryValueRef& value : scan.registry_found) reporter_.RegistryFound(value);
     return true;
   }
   const CommandResult removed = controller_.Remove();
@@ -163,24 +164,24 @@ bool Run::OnePath(const std::string& path) {
     tally_.no_room = true;
     return true;
   }
-  tally_.left = PrintRemoval(scan, controller_.engine().removal(), out_) || tally_.left;
+  reporter_.Kept(controller_.backup_run());
+  tally_.left = ReportRemoval(scan, controller_.engine().removal(), reporter_) || tally_.left;
   return true;
 }
 
-void Run::Summary(std::chrono::steady_clock::time_point start) {
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  char took[32];
-  std::snprintf(took, sizeof took, "%.1f", seconds);
-  err_ << "checked " << tally_.checked << " files in " << took << " s: " << tally_.infected.size()
-       << " infected, " << tally_.unreadable << " could not be read";
-  // Said only where it happened, so that the summary of a complete walk reads as it always did.
-  const size_t unsearched = tally_.unsearched + tally_.roots_failed;
-  if (unsearched > 0) {
-    err_ << ", " << unsearched << (unsearched == 1 ? " folder" : " folders")
-         << " could not be searched";
-  }
-  err_ << '\n';
+void Run::Summary(std::chrono::steady_clock::time_point start, int status) {
+  RunCounts counts;
+  counts.command = options_.command == CliOptions::Command::kScan ? "scan" : "remove";
+  counts.checked = tally_.checked;
+  counts.infected = tally_.infected.size();
+  counts.unreadable = tally_.unreadable;
+  counts.unsearched = tally_.unsearched + tally_.roots_failed;
+  counts.skipped = reporter_.skipped();
+  counts.cleaned = reporter_.cleaned();
+  counts.not_cleaned = reporter_.not_cleaned();
+  counts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  counts.exit_status = status;
+  reporter_.Summary(counts);
 }
 
 int Run::ExitStatus() const {
@@ -194,6 +195,12 @@ int Run::ExitStatus() const {
   return tally_.left ? 1 : 0;
 }
 
+void Run::TellKept() {
+  if (controller_.backup_run().empty()) return;
+  err_ << "the originals are kept in " << ShownName(controller_.backup_run())
+       << "; quelix restore puts them back\n";
+}
+
 int Run::Go() {
   if (!OpenLog()) return 2;
   const auto start = std::chrono::steady_clock::now();
@@ -201,19 +208,16 @@ int Run::Go() {
     if (tally_.no_room) break;
     if (!OnePath(path)) {
       front_.ClearProgress();
-      out_.flush();
+      TellKept();
       err_ << "quelix: stopped; every file is either as it was or cleaned\n";
       return kInterrupted;
     }
-    out_.flush();
   }
-  if (!controller_.backup_run().empty()) {
-    const std::string run = ShownName(controller_.backup_run());
-    out_ << "kept " << run << '\n';
-    err_ << "the originals are kept in " << run << "; quelix restore puts them back\n";
-  }
-  Summary(start);
-  return ExitStatus();
+  TellKept();
+  const int status = ExitStatus();
+  // A quiet run says nothing where nothing was found and nothing went wrong.
+  if (!options_.quiet || tally_.found || status != 0) Summary(start, status);
+  return status;
 }
 
 }  // namespace

@@ -93,6 +93,11 @@ void Engine::RecordOutcome(const std::string& path, const CleanResult& result) {
     window_.WriteLog("Could not remove the virus from " + ShownName(path) + ": " +
                      ShownName(result.reason));
   }
+  // Told once per file, and again only where a later entry of it changed its outcome.
+  if (first || it->result.cleaned != result.cleaned) {
+    window_.Tell({result.cleaned ? FileEvent::Kind::kCleaned : FileEvent::Kind::kNotCleaned, path,
+                  result.reason, result.other_names});
+  }
   if (first) {
     removal_.files.push_back({path, result});
   } else if (it->result.cleaned || result.cleaned) {

@@ -22,8 +22,13 @@ bool InfectionScan::ScanCandidates() {
     window_.SetStatus("Scanning \r\n" + ShownName(window_.Candidate(i)));
     if (!opened.ok()) {
       // Nothing to read: the candidate's one read yields nothing and its reading ends. A folder,
-      // pipe or device named like a page holds no page; anything else is worth a word.
-      if (opened.code() != ErrorCode::kNotAFile) Unreadable(window_.Candidate(i), opened);
+      // pipe or device named like a page holds no page, and a link is never followed (what it
+      // leads to is checked where it lies, if below the root); anything else is worth a word.
+      if (opened.code() == ErrorCode::kLink) {
+        Skipped(window_.Candidate(i), opened);
+      } else if (opened.code() != ErrorCode::kNotAFile) {
+        Unreadable(window_.Candidate(i), opened);
+      }
       if (!window_.YieldPoint()) return Stop();
       continue;
     }
@@ -75,6 +80,12 @@ void InfectionScan::Unreadable(const std::string& name, const Status& why) {
   ++unreadable_;
   // Always logged: the status line at the end sends the user to the log for these.
   window_.WriteLog("Could not read " + ShownName(name) + ": " + ShownName(Reason(why)));
+  window_.Tell({FileEvent::Kind::kUnreadable, name, Reason(why)});
+}
+
+void InfectionScan::Skipped(const std::string& name, const Status& why) {
+  if (window_.LogSwitch()) window_.WriteLog("Skipped " + ShownName(name) + ": " + Reason(why));
+  window_.Tell({FileEvent::Kind::kSkipped, name, Reason(why)});
 }
 
 const FileInfo* InfectionScan::FoundAs(const std::string& path) const {

@@ -24,8 +24,8 @@ class InfectionScan {
 
   // Reads every candidate field by field and appends it to the infected list once for every field
   // equal to the signature line; then shows the infected list. A candidate that cannot be opened
-  // or read is skipped and logged ("Could not read"). Returns false when the window closed
-  // meanwhile.
+  // or read is skipped and logged ("Could not read"); a link is skipped as no error ("Skipped").
+  // Returns false when the window closed meanwhile.
   bool ScanCandidates();
   // The candidates of the last scan that could not be opened or read.
   size_t unreadable() const { return unreadable_; }
@@ -51,6 +51,8 @@ class InfectionScan {
   // Reads the candidate open on the channel; false when the window closed meanwhile.
   bool ScanOne(const std::string& name);
   void Unreadable(const std::string& name, const Status& why);
+  // A candidate left alone by design: a link.
+  void Skipped(const std::string& name, const Status& why);
 
   Window& window_;
   SearchedTree& tree_;

@@ -1,5 +1,7 @@
 #include "engine/search.h"
 
+#include <algorithm>
+
 #include "engine/patterns.h"
 #include "runtime/shown_name.h"
 
@@ -47,15 +49,39 @@ bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr
     if (!opened.ok()) {
       root_.listed = true;
       Unsearched(path, Reason(opened));
+    } else if (!tree_.only_file().empty()) {
+      RecordOnlyFile();
     }
   }
   Directory* dir = root_.listed ? nullptr : &tree_.root_directory();
   return Walk(path, bit, root_, dir, 0);
 }
 
+void CandidateSearch::RecordOnlyFile() {
+  root_.listed = true;
+  const std::string& name = tree_.only_file();
+  if (Excluded(tree_.root(), name)) return;
+  if (const uint8_t mask = MatchingPatterns(name)) {
+    root_.matches.emplace_back(name, mask);
+  } else {
+    window_.Tell(
+        {FileEvent::Kind::kSkipped, tree_.root() + name, "not a kind of file the virus infects"});
+  }
+}
+
+bool CandidateSearch::Excluded(const std::string& folder, const std::string& name) const {
+  if (!exclude_) return false;
+  std::string relative = folder.substr(std::min(folder.size(), tree_.root().size())) + name;
+  for (char& c : relative) {
+    if (c == tree_.Separator()) c = '/';
+  }
+  return exclude_(relative);
+}
+
 void CandidateSearch::Unsearched(const std::string& path, const std::string& reason) {
   ++unsearched_;
   window_.WriteLog("Could not search " + ShownName(path) + ": " + ShownName(reason));
+  window_.Tell({FileEvent::Kind::kUnsearched, path, reason});
 }
 
 bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& path) {
@@ -65,7 +91,7 @@ bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& pa
   const Status listed = dir.List([&](const DirEntry& entry) {
     std::string name = entry.name;
     StripNulls(name);
-    if (name == "." || name == "..") return true;
+    if (name == "." || name == ".." || Excluded(path, name)) return true;
     if (entry.is_directory) folder.subdirectories.push_back(name);
     if (const uint8_t mask = MatchingPatterns(name))
       folder.matches.emplace_back(std::move(name), mask);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +36,12 @@ class CandidateSearch {
   // of the same tree replay what that listing recorded. Returns false when the window closed.
   bool FindFilesAPI(std::string& path, std::string_view SearchStr);
 
+  // Has the search leave out every file and folder whose path below the root (its names joined
+  // by '/') `exclude` holds true for; a folder left out is not entered.
+  void Exclude(std::function<bool(const std::string& relative)> exclude) {
+    exclude_ = std::move(exclude);
+  }
+
   // The folders of the last search that could not be searched (each logged "Could not search").
   size_t unsearched() const { return unsearched_; }
 
@@ -53,12 +60,17 @@ class CandidateSearch {
   std::unique_ptr<Directory> Enter(Directory* dir, const std::string& path, const std::string& name,
                                    int depth);
   void Unsearched(const std::string& path, const std::string& reason);
+  // Records the root of a tree made of one file (SearchedTree::only_file()).
+  void RecordOnlyFile();
+  // Whether the entry `name` of the folder at `folder` is to be left out.
+  bool Excluded(const std::string& folder, const std::string& name) const;
 
   Window& window_;
   SearchedTree& tree_;
   std::string recorded_root_;
   Folder root_;
   size_t unsearched_ = 0;
+  std::function<bool(const std::string&)> exclude_;
 };
 
 }  // namespace quelix

@@ -5,11 +5,13 @@ namespace quelix {
 Status SearchedTree::Open(const std::string& root) {
   identity_ = TreeIdentity{root};
   root_dir_.reset();
+  only_file_.clear();
   ForgetFolders();
   std::string absolute;
   std::unique_ptr<Directory> dir;
   FileInfo info;
   Status status = fs_.Absolute(root, &absolute);
+  if (status.ok()) TakeOneFile(&absolute);
   if (status.ok()) status = fs_.OpenDirectory(absolute, &dir);
   if (status.ok()) status = dir->GetInfo(&info);
   open_status_ = status;
@@ -18,6 +20,18 @@ Status SearchedTree::Open(const std::string& root) {
   identity_ = {absolute, info.volume, info.file_id};
   root_dir_ = std::move(dir);
   return status;
+}
+
+void SearchedTree::TakeOneFile(std::string* absolute) {
+  std::string path = *absolute;
+  while (path.size() > 1 && path.back() == fs_.Separator()) path.pop_back();
+  const size_t last = path.rfind(fs_.Separator());
+  FileInfo info;
+  if (last == std::string::npos || last + 1 == path.size()) return;
+  if (!fs_.GetInfo(path, &info).ok() || !info.is_regular) return;
+  // The file is looked up again below its folder when it is read, never through a link.
+  only_file_ = path.substr(last + 1);
+  *absolute = path.substr(0, last + 1);
 }
 
 void SearchedTree::ForgetFolders() {

@@ -28,8 +28,11 @@ class SearchedTree {
   explicit SearchedTree(FileSystem& fs) : fs_(fs) {}
 
   // Opens `root` as the tree's top, in place of the one held: the one time the command names
-  // its root by a path. Relative paths are taken from the current folder.
+  // its root by a path. Relative paths are taken from the current folder. Where `root` names a
+  // regular file, its folder is opened as the top and only_file() names the file.
   Status Open(const std::string& root);
+  // The one file of the folder that the tree is made of, where Open was given a file; else "".
+  const std::string& only_file() const { return only_file_; }
   bool is_open() const { return root_dir_ != nullptr; }
   // Why the last Open failed.
   const Status& open_status() const { return open_status_; }
@@ -49,6 +52,8 @@ class SearchedTree {
   void ForgetFolders();
 
  private:
+  // Where `*absolute` names a regular file, makes it its folder and keeps the file's name.
+  void TakeOneFile(std::string* absolute);
   // Splits `path` into the folder part below the root and the file's name.
   Status Split(const std::string& path, std::string* folder, std::string* name) const;
 
@@ -56,6 +61,7 @@ class SearchedTree {
   TreeIdentity identity_;
   Status open_status_;
   std::unique_ptr<Directory> root_dir_;
+  std::string only_file_;
   std::string folder_;  // below the root, of `folder_dir_`
   std::unique_ptr<Directory> folder_dir_;
 };

@@ -4,9 +4,26 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace quelix {
+
+// What became of one file or folder, the moment it is known: for a front end that tells each
+// result as it happens (the command line). The windows show the lists and the log instead.
+struct FileEvent {
+  enum class Kind {
+    kCleaned,     // `path` was cleaned; `other_names` of it (hard links) still hold the virus
+    kNotCleaned,  // `path` could not be cleaned, for `reason`
+    kSkipped,     // `path` was left alone by design (a link), for `reason`; no error
+    kUnreadable,  // the candidate `path` could not be read, for `reason`
+    kUnsearched,  // the folder `path` could not be searched, for `reason`
+  };
+  Kind kind;
+  std::string path;  // the real bytes of the name
+  std::string reason;
+  uint64_t other_names = 0;
+};
 
 class Window {
  public:
@@ -49,6 +66,9 @@ class Window {
   // closing; the running command must then stop (a Remove command once the file it is cleaning
   // is done).
   virtual bool YieldPoint() = 0;
+
+  // Tells what became of one file or folder, as it happens. Nothing by default.
+  virtual void Tell(const FileEvent&) {}
 };
 
 }  // namespace quelix

@@ -20,6 +20,9 @@ class PosixConsole final : public Console {
     struct sigaction stop {};
     stop.sa_handler = OnStop;
     sigemptyset(&stop.sa_mask);
+    // A result line being written into a full pipe when Ctrl+C comes is written whole, not
+    // failed with EINTR (which would leave the output stream failed for every line after).
+    stop.sa_flags = SA_RESTART;
     sigaction(SIGINT, &stop, nullptr);
     sigaction(SIGTERM, &stop, nullptr);
   }

@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 
 #include "cli/cli_front_end.h"
 #include "cli/options.h"
+#include "cli/report.h"
+#include "cli/shell_pattern.h"
 #include "engine/signature.h"
 #include "tests/support/fake_console.h"
 #include "tests/support/quelix_fixture.h"
@@ -35,6 +38,8 @@ TEST(CliOptionsTest, CommandsOptionsAndUsageErrors) {
       {{"scan", "--fast", "/srv"}, "unknown option --fast"},
       {{"scan", "/srv", "--log"}, "--log needs a FILE"},
       {{"scan", "/srv", "--log", "x", "--no-log"}, "--log and --no-log together"},
+      {{"scan", "--exclude", "a", "--exclude=b", "--json", "/srv"}, ""},
+      {{"scan", "/srv", "--exclude"}, "--exclude needs a PATTERN"},
   };
   for (const Case& c : cases) {
     CliOptions options;
@@ -48,6 +53,51 @@ TEST(CliOptionsTest, CommandsOptionsAndUsageErrors) {
   EXPECT_EQ(options.paths, Lines{"-odd"});
   EXPECT_EQ(options.log_file, "l.txt");
   EXPECT_TRUE(options.no_registry);
+  ASSERT_TRUE(ParseOptions(cases[10].args, &options, &error));
+  EXPECT_EQ(options.excludes, (Lines{"a", "b"}));
+  EXPECT_TRUE(options.json);
+}
+
+TEST(ShellPatternTest, MatchesAsTheShellDoes) {
+  struct Case {
+    const char* pattern;
+    const char* text;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"cache", "cache", true},
+      {"cache", "a/cache", false},
+      {"*/cache", "a/b/cache", true},
+      {"*/cache", "cache", false},
+      {"*.bak", "a/old.htm.bak", true},
+      {"*.bak", "a.bak.htm", false},
+      {"p?.htm", "p1.htm", true},
+      {"p?.htm", "p12.htm", false},
+      {"[a-c]*", "b/x", true},
+      {"[!a-c]*", "b/x", false},
+      {"[]x]", "]", true},
+      {"\\*", "*", true},
+      {"\\*", "x", false},
+      {"a*b*c", "a-b-b-c", true},
+      {"a*b*c", "a-b-b-d", false},
+      {"[", "[", true},
+      {"", "", true},
+      {"*", "", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ShellPatternMatches(c.pattern, c.text), c.matches) << c.pattern << " " << c.text;
+  }
+}
+
+TEST(JsonStringTest, KeepsEveryByteRecoverable) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/srv/a b.htm", R"("/srv/a b.htm")"},
+      {"new\nline \"q\" back\\slash", R"("new\nline \"q\" back\\slash")"},
+      {"\x01\x1b\x7f\t\r", R"("\u0001\u001b\u007f\t\r")"},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
+      {"bad\xff\xc3", R"("bad\udcff\udcc3")"},
+  };
+  for (const auto& [bytes, json] : cases) EXPECT_EQ(JsonString(bytes), json) << json;
 }
 
 class QuelixTest : public QuelixFixture {};
@@ -88,14 +138,16 @@ TEST_F(QuelixTest, RemoveCleansRepairsAndSaysWhatIsLeft) {
   };
   EXPECT_EQ(Quelix({"remove", "--log", log_dir_.Path("l.txt"), Root()}), 1);
   const std::string value = "HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32";
-  const std::string first_run = out_.back().substr(5);
-  EXPECT_EQ(out_, (Lines{"cleaned " + P("a.htm"), "not cleaned " + P("b.asp") + ": disk full",
-                         "not deleted " + value + ": access denied", "kept " + first_run}));
+  const std::string first_run = out_.front().substr(5);
+  EXPECT_EQ(out_, (Lines{"kept " + first_run, "cleaned " + P("a.htm"),
+                         "not cleaned " + P("b.asp") + ": disk full",
+                         "not deleted " + value + ": access denied"}));
+  EXPECT_EQ(err_.front(), "quelix: could not clean " + P("b.asp") + ": disk full");
   registry_.FailDelete(machine, kRun, "Kernel32", Status::Ok());
   fs_.inject = nullptr;
   EXPECT_EQ(Quelix({"remove", "--log", log_dir_.Path("l.txt"), Root()}), 0);
-  const std::string second_run = out_.back().substr(5);
-  EXPECT_EQ(out_, (Lines{"cleaned " + P("b.asp"), "deleted " + value, "kept " + second_run}));
+  const std::string second_run = out_.front().substr(5);
+  EXPECT_EQ(out_, (Lines{"kept " + second_run, "cleaned " + P("b.asp"), "deleted " + value}));
   EXPECT_EQ(Quelix({"remove", "--no-log", P("missing")}), 2);
 
   // Back, run by run: the latest first, then the first by its name.
@@ -129,8 +181,8 @@ TEST_F(QuelixTest, ARestoreFromAnotherFolderFindsWhatARelativePathCleaned) {
   const int restored = Quelix({"restore"});
   fs::current_path(was);
   EXPECT_EQ(removed, 0);
-  ASSERT_FALSE(removal.empty());
-  EXPECT_EQ(removal.front(), "cleaned " + P("www/sub/p.htm"));
+  ASSERT_EQ(removal.size(), 2u);
+  EXPECT_EQ(removal[1], "cleaned " + P("www/sub/p.htm"));
   EXPECT_EQ(restored, 0);
   EXPECT_EQ(out_, Lines{"restored " + P("www/sub/p.htm")});
   EXPECT_EQ(tree_.Read("www/sub/p.htm"), kInfected);
@@ -166,6 +218,65 @@ TEST_F(QuelixTest, KeptIsSaidOnlyOfARunThatHoldsAnOriginal) {
   EXPECT_EQ(tree_.Read("a.htm"), kInfected);
 }
 
+// `quelix scan /srv/www/index.php`: the file alone, from its folder, and nothing else there.
+TEST_F(QuelixTest, AFileAsPathIsCheckedAndCleanedAlone) {
+  const size_t machine =
+      registry_.AddStore(RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", true);
+  registry_.SetValue(machine, kRun, "Kernel32", "virus");
+  tree_.Write("www/index.php", kInfected);
+  tree_.Write("www/other.htm", kInfected);
+  tree_.Write("www/notes.txt", kInfected);
+  EXPECT_EQ(Quelix({"scan", "--no-log", P("www/index.php")}), 1);
+  EXPECT_EQ(out_, Lines{P("www/index.php")}) << "no sibling, no registry";
+  EXPECT_EQ(Quelix({"scan", "--no-log", P("www/notes.txt")}), 0);
+  EXPECT_EQ(err_.front(),
+            "quelix: skipped " + P("www/notes.txt") + ": not a kind of file the virus infects");
+  EXPECT_EQ(Quelix({"remove", "--no-log", P("www/index.php")}), 0);
+  ASSERT_EQ(out_.size(), 2u);
+  EXPECT_EQ(out_[1], "cleaned " + P("www/index.php"));
+  EXPECT_EQ(tree_.Read("www/other.htm"), kInfected);
+  EXPECT_EQ(Quelix({"restore"}), 0);
+  EXPECT_EQ(tree_.Read("www/index.php"), kInfected);
+}
+
+// A folder left out is not entered: one that cannot be listed costs nothing then.
+TEST_F(QuelixTest, ExcludedFilesAndFoldersAreLeftOut) {
+  for (const char* page :
+       {"a.htm", "cache/b.htm", "site/cache/c.htm", "site/old.bak/d.htm", "site/e.asp"}) {
+    tree_.Write(page, kInfected);
+  }
+  fs_.inject = [](const FsCall& call) -> std::optional<ErrorCode> {
+    if (call.op == FsOp::kOpenDirectory && call.path.ends_with("cache")) {
+      return ErrorCode::kAccessDenied;
+    }
+    return std::nullopt;
+  };
+  struct Case {
+    std::vector<std::string> patterns;
+    Lines found;  // below the root
+    int status;
+  };
+  const Case cases[] = {
+      {{"cache", "*/cache"}, {"a.htm", "site/old.bak/d.htm", "site/e.asp"}, 1},
+      {{"*cache", "*.bak", "a.*", "site/e.*"}, {}, 0},
+      {{"cache/*", "*/cache/*", "a.htm", "site/*"}, {}, 2},  // the cache folders are entered
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"scan", "--no-log", "--no-registry"};
+    for (const std::string& pattern : c.patterns) {
+      args.push_back("--exclude");
+      args.push_back(pattern);
+    }
+    args.push_back(Root());
+    EXPECT_EQ(Quelix(args), c.status) << c.patterns[0];
+    Lines found;
+    for (const std::string& name : c.found) found.push_back(P(name));
+    if (c.status != 2) {
+      EXPECT_EQ(out_, found) << c.patterns[0];
+    }
+  }
+}
+
 TEST_F(QuelixTest, ProgressOnlyOnATerminalAndAStopEndsAfterTheFileInHand) {
   for (int i = 0; i < 3; ++i) tree_.Write("p" + std::to_string(i) + ".htm", kInfected);
   EXPECT_EQ(Quelix({"scan", "--no-log", Root()}), 1);
@@ -181,6 +292,14 @@ TEST_F(QuelixTest, ProgressOnlyOnATerminalAndAStopEndsAfterTheFileInHand) {
   front.SetStatus("Scanning \r\n/srv/www/site-with-a-long-name/a.htm");
   front.ProcessEvents();
   EXPECT_EQ(err.str(), "\rchecked 1 of 2 files, 0.0 MB/s, /s...e/") << "shortened to fit";
+  err.str("");
+  for (const char* page : {"/srv/www/a.htm", "/srv/www/b.htm"}) front.AppendInfected(page);
+  front.SetBusyPointer(true);
+  front.SetStatus("Removing virus from \r\n/srv/www/b.htm");
+  // The line is redrawn once a tenth of a second has passed since the last.
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (err.str().empty() && std::chrono::steady_clock::now() < limit) front.ProcessEvents();
+  EXPECT_EQ(err.str(), "\rcleaning 1 of 2 files, /srv/www/b.htm  ") << "over the line before";
 
   // Ctrl+C as soon as the first file is cleaned: the removal goes no further.
   const auto cleaned = [this] {

@@ -1,0 +1,290 @@
+// `quelix` as its own process, the way a script or a person at a terminal meets it: its exit
+// status on the trees users have, its results streamed into a pipe while it runs and still there
+// after Ctrl+C, its JSON Lines, and its silence with -q.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "engine/signature.h"
+#include "tests/support/temp_tree.h"
+
+namespace quelix {
+namespace {
+namespace fs = std::filesystem;
+
+const std::string kInfected = "page\r\n" + MarkerLine() + "\r\n" + SignatureLine() + "\r\n";
+
+// Run as root, quelix runs as this user: permissions then hold for it.
+constexpr uid_t kUser = 65534;
+
+void GiveAway(const TempTree& tree) {
+  if (geteuid() != 0) return;
+  chown(tree.root().c_str(), kUser, kUser);
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(tree.root())) {
+    lchown(entry.path().c_str(), kUser, kUser);
+  }
+}
+
+// quelix running with its standard output on a pipe and its standard error in a file.
+class Quelix {
+ public:
+  Quelix(const TempTree& state, std::vector<std::string> args) : err_path_(state.Path("err")) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (geteuid() == 0 &&
+          (setgroups(0, nullptr) != 0 || setgid(kUser) != 0 || setuid(kUser) != 0)) {
+        _exit(126);
+      }
+      setenv("XDG_STATE_HOME", state.root().c_str(), 1);
+      dup2(out[1], STDOUT_FILENO);
+      const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(err, STDERR_FILENO);
+      close(out[0]);
+      std::vector<char*> argv{const_cast<char*>("quelix")};
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(QUELIX_CLI, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    out_ = out[0];
+  }
+  ~Quelix() {
+    if (out_ >= 0) close(out_);
+    if (pid_ > 0 && status_ < 0) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+  }
+
+  // The next line of standard output, as soon as it is written; false at its end.
+  bool ReadLine(std::string* line) {
+    size_t end;
+    while ((end = buffer_.find('\n')) == std::string::npos) {
+      char chunk[4096];
+      const ssize_t got = read(out_, chunk, sizeof chunk);
+      if (got <= 0) return false;
+      buffer_.append(chunk, static_cast<size_t>(got));
+    }
+    *line = buffer_.substr(0, end);
+    buffer_.erase(0, end + 1);
+    return true;
+  }
+  std::vector<std::string> RestOfOutput() {
+    std::vector<std::string> lines;
+    for (std::string line; ReadLine(&line);) lines.push_back(line);
+    EXPECT_EQ(buffer_, "") << "a line cut short";
+    return lines;
+  }
+  bool Running() const { return waitpid(pid_, nullptr, WNOHANG) == 0; }
+  void Signal(int signal) const { kill(pid_, signal); }
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    return status_;
+  }
+  std::string Errors() const {
+    std::ifstream in(err_path_, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  }
+
+ private:
+  std::string err_path_;
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int status_ = -1;
+  std::string buffer_;
+};
+
+struct Ran {
+  int status;
+  std::vector<std::string> out;
+  std::string err;
+};
+
+Ran RunQuelix(const TempTree& state, std::vector<std::string> args) {
+  Quelix quelix(state, std::move(args));
+  std::vector<std::string> out = quelix.RestOfOutput();
+  const int status = quelix.Wait();
+  return {status, out, quelix.Errors()};
+}
+
+// A chain of `levels` folders below `top`, each given to kUser (too deep for a path).
+void Nest(const std::string& top, int levels) {
+  int dir = open(top.c_str(), O_DIRECTORY | O_RDONLY);
+  for (int i = 0; i < levels && dir >= 0; ++i) {
+    mkdirat(dir, "d", 0755);
+    const int next = openat(dir, "d", O_DIRECTORY | O_RDONLY);
+    if (geteuid() == 0 && next >= 0) fchown(next, kUser, kUser);
+    close(dir);
+    dir = next;
+  }
+  if (dir >= 0) close(dir);
+}
+
+// Removes the chain Nest made, top down: each folder's child takes its place.
+void Unnest(const std::string& top) {
+  const int root = open(top.c_str(), O_DIRECTORY | O_RDONLY);
+  for (int d; (d = openat(root, "d", O_DIRECTORY | O_RDONLY)) >= 0;) {
+    const bool deeper = renameat(d, "d", root, "next") == 0;
+    close(d);
+    unlinkat(root, "d", AT_REMOVEDIR);
+    if (!deeper || renameat(root, "next", root, "d") != 0) break;
+  }
+  close(root);
+}
+
+TEST(QuelixProcessTest, ExitStatusTellsWhatWasFoundAndWhatCouldNotBeLookedAt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to run quelix as another user";
+  struct Case {
+    const char* name;
+    std::function<void(const TempTree&)> lay;
+    int depth;  // folders nested below the root
+    int scan;
+    int remove;
+    std::string said;  // on standard error, "{}" standing for the root
+  };
+  const Case cases[] = {
+      {"clean", [](const TempTree&) {}, 0, 0, 0, ""},
+      {"infected", [](const TempTree& t) { t.Write("a.htm", kInfected); }, 0, 1, 0, ""},
+      {"link to a page",
+       [](const TempTree& t) { fs::create_symlink("ok.htm", t.Path("link.htm")); }, 0, 0, 0,
+       "quelix: skipped {}link.htm: it is a link"},
+      {"unreadable", [](const TempTree& t) { chmod(t.Path("ok.htm").c_str(), 0); }, 0, 2, 2,
+       "quelix: could not read {}ok.htm: access denied"},
+      {"unreadable and infected",
+       [](const TempTree& t) {
+         t.Write("a.htm", kInfected);
+         chmod(t.Path("ok.htm").c_str(), 0);
+       },
+       0, 1, 2, "quelix: could not read {}ok.htm"},
+      {"folder not searched",
+       [](const TempTree& t) {
+         t.MakeDirectory("closed");
+         chmod(t.Path("closed").c_str(), 0);
+       },
+       0, 2, 2, "quelix: could not search {}closed/: access denied"},
+      {"too deep", [](const TempTree&) {}, 4100, 2, 2, "quelix: could not search {}d/d/d/"},
+      {"not cleaned",
+       [](const TempTree& t) {
+         t.Write("ro/a.htm", kInfected);
+         chmod(t.Path("ro").c_str(), 0555);
+       },
+       0, 1, 1, "quelix: could not clean {}ro/a.htm: "},
+  };
+  for (const Case& c : cases) {
+    // A chain of folders too deep for a path takes long to remove from a disk, not from memory.
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string was = tmpdir ? tmpdir : "";
+    if (c.depth > 0 && fs::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
+    TempTree tree;
+    tmpdir ? setenv("TMPDIR", was.c_str(), 1) : unsetenv("TMPDIR");
+    TempTree state;
+    tree.Write("ok.htm", "<p>clean</p>");
+    c.lay(tree);
+    GiveAway(tree);
+    GiveAway(state);
+    Nest(tree.Root(), c.depth);
+    const std::string root = tree.root().string();
+    // The scan first, and quiet: silent unless something is found or goes wrong.
+    for (const bool remove : {false, true}) {
+      const Ran ran = remove ? RunQuelix(state, {"remove", "--no-log", "--no-registry", root})
+                             : RunQuelix(state, {"scan", "-q", "--no-log", "--no-registry", root});
+      const std::string what = std::string(c.name) + (remove ? " remove" : " scan");
+      EXPECT_EQ(ran.status, remove ? c.remove : c.scan) << what << ":\n" << ran.err;
+      std::string said = c.said;
+      if (const size_t at = said.find("{}"); at != std::string::npos) {
+        said.replace(at, 2, tree.Root());
+      }
+      const bool about_cleaning = said.find("could not clean") != std::string::npos;
+      if (remove || (ran.status != 0 && !about_cleaning)) {
+        EXPECT_NE(ran.err.find(said), std::string::npos) << what << ":\n" << ran.err;
+      } else if (ran.status == 0) {
+        EXPECT_EQ(ran.err + (ran.out.empty() ? "" : ran.out[0]), "") << what << ": -q";
+      }
+    }
+    Unnest(tree.Root());
+  }
+}
+
+// Ctrl+C while a removal runs: the lines of the files cleaned so far are in the pipe, each written
+// as its file was done, with the backup run named before them.
+TEST(QuelixProcessTest, CtrlCLeavesALineForEveryFileCleaned) {
+  TempTree tree;
+  TempTree state;
+  constexpr int kFiles = 1500;
+  for (int i = 0; i < kFiles; ++i) {
+    tree.Write("d" + std::to_string(i % 10) + "/p" + std::to_string(i) + ".htm", kInfected);
+  }
+  GiveAway(tree);
+  GiveAway(state);
+  Quelix quelix(state, {"remove", "--no-log", "--no-registry", tree.root().string()});
+  std::vector<std::string> lines;
+  for (std::string line; lines.size() < 2 && quelix.ReadLine(&line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 2u) << quelix.Errors();
+  EXPECT_TRUE(quelix.Running()) << "the first results came only at the end";
+  quelix.Signal(SIGINT);
+  for (const std::string& line : quelix.RestOfOutput()) lines.push_back(line);
+  EXPECT_EQ(quelix.Wait(), 130) << quelix.Errors();
+  EXPECT_EQ(lines[0].rfind("kept " + state.Path("quelix-remover"), 0), 0u) << lines[0];
+  int cleaned_on_disk = 0;
+  for (int i = 0; i < kFiles; ++i) {
+    cleaned_on_disk +=
+        tree.Read("d" + std::to_string(i % 10) + "/p" + std::to_string(i) + ".htm") == "page\r\n";
+  }
+  EXPECT_EQ(static_cast<int>(lines.size()) - 1, cleaned_on_disk);
+  EXPECT_LT(cleaned_on_disk, kFiles) << "stopped before the end";
+  for (size_t i = 1; i < lines.size(); ++i) {
+    ASSERT_EQ(lines[i].rfind("cleaned " + tree.Root(), 0), 0u) << lines[i];
+    EXPECT_EQ(tree.Read(lines[i].substr(8 + tree.Root().size())), "page\r\n") << lines[i];
+  }
+  const std::string errors = quelix.Errors();
+  EXPECT_NE(errors.find("quelix: stopped"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find('\r'), std::string::npos) << "no progress into a file";
+}
+
+TEST(QuelixProcessTest, JsonLinesNameEveryFileExactly) {
+  TempTree tree;
+  TempTree state;
+  for (const char* name : {"new\nline.htm", "q\"uote\\.htm", "bad\xff.htm"}) {
+    tree.Write(name, kInfected);
+  }
+  fs::create_symlink("bad\xff.htm", tree.Path("link.htm"));
+  GiveAway(tree);
+  GiveAway(state);
+  const Ran ran = RunQuelix(state, {"scan", "--json", "--no-log", "--no-registry", tree.Root()});
+  EXPECT_EQ(ran.status, 1);
+  std::vector<std::string> sorted(ran.out.begin(), ran.out.end());
+  std::sort(sorted.begin(), sorted.end());
+  const std::string root = tree.Root();
+  ASSERT_EQ(sorted.size(), 5u) << ran.err;
+  EXPECT_EQ(sorted[0], R"({"event":"found","path":")" + root + R"(bad\udcff.htm"})");
+  EXPECT_EQ(sorted[1], R"({"event":"found","path":")" + root + R"(new\nline.htm"})");
+  EXPECT_EQ(sorted[2], R"({"event":"found","path":")" + root + R"(q\"uote\\.htm"})");
+  EXPECT_EQ(sorted[3], R"({"event":"skipped","path":")" + root +
+                           R"(link.htm","reason":"it is a link, or lies behind one"})");
+  EXPECT_EQ(ran.out.back().rfind(R"({"event":"summary","command":"scan","checked":4,)"
+                                 R"("infected":3,"could_not_read":0,"could_not_search":0,)"
+                                 R"("skipped":1,"cleaned":0,"not_cleaned":0,"seconds":)",
+                                 0),
+            0u)
+      << ran.out.back();
+  EXPECT_NE(ran.out.back().find(R"(,"exit_status":1})"), std::string::npos) << ran.out.back();
+}
+
+}  // namespace
+}  // namespace quelix
