@@ -127,11 +127,12 @@ Status FileCleaner::CopyKeptLines(const Plan& plan) {
     bool complete = false;
     bool first = true;
     do {
-      const Status read = files_.ReadLinePart(kSource, &part, kPart, &complete, &end);
+      uint64_t hole = 0;
+      const Status read = files_.ReadLinePart(kSource, &part, kPart, &complete, &end, &hole);
       if (read.code() == ErrorCode::kEndOfInput && first) return Status::Ok();
       if (!read.ok()) return read;
       if (keep) {
-        const Status written = files_.WriteLine(kCopy, part, LineEnd::kNone);
+        const Status written = WriteKept(part, hole);
         if (!written.ok()) return written;
       }
       first = false;
@@ -148,6 +149,15 @@ Status FileCleaner::CopyKeptLines(const Plan& plan) {
     previous = end;
   }
   return Status::Ok();
+}
+
+Status FileCleaner::WriteKept(const std::string& part, uint64_t hole) {
+  if (hole == 0) return files_.WriteLine(kCopy, part, LineEnd::kNone);
+  // The part's last byte stands for the hole, which the copy keeps as a hole: a sparse page
+  // cleaned takes no more room than before.
+  const std::string_view before(part.data(), part.size() - 1);
+  const Status written = files_.WriteLine(kCopy, before, LineEnd::kNone);
+  return written.ok() ? files_.WriteHole(kCopy, hole) : written;
 }
 
 Status FileCleaner::Replace(Directory& dir, const std::string& name, const std::string& path,

@@ -62,6 +62,8 @@ class FileCleaner {
 
   Status MakePlan(Plan* plan);
   Status CopyKeptLines(const Plan& plan);
+  // Writes a kept part of a line to the copy; `hole`: its last byte stands for that many zeros.
+  Status WriteKept(const std::string& part, uint64_t hole);
   // Writes the cleaned copy beside the file, checks it and moves it into its place.
   Status Replace(Directory& dir, const std::string& name, const std::string& path, const Plan& plan,
                  CleanResult* result);

@@ -1,10 +1,29 @@
 #include "platform/file_system.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace quelix {
 
 bool SameFileUnchanged(const FileInfo& a, const FileInfo& b) {
   return a.volume == b.volume && a.file_id == b.file_id && a.size == b.size &&
          a.modified_ns == b.modified_ns;
+}
+
+Status File::SkipHole(uint64_t* skipped) {
+  *skipped = 0;
+  return Status::Ok();
+}
+
+Status File::WriteHole(uint64_t length) {
+  const std::vector<char> zeros(static_cast<size_t>(std::min<uint64_t>(length, 64 * 1024)), 0);
+  while (length > 0) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(length, zeros.size()));
+    const Status status = Write(zeros.data(), n);
+    if (!status.ok()) return status;
+    length -= n;
+  }
+  return Status::Ok();
 }
 
 }  // namespace quelix

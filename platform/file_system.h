@@ -87,8 +87,16 @@ class File {
   virtual ~File() = default;
   // Reads up to `capacity` bytes; `*got` is 0 only at the end of the file.
   virtual Status Read(char* buffer, size_t capacity, size_t* got) = 0;
+  // Where the file, read from where it stands, goes on with a hole (a range the volume holds no
+  // data for, which reads as zeros), moves past it to the next data or the end of the file and
+  // sets `*skipped` to the zero bytes passed; elsewhere sets it to 0 and moves nothing. Costs
+  // nothing for a file without holes. The next Read stops where the data ends.
+  virtual Status SkipHole(uint64_t* skipped);
   // Writes all `size` bytes or fails.
   virtual Status Write(const char* data, size_t size) = 0;
+  // Writes `length` zero bytes that take no room on the volume where it can do so (a hole in a
+  // file written from its start), else real zeros.
+  virtual Status WriteHole(uint64_t length);
   // Moves back to the start of the file (read mode).
   virtual Status Rewind() = 0;
   // Returns once everything written is on the storage device.

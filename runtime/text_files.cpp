@@ -18,6 +18,8 @@ struct TextFiles::Channel {
   // input: Contains read ahead and the file goes back to its start before the next read. Most
   // files Contains reads are closed right after it, so they never pay for going back.
   bool rewind_pending = false;
+  // input: the zero bytes that the last read's one zero byte stands for, where it met a hole.
+  uint64_t hole = 0;
 
   Status Read(char* into, size_t capacity, size_t* got, uint64_t* total) {
     if (rewind_pending) {
@@ -25,7 +27,15 @@ struct TextFiles::Channel {
       if (!status.ok()) return status;
       rewind_pending = false;
     }
-    const Status status = file->Read(into, capacity, got);
+    // A hole holds no line end and cannot be part of the signature or the marker line: one zero
+    // byte tells every reader all it needs, however long the hole.
+    Status status = file->SkipHole(&hole);
+    if (status.ok() && hole > 0) {
+      into[0] = '\0';
+      *got = 1;
+      return status;
+    }
+    if (status.ok()) status = file->Read(into, capacity, got);
     if (status.ok()) *total += *got;
     return status;
   }
@@ -101,6 +111,7 @@ Status TextFiles::Attach(int channel, std::unique_ptr<File> file, bool input) {
   c.eof = false;
   c.mid_line = false;
   c.rewind_pending = false;
+  c.hole = 0;
   return Status::Ok();
 }
 
@@ -330,12 +341,13 @@ Status TextFiles::ReadLine(int channel, std::string* line, LineEnd* end) {
 }
 
 Status TextFiles::ReadLinePart(int channel, std::string* part, size_t max_length, bool* complete,
-                               LineEnd* end) {
+                               LineEnd* end, uint64_t* hole) {
   Channel* c = nullptr;
   Status status = Lookup(channel, true, &c);
   if (!status.ok()) return status;
   part->clear();
   *complete = false;
+  if (hole) *hole = 0;
   int byte = 0;
   status = Peek(*c, &byte);
   if (!status.ok()) return status;
@@ -345,6 +357,14 @@ Status TextFiles::ReadLinePart(int channel, std::string* part, size_t max_length
     if (!status.ok()) return status;
     if (c->pos == c->len) break;
     const size_t room = max_length - part->size();
+    // A hole's byte fills the buffer alone, until it is taken.
+    if (hole && c->hole > 0 && c->pos == 0 && room > 0) {
+      part->push_back('\0');
+      c->pos = 1;
+      *hole = c->hole;
+      c->mid_line = true;
+      return Status::Ok();
+    }
     const size_t stop = FindLineEnd(c->buffer.data(), c->pos, c->len);
     const size_t take = std::min(room, stop - c->pos);
     part->append(c->buffer.data() + c->pos, take);
@@ -365,6 +385,7 @@ Status TextFiles::Rewind(int channel) {
   Status status = Lookup(channel, true, &c);
   if (!status.ok()) return status;
   c->pos = c->len = 0;
+  c->hole = 0;
   c->eof = false;
   c->mid_line = false;
   c->rewind_pending = false;
@@ -393,6 +414,13 @@ Status TextFiles::WriteLine(int channel, std::string_view text, LineEnd end) {
     c->len += part.size();
   }
   return Status::Ok();
+}
+
+Status TextFiles::WriteHole(int channel, uint64_t length) {
+  Channel* c = nullptr;
+  Status status = Flush(channel, false);
+  if (status.ok()) status = Lookup(channel, false, &c);
+  return status.ok() ? c->file->WriteHole(length) : status;
 }
 
 Status TextFiles::Contains(int channel, std::string_view needle, bool* found,
@@ -425,6 +453,7 @@ Status TextFiles::Contains(int channel, std::string_view needle, bool* found,
     c->eof = got == 0;
   }
   c->pos = c->len = 0;
+  c->hole = 0;
   c->eof = false;
   c->rewind_pending = true;
   return Status::Ok();

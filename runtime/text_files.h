@@ -68,12 +68,18 @@ class TextFiles {
   // `*complete` is set when the part reaches the line's end, which is then consumed and told in
   // `end`; otherwise the next call goes on with the same line. Fails with kEndOfInput only when a
   // new line is asked for and nothing remains.
+  // A hole in the file (zeros the volume holds no data for) is read, by every reader, as one zero
+  // byte. Where `hole` is given, a part ends right after such a byte and `*hole` tells how many
+  // zero bytes it stands for (0 for a part that ends otherwise).
   Status ReadLinePart(int channel, std::string* part, size_t max_length, bool* complete,
-                      LineEnd* end);
+                      LineEnd* end, uint64_t* hole = nullptr);
   // Goes back to the start of the file open for input on `channel`.
   Status Rewind(int channel);
   // Writes `text` followed by the line end (CR LF unless told otherwise).
   Status WriteLine(int channel, std::string_view text, LineEnd end = LineEnd::kCrLf);
+  // Writes out what is buffered, then `length` zero bytes that take no room where the volume can
+  // leave a hole.
+  Status WriteHole(int channel, uint64_t length);
   // Sets `*at_end` once no unread byte remains; fails when the channel is not open for input.
   Status AtEnd(int channel, bool* at_end);
 
@@ -83,7 +89,7 @@ class TextFiles {
   Status Contains(int channel, std::string_view needle, bool* found,
                   const std::function<bool()>& between_blocks);
 
-  // The bytes read through every channel so far.
+  // The bytes read through every channel so far (the holes passed over not counted).
   uint64_t bytes_read() const { return bytes_read_; }
 
  private:

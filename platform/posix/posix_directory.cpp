@@ -120,9 +120,10 @@ class PosixDirectory final : public Directory {
     }
     if (fd < 0) return LinkAware(errno, path);
     int64_t size = -1;
-    const Status status = RequireRegular(fd, path, reading && nonblock_harmless_, &size);
+    bool sparse = false;
+    const Status status = RequireRegular(fd, path, reading && nonblock_harmless_, &size, &sparse);
     if (!status.ok()) return status;
-    auto opened = std::make_unique<PosixFile>(fd, path, reading ? size : -1);
+    auto opened = std::make_unique<PosixFile>(fd, path, reading ? size : -1, reading && sparse);
     if (mode == OpenMode::kReadHeld) {
       const Status held = opened->Hold();
       if (!held.ok()) return held;

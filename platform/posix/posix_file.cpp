@@ -122,7 +122,8 @@ bool NamesFile(int dirfd, const std::string& name, int fd) {
          ::fstat(fd, &held) == 0 && by_name.st_dev == held.st_dev && by_name.st_ino == held.st_ino;
 }
 
-Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, int64_t* size) {
+Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, int64_t* size,
+                      bool* sparse) {
   struct stat st;
   if (::fstat(fd, &st) != 0) {
     const int err = errno;
@@ -134,6 +135,8 @@ Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, in
     return {ErrorCode::kNotAFile, path + ": not a regular file"};
   }
   *size = st.st_size;
+  if (sparse)
+    *sparse = static_cast<uint64_t>(st.st_blocks) * 512 < static_cast<uint64_t>(st.st_size);
   // Blocking reads again: a network or FUSE file system may honour the flag on regular files.
   if (!keep_nonblocking) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return Status::Ok();
@@ -230,8 +233,13 @@ Status PosixFile::Read(char* buffer, size_t capacity, size_t* got) {
     *got = 0;
     return Status::Ok();
   }
+  if (sparse_ && offset_ < data_end_) {
+    capacity =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(capacity), data_end_ - offset_));
+  }
   for (;;) {
-    const ssize_t n = ::read(fd_, buffer, capacity);
+    const ssize_t n =
+        sparse_ ? ::pread(fd_, buffer, capacity, offset_) : ::read(fd_, buffer, capacity);
     if (n >= 0) {
       *got = static_cast<size_t>(n);
       offset_ += n;
@@ -243,6 +251,43 @@ Status PosixFile::Read(char* buffer, size_t capacity, size_t* got) {
     }
     if (errno != EINTR) return FromErrno(errno, path_);
   }
+}
+
+Status PosixFile::SkipHole(uint64_t* skipped) {
+  *skipped = 0;
+  // Inside the data the last look found, or in a file without holes, there is nothing to ask.
+  if (!sparse_ || offset_ < data_end_) return Status::Ok();
+  // A copy this program wrote holes into is read back up to its size now.
+  struct stat st;
+  if (size_ < 0 && ::fstat(fd_, &st) != 0) return FromErrno(errno, path_);
+  const int64_t size = size_ >= 0 ? size_ : st.st_size;
+  if (offset_ >= size) return Status::Ok();
+  off_t data = ::lseek(fd_, offset_, SEEK_DATA);
+  if (data < 0 && errno != ENXIO) {
+    // A file system that cannot tell: the file is read as it is, zeros and all.
+    sparse_ = false;
+    return ::lseek(fd_, offset_, SEEK_SET) < 0 ? FromErrno(errno, path_) : Status::Ok();
+  }
+  // No data after here (ENXIO): the rest, up to the size known at the open, is one hole. Data
+  // written beyond that size since is not read, as by Read.
+  data = data < 0 ? size : std::min<off_t>(data, size);
+  off_t hole = data < size ? ::lseek(fd_, data, SEEK_HOLE) : size;
+  if (hole < 0) hole = size;
+  data_end_ = hole;
+  *skipped = static_cast<uint64_t>(data - offset_);
+  offset_ = data;
+  return Status::Ok();
+}
+
+Status PosixFile::WriteHole(uint64_t length) {
+  if (length == 0) return Status::Ok();
+  const off_t end = ::lseek(fd_, static_cast<off_t>(length), SEEK_CUR);
+  struct stat st;
+  if (end < 0 || ::fstat(fd_, &st) != 0) return FromErrno(errno, path_);
+  // A hole at the end of the file is made by its size alone.
+  if (st.st_size < end && ::ftruncate(fd_, end) != 0) return FromErrno(errno, path_);
+  sparse_ = true;
+  return Status::Ok();
 }
 
 Status PosixFile::Write(const char* data, size_t size) {
@@ -261,6 +306,7 @@ Status PosixFile::Write(const char* data, size_t size) {
 Status PosixFile::Rewind() {
   if (::lseek(fd_, 0, SEEK_SET) < 0) return FromErrno(errno, path_);
   offset_ = 0;
+  data_end_ = 0;
   return Status::Ok();
 }
 

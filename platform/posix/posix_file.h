@@ -14,13 +14,16 @@ namespace quelix {
 class PosixFile final : public File {
  public:
   // `size`, where known (a file opened for reading), ends the reading there: the read that would
-  // only say "no more" is never made.
-  PosixFile(int fd, std::string path, int64_t size = -1)
-      : fd_(fd), path_(std::move(path)), size_(size) {}
+  // only say "no more" is never made. `sparse`: the file takes less room than its size, so it may
+  // have holes worth looking for.
+  PosixFile(int fd, std::string path, int64_t size = -1, bool sparse = false)
+      : fd_(fd), path_(std::move(path)), size_(size), sparse_(sparse) {}
   ~PosixFile() override;
 
   Status Read(char* buffer, size_t capacity, size_t* got) override;
+  Status SkipHole(uint64_t* skipped) override;
   Status Write(const char* data, size_t size) override;
+  Status WriteHole(uint64_t length) override;
   Status Rewind() override;
   Status Sync() override;
   Status Close() override;
@@ -49,6 +52,10 @@ class PosixFile final : public File {
   std::string path_;
   int64_t size_;
   int64_t offset_ = 0;
+  // A file with holes is read extent by extent, at offset_ (pread), up to data_end_, where the
+  // data found by the last SkipHole ends.
+  bool sparse_;
+  int64_t data_end_ = 0;
   bool held_ = false;
   bool leased_ = false;
   struct stat opened_ {};
@@ -73,10 +80,12 @@ struct OpenRequest {
 // set (ELOOP for a link on the way, EXDEV for another volume or a way out of the directory).
 int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const OpenRequest& request);
 
-// Checks that what is open on `fd` is a regular file (kNotAFile otherwise) and gives its size;
-// makes its reads blocking again unless `keep_nonblocking` (a local file system, where the flag
-// means nothing for a regular file). Closes `fd` on failure.
-Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, int64_t* size);
+// Checks that what is open on `fd` is a regular file (kNotAFile otherwise) and gives its size,
+// and whether it takes less room on the volume than its size (it may have holes); makes its reads
+// blocking again unless `keep_nonblocking` (a local file system, where the flag means nothing for
+// a regular file). Closes `fd` on failure.
+Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, int64_t* size,
+                      bool* sparse = nullptr);
 
 // True for the file systems on which O_NONBLOCK changes nothing for a regular file: the local
 // disk and memory ones. Network and FUSE file systems may honour it.

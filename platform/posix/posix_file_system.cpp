@@ -85,9 +85,12 @@ class PosixFileSystem final : public FileSystem {
       return FromErrno(errno, path);
     }
     int64_t size = 0;
-    const Status status = RequireRegular(fd, path, false, &size);
+    bool sparse = false;
+    const Status status = RequireRegular(fd, path, false, &size, &sparse);
     if (!status.ok()) return status;
-    *file = std::make_unique<PosixFile>(fd, path);
+    // A kept original with holes is read past them when it is put back.
+    const bool holes = sparse && mode == OpenMode::kRead;
+    *file = std::make_unique<PosixFile>(fd, path, holes ? size : -1, holes);
     return Status::Ok();
   }
 

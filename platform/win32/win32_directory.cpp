@@ -85,7 +85,7 @@ Status OpenData(HANDLE parent, const std::wstring& name, const std::string& path
 }
 
 Status OpenFileBelow(HANDLE parent, const std::string& name, const std::string& path, OpenMode mode,
-                     Handle* out) {
+                     Handle* out, DWORD* attributes) {
   const std::wstring wide = Widen(name);
   const OpenRequest request = FileRequest(mode);
   const LONG opened = OpenRelative(parent, wide, request, out);
@@ -98,6 +98,7 @@ Status OpenFileBelow(HANDLE parent, const std::string& name, const std::string& 
   if (IsNameSurrogate(identity.attributes, identity.reparse_tag)) {
     return {ErrorCode::kLink, path + ": it is a link"};
   }
+  *attributes = identity.attributes;
   const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadHeld;
   if ((identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && reading) {
     const Status status = OpenData(parent, wide, path, request, identity, out);
@@ -171,12 +172,15 @@ Status Win32Directory::OpenFile(const std::string& relative, OpenMode mode,
   const std::string path = folder + parts.back();
   status = CheckName(parts.back(), path);
   Handle opened;
+  DWORD attributes = 0;
   if (status.ok()) {
-    status =
-        OpenFileBelow(held.valid() ? held.get() : handle_.get(), parts.back(), path, mode, &opened);
+    status = OpenFileBelow(held.valid() ? held.get() : handle_.get(), parts.back(), path, mode,
+                           &opened, &attributes);
   }
   if (!status.ok()) return status;
-  *file = std::make_unique<Win32File>(std::move(opened), path);
+  const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadHeld;
+  *file = std::make_unique<Win32File>(std::move(opened), path,
+                                      reading && (attributes & FILE_ATTRIBUTE_SPARSE_FILE));
   return Status::Ok();
 }
 

@@ -1,5 +1,7 @@
 #include "platform/win32/win32_file.h"
 
+#include <winioctl.h>
+
 #include <algorithm>
 
 #include "platform/win32/win32_errors.h"
@@ -20,6 +22,14 @@ DWORD ReparseTagOf(HANDLE handle, DWORD attributes) {
     return 0;
   }
   return tag_info.ReparseTag;
+}
+
+bool Position(HANDLE handle, uint64_t* at) {
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER now{};
+  if (!SetFilePointerEx(handle, zero, &now, FILE_CURRENT)) return false;
+  *at = static_cast<uint64_t>(now.QuadPart);
+  return true;
 }
 
 }  // namespace
@@ -124,6 +134,10 @@ void Win32File::WillNeed() {
 
 Status Win32File::Read(char* buffer, size_t capacity, size_t* got) {
   prefetch_.reset();  // its data is in the cache, or on its way there
+  uint64_t at = 0;
+  if (sparse_ && Position(handle_.get(), &at) && at < data_end_) {
+    capacity = static_cast<size_t>(std::min<uint64_t>(capacity, data_end_ - at));
+  }
   const DWORD want = static_cast<DWORD>(std::min(capacity, kMaxTransfer));
   DWORD n = 0;
   *got = 0;
@@ -133,6 +147,60 @@ Status Win32File::Read(char* buffer, size_t capacity, size_t* got) {
     return FromError(error, path_);
   }
   *got = n;
+  return Status::Ok();
+}
+
+Status Win32File::SkipHole(uint64_t* skipped) {
+  *skipped = 0;
+  uint64_t at = 0;
+  LARGE_INTEGER size{};
+  if (!sparse_) return Status::Ok();
+  if (!Position(handle_.get(), &at) || !GetFileSizeEx(handle_.get(), &size)) {
+    return LastError(path_);
+  }
+  const uint64_t end = static_cast<uint64_t>(size.QuadPart);
+  if (at < data_end_ || at >= end) return Status::Ok();
+  FILE_ALLOCATED_RANGE_BUFFER asked{};
+  asked.FileOffset.QuadPart = static_cast<LONGLONG>(at);
+  asked.Length.QuadPart = static_cast<LONGLONG>(end - at);
+  FILE_ALLOCATED_RANGE_BUFFER found{};
+  DWORD bytes = 0;
+  // The first range with data is all that is needed; more of them is no error.
+  if (!DeviceIoControl(handle_.get(), FSCTL_QUERY_ALLOCATED_RANGES, &asked, sizeof asked, &found,
+                       sizeof found, &bytes, nullptr) &&
+      GetLastError() != ERROR_MORE_DATA) {
+    sparse_ = false;  // a volume that cannot tell: the file is read as it is
+    return Status::Ok();
+  }
+  const uint64_t data =
+      bytes < sizeof found ? end : std::clamp<uint64_t>(found.FileOffset.QuadPart, at, end);
+  data_end_ = bytes < sizeof found ? end : std::min<uint64_t>(data + found.Length.QuadPart, end);
+  if (data == at) return Status::Ok();
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(data);
+  if (!SetFilePointerEx(handle_.get(), to, nullptr, FILE_BEGIN)) return LastError(path_);
+  *skipped = data - at;
+  return Status::Ok();
+}
+
+Status Win32File::WriteHole(uint64_t length) {
+  if (length == 0) return Status::Ok();
+  if (!made_sparse_) {
+    DWORD bytes = 0;
+    // Where the volume has no sparse files, the end moved below is filled with zeros by it.
+    sparse_ = DeviceIoControl(handle_.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &bytes,
+                              nullptr) != FALSE;
+    made_sparse_ = true;
+  }
+  LARGE_INTEGER by{};
+  by.QuadPart = static_cast<LONGLONG>(length);
+  LARGE_INTEGER at{};
+  LARGE_INTEGER size{};
+  if (!SetFilePointerEx(handle_.get(), by, &at, FILE_CURRENT) ||
+      !GetFileSizeEx(handle_.get(), &size)) {
+    return LastError(path_);
+  }
+  if (size.QuadPart < at.QuadPart && !SetEndOfFile(handle_.get())) return LastError(path_);
   return Status::Ok();
 }
 
@@ -151,6 +219,7 @@ Status Win32File::Write(const char* data, size_t size) {
 Status Win32File::Rewind() {
   LARGE_INTEGER zero{};
   if (!SetFilePointerEx(handle_.get(), zero, nullptr, FILE_BEGIN)) return LastError(path_);
+  data_end_ = 0;
   return Status::Ok();
 }
 

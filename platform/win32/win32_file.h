@@ -58,10 +58,14 @@ Status CopyMetadata(HANDLE from, HANDLE to, const std::string& path,
 
 class Win32File final : public File {
  public:
-  Win32File(Handle handle, std::string path) : handle_(std::move(handle)), path_(std::move(path)) {}
+  // `sparse`: a file marked sparse, whose holes are worth looking for.
+  Win32File(Handle handle, std::string path, bool sparse = false)
+      : handle_(std::move(handle)), path_(std::move(path)), sparse_(sparse) {}
 
   Status Read(char* buffer, size_t capacity, size_t* got) override;
+  Status SkipHole(uint64_t* skipped) override;
   Status Write(const char* data, size_t size) override;
+  Status WriteHole(uint64_t length) override;
   Status Rewind() override;
   Status Sync() override;
   Status Close() override;
@@ -76,6 +80,10 @@ class Win32File final : public File {
   Handle handle_;
   std::string path_;
   std::unique_ptr<Prefetch> prefetch_;  // done with once the file is read or closed
+  bool sparse_;
+  bool made_sparse_ = false;  // WriteHole asked the volume for holes already
+  // Where the data found by the last SkipHole ends: reads stop there.
+  uint64_t data_end_ = 0;
 };
 
 // Empties the file open on `handle`: done only once it is known to be no link.

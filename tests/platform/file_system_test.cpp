@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "tests/support/temp_tree.h"
 
@@ -204,6 +205,35 @@ TEST_F(FileSystemTest, ReadGivesZeroAtTheEndAndRewindStartsOver) {
   EXPECT_EQ(std::string(buffer, got), "0123");
   EXPECT_TRUE(file->Close().ok());
   EXPECT_TRUE(file->Close().ok()) << "a second Close is harmless";
+}
+
+// Holes written where the volume can leave them (else zeros) read back as zeros, whether the
+// reader passes over them or reads them, and the file ends where its last hole ends.
+TEST_F(FileSystemTest, HolesWrittenReadBackAsZerosPassedOverOrRead) {
+  constexpr uint64_t kHole = 3 << 20;
+  std::unique_ptr<File> file;
+  ASSERT_TRUE(Root().OpenFile("holes.htm", OpenMode::kWriteNew, &file).ok());
+  ASSERT_TRUE(file->Write("ab", 2).ok());
+  ASSERT_TRUE(file->WriteHole(kHole).ok());
+  ASSERT_TRUE(file->Write("cd", 2).ok());
+  ASSERT_TRUE(file->WriteHole(kHole).ok());
+  ASSERT_TRUE(file->Close().ok());
+  const std::string expected = "ab" + std::string(kHole, '\0') + "cd" + std::string(kHole, '\0');
+  for (const bool pass_over : {true, false}) {
+    std::unique_ptr<File> read = Open("holes.htm", OpenMode::kReadHeld);
+    ASSERT_TRUE(read);
+    std::string content;
+    std::vector<char> block(1 << 16);
+    for (size_t got = 1; got > 0;) {
+      uint64_t hole = 0;
+      ASSERT_TRUE(!pass_over || read->SkipHole(&hole).ok());
+      content.append(hole, '\0');
+      const Status status = read->Read(block.data(), block.size(), &got);
+      ASSERT_TRUE(status.ok()) << status.message();
+      content.append(block.data(), got);
+    }
+    EXPECT_TRUE(content == expected) << "passed over: " << pass_over << ", " << content.size();
+  }
 }
 
 TEST_F(FileSystemTest, InfoByNameAndThroughTheOpenFileAgree) {

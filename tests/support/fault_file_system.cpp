@@ -18,6 +18,10 @@ class FaultFile : public File {
     if (auto failed = fs_.Enter(FsOp::kWrite, path_)) return *failed;
     return real_->Write(data, size);
   }
+  // Holes are passed on uncounted, so that the numbering of the calls stays the same for files
+  // with and without them.
+  Status SkipHole(uint64_t* skipped) override { return real_->SkipHole(skipped); }
+  Status WriteHole(uint64_t length) override { return real_->WriteHole(length); }
   Status Rewind() override {
     if (auto failed = fs_.Enter(FsOp::kRewind, path_)) return *failed;
     return real_->Rewind();
