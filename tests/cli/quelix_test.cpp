@@ -48,6 +48,11 @@ TEST(CliOptionsTest, CommandsOptionsAndUsageErrors) {
   EXPECT_EQ(options.paths, Lines{"-odd"});
   EXPECT_EQ(options.log_file, "l.txt");
   EXPECT_TRUE(options.no_registry);
+  for (const char* help : {"-h", "/?"}) {
+    CliOptions asked;
+    ASSERT_TRUE(ParseOptions({help}, &asked, &error)) << help;
+    EXPECT_EQ(asked.command, CliOptions::Command::kHelp) << help;
+  }
 }
 
 class QuelixTest : public QuelixFixture {};
