@@ -133,7 +133,9 @@ CommandResult CommandController::Remove() {
   const bool finished = engine_->RemoveCommand(keeper);
   front_.SetBusyPointer(false);
   if (keeper) backup.run = backup_run();
-  if (!backup.run.empty()) log_.Write("The originals are kept in " + ShownName(backup.run));
+  if (!backup.run.empty() && front_.LogSwitch()) {
+    log_.Write("The originals are kept in " + ShownName(backup.run));
+  }
   if (!finished) {
     log_.Write("Virus removal stopped: " + close_reason_);
     return Finish();

@@ -22,7 +22,7 @@ CliOptions::Command CommandNamed(const std::string& word) {
 bool TakeOption(const std::vector<std::string>& args, size_t* i, CliOptions* options,
                 std::string* error) {
   const std::string& arg = args[*i];
-  if (arg == "--help" || arg == "-h") {
+  if (arg == "--help" || arg == "-h" || arg == "/?") {
     options->command = CliOptions::Command::kHelp;
   } else if (arg == "--version") {
     options->command = CliOptions::Command::kVersion;
@@ -65,7 +65,8 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
     const std::string& arg = args[i];
     if (!options_end && arg == "--") {
       options_end = true;
-    } else if (!options_end && arg.size() > 1 && arg[0] == '-') {
+    } else if (!options_end && ((arg.size() > 1 && arg[0] == '-') || arg == "/?")) {
+      // "/?" is how Windows programs are asked for their help; no one names a tree to search so.
       if (!TakeOption(args, &i, options, error)) return false;
     } else if (options->command == CliOptions::Command::kNone) {
       options->command = CommandNamed(arg);

@@ -1,9 +1,10 @@
 # Run by CPack on the staged files before it packs them: drops the compiler's .comment and .note
 # sections from the (already stripped) programs and the hive helper, as Debian's dh_strip does.
-file(GLOB programs "${CPACK_TEMPORARY_DIRECTORY}/usr/bin/*"
-     "${CPACK_TEMPORARY_DIRECTORY}/usr/libexec/quelix-remover/*")
+# Each package's files are staged in a folder named after its component.
+file(GLOB programs "${CPACK_TEMPORARY_DIRECTORY}/*/usr/bin/*"
+     "${CPACK_TEMPORARY_DIRECTORY}/*/usr/libexec/quelix-remover/*")
 if(NOT programs)
-  message(FATAL_ERROR "strip_sections: no programs in ${CPACK_TEMPORARY_DIRECTORY}/usr/bin")
+  message(FATAL_ERROR "strip_sections: no programs in ${CPACK_TEMPORARY_DIRECTORY}/*/usr/bin")
 endif()
 foreach(program IN LISTS programs)
   execute_process(

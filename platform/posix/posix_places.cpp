@@ -90,11 +90,14 @@ std::string StateHome(const char* xdg_state_home, const char* home) {
 }
 
 bool IsInstalled(const std::string& program_dir) {
-  // An unpacked or built copy has its readme beside it. An installed one has it in the prefix's
-  // doc folder, which some minimal systems leave out: without a readme beside it the program
-  // never writes beside itself (in /usr/bin, say), whether or not the doc folder is there.
+  // Both packages bring the hive helper (the window's depends on the command line's), and
+  // minimal systems keep it where they leave out the doc folder: it marks the prefix. A program
+  // copied out of its folder is no installed one, and keeps its log beside itself like any copy.
   std::error_code error;
-  return !fs::exists(Normal(program_dir) / "readme.txt", error);
+  const fs::path dir = Normal(program_dir);
+  return dir.filename() == "bin" &&
+         fs::is_regular_file(dir.parent_path() / QUELIX_HIVE_HELPER_RELATIVE, error) &&
+         !fs::exists(dir / "readme.txt", error);
 }
 
 std::string ReadmePath(const std::string& program_dir) {

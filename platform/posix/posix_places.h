@@ -1,10 +1,11 @@
 // Where the Linux program finds its readme and keeps its event log.
 //
-// Run from its build or unpacked directory, the program keeps log.txt beside its executable and
-// hands over the readme.txt found there. Installed under a prefix (the executable in <prefix>/bin,
-// the readme in <prefix>/share/doc/quelix-remover/), it never writes beside its executable: the
-// log goes to $XDG_STATE_HOME/quelix-remover/log.txt, as it does wherever the program's own
-// directory is not writable.
+// Run from its build or unpacked directory, or copied anywhere, the program keeps log.txt beside
+// its executable and hands over <its folder>/readme.txt. Installed under a prefix (the executable
+// in <prefix>/bin, the hive helper in <prefix>/libexec/quelix-remover/, the readme in
+// <prefix>/share/doc/quelix-remover/), it never writes beside its executable: the log goes to
+// $XDG_STATE_HOME/quelix-remover/log.txt, as it does wherever the program's own directory is not
+// writable.
 #pragma once
 
 #include <string>
@@ -18,8 +19,8 @@ namespace quelix {
 // $HOME/.local/state; empty when neither is known. Either argument may be null.
 std::string StateHome(const char* xdg_state_home, const char* home);
 
-// True when `program_dir` holds no readme.txt beside the program: it is installed (under a
-// prefix whose share/doc/quelix-remover holds the readme, if the system keeps that folder).
+// True when the program really is installed: `program_dir` is the bin folder of a prefix that
+// holds the packages' hive helper, and no readme.txt lies beside the program.
 bool IsInstalled(const std::string& program_dir);
 
 // The readme handed to the viewer at start-up: the prefix's share/doc copy for an installed

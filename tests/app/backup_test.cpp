@@ -57,6 +57,16 @@ class BackupTest : public RemoveFixture {
   size_t machine_ = 0;
 };
 
+// Like the removal's other entries, the one that names the kept originals waits on the log switch;
+// the message box names them all the same.
+TEST_F(BackupTest, WithTheLogSwitchOffTheKeptOriginalsAreNotLogged) {
+  Scan();
+  window_.log_switch = false;
+  Remove();
+  EXPECT_FALSE(MessageRun().empty()) << window_.messages.back();
+  EXPECT_TRUE(Logged("The originals are kept in ").empty());
+}
+
 // Cuts every line of the run's record `path` to its first `count` fields, as older runs wrote them.
 void KeepFields(const std::string& path, size_t count) {
   std::string text;

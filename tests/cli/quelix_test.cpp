@@ -56,6 +56,11 @@ TEST(CliOptionsTest, CommandsOptionsAndUsageErrors) {
   ASSERT_TRUE(ParseOptions(cases[10].args, &options, &error));
   EXPECT_EQ(options.excludes, (Lines{"a", "b"}));
   EXPECT_TRUE(options.json);
+  for (const char* help : {"-h", "/?"}) {
+    CliOptions asked;
+    ASSERT_TRUE(ParseOptions({help}, &asked, &error)) << help;
+    EXPECT_EQ(asked.command, CliOptions::Command::kHelp) << help;
+  }
 }
 
 TEST(ShellPatternTest, MatchesAsTheShellDoes) {

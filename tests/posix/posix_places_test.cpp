@@ -124,18 +124,21 @@ TEST(PosixPlacesTest, AProgramOutsideAPrefixKeepsEverythingBesideItself) {
   EXPECT_EQ(Paths(LogPlaces(tree.Path("app"), "")), Lines{tree.Path("app/log.txt")});
 }
 
-TEST(PosixPlacesTest, AnInstalledProgramUsesThePrefixDocAndTheStateDirectory) {
+TEST(PosixPlacesTest, OnlyAProgramInstalledUnderAPrefixUsesItsDocAndTheStateDirectory) {
   TempTree tree;
   tree.MakeDirectory("usr/bin");
-  tree.MakeDirectory("opt/bin");  // a system without /usr/share/doc is no different
-  EXPECT_TRUE(IsInstalled(tree.Path("opt/bin")));
-  EXPECT_EQ(Paths(LogPlaces(tree.Path("opt/bin"), "/st")), Lines{"/st/quelix-remover/log.txt"});
-  tree.Write("usr/share/doc/quelix-remover/readme.txt", "help");
+  tree.Write("usr/libexec/quelix-remover/quelix-hive", "helper");
+  tree.MakeDirectory("copy/bin");  // copied out of its folder: no prefix around it
   for (const std::string& dir : {tree.Path("usr/bin"), tree.Path("usr/bin/")}) {
     EXPECT_TRUE(IsInstalled(dir)) << dir;
+    // Where the readme is, whether or not the system keeps the doc folder.
     EXPECT_EQ(ReadmePath(dir), tree.Path("usr/share/doc/quelix-remover/readme.txt"));
     EXPECT_EQ(Paths(LogPlaces(dir, "/st")), Lines{"/st/quelix-remover/log.txt"});
   }
+  EXPECT_FALSE(IsInstalled(tree.Path("copy/bin")));
+  EXPECT_EQ(ReadmePath(tree.Path("copy/bin")), tree.Path("copy/bin/readme.txt"));
+  EXPECT_EQ(Paths(LogPlaces(tree.Path("copy/bin"), "/st")),
+            (Lines{tree.Path("copy/bin/log.txt"), "/st/quelix-remover/log.txt"}));
   // A readme beside the executable means it runs from an unpacked copy after all.
   tree.Write("usr/bin/readme.txt", "help");
   EXPECT_FALSE(IsInstalled(tree.Path("usr/bin")));

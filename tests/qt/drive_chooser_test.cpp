@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QListView>
 #include <QPushButton>
 #include <QTest>
 
@@ -41,12 +42,21 @@ TEST_F(Form1Test, AnyFolderCanBeChosenAndSearched) {
 
   PickOtherFolder(*chooser);  // the user changes their mind
   EXPECT_EQ(form.SearchRoot(), tree_.Path("drive"));
+  EXPECT_EQ(chooser->ShownText(), "drive");
   answer = tree_.Path("elsewhere");
   PickOtherFolder(*chooser);
   EXPECT_EQ(form.SearchRoot(), answer);
-  EXPECT_EQ(chooser->toolTip().toStdString(), answer) << "the whole path, however it is shown";
+  // The closed box is narrow: it shows the folder's own name, the tooltip the whole path.
+  EXPECT_EQ(chooser->ShownText(), "elsewhere");
+  EXPECT_EQ(chooser->toolTip().toStdString(), answer);
   QTest::mouseClick(form.findChild<QPushButton*>("cmdScan"), Qt::LeftButton);
-  EXPECT_EQ(Rows(form, "lInfected"), Lines{tree_.Path("elsewhere/www/index.htm")});
+  const std::string found = tree_.Path("elsewhere/www/index.htm");
+  EXPECT_EQ(Rows(form, "lInfected"), Lines{found});
+  // A list shortens a long entry in its middle; its tooltip reads it whole.
+  const QAbstractItemModel* list = form.findChild<QListView*>("lInfected")->model();
+  EXPECT_EQ(list->data(list->index(0, 0), Qt::ToolTipRole).toString().toStdString(), found);
+  chooser->setCurrentIndex(0);
+  EXPECT_EQ(chooser->ShownText(), "/");
 }
 
 TEST_F(Form1Test, TheChooserReadsTheVolumesAgainWhenItOpensAndShowsThemWhole) {

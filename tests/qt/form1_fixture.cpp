@@ -34,10 +34,11 @@ Form1::Setup Form1Test::MakeSetup(std::chrono::milliseconds yield_interval) {
     messages_.push_back(text);
     icons_.push_back(icon);
   };
-  // A question is answered No, as a careful user would, and recorded like a message.
+  // A question is answered No, as a careful user would, unless a test says otherwise; it is
+  // recorded like a message.
   setup.question_box = [this](const std::string& text) {
     messages_.push_back(text);
-    return false;
+    return answer_yes_;
   };
   setup.on_unload = [this] { ++unloads_; };
   setup.yield_interval = yield_interval;

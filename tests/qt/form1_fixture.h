@@ -65,6 +65,7 @@ class Form1Test : public ::testing::Test {
   FakePlaces places_;
   std::vector<std::string> messages_;
   std::vector<MessageIcon> icons_;
+  bool answer_yes_ = false;  // how questions are answered
   int unloads_ = 0;
   QTimer watcher_;
 };

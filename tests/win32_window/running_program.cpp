@@ -1,5 +1,7 @@
 #include "tests/win32_window/running_program.h"
 
+#include <commctrl.h>
+
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -13,6 +15,7 @@ struct Search {
   DWORD process_id;
   const char* window_class;  // nullptr: any
   HWND found = nullptr;
+  bool any_caption = false;  // else only the program's caption
 };
 
 BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM context) {
@@ -24,7 +27,7 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM context) {
   GetWindowTextA(hwnd, caption, sizeof caption);
   char window_class[64] = {};
   GetClassNameA(hwnd, window_class, sizeof window_class);
-  if (std::string(caption) != kCaption) return TRUE;
+  if (!search->any_caption && std::string(caption) != kCaption) return TRUE;
   if (search->window_class && std::string(window_class) != search->window_class) return TRUE;
   search->found = hwnd;
   return FALSE;
@@ -51,6 +54,26 @@ BOOL CALLBACK ListWindow(HWND hwnd, LPARAM context) {
     listing->text += " saying \"" + RunningProgram::MessageText(hwnd) + "\"";
   }
   return TRUE;
+}
+
+BOOL CALLBACK MatchShownTooltip(HWND hwnd, LPARAM context) {
+  auto* search = reinterpret_cast<Search*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  char window_class[64] = {};
+  GetClassNameA(hwnd, window_class, sizeof window_class);
+  if (owner != search->process_id || !IsWindowVisible(hwnd) ||
+      std::string(window_class) != TOOLTIPS_CLASSA) {
+    return TRUE;
+  }
+  search->found = hwnd;
+  return FALSE;
+}
+
+HWND FindProcessTooltip(DWORD process_id) {
+  Search search{process_id, nullptr};
+  EnumWindows(&MatchShownTooltip, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 HWND FindProcessWindow(DWORD process_id, const char* window_class) {
@@ -209,8 +232,47 @@ std::string RunningProgram::MessageText(HWND box) {
 }
 
 bool RunningProgram::PressOk(HWND box) {
-  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  return PressButton(box, IDOK);
+}
+
+bool RunningProgram::PressButton(HWND box, int id) {
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
   return WaitUntil([box] { return !IsWindow(box); }, kPatience);
+}
+
+std::string RunningProgram::ShownTooltip() const {
+  HWND tip = FindProcessTooltip(process_.dwProcessId);
+  if (!tip) return {};
+  char text[1024] = {};
+  Ask(tip, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+bool RunningProgram::ChooseOtherFolder() {
+  HWND drive1 = Control(kDrive1);
+  const LRESULT other = Ask(drive1, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                            reinterpret_cast<LPARAM>(L"Other folder\u2026"), CB_ERR, true);
+  if (other == CB_ERR || other != Ask(drive1, CB_GETCOUNT) - 1) return false;
+  if (Ask(drive1, CB_SETCURSEL, static_cast<WPARAM>(other), 0, CB_ERR, false) != other)
+    return false;
+  // Posted, as the chooser tells its window of a choice: the dialog runs inside the program.
+  PostMessageA(window_, WM_COMMAND, MAKEWPARAM(kDrive1, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(drive1));
+  return true;
+}
+
+HWND RunningProgram::WaitForFolderDialog() const {
+  HWND dialog = nullptr;
+  WaitShowing("waiting for the folder dialog", [&] {
+    Search search{process_.dwProcessId, "#32770", nullptr, true};
+    EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return (dialog = search.found) != nullptr;
+  });
+  return dialog;
+}
+
+void RunningProgram::SystemCommand(unsigned command) {
+  PostMessageA(window_, WM_SYSCOMMAND, command, 0);
 }
 
 void RunningProgram::Close() {

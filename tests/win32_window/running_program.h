@@ -57,6 +57,17 @@ class RunningProgram {
   static std::string MessageText(HWND box);
   // Presses the OK button of message box `box`; false when the box is still up after kPatience.
   static bool PressOk(HWND box);
+  // Presses the button `id` (IDYES, IDNO, ...) of message box `box`, as PressOk does.
+  static bool PressButton(HWND box, int id);
+  // Chooses "Other folder…", the drive chooser's last entry, as a user does; false where it is
+  // not the last entry.
+  bool ChooseOtherFolder();
+  // The program's folder dialog, once it is up (kPatience); nullptr otherwise.
+  HWND WaitForFolderDialog() const;
+  // The text of the program's tooltip on show, "" where none is.
+  std::string ShownTooltip() const;
+  // Chooses the entry `command` of the window's system menu, as a click on it does.
+  void SystemCommand(unsigned command);
   // Asks the window to close, as its close box does.
   void Close();
   // Waits up to kPatience for `done`, printing what the program shows (Describe) every 30 s while

@@ -93,19 +93,27 @@ void DriveChooser::Chosen(int index) {
   shown_ = Root();
 }
 
+QString DriveChooser::ShownText() const {
+  std::string root = Root();
+  if (root.empty()) return currentText();
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  const size_t slash = root.find_last_of('/');
+  const std::string last =
+      slash == std::string::npos || root.size() == 1 ? root : root.substr(slash + 1);
+  return QString::fromUtf8(ShownName(last));
+}
+
 void DriveChooser::paintEvent(QPaintEvent*) {
-  // As the style draws it, but the path alone (the label is in the tooltip and the open list),
-  // shortened in its middle: a mount path or folder is told apart by its end, which a cut at the
-  // right would hide.
+  // As the style draws it, but the folder's own name alone: the box is narrow, and a folder is
+  // told apart by its name, which a cut path would hide. The whole path is in the tooltip and
+  // the open list; a name still too wide loses its middle.
   QStylePainter painter(this);
   QStyleOptionComboBox option;
   initStyleOption(&option);
   painter.drawComplexControl(QStyle::CC_ComboBox, option);
   const QRect text_box =
       style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
-  const std::string root = Root();
-  const QString shown = root.empty() ? option.currentText : Shown(root);
-  option.currentText = fontMetrics().elidedText(shown, Qt::ElideMiddle, text_box.width());
+  option.currentText = fontMetrics().elidedText(ShownText(), Qt::ElideMiddle, text_box.width());
   painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 

@@ -1,7 +1,7 @@
 // The drive chooser on Linux: the volumes, the folders the user chose besides, and "Other
 // folder…" last. The list is read afresh each time it opens (a volume may have been mounted
-// since); it opens as wide as its longest entry, and the closed box shows a long path shortened in
-// its middle, the whole of it in the tooltip.
+// since); it opens as wide as its longest entry, and the closed box shows the chosen folder's own
+// name (the last part of its path), the whole path in the tooltip.
 #pragma once
 
 #include <QComboBox>
@@ -24,6 +24,9 @@ class DriveChooser : public QComboBox {
   void Fill(std::vector<Volume> volumes, size_t start);
   // The search root of the entry shown; "" for none.
   std::string Root() const;
+  // What the closed box shows: the last part of the root ("www" for /srv/www, "/" for /), or the
+  // entry's text where there is no root.
+  QString ShownText() const;
 
   void showPopup() override;
 

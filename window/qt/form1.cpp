@@ -1,6 +1,7 @@
 #include "window/qt/form1.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "app/last_removal.h"
 #include "window/qt/status_line.h"
 
 namespace quelix {
@@ -38,6 +40,7 @@ Form1::Form1(Setup setup) : setup_(std::move(setup)) {
   setFont(face);
   setFixedSize(Px(kClientWidth, true), Px(kClientHeight, false));
   BuildControls();
+  BuildRestoreAction();
   SetTabOrder();
 }
 
@@ -108,6 +111,17 @@ void Form1::BuildLists() {
   }
 }
 
+void Form1::BuildRestoreAction() {
+  auto* restore = new QAction(QStringLiteral("Restore the last removal\u2026"), this);
+  restore->setObjectName(QStringLiteral("restoreLastRemoval"));
+  restore->setShortcut(QKeySequence::Undo);
+  connect(restore, &QAction::triggered, this, &Form1::RestoreClicked);
+  addAction(restore);
+  // The controls do not use the right button, so a right click anywhere in the window, the menu
+  // key and Shift+F10 all open this menu.
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
 void Form1::SetTabOrder() {
   // The tab index column: List1 0, Drive1 1, Label1 2, cLog 3, lInfected 4, cRemove 5, cmdScan 6,
   // lblInf 7. The labels take no focus, so they drop out of the chain.
@@ -151,6 +165,11 @@ void Form1::ScanClicked() {
 
 void Form1::RemoveClicked() {
   AfterCommand(controller_->Remove());
+}
+
+void Form1::RestoreClicked() {
+  RestoreLastRemoval(*controller_, *this, *setup_.fs, setup_.places->BackupFolder(),
+                     setup_.open_registry);
 }
 
 void Form1::AfterCommand(CommandResult result) {

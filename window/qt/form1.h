@@ -62,6 +62,10 @@ class Form1 : public QWidget, public FrontEnd {
   // The Scan and Remove buttons.
   void ScanClicked();
   void RemoveClicked();
+  // "Restore the last removal…": the window's context menu (a right click anywhere in it, the
+  // menu key or Shift+F10) and Ctrl+Z. Qt cannot reach the title bar's menu, which belongs to
+  // the desktop, and a menu bar would change the layout.
+  void RestoreClicked();
 
   const CommandController& controller() const { return *controller_; }
 
@@ -91,6 +95,7 @@ class Form1 : public QWidget, public FrontEnd {
   void BuildControls();
   void BuildButtons();
   void BuildLists();
+  void BuildRestoreAction();
   void SetTabOrder();
   // Converts twips to pixels at the screen's logical resolution.
   int Px(int twips, bool horizontal) const;

@@ -23,11 +23,11 @@ int PathListModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant PathListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= static_cast<int>(shown_)) {
-    return {};
-  }
+  const bool text = role == Qt::DisplayRole || role == Qt::ToolTipRole;
+  if (!text || !index.isValid() || index.row() >= static_cast<int>(shown_)) return {};
   // Paths are the bytes on disk, which the engine keeps working on; what is shown has its control
-  // characters and bytes that are not valid UTF-8 escaped (see ShownName).
+  // characters and bytes that are not valid UTF-8 escaped (see ShownName). The view shortens a
+  // long path in its middle; its tooltip shows it whole.
   return QString::fromUtf8(ShownName(paths_[static_cast<size_t>(index.row())]));
 }
 

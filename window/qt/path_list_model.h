@@ -24,8 +24,8 @@ class PathListModel : public QAbstractListModel {
 
   // The rows the view knows about: the paths up to the last flush.
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  // The path at `index` for Qt::DisplayRole as people are shown it (ShownName), decoded as UTF-8;
-  // an empty QVariant otherwise.
+  // The path at `index` for Qt::DisplayRole and Qt::ToolTipRole as people are shown it
+  // (ShownName), decoded as UTF-8; an empty QVariant otherwise.
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
  private:

@@ -20,4 +20,9 @@ enum ControlId : int {
   kLastControl = kLabel1,
 };
 
+// The window's own entry in its system menu (the menu of its icon and title bar, also Alt+Space):
+// "Restore the last removal…". A system command's id keeps its low four bits clear and stays
+// below the system's own (0xF000).
+inline constexpr unsigned kRestoreLastRemoval = 0x0010;
+
 }  // namespace quelix::win32

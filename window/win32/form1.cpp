@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "runtime/shown_name.h"
+#include "app/last_removal.h"
 #include "window/win32/desktop.h"
 #include "window/win32/layout.h"
 
@@ -55,6 +55,7 @@ bool Form1::Create(int show) {
   SetWindowPos(hwnd_, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   CreateControls();
+  AddRestoreToSystemMenu();
   Layout();
   Load();
   ShowWindow(hwnd_, show);
@@ -70,16 +71,8 @@ void Form1::CreateControls() {
   }
   list1_.hwnd = Control(kList1);
   infected_list_.hwnd = Control(kLInfected);
+  list_tips_.Create(instance_, hwnd_, list1_.hwnd, infected_list_.hwnd);
   SendMessageA(Control(kCLog), BM_SETCHECK, BST_CHECKED, 0);
-
-  HWND drive1 = Control(kDrive1);
-  volumes_ = places_->Volumes();
-  for (const Volume& drive : volumes_) {
-    // A volume label is whatever its owner typed: shown escaped, as every name.
-    const std::string shown = ShownName(drive.caption);
-    SendMessageA(drive1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str()));
-  }
-  SendMessageA(drive1, CB_SETCURSEL, places_->StartVolume(volumes_), 0);
 
   tooltip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
@@ -92,6 +85,25 @@ void Form1::CreateControls() {
   tool.lpszText = const_cast<char*>("");
   SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
   SendMessageA(tooltip_, TTM_ACTIVATE, FALSE, 0);
+
+  // The chooser's tip has a control of its own: the status line's is switched off and on.
+  chooser_tip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
+                                 nullptr, instance_, nullptr);
+  tool.uId = reinterpret_cast<UINT_PTR>(Control(kDrive1));
+  SendMessageA(chooser_tip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  volumes_ = places_->Volumes();
+  const size_t start = places_->StartVolume(volumes_);
+  FillChooser(start < volumes_.size() ? volumes_[start].root : std::string());
+}
+
+void Form1::AddRestoreToSystemMenu() {
+  // The window has no menu bar and its layout is fixed: the system menu is where a window keeps
+  // what it offers besides its controls.
+  HMENU menu = GetSystemMenu(hwnd_, FALSE);
+  if (!menu) return;
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, kRestoreLastRemoval, L"Restore the last removal\u2026");
 }
 
 void Form1::Layout() {
@@ -152,6 +164,18 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       if (HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) == kCRemove) {
         AfterCommand(controller_->Remove());
       }
+      // In the open list the arrow keys move the choice through "Other folder…": it counts once
+      // the list closes on it.
+      if (LOWORD(wparam) == kDrive1 &&
+          (HIWORD(wparam) == CBN_CLOSEUP ||
+           (HIWORD(wparam) == CBN_SELCHANGE &&
+            !SendMessageA(Control(kDrive1), CB_GETDROPPEDSTATE, 0, 0)))) {
+        ChooserChanged();
+      }
+      return 0;
+    case WM_SYSCOMMAND:
+      if ((wparam & 0xFFF0) != kRestoreLastRemoval) break;
+      RestoreLastRemoval(*controller_, *this, *fs_, places_->BackupFolder(), CreateNativeRegistry);
       return 0;
     case WM_DRAWITEM: {
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);

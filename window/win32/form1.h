@@ -18,6 +18,7 @@
 #include "platform/places.h"
 #include "platform/shell.h"
 #include "window/win32/control_ids.h"
+#include "window/win32/list_tips.h"
 
 namespace quelix::win32 {
 
@@ -67,6 +68,17 @@ class Form1 : public FrontEnd {
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
   void CreateControls();
+  // The drive chooser: the drives, the folders chosen besides, "Other folder…" last; shows the
+  // entry whose root is `root` (else the first).
+  void FillChooser(const std::string& root);
+  // The user chose an entry; "Other folder…" asks for a folder.
+  void ChooserChanged();
+  // Asks for a folder with the system's dialog; "" where the user changed their mind.
+  std::string PickFolder();
+  // Puts the chosen entry's whole text in the chooser's tooltip.
+  void ShowChooserTip();
+  // Puts "Restore the last removal…" at the end of the window's system menu.
+  void AddRestoreToSystemMenu();
   // Positions every control and sets the font for the current DPI.
   void Layout();
   void OnDpiChanged(UINT dpi, const RECT& suggested);
@@ -108,6 +120,7 @@ class Form1 : public FrontEnd {
   HWND hwnd_ = nullptr;
   std::array<HWND, kLastControl - kFirstControl + 1> controls_{};
   HWND tooltip_ = nullptr;
+  ListTips list_tips_;
   HFONT font_ = nullptr;
   UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
 
@@ -116,6 +129,10 @@ class Form1 : public FrontEnd {
   std::unique_ptr<Places> places_;
   std::unique_ptr<CommandController> controller_;
   std::vector<Volume> volumes_;
+  std::vector<std::string> folders_;  // chosen with "Other folder…", newest last
+  std::string shown_root_;            // the root shown before "Other folder…" was chosen
+  HWND chooser_tip_ = nullptr;
+  std::string chooser_tip_text_;
 
   std::vector<std::string> candidates_;
   std::vector<std::string> infected_;

@@ -107,12 +107,6 @@ bool Form1::LogSwitch() const {
   return SendMessageA(Control(kCLog), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-std::string Form1::SearchRoot() const {
-  const LRESULT index = SendMessageA(Control(kDrive1), CB_GETCURSEL, 0, 0);
-  if (index < 0 || static_cast<size_t>(index) >= volumes_.size()) return {};
-  return volumes_[static_cast<size_t>(index)].root;
-}
-
 void Form1::SetBusyPointer(bool busy) {
   busy_pointer_ = busy;
   SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(busy ? 32514 : 32512)));  // IDC_WAIT, IDC_ARROW
