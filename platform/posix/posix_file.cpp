@@ -221,6 +221,13 @@ Status PosixFile::StillAsOpened() const {
   return CheckLease();
 }
 
+Status PosixFile::StillUnwritten() const {
+  struct stat now;
+  if (::fstat(fd_, &now) != 0) return FromErrno(errno, path_);
+  if (now.st_size != opened_.st_size || !SameTime(now.st_mtim, opened_.st_mtim)) return Changed();
+  return CheckLease();
+}
+
 Status PosixFile::Read(char* buffer, size_t capacity, size_t* got) {
   if (held_) {
     // A writer waits for the lease to be let go: stop at once, so that it waits no longer.

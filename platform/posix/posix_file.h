@@ -40,6 +40,9 @@ class PosixFile final : public File {
   // kChanged where the file's size, modification or change time differ from when it was held,
   // or its lease was broken (another program opened it for writing).
   Status StillAsOpened() const;
+  // The same, but for the change time, which a rename of the file moves too: kChanged where the
+  // file was written since it was held, or another program opened it for writing.
+  Status StillUnwritten() const;
 
  private:
   Status Changed() const;

@@ -10,6 +10,7 @@
 
 #include "engine/restore.h"
 #include "engine/signature.h"
+#include "tests/posix/pause_at_rename.h"
 #include "tests/support/remove_fixture.h"
 
 namespace quelix {
@@ -153,6 +154,22 @@ TEST_F(ChangingPageTest, APageOpenForWritingElsewhereIsLeftAloneAsInUse) {
   EXPECT_EQ(Logged("Could not remove"),
             (std::vector<std::string>{"Could not remove the virus from " + P("page.htm") +
                                       ": in use by another program"}));
+}
+
+// The site opens the page to save it after the cleaner's last look and before the rename that
+// replaces the page: the save lands in the page, not in a file that no longer has a name.
+TEST_F(ChangingPageTest, ASaveBegunAtTheReplaceIsKeptWhole) {
+  tree_.Write("page.htm", kInfected);
+  Scan();
+  const std::string saved = "<html><p>the site's new version</p></html>\r\n";
+  Saver saver;
+  PauseAtRename(
+      "page.htm", [this] { Remove(); }, [&] { saver.Save(P("page.htm"), saved, false); });
+  saver.Finish();
+  EXPECT_EQ(tree_.Read("page.htm"), saved);
+  ASSERT_EQ(engine().removal().files.size(), 1u);
+  EXPECT_EQ(engine().removal().files[0].result.reason, "changed while it was being cleaned");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree_.root()), {}), 1);
 }
 
 // A pipe put where an infected page was, after the scan: the removal neither waits on it nor
