@@ -31,10 +31,10 @@ class PosixFile final : public File {
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
 
-  // Opened to be replaced (OpenMode::kReadHeld): as root, takes a read lease, so that any other
-  // program's open for writing is seen (kSharingViolation where one has it open for writing
-  // already), and records the file's state from then on. Every read after must end exactly at
-  // that size, and StillAsOpened() tells whether anything changed since.
+  // Opened to be replaced (OpenMode::kReadHeld): as root or the file's owner, takes a read
+  // lease, so that any other program's open for writing is seen (kSharingViolation where one has
+  // it open for writing already), and records the file's state from then on. Every read after
+  // must end exactly at that size, and StillAsOpened() tells whether anything changed since.
   Status Hold();
   bool held() const { return held_; }
   // kChanged where the file's size, modification or change time differ from when it was held,
