@@ -163,20 +163,35 @@ TEST_F(ChangingPageTest, APageOpenForWritingElsewhereIsLeftAloneAsInUse) {
   AsNobody(clean_while_open);
 }
 
-// The site opens the page to save it after the cleaner's last look and before the rename that
-// replaces the page: the save lands in the page, not in a file that no longer has a name.
-TEST_F(ChangingPageTest, ASaveBegunAtTheReplaceIsKeptWhole) {
-  tree_.Write("page.htm", kInfected);
-  Scan();
+// Right before the rename that replaces the page, after the cleaner's last look, the site opens
+// the page to save it, or the page's owner (the copy is theirs by then) writes the virus into
+// the copy: the page ends as the site saved it, or as it was, and is not reported cleaned.
+TEST_F(ChangingPageTest, AWriteAtTheReplaceIsSeen) {
   const std::string saved = "<html><p>the site's new version</p></html>\r\n";
-  Saver saver;
-  PauseAtRename(
-      "page.htm", [this] { Remove(); }, [&] { saver.Save(P("page.htm"), saved, false); });
-  saver.Finish();
-  EXPECT_EQ(tree_.Read("page.htm"), saved);
-  ASSERT_EQ(engine().removal().files.size(), 1u);
-  EXPECT_EQ(engine().removal().files[0].result.reason, "changed while it was being cleaned");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree_.root()), {}), 1);
+  struct Case {
+    const char* name;
+    std::string written;  // into the page, else into its copy
+    std::string left;     // the page at the end
+  };
+  const Case cases[] = {{"the site saves the page", saved, saved},
+                        {"the owner writes into the copy", "", kInfected}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree_.Write("page.htm", kInfected);
+    Scan();
+    Saver saver;
+    PauseAtRename(
+        "page.htm", [this] { Remove(); },
+        [&] {
+          if (!c.written.empty()) return saver.Save(P("page.htm"), c.written, false);
+          WriteAll(open(P("page.htmtemp").c_str(), O_WRONLY | O_APPEND), kSig + "\r\n");
+        });
+    saver.Finish();
+    EXPECT_EQ(tree_.Read("page.htm"), c.left);
+    ASSERT_EQ(engine().removal().files.size(), 1u);
+    EXPECT_EQ(engine().removal().files[0].result.reason, "changed while it was being cleaned");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree_.root()), {}), 1);
+  }
 }
 
 // A pipe put where an infected page was, after the scan: the removal neither waits on it nor
