@@ -188,10 +188,12 @@ Status FileCleaner::Replace(Directory& dir, const std::string& name, const std::
   if (status.ok()) status = original->CopyMetadataTo(*copy, &result->lost);
   if (status.ok()) status = copy->GetInfo(&result->now);
   // Checked before the original is kept and again after (keeping it takes time); the folder
-  // looks a last time right before the replace.
+  // looks a last time right before the replace. The copy is checked too: once it has the
+  // original's owner, the owner may write into it.
   if (status.ok()) status = StillAsRead(*original, read_as_);
   if (status.ok() && keeper_) status = KeepOriginal(*original, path, *copy);
   if (status.ok()) status = StillAsRead(*original, read_as_);
+  if (status.ok()) status = StillAsRead(*copy, result->now);
   if (status.ok()) return dir.Replace(std::move(original), name, std::move(copy), copy_name);
   if (copy) dir.Remove(std::move(copy), copy_name);
   return status;

@@ -145,7 +145,9 @@ class Directory {
   // one atomic step that replaces `name` also when it is read-only, and makes the change durable;
   // but only while `name` still names `original` and `copy_name` still names `copy` (else
   // kChanged). Both files are closed. On failure `name` is as it was and the copy is deleted
-  // (unless its name no longer names it).
+  // (unless its name no longer names it). Where the backend can, the original keeps a name until
+  // it is known that no program wrote it, or opened it to write, after that last look; where one
+  // did, the original is put back (kChanged).
   virtual Status Replace(std::unique_ptr<File> original, const std::string& name,
                          std::unique_ptr<File> copy, const std::string& copy_name) = 0;
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/statvfs.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -154,15 +155,22 @@ class PosixDirectory final : public Directory {
       Remove(std::move(copy), copy_name);
       return still;
     }
-    if (::renameat(fd_, copy_name.c_str(), fd_, name.c_str()) != 0) {
+    // The copy and the original trade names, so that the original keeps one until it is known
+    // that nobody wrote it after that last look: a program that opened it for writing meanwhile
+    // waits on the lease, and would otherwise write into a file no name leads to.
+    struct stat copy_as_made;
+    if (::fstat(made->fd(), &copy_as_made) == 0 &&
+        ::renameat2(fd_, copy_name.c_str(), fd_, name.c_str(), RENAME_EXCHANGE) == 0) {
+      return SettleExchange(*held, std::move(copy), copy_as_made, name, copy_name);
+    }
+    // A file system that cannot exchange names (a network one, say) gets the plain rename.
+    if ((errno != EINVAL && errno != ENOTSUP && errno != ENOSYS) ||
+        ::renameat(fd_, copy_name.c_str(), fd_, name.c_str()) != 0) {
       const Status failed = FromErrno(errno, path);
       Remove(std::move(copy), copy_name);
       return failed;
     }
-    const bool in_place = NamesFile(fd_, name, made->fd());
-    const Status synced = Sync();
-    if (!in_place) return {ErrorCode::kChanged, path + ": replaced by another file meanwhile"};
-    return synced;
+    return InPlace(*made, name);
   }
 
   Status Remove(std::unique_ptr<File> file, const std::string& name) override {
@@ -196,6 +204,48 @@ class PosixDirectory final : public Directory {
   }
 
  private:
+  // After the exchange: `copy` stands at `name` and the original, `held`, at `copy_name`. The
+  // original is deleted where nobody wrote it since it was opened, nor the copy since the last
+  // look (`copy_as_made`: it may belong to the page's owner by then); else the names are traded
+  // back, so that the original, with what was written into it, is at `name` again.
+  Status SettleExchange(PosixFile& held, std::unique_ptr<File> copy,
+                        const struct stat& copy_as_made, const std::string& name,
+                        const std::string& copy_name) {
+    PosixFile& made = *Own(copy.get());
+    Status unwritten = held.held() ? held.StillUnwritten() : Status::Ok();
+    struct stat copy_now;
+    if (unwritten.ok() &&
+        (::fstat(made.fd(), &copy_now) != 0 || copy_now.st_size != copy_as_made.st_size ||
+         copy_now.st_mtim.tv_nsec != copy_as_made.st_mtim.tv_nsec ||
+         copy_now.st_mtim.tv_sec != copy_as_made.st_mtim.tv_sec)) {
+      unwritten = {ErrorCode::kChanged, path_ + copy_name + ": written while it was moved"};
+    }
+    if (unwritten.ok()) {
+      if (NamesFile(fd_, copy_name, held.fd()) && ::unlinkat(fd_, copy_name.c_str(), 0) != 0) {
+        return {ErrorCode::kIoError,
+                path_ + name + ": cleaned, but its original stays as " + path_ + copy_name};
+      }
+      return InPlace(made, name);
+    }
+    if (NamesFile(fd_, name, made.fd()) && NamesFile(fd_, copy_name, held.fd()) &&
+        ::renameat2(fd_, copy_name.c_str(), fd_, name.c_str(), RENAME_EXCHANGE) == 0) {
+      Remove(std::move(copy), copy_name);
+      Sync();
+      return unwritten;
+    }
+    return {ErrorCode::kChanged, path_ + name + ": changed while it was being replaced; " +
+                                     "the file as it was written is " + path_ + copy_name};
+  }
+
+  // Whether the copy, just moved to `name`, is still there; the new name made durable.
+  Status InPlace(PosixFile& made, const std::string& name) {
+    const bool in_place = NamesFile(fd_, name, made.fd());
+    const Status synced = Sync();
+    if (!in_place)
+      return {ErrorCode::kChanged, path_ + name + ": replaced by another file meanwhile"};
+    return synced;
+  }
+
   void Describe(const dirent64& e, DirEntry* entry) const {
     entry->name = e.d_name;
     entry->attributes = DTTOIF(e.d_type);

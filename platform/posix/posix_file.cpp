@@ -187,15 +187,15 @@ PosixFile::~PosixFile() {
 }
 
 Status PosixFile::Hold() {
-  if (::geteuid() == 0) {
-    HandleLeaseSignals();
-    ::fcntl(fd_, F_SETSIG, 0);
-    if (::fcntl(fd_, F_SETLEASE, F_RDLCK) == 0) {
-      leased_ = true;
-    } else if (errno == EAGAIN) {
-      return {ErrorCode::kSharingViolation, path_ + ": open for writing by another program"};
-    }
-    // Elsewhere (a file system without leases) the state checks below still see a change.
+  // Root may lease any file, another user the files it owns. Without a lease (another user's
+  // file, a file system without leases) the state checks below still see a write that moves the
+  // file's size or times, but not one through a mapping whose pages were written already.
+  HandleLeaseSignals();
+  ::fcntl(fd_, F_SETSIG, 0);
+  if (::fcntl(fd_, F_SETLEASE, F_RDLCK) == 0) {
+    leased_ = true;
+  } else if (errno == EAGAIN) {
+    return {ErrorCode::kSharingViolation, path_ + ": open for writing by another program"};
   }
   // Taken after the lease: whatever changes the file from here on is seen.
   if (::fstat(fd_, &opened_) != 0) return FromErrno(errno, path_);
@@ -221,6 +221,13 @@ Status PosixFile::StillAsOpened() const {
       !SameTime(now.st_ctim, opened_.st_ctim)) {
     return Changed();
   }
+  return CheckLease();
+}
+
+Status PosixFile::StillUnwritten() const {
+  struct stat now;
+  if (::fstat(fd_, &now) != 0) return FromErrno(errno, path_);
+  if (now.st_size != opened_.st_size || !SameTime(now.st_mtim, opened_.st_mtim)) return Changed();
   return CheckLease();
 }
 

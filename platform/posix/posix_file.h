@@ -34,15 +34,18 @@ class PosixFile final : public File {
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
 
-  // Opened to be replaced (OpenMode::kReadHeld): as root, takes a read lease, so that any other
-  // program's open for writing is seen (kSharingViolation where one has it open for writing
-  // already), and records the file's state from then on. Every read after must end exactly at
-  // that size, and StillAsOpened() tells whether anything changed since.
+  // Opened to be replaced (OpenMode::kReadHeld): as root or the file's owner, takes a read
+  // lease, so that any other program's open for writing is seen (kSharingViolation where one has
+  // it open for writing already), and records the file's state from then on. Every read after
+  // must end exactly at that size, and StillAsOpened() tells whether anything changed since.
   Status Hold();
   bool held() const { return held_; }
   // kChanged where the file's size, modification or change time differ from when it was held,
   // or its lease was broken (another program opened it for writing).
   Status StillAsOpened() const;
+  // The same, but for the change time, which a rename of the file moves too: kChanged where the
+  // file was written since it was held, or another program opened it for writing.
+  Status StillUnwritten() const;
 
  private:
   Status Changed() const;

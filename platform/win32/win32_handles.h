@@ -63,7 +63,12 @@ struct OpenRequest {
 LONG OpenRelative(HANDLE root, const std::wstring& name, const OpenRequest& request, Handle* out);
 
 // Renames the file open on `file` (with DELETE access) to `name` in the directory open on `dir`,
-// replacing the file of that name. Returns the NT status.
-LONG RenameRelative(HANDLE file, HANDLE dir, const std::wstring& name);
+// replacing the file of that name. Returns the NT status. With `while_open` the file of that name
+// is replaced even while it is open (every handle to it sharing deletion), as POSIX renames do;
+// a system that cannot (before Windows 10 1709, FAT) answers as RenameWhileOpenUnknown says.
+LONG RenameRelative(HANDLE file, HANDLE dir, const std::wstring& name, bool while_open = false);
+
+// Whether `status`, from RenameRelative with `while_open`, says the system has no such rename.
+bool RenameWhileOpenUnknown(LONG status);
 
 }  // namespace quelix::win32

@@ -70,13 +70,18 @@ Status Win32Directory::Replace(std::unique_ptr<File> original, const std::string
     status =
         SetAttributeWord(target.get(), found.attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}, path);
   }
-  // Nor a file that is open, by this program or any other. Until the rename nothing holds the
-  // name; a file put there meanwhile is what the copy replaces (never a folder or what a link
-  // leads to: a rename replaces the name itself, and no folder).
-  target.Close();
-  original->Close();
+  // The name is replaced while the original is still held, so that no program can open it to
+  // write between the last look and the rename: it would write into a file that no name leads
+  // to. A system that replaces no open file gets the original closed first; until that rename
+  // nothing holds the name, and a file put there meanwhile is what the copy replaces (never a
+  // folder or what a link leads to: a rename replaces the name itself, and no folder).
   if (status.ok()) {
-    const LONG renamed = RenameRelative(made->handle(), handle_.get(), Widen(name));
+    LONG renamed = RenameRelative(made->handle(), handle_.get(), Widen(name), true);
+    if (RenameWhileOpenUnknown(renamed)) {
+      target.Close();
+      original->Close();
+      renamed = RenameRelative(made->handle(), handle_.get(), Widen(name));
+    }
     if (renamed < 0) {
       status = FromNtStatus(renamed, path);
       if (read_only) GiveBackReadOnly(name, was, found.attributes);

@@ -10,6 +10,8 @@
 
 #include "engine/restore.h"
 #include "engine/signature.h"
+#include "tests/posix/as_user.h"
+#include "tests/posix/pause_at_rename.h"
 #include "tests/support/remove_fixture.h"
 
 namespace quelix {
@@ -141,18 +143,55 @@ TEST_F(ChangingPageTest, ASaveAtAnyStepOfTheCleaningIsKeptWholeAndReported) {
   }
 }
 
+// Another program has the page open for writing, so its next save would land in the replaced
+// file: the page is left alone, whether root cleans it or the page's owner does.
 TEST_F(ChangingPageTest, APageOpenForWritingElsewhereIsLeftAloneAsInUse) {
-  if (geteuid() != 0) GTEST_SKIP() << "leases are taken as root";
+  if (geteuid() != 0) GTEST_SKIP() << "runs as root, and as the page's owner";
+  const auto clean_while_open = [this] {
+    Scan();
+    const int writer = open(P("page.htm").c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    Remove();
+    close(writer);
+    EXPECT_EQ(tree_.Read("page.htm"), kInfected);
+    ASSERT_EQ(engine().removal().files.size(), 1u);
+    EXPECT_EQ(engine().removal().files[0].result.reason, "in use by another program");
+  };
   tree_.Write("page.htm", kInfected);
-  Scan();
-  const int writer = open(P("page.htm").c_str(), O_WRONLY);
-  ASSERT_GE(writer, 0);
-  Remove();
-  close(writer);
-  EXPECT_EQ(tree_.Read("page.htm"), kInfected);
-  EXPECT_EQ(Logged("Could not remove"),
-            (std::vector<std::string>{"Could not remove the virus from " + P("page.htm") +
-                                      ": in use by another program"}));
+  clean_while_open();
+  for (const char* path : {"", "page.htm"}) ASSERT_EQ(chown(P(path).c_str(), 65534, 65534), 0);
+  AsNobody(clean_while_open);
+}
+
+// Right before the rename that replaces the page, after the cleaner's last look, the site opens
+// the page to save it, or the page's owner (the copy is theirs by then) writes the virus into
+// the copy: the page ends as the site saved it, or as it was, and is not reported cleaned.
+TEST_F(ChangingPageTest, AWriteAtTheReplaceIsSeen) {
+  const std::string saved = "<html><p>the site's new version</p></html>\r\n";
+  struct Case {
+    const char* name;
+    std::string written;  // into the page, else into its copy
+    std::string left;     // the page at the end
+  };
+  const Case cases[] = {{"the site saves the page", saved, saved},
+                        {"the owner writes into the copy", "", kInfected}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree_.Write("page.htm", kInfected);
+    Scan();
+    Saver saver;
+    PauseAtRename(
+        "page.htm", [this] { Remove(); },
+        [&] {
+          if (!c.written.empty()) return saver.Save(P("page.htm"), c.written, false);
+          WriteAll(open(P("page.htmtemp").c_str(), O_WRONLY | O_APPEND), kSig + "\r\n");
+        });
+    saver.Finish();
+    EXPECT_EQ(tree_.Read("page.htm"), c.left);
+    ASSERT_EQ(engine().removal().files.size(), 1u);
+    EXPECT_EQ(engine().removal().files[0].result.reason, "changed while it was being cleaned");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree_.root()), {}), 1);
+  }
 }
 
 // A pipe put where an infected page was, after the scan: the removal neither waits on it nor
