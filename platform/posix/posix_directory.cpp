@@ -2,8 +2,8 @@
 // file is replaced only while its name still names what the program read.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/statvfs.h>
 #include <stdio.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
