@@ -103,11 +103,15 @@ CommandResult CommandController::Scan() {
   window_->Start();
   front_.SetBusyPointer(true);
   const bool finished = engine_->ScanCommand();
+  if (finished) {
+    log_.Flush();
+    // The command's last yield: what the user did while it ran is taken in as done during it.
+    // The pointer and the final status change only after it, so a click made on seeing them is
+    // not one of those.
+    front_.ProcessEvents();
+  }
   front_.SetBusyPointer(false);
   if (!finished) return Finish();
-  log_.Flush();
-  // The command's last yield: what the user did while it ran is taken in as done during it.
-  front_.ProcessEvents();
   final_status_ = ScanStatus(engine_->scan_report(), State());
   front_.SetStatus(final_status_);
   return Finish();
@@ -131,7 +135,7 @@ CommandResult CommandController::Remove() {
   }
   front_.SetBusyPointer(true);
   const bool finished = engine_->RemoveCommand(keeper);
-  front_.SetBusyPointer(false);
+  if (!finished) front_.SetBusyPointer(false);
   if (keeper) backup.run = backup_run();
   if (!backup.run.empty() && front_.LogSwitch()) {
     log_.Write("The originals are kept in " + ShownName(backup.run));
@@ -142,6 +146,7 @@ CommandResult CommandController::Remove() {
   }
   log_.Flush();
   front_.ProcessEvents();
+  front_.SetBusyPointer(false);
   if (!closing_) {
     Confirm(work ? RemovalMessage(scan, engine_->removal(), State(), backup) : NothingToRemove());
   }

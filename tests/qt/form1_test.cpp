@@ -267,6 +267,31 @@ TEST_F(Form1Test, RemoveCleansTheListedFilesAndConfirms) {
             log.end());
 }
 
+// A user who clicks Remove as soon as the scan says it is complete must not find the click
+// dropped as one made while the scan ran: the final status shows only after the last yield.
+TEST_F(Form1Test, ARemoveClickedOnSeeingTheScanCompleteIsTaken) {
+  WritePage("a.htm", true);
+  auto form = MakeForm();
+  auto* remove = form->findChild<QPushButton*>("cRemove");
+  bool clicked_during_scan = false;
+  bool clicked = false;
+  Watch([&] {
+    if (StatusText(*form).rfind("Scan complete.", 0) != 0) return false;
+    clicked_during_scan = form->controller().running();
+    QTest::mouseClick(remove, Qt::LeftButton);
+    return clicked = true;
+  });
+  QTest::mouseClick(form->findChild<QPushButton*>("cmdScan"), Qt::LeftButton);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!clicked && std::chrono::steady_clock::now() < give_up) {
+    QCoreApplication::processEvents();
+  }
+  ASSERT_TRUE(clicked) << "the status never said the scan was complete";
+  EXPECT_FALSE(clicked_during_scan);
+  EXPECT_EQ(tree_.Read("drive/a.htm"), "<html>\r\n");
+  EXPECT_EQ(messages_.size(), 1u);
+}
+
 TEST_F(Form1Test, RemoveBeforeAnyScanSaysThereIsNothingToRemove) {
   WritePage("a.htm", true);
   auto form = MakeForm();

@@ -122,9 +122,21 @@ bool RunningProgram::Start(const std::string& exe, const std::string& working_di
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   std::string command_line = "\"" + exe + "\"";
-  if (!CreateProcessA(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      working_dir.c_str(), &startup, &process_)) {
-    *error = "CreateProcess failed for " + exe + ", error " + std::to_string(GetLastError());
+  // Wine's process creation fails now and then with an internal error on a loaded machine; that
+  // is the test host's fault, not the program's, so it is tried again a few times.
+  DWORD failure = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (CreateProcessA(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       working_dir.c_str(), &startup, &process_)) {
+      failure = ERROR_SUCCESS;
+      break;
+    }
+    failure = GetLastError();
+    if (failure != ERROR_INTERNAL_ERROR) break;
+    Sleep(1000);
+  }
+  if (failure != ERROR_SUCCESS) {
+    *error = "CreateProcess failed for " + exe + ", error " + std::to_string(failure);
     return false;
   }
   // The window class rules out a message box of the same caption; the window is shown once its

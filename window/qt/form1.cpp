@@ -195,13 +195,15 @@ void Form1::Refresh() {
 
 void Form1::ProcessEvents() {
   // Input is taken at every yield the controller lets through; what changed on screen is drawn
-  // less often, since drawing costs more than anything else the window does in a scan.
+  // less often, since drawing costs more than anything else the window does in a scan. Input
+  // comes first: what a yield draws is never on screen while that yield still takes clicks, so a
+  // click made on seeing a command's last state reaches the window after the command.
+  QCoreApplication::processEvents();
   const auto now = std::chrono::steady_clock::now();
   if (now - last_refresh_ >= setup_.refresh_interval) {
     Refresh();
     last_refresh_ = now;
   }
-  QCoreApplication::processEvents();
 }
 
 void Form1::ClearCandidates() {

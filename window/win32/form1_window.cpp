@@ -113,8 +113,10 @@ void Form1::SetBusyPointer(bool busy) {
 }
 
 void Form1::ProcessEvents() {
-  FlushScreen();
+  // Input first: what a yield paints is never on screen while that yield still takes clicks, so a
+  // click made on seeing a command's last state reaches the window after the command.
   PumpEvents();
+  FlushScreen();
 }
 
 void Form1::ShowMessage(const std::string& text, MessageIcon icon) {
