@@ -193,7 +193,9 @@ RestoredItem RunRestorer::RestoreValue(Registry& registry, const RegistryEntry& 
       return {full, RestoreOutcome::kAsItWas, ""};
     return {full, RestoreOutcome::kChanged, "it has another value now"};
   }
-  if (status.code() != ErrorCode::kNotFound) return Failed(full, status);
+  // Only a value that is missing from a key that opened is put back: a store or key that could
+  // not be found leaves nothing to write into.
+  if (status.code() != ErrorCode::kNotFound || !key) return Failed(full, status);
   status = key->SetValue(entry.name, {entry.type, entry.data});
   if (status.ok()) status = store->Commit();
   if (!status.ok()) return Failed(full, status);
