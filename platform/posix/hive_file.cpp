@@ -180,7 +180,15 @@ Status HiveFile::Save(OriginalKeeper* keeper) {
   }
   status = location_.folder->Replace(std::move(location_.file), location_.name, std::move(temp),
                                      temp_name);
-  return HoldAgain(status.ok() ? written : before, status);
+  const bool replaced = status.ok();
+  status = HoldAgain(replaced ? written : before, status);
+  // The hive held again as it was is the original: it was not replaced, so its backup is no
+  // longer one to put back.
+  if (!replaced && keeper != nullptr && location_.file != nullptr) {
+    const Status withdrawn = keeper->Withdraw(path());
+    (void)withdrawn;  // the entry then stays, refused by a restore: the hive is not the one kept
+  }
+  return status;
 }
 
 // Creates a new file named after the hive with a suffix (and a number where that is taken) in the

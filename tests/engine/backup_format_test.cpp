@@ -34,6 +34,20 @@ TEST(BackupFormatTest, LinesReadBackExactlyAndAnUnfinishedLineDoesNotCount) {
   }
   ManifestEntry entry;
   EXPECT_FALSE(ParseManifestLine("a\t12\tab", &entry));
+  // A withdrawn entry is gone for this version, and a version that knows no withdrawal reads no
+  // entry from that line: it refuses the manifest rather than put the entry back.
+  ManifestEntry first;
+  first.path = "/srv/a.htm";
+  first.copy = "000001.orig";
+  ManifestEntry second = first;
+  second.copy = "000002.orig";
+  std::vector<ManifestEntry> entries;
+  ASSERT_TRUE(ParseManifest(ManifestLine(first) + "\n" + ManifestLine(second) + "\n" +
+                                WithdrawnLine("000001.orig") + "\n",
+                            &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].copy, "000002.orig");
+  EXPECT_FALSE(ParseManifestLine(WithdrawnLine("000001.orig"), &entry));
   EXPECT_EQ(SplitLines("one\ntwo\nthr"), (std::vector<std::string>{"one", "two"}));
 }
 
