@@ -165,7 +165,7 @@ Status BackupStore::Copy(File& from, const std::string& to, uint64_t* size, std:
   if (status.ok()) status = copy->Sync();
   const Status closed = copy->Close();
   if (status.ok()) status = closed;
-  if (!status.ok()) fs_.Remove(to);
+  if (!status.ok()) IgnoreResult(fs_.Remove(to), "the first error is told");
   return status;
 }
 
@@ -215,7 +215,7 @@ Status BackupStore::Keep(File& original, const std::string& path, File& replacem
   // The cleaned copy has its metadata already and keeps its identity when it takes the name.
   if (status.ok()) status = replacement.GetInfo(&cleaned);
   if (!status.ok()) {
-    fs_.Remove(In(copy));
+    IgnoreResult(fs_.Remove(In(copy)), "the first error is told");
     return status;
   }
   entry.owner = Owner(info.attributes);

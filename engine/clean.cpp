@@ -74,7 +74,8 @@ CleanResult FileCleaner::CleanFile(const std::string& path, const FileInfo* foun
     status = RoomToClean(*dir, read_as_, keeper_);
     if (status.ok()) status = Replace(*dir, name, path, plan, &result);
   }
-  files_.Close(kSource);  // already taken off the channel where the copy took the file's place
+  // Already taken off the channel where the copy took the file's place; else only read from.
+  IgnoreResult(files_.Close(kSource), "a file only read loses nothing when its close fails");
   if (!status.ok()) return Failed(status);
   result.cleaned = true;
   return result;
@@ -197,7 +198,7 @@ Status FileCleaner::Replace(Directory& dir, const std::string& name, const std::
   }
   if (status.ok()) status = StillAsRead(*copy, result->now);
   if (status.ok()) return dir.Replace(std::move(original), name, std::move(copy), copy_name);
-  if (copy) dir.Remove(std::move(copy), copy_name);
+  if (copy) IgnoreResult(dir.Remove(std::move(copy), copy_name), "the first error is told");
   return status;
 }
 

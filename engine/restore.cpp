@@ -167,7 +167,7 @@ RestoredItem RunRestorer::PutBack(const ManifestEntry& entry, Directory& dir,
   if (status.ok()) status = current->GetInfo(&after);
   if (status.ok() && !SameFileUnchanged(before, after)) status = {ErrorCode::kChanged, ""};
   if (status.ok()) status = dir.Replace(std::move(current), name, std::move(copy), copy_name);
-  if (copy) dir.Remove(std::move(copy), copy_name);
+  if (copy) IgnoreResult(dir.Remove(std::move(copy), copy_name), "the first error is told");
   if (status.code() == ErrorCode::kChanged) return Changed(entry.path);
   if (!status.ok()) return Failed(entry.path, status);
   std::string without;

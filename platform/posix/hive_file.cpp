@@ -175,7 +175,7 @@ Status HiveFile::Save(OriginalKeeper* keeper) {
   // Every version replaced is kept: a hive saved twice in one run is put back step by step.
   if (status.ok() && keeper != nullptr) status = KeepWith(*keeper, *temp);
   if (!status.ok()) {
-    location_.folder->Remove(std::move(temp), temp_name);
+    IgnoreResult(location_.folder->Remove(std::move(temp), temp_name), "the first error is told");
     return status;
   }
   status = location_.folder->Replace(std::move(location_.file), location_.name, std::move(temp),
