@@ -209,7 +209,7 @@ Status FileCleaner::ReplaceKept(Directory& dir, const std::string& name, const s
   Status status = StillAsRead(*original, read_as_);
   if (status.ok()) status = StillAsRead(*copy, copy_as_made);
   if (status.ok()) status = dir.Replace(std::move(original), name, std::move(copy), copy_name);
-  if (copy) dir.Remove(std::move(copy), copy_name);
+  if (copy) IgnoreResult(dir.Remove(std::move(copy), copy_name), "the first error is told");
   return status.ok() ? status : Withdraw(dir, name, path, copy_as_made, status);
 }
 
@@ -223,8 +223,7 @@ Status FileCleaner::Withdraw(Directory& dir, const std::string& name, const std:
   }
   // Where that fails too, the entry stays; a restore still refuses it, the file not being the
   // cleaned copy it names, and the file's own failure is what the user must hear of.
-  const Status withdrawn = keeper_->Withdraw(path);
-  (void)withdrawn;
+  IgnoreResult(keeper_->Withdraw(path), "the file's own failure is told");
   return failed;
 }
 

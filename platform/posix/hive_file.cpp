@@ -185,8 +185,8 @@ Status HiveFile::Save(OriginalKeeper* keeper) {
   // The hive held again as it was is the original: it was not replaced, so its backup is no
   // longer one to put back.
   if (!replaced && keeper != nullptr && location_.file != nullptr) {
-    const Status withdrawn = keeper->Withdraw(path());
-    (void)withdrawn;  // the entry then stays, refused by a restore: the hive is not the one kept
+    // Where that fails the entry stays, refused by a restore: the hive is not the one kept.
+    IgnoreResult(keeper->Withdraw(path()), "the hive's own outcome is told");
   }
   return status;
 }
