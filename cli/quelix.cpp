@@ -69,7 +69,6 @@ class Run {
  public:
   Run(const CliOptions& options, std::ostream& out, std::ostream& err, const CliServices& services)
       : options_(options),
-        out_(out),
         err_(err),
         services_(services),
         reporter_(out, err, options.json, options.quiet),
@@ -111,7 +110,6 @@ class Run {
   void TellKept();
 
   const CliOptions& options_;
-  std::ostream& out_;
   std::ostream& err_;
   const CliServices& services_;
   Reporter reporter_;
