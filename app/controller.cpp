@@ -76,8 +76,9 @@ Status CommandController::OpenLog(const std::vector<LogPlace>& places) {
   for (const LogPlace& place : places) {
     const size_t folder_end = place.path.find_last_of(fs_.Separator());
     if (place.make_folder && folder_end != std::string::npos) {
-      fs_.CreateDirectories(place.path.substr(0, folder_end));
-      status = CheckStateLog(place.path.substr(0, folder_end), place.path);
+      const std::string folder = place.path.substr(0, folder_end);
+      status = fs_.CreateDirectories(folder);
+      if (status.ok()) status = CheckStateLog(folder, place.path);
       if (!status.ok()) continue;
     }
     status = log_.Open(place.path);
@@ -165,7 +166,8 @@ bool CommandController::PrepareBackup(BackupState* backup, OriginalKeeper** keep
     return true;
   }
   if (!store_ || !one_run_) store_ = std::make_unique<BackupStore>(fs_, *backup_folder_);
-  store_->SetRoot(engine_->tree().identity());
+  // A root not recorded now is recorded before the first original is kept, or that keep fails.
+  IgnoreResult(store_->SetRoot(engine_->tree().identity()), "retried by every Keep");
   *keeper = store_.get();
   return true;
 }

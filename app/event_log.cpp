@@ -11,7 +11,7 @@ Status EventLog::Open(const std::string& path) {
     FileInfo info;
     status = files_.GetInfo(kChannel, &info);
     if (status.ok()) status = fs_.CheckOwn(info, path, false);
-    if (!status.ok()) files_.Close(kChannel);
+    if (!status.ok()) IgnoreResult(files_.Close(kChannel), "the refusal is what is reported");
   }
   open_ = status.ok();
   path_ = path;
@@ -27,19 +27,14 @@ void EventLog::Write(const std::string& entry) {
   if (open_) Keep(files_.WriteLine(kChannel, entry));
 }
 
-Status EventLog::Flush() {
-  if (!open_) return Status::Ok();
-  Status status = files_.Flush(kChannel, false);
-  Keep(status);
-  return status;
+void EventLog::Flush() {
+  if (open_) Keep(files_.Flush(kChannel, false));
 }
 
-Status EventLog::Close() {
-  if (!open_) return Status::Ok();
+void EventLog::Close() {
+  if (!open_) return;
   open_ = false;
-  Status status = files_.Close(kChannel);
-  Keep(status);
-  return status;
+  Keep(files_.Close(kChannel));
 }
 
 }  // namespace quelix

@@ -22,10 +22,11 @@ class EventLog {
 
   // Appends one entry; does nothing while the log is not open. The first failure is kept.
   void Write(const std::string& entry);
-  // Hands the buffered entries to the OS.
-  Status Flush();
-  // Flushes and closes; the log can be opened again afterwards.
-  Status Close();
+  // Hands the buffered entries to the OS. A failure is kept (first_failure) rather than returned:
+  // every caller reports the log's state at the end of the command, not each flush.
+  void Flush();
+  // Flushes and closes; the log can be opened again afterwards. A failure is kept like Flush's.
+  void Close();
 
   // The first write, flush or close that failed since the log was opened, if any.
   const Status& first_failure() const { return first_failure_; }

@@ -1,7 +1,9 @@
 #include "engine/backup_format.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 namespace quelix {
 namespace {
@@ -115,6 +117,29 @@ bool ParseManifestLine(std::string_view line, ManifestEntry* e) {
   e->cleaned_sha256 = f[5];
   e->time = f[6];
   e->copy = f[7];
+  return true;
+}
+
+std::string WithdrawnLine(std::string_view copy) {
+  return Join({"withdrawn", std::string(copy)});
+}
+
+bool ParseManifest(std::string_view text, std::vector<ManifestEntry>* entries) {
+  entries->clear();
+  for (const std::string& line : SplitLines(text)) {
+    const std::vector<std::string> f = Fields(line);
+    ManifestEntry entry;
+    if (f.size() == 2 && f[0] == "withdrawn") {
+      // The copy names the entry: each copy of a run has a name of its own.
+      const auto withdrawn = std::find_if(entries->rbegin(), entries->rend(),
+                                          [&](const ManifestEntry& e) { return e.copy == f[1]; });
+      if (withdrawn != entries->rend()) entries->erase(std::next(withdrawn).base());
+    } else if (ParseManifestLine(line, &entry)) {
+      entries->push_back(std::move(entry));
+    } else {
+      return false;
+    }
+  }
   return true;
 }
 

@@ -1,6 +1,7 @@
 // How the backup store writes down what it keeps: one folder per Remove command, named after the
 // UTC time it began ("20261207T140512Z-1"), holding each original under a numbered name
-// ("000001.orig"), `manifest.tsv` (one line per file kept), `registry.tsv` (one line per live
+// ("000001.orig"), `manifest.tsv` (one line per file kept, and a "withdrawn" line naming the copy
+// of each one whose file was then not replaced after all), `registry.tsv` (one line per live
 // registry value kept) and `run.tsv` (the folders that were cleaned, and when). UTF-8 text, fields
 // separated by tabs; a tab, line break or backslash inside a field is written \t, \n, \r or \\.
 #pragma once
@@ -49,6 +50,13 @@ struct RegistryEntry {
 
 std::string ManifestLine(const ManifestEntry& entry);
 bool ParseManifestLine(std::string_view line, ManifestEntry* entry);
+// The line that withdraws the entry whose copy is `copy`: the file it was kept for was not
+// replaced. A reader that does not know it refuses the whole manifest, so that no version ever
+// puts back a withdrawn entry.
+std::string WithdrawnLine(std::string_view copy);
+// The entries of the manifest `text` in the order they were written, without those withdrawn;
+// false where a line cannot be read.
+bool ParseManifest(std::string_view text, std::vector<ManifestEntry>* entries);
 std::string RegistryLine(const RegistryEntry& entry);
 bool ParseRegistryLine(std::string_view line, RegistryEntry* entry);
 

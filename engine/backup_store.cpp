@@ -165,7 +165,7 @@ Status BackupStore::Copy(File& from, const std::string& to, uint64_t* size, std:
   if (status.ok()) status = copy->Sync();
   const Status closed = copy->Close();
   if (status.ok()) status = closed;
-  if (!status.ok()) fs_.Remove(to);
+  if (!status.ok()) IgnoreResult(fs_.Remove(to), "the first error is told");
   return status;
 }
 
@@ -194,6 +194,8 @@ Status BackupStore::Append(const std::string& name, const std::string& line) {
 }
 
 Status BackupStore::Keep(File& original, const std::string& path, File& replacement) {
+  last_path_.clear();
+  last_copy_.clear();
   Status status = Begin();
   if (status.ok()) status = RecordRoot();
   if (!status.ok()) return status;
@@ -213,7 +215,7 @@ Status BackupStore::Keep(File& original, const std::string& path, File& replacem
   // The cleaned copy has its metadata already and keeps its identity when it takes the name.
   if (status.ok()) status = replacement.GetInfo(&cleaned);
   if (!status.ok()) {
-    fs_.Remove(In(copy));
+    IgnoreResult(fs_.Remove(In(copy)), "the first error is told");
     return status;
   }
   entry.owner = Owner(info.attributes);
@@ -225,8 +227,27 @@ Status BackupStore::Keep(File& original, const std::string& path, File& replacem
   entry.time = IsoTime(std::chrono::system_clock::now());
   // Where the append failed its line may still have been written: the copy stays, unused at worst.
   status = Append(kManifestName, ManifestLine(entry));
-  if (status.ok()) ++kept_;
+  if (!status.ok()) return status;
+  ++kept_;
+  last_path_ = path;
+  last_copy_ = copy;
   return status;
+}
+
+Status BackupStore::Withdraw(const std::string& path) {
+  if (last_copy_.empty() || path != last_path_) {
+    return {ErrorCode::kOther, path + ": no original of it was just kept"};
+  }
+  const std::string copy = last_copy_;
+  last_path_.clear();
+  last_copy_.clear();
+  // The line is on the device before the copy goes: a line never names a copy that is gone
+  // without its withdrawal.
+  Status status = Append(kManifestName, WithdrawnLine(copy));
+  if (!status.ok()) return status;
+  --kept_;
+  status = fs_.Remove(In(copy));
+  return status.code() == ErrorCode::kNotFound ? Status::Ok() : status;
 }
 
 Status BackupStore::KeepValue(const std::string& store, const std::string& key,

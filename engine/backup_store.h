@@ -26,6 +26,7 @@ class BackupStore final : public OriginalKeeper {
   Status SetRoot(const TreeIdentity& root);
 
   Status Keep(File& original, const std::string& path, File& replacement) override;
+  Status Withdraw(const std::string& path) override;
   Status KeepValue(const std::string& store, const std::string& key, const std::string& name,
                    const RegistryValueData& value) override;
   // The volume of the run's folder, or of the nearest existing folder on its way.
@@ -34,7 +35,7 @@ class BackupStore final : public OriginalKeeper {
   // The run's folder once it was made (for the first thing to keep), else "".
   const std::string& run() const { return run_; }
   // How many originals (files and registry values) the run holds: its folder may be made and
-  // still hold none, where keeping the first one failed.
+  // still hold none, where keeping the first one failed or every file kept was withdrawn.
   size_t kept() const { return kept_; }
 
  private:
@@ -58,7 +59,9 @@ class BackupStore final : public OriginalKeeper {
   std::string run_;
   std::set<std::string> named_;        // the run's files whose names are on the device
   size_t copies_ = 0;                  // copies named so far, kept or not
-  size_t kept_ = 0;                    // files and values written down in the run
+  size_t kept_ = 0;                    // files and values written down in the run, less withdrawn
+  std::string last_path_;              // the file the last Keep kept, until it is withdrawn
+  std::string last_copy_;              // and the name of its copy
   std::set<std::string> kept_values_;  // their lines, without the time
 };
 

@@ -21,6 +21,15 @@ size_t CountLines(FileSystem& fs, const std::string& path) {
   return ReadOwnFile(fs, path, &text).ok() ? SplitLines(text).size() : 0;
 }
 
+// The files a run's manifest still holds: those withdrawn are not counted. A manifest with a line
+// that cannot be read is counted by its lines, as the listing has nothing better to tell.
+size_t CountFiles(FileSystem& fs, const std::string& path) {
+  std::string text;
+  std::vector<ManifestEntry> entries;
+  if (!ReadOwnFile(fs, path, &text).ok()) return 0;
+  return ParseManifest(text, &entries) ? entries.size() : SplitLines(text).size();
+}
+
 // The folders in `folder` named as runs are, oldest first, without reading them.
 Status RunFolders(FileSystem& fs, const std::string& folder, std::vector<RunSummary>* runs) {
   runs->clear();
@@ -74,7 +83,7 @@ Status ListRuns(FileSystem& fs, const std::string& folder, std::vector<RunSummar
     if (ReadOwnFile(fs, run.path + sep + kRunName, &text).ok()) {
       for (const RunRoot& root : ParseRun(text).roots) run.roots.push_back(root.path);
     }
-    run.files = CountLines(fs, run.path + sep + kManifestName);
+    run.files = CountFiles(fs, run.path + sep + kManifestName);
     run.values = CountLines(fs, run.path + sep + kRegistryName);
   }
   return status;

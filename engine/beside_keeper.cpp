@@ -42,7 +42,7 @@ Status BesideKeeper::Keep(File& original, const std::string& path, File& /*repla
   if (status.ok()) status = backup->Sync();
   if (status.ok()) status = backup->Close();
   if (!status.ok()) {
-    folder->Remove(std::move(backup), backup_name);
+    IgnoreResult(folder->Remove(std::move(backup), backup_name), "the first error is told");
     return status;
   }
   kept_.insert(path);

@@ -74,7 +74,8 @@ CleanResult FileCleaner::CleanFile(const std::string& path, const FileInfo* foun
     status = RoomToClean(*dir, read_as_, keeper_);
     if (status.ok()) status = Replace(*dir, name, path, plan, &result);
   }
-  files_.Close(kSource);  // already taken off the channel where the copy took the file's place
+  // Already taken off the channel where the copy took the file's place; else only read from.
+  IgnoreResult(files_.Close(kSource), "a file only read loses nothing when its close fails");
   if (!status.ok()) return Failed(status);
   result.cleaned = true;
   return result;
@@ -188,15 +189,42 @@ Status FileCleaner::Replace(Directory& dir, const std::string& name, const std::
   if (status.ok()) status = original->CopyMetadataTo(*copy, &result->lost);
   if (status.ok()) status = copy->GetInfo(&result->now);
   // Checked before the original is kept and again after (keeping it takes time); the folder
-  // looks a last time right before the replace. The copy is checked too: once it has the
-  // original's owner, the owner may write into it.
+  // looks a last time right before the replace.
   if (status.ok()) status = StillAsRead(*original, read_as_);
   if (status.ok() && keeper_) status = KeepOriginal(*original, path, *copy);
-  if (status.ok()) status = StillAsRead(*original, read_as_);
+  if (status.ok() && keeper_) {
+    return ReplaceKept(dir, name, path, std::move(original), std::move(copy), copy_name,
+                       result->now);
+  }
   if (status.ok()) status = StillAsRead(*copy, result->now);
   if (status.ok()) return dir.Replace(std::move(original), name, std::move(copy), copy_name);
-  if (copy) dir.Remove(std::move(copy), copy_name);
+  if (copy) IgnoreResult(dir.Remove(std::move(copy), copy_name), "the first error is told");
   return status;
+}
+
+Status FileCleaner::ReplaceKept(Directory& dir, const std::string& name, const std::string& path,
+                                std::unique_ptr<File> original, std::unique_ptr<File> copy,
+                                const std::string& copy_name, const FileInfo& copy_as_made) {
+  // The copy is checked too: once it has the original's owner, the owner may write into it.
+  Status status = StillAsRead(*original, read_as_);
+  if (status.ok()) status = StillAsRead(*copy, copy_as_made);
+  if (status.ok()) status = dir.Replace(std::move(original), name, std::move(copy), copy_name);
+  if (copy) IgnoreResult(dir.Remove(std::move(copy), copy_name), "the first error is told");
+  return status.ok() ? status : Withdraw(dir, name, path, copy_as_made, status);
+}
+
+Status FileCleaner::Withdraw(Directory& dir, const std::string& name, const std::string& path,
+                             const FileInfo& copy_as_made, const Status& failed) {
+  std::unique_ptr<File> now;
+  FileInfo info;
+  if (dir.OpenFile(name, OpenMode::kRead, &now).ok() && now->GetInfo(&info).ok() &&
+      info.volume == copy_as_made.volume && info.file_id == copy_as_made.file_id) {
+    return failed;  // cleaned all the same: its original stays kept
+  }
+  // Where that fails too, the entry stays; a restore still refuses it, the file not being the
+  // cleaned copy it names, and the file's own failure is what the user must hear of.
+  IgnoreResult(keeper_->Withdraw(path), "the file's own failure is told");
+  return failed;
 }
 
 Status FileCleaner::KeepOriginal(File& original, const std::string& path, File& copy) {

@@ -69,6 +69,15 @@ class FileCleaner {
                  CleanResult* result);
   // Has the keeper keep `original` before `copy` takes its place.
   Status KeepOriginal(File& original, const std::string& path, File& copy);
+  // Checks the original and the copy a last time and moves the copy over `name`; where that does
+  // not happen, the original just kept is withdrawn from the keeper.
+  Status ReplaceKept(Directory& dir, const std::string& name, const std::string& path,
+                     std::unique_ptr<File> original, std::unique_ptr<File> copy,
+                     const std::string& copy_name, const FileInfo& copy_as_made);
+  // Tells the keeper the original of `path` stays, unless `name` now names the cleaned copy
+  // (`copy_as_made`): a replace can fail after the copy took the name. `failed`: why, as reported.
+  Status Withdraw(Directory& dir, const std::string& name, const std::string& path,
+                  const FileInfo& copy_as_made, const Status& failed);
   // Whether the file on `channel` holds the signature as a field, read as the scan reads it.
   Status HoldsSignature(int channel, bool* infected);
 

@@ -167,7 +167,7 @@ RestoredItem RunRestorer::PutBack(const ManifestEntry& entry, Directory& dir,
   if (status.ok()) status = current->GetInfo(&after);
   if (status.ok() && !SameFileUnchanged(before, after)) status = {ErrorCode::kChanged, ""};
   if (status.ok()) status = dir.Replace(std::move(current), name, std::move(copy), copy_name);
-  if (copy) dir.Remove(std::move(copy), copy_name);
+  if (copy) IgnoreResult(dir.Remove(std::move(copy), copy_name), "the first error is told");
   if (status.code() == ErrorCode::kChanged) return Changed(entry.path);
   if (!status.ok()) return Failed(entry.path, status);
   std::string without;
@@ -202,7 +202,17 @@ RestoredItem RunRestorer::RestoreValue(Registry& registry, const RegistryEntry& 
   return {full, RestoreOutcome::kRestored, ""};
 }
 
-// The entries of the run's record `name`, parsed by `parse`, last first.
+// The registry values written down in `text`, in the order they were written.
+bool ParseRegistry(std::string_view text, std::vector<RegistryEntry>* entries) {
+  for (const std::string& line : SplitLines(text)) {
+    RegistryEntry entry;
+    if (!ParseRegistryLine(line, &entry)) return false;
+    entries->push_back(std::move(entry));
+  }
+  return true;
+}
+
+// The entries of the run's record `path`, parsed by `parse`, last first.
 template <typename Entry, typename Parse>
 Status ReadEntries(FileSystem& fs, const std::string& path, Parse parse,
                    std::vector<Entry>* entries) {
@@ -210,11 +220,7 @@ Status ReadEntries(FileSystem& fs, const std::string& path, Parse parse,
   const Status status = ReadOwnFile(fs, path, &text);
   if (status.code() == ErrorCode::kNotFound) return Status::Ok();
   if (!status.ok()) return status;
-  for (const std::string& line : SplitLines(text)) {
-    Entry entry;
-    if (!parse(line, &entry)) return {ErrorCode::kOther, path + ": a line cannot be read"};
-    entries->push_back(std::move(entry));
-  }
+  if (!parse(text, entries)) return {ErrorCode::kOther, path + ": a line cannot be read"};
   std::reverse(entries->begin(), entries->end());
   return Status::Ok();
 }
@@ -239,8 +245,8 @@ Status RestoreRun(FileSystem& fs, const std::string& run, const RegistryOpener& 
   // A run in a folder someone else may change could be theirs: it would say what goes where.
   Status status = fs.CheckOwnFolder(run);
   if (status.ok()) status = ReadOwnFile(fs, run + sep + kRunName, &text);
-  if (status.ok()) status = ReadEntries(fs, run + sep + kManifestName, ParseManifestLine, &files);
-  if (status.ok()) status = ReadEntries(fs, run + sep + kRegistryName, ParseRegistryLine, &values);
+  if (status.ok()) status = ReadEntries(fs, run + sep + kManifestName, ParseManifest, &files);
+  if (status.ok()) status = ReadEntries(fs, run + sep + kRegistryName, ParseRegistry, &values);
   if (!status.ok()) return status;
   RunRestorer restorer(fs, run, ParseRun(text));
   for (const ManifestEntry& entry : files) report->files.push_back(restorer.RestoreFile(entry));

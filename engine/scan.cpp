@@ -69,7 +69,7 @@ bool InfectionScan::ScanOne(const std::string& name) {
         if (!recorded && files_.GetInfo(kChannel, &info).ok()) Record(name, info);
         recorded = true;
       });
-  files_.Close(kChannel);
+  IgnoreResult(files_.Close(kChannel), "a file only read loses nothing when its close fails");
   if (outcome == FieldScan::kUnreadable) {
     Unreadable(name, {ErrorCode::kIoError, "the file could not be read to its end"});
   }

@@ -26,6 +26,10 @@ class OriginalKeeper {
   // storage device; on failure `path` must not be replaced.
   virtual Status Keep(File& original, const std::string& path, File& replacement) = 0;
 
+  // The original of `path` kept by the last Keep was not replaced after all: it is no longer
+  // recorded as something to put back, and its copy is deleted. Called only after Keep succeeded.
+  virtual Status Withdraw(const std::string& /*path*/) { return Status::Ok(); }
+
   // Records the value `name` of `key` in registry store `store`, about to be deleted. On failure
   // it must not be deleted.
   virtual Status KeepValue(const std::string& store, const std::string& key,

@@ -26,7 +26,7 @@ enum class ErrorCode {
   kOther,
 };
 
-class Status {
+class [[nodiscard]] Status {
  public:
   Status() = default;
   Status(ErrorCode code, std::string message) : code_(code), message_(std::move(message)) {}
@@ -40,6 +40,13 @@ class Status {
   ErrorCode code_ = ErrorCode::kOk;
   std::string message_;
 };
+
+// Drops `status` on purpose: a best-effort step (a close on a failure path) whose failure would
+// add nothing to the error already reported. `why` says so at the call site.
+inline void IgnoreResult(const Status& status, const char* why) {
+  static_cast<void>(status);
+  static_cast<void>(why);
+}
 
 // A short, plain description of `code` for log entries and message boxes ("access denied").
 const char* Describe(ErrorCode code);

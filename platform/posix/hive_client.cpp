@@ -51,6 +51,14 @@ int Reap(pid_t pid) {
   return wait_status;
 }
 
+// Every send and receive on `socket` gives up after `patience`.
+bool LimitWaits(int socket, std::chrono::milliseconds patience) {
+  const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(patience).count();
+  const timeval wait{static_cast<time_t>(usec / 1000000), static_cast<suseconds_t>(usec % 1000000)};
+  return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) == 0 &&
+         ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) == 0;
+}
+
 }  // namespace
 
 HiveClient::~HiveClient() {
@@ -75,6 +83,12 @@ Status HiveClient::Start() {
   int ends[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return failed(errno);
   OwnedFd ours(ends[0]);
+  // The time limit is what stops a hive that hangs the library: without it, no helper runs.
+  if (!LimitWaits(ours.get(), patience_)) {
+    const int err = errno;
+    ::close(ends[1]);
+    return failed(err);
+  }
   // Above the helper's socket number, so that moving it there clears its close-on-exec flag.
   OwnedFd theirs(::fcntl(ends[1], F_DUPFD_CLOEXEC, kHiveHelperSocket + 1));
   ::close(ends[1]);
@@ -101,10 +115,6 @@ Status HiveClient::Start() {
   if (err != 0) return failed(err);
   pid_ = pid;
   socket_ = std::move(ours);
-  const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(patience_).count();
-  const timeval wait{static_cast<time_t>(usec / 1000000), static_cast<suseconds_t>(usec % 1000000)};
-  ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  ::setsockopt(socket_.get(), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
   return Status::Ok();
 }
 
@@ -172,7 +182,8 @@ void HiveClient::Unload(uint32_t slot, bool keep_known) {
   if (loaded_.erase(slot) == 0) return;
   if (loaded_.empty()) return Stop();
   HiveMessage reply;
-  Call(slot, Request(HiveOp::kUnload, slot), -1, &reply);
+  // A helper that fails here was recorded by Call (Died); the next load starts a fresh one.
+  IgnoreResult(Call(slot, Request(HiveOp::kUnload, slot), -1, &reply), "recorded by Call");
 }
 
 void HiveClient::LoadWhenNeeded(uint32_t slot, std::function<Status()> load) {

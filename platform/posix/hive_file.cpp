@@ -175,12 +175,20 @@ Status HiveFile::Save(OriginalKeeper* keeper) {
   // Every version replaced is kept: a hive saved twice in one run is put back step by step.
   if (status.ok() && keeper != nullptr) status = KeepWith(*keeper, *temp);
   if (!status.ok()) {
-    location_.folder->Remove(std::move(temp), temp_name);
+    IgnoreResult(location_.folder->Remove(std::move(temp), temp_name), "the first error is told");
     return status;
   }
   status = location_.folder->Replace(std::move(location_.file), location_.name, std::move(temp),
                                      temp_name);
-  return HoldAgain(status.ok() ? written : before, status);
+  const bool replaced = status.ok();
+  status = HoldAgain(replaced ? written : before, status);
+  // The hive held again as it was is the original: it was not replaced, so its backup is no
+  // longer one to put back.
+  if (!replaced && keeper != nullptr && location_.file != nullptr) {
+    // Where that fails the entry stays, refused by a restore: the hive is not the one kept.
+    IgnoreResult(keeper->Withdraw(path()), "the hive's own outcome is told");
+  }
+  return status;
 }
 
 // Creates a new file named after the hive with a suffix (and a number where that is taken) in the

@@ -42,12 +42,15 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
 // for `folders` false) and, when `name` is not empty, match it without regard to case.
 std::vector<std::string> Names(Directory& folder, const std::string& name, bool folders) {
   std::vector<std::string> found;
-  folder.List([&](const DirEntry& entry) {
+  const Status listed = folder.List([&](const DirEntry& entry) {
     if (entry.is_directory == folders && (name.empty() || SameIgnoringCase(entry.name, name))) {
       found.push_back(entry.name);
     }
     return true;
   });
+  // As with every folder here that cannot be opened: a hive not found is a value not repaired,
+  // never a file touched.
+  IgnoreResult(listed, "the search for hives is best-effort");
   std::sort(found.begin(), found.end());
   return found;
 }

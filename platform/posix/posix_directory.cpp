@@ -145,14 +145,14 @@ class PosixDirectory final : public Directory {
       return {ErrorCode::kChanged, path_ + copy_name + ": the copy was replaced by another file"};
     }
     if (!NamesFile(fd_, name, held->fd())) {
-      Remove(std::move(copy), copy_name);
+      IgnoreResult(Remove(std::move(copy), copy_name), "the change found is what is reported");
       return {ErrorCode::kChanged, path + ": replaced by another file"};
     }
     // The last look at what was read: a save made since (a lease broken, a new size or time)
     // keeps the saved file.
     const Status still = held->held() ? held->StillAsOpened() : Status::Ok();
     if (!still.ok()) {
-      Remove(std::move(copy), copy_name);
+      IgnoreResult(Remove(std::move(copy), copy_name), "the change found is what is reported");
       return still;
     }
     // The copy and the original trade names, so that the original keeps one until it is known
@@ -167,7 +167,7 @@ class PosixDirectory final : public Directory {
     if ((errno != EINVAL && errno != ENOTSUP && errno != ENOSYS) ||
         ::renameat(fd_, copy_name.c_str(), fd_, name.c_str()) != 0) {
       const Status failed = FromErrno(errno, path);
-      Remove(std::move(copy), copy_name);
+      IgnoreResult(Remove(std::move(copy), copy_name), "the failed rename is what is reported");
       return failed;
     }
     return InPlace(*made, name);
@@ -229,8 +229,14 @@ class PosixDirectory final : public Directory {
     }
     if (NamesFile(fd_, name, made.fd()) && NamesFile(fd_, copy_name, held.fd()) &&
         ::renameat2(fd_, copy_name.c_str(), fd_, name.c_str(), RENAME_EXCHANGE) == 0) {
-      Remove(std::move(copy), copy_name);
-      Sync();
+      // The saved file is back at its name; a copy left over, or names not yet durable, is told.
+      const Status removed = Remove(std::move(copy), copy_name);
+      const Status synced = Sync();
+      if (!synced.ok()) return synced;
+      if (!removed.ok()) {
+        return {ErrorCode::kChanged,
+                unwritten.message() + "; the cleaned copy stays as " + path_ + copy_name};
+      }
       return unwritten;
     }
     return {ErrorCode::kChanged, path_ + name + ": changed while it was being replaced; " +

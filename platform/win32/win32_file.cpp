@@ -114,7 +114,9 @@ Status DeleteThroughHandle(HANDLE handle, const std::string& path) {
     return Status::Ok();
   }
   const Status failed = LastError(path);
-  if (read_only) SetAttributeWord(handle, basic.FileAttributes, path);
+  if (read_only) {
+    IgnoreResult(SetAttributeWord(handle, basic.FileAttributes, path), "the first error is told");
+  }
   return failed;
 }
 

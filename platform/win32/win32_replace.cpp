@@ -47,8 +47,9 @@ void Win32Directory::GiveBackReadOnly(const std::string& name, const Identity& e
                                       DWORD word) const {
   Handle target;
   Identity found;
-  if (LookAt(name, expected, &target, &found).ok())
-    SetAttributeWord(target.get(), word, path_ + name);
+  if (LookAt(name, expected, &target, &found).ok()) {
+    IgnoreResult(SetAttributeWord(target.get(), word, path_ + name), "the failed rename is told");
+  }
 }
 
 Status Win32Directory::Replace(std::unique_ptr<File> original, const std::string& name,
@@ -79,7 +80,7 @@ Status Win32Directory::Replace(std::unique_ptr<File> original, const std::string
     LONG renamed = RenameRelative(made->handle(), handle_.get(), Widen(name), true);
     if (RenameWhileOpenUnknown(renamed)) {
       target.Close();
-      original->Close();
+      IgnoreResult(original->Close(), "held for reading only: its close loses nothing");
       renamed = RenameRelative(made->handle(), handle_.get(), Widen(name));
     }
     if (renamed < 0) {
@@ -88,7 +89,7 @@ Status Win32Directory::Replace(std::unique_ptr<File> original, const std::string
     }
   }
   if (!status.ok()) {
-    DeleteThroughHandle(made->handle(), path_ + copy_name);
+    IgnoreResult(DeleteThroughHandle(made->handle(), path_ + copy_name), "the first error is told");
     return status;
   }
   // What MOVEFILE_WRITE_THROUGH does: the renamed file flushed, its new name with it.

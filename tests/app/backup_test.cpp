@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "engine/backup_format.h"
+#include "engine/backups.h"
 #include "engine/restore.h"
 #include "engine/signature.h"
 #include "runtime/sha256.h"
@@ -250,6 +251,78 @@ TEST_F(BackupTest, WhatCannotBeKeptIsNotChangedAndNoRoomAsksFirst) {
   Remove();
   EXPECT_EQ(tree_.Read("a.htm"), kCleaned);
   EXPECT_NE(window_.messages.back().find("The originals were not kept."), std::string::npos);
+}
+
+// An original kept for a file that was then not replaced after all is withdrawn: the run no longer
+// offers to put it back, lists it, or is announced for it, and its copy is gone. A run without
+// withdrawals restores as runs always did.
+TEST_F(BackupTest, AnOriginalKeptForAFileThatWasNotReplacedIsWithdrawn) {
+  registry_.FailOpenStore(machine_, {ErrorCode::kAccessDenied, "denied"});  // files alone kept
+  // The cleaned copy written to by someone else while the original is kept (the page itself is
+  // held under a lease as root, which a writer would wait on). Where the system lets nobody write
+  // the copy (Windows), the write fails and the page is cleaned.
+  bool written = false;
+  const auto write_copy = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(tree_.root())) {
+      const std::string name = entry.path().filename().string();
+      if (name == "a.htm" || name == "c.htm" || name == "sub") continue;
+      std::ofstream copy(entry.path(), std::ios::app);
+      written = static_cast<bool>(copy << "written\r\n" << std::flush);
+    }
+  };
+  const auto refuse_replace = [this](ErrorCode code) {
+    return [this, code](const FsCall& call) -> std::optional<ErrorCode> {
+      if (call.op == FsOp::kReplace && call.path == P("a.htm")) return code;
+      return std::nullopt;
+    };
+  };
+  struct Case {
+    const char* what;
+    std::function<void(const FsCall&)> before;
+    std::function<std::optional<ErrorCode>(const FsCall&)> inject;
+    bool replaced;
+  };
+  const Case cases[] = {
+      {"nothing refused", nullptr, nullptr, true},
+      {"the copy written while the original was kept",
+       [&, once = false](const FsCall& call) mutable {
+         if (once || call.op != FsOp::kSync || !call.path.ends_with("manifest.tsv")) return;
+         once = true;
+         write_copy();
+       },
+       nullptr, false},
+      {"the page changed before the rename", nullptr, refuse_replace(ErrorCode::kChanged), false},
+      {"the rename refused", nullptr, refuse_replace(ErrorCode::kAccessDenied), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(log_dir_.Path("backups"));
+    controller_.reset();
+    controller().KeepOriginalsIn(log_dir_.Path("backups"));
+    for (const char* name : {"sub/b.htm", "c.htm"}) tree_.Write(name, kCleaned);
+    tree_.Write("a.htm", kInfected);
+    Scan();
+    fs_.before = c.before;
+    fs_.inject = c.inject;
+    written = false;
+    Remove();
+    fs_.EndHooks();
+    const bool replaced = c.replaced || (c.before && !written);
+    EXPECT_EQ(tree_.Read("a.htm") == kCleaned, replaced);
+    EXPECT_EQ(controller().backup_run().empty(), !replaced) << "announced as kept";
+    std::vector<RunSummary> runs;
+    ASSERT_TRUE(ListRuns(fs_, log_dir_.Path("backups"), &runs).ok());
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].files, replaced ? 1u : 0u);
+    size_t copies = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(runs[0].path))
+      copies += entry.path().extension() == ".orig";
+    EXPECT_EQ(copies, replaced ? 1u : 0u);
+    std::vector<std::pair<std::string, RestoreOutcome>> restorable;
+    if (replaced) restorable.emplace_back(P("a.htm"), RestoreOutcome::kRestored);
+    EXPECT_EQ(Outcomes(Restore(runs[0].path).files), restorable);
+    EXPECT_NE(tree_.Read("a.htm"), kCleaned);
+  }
 }
 
 }  // namespace

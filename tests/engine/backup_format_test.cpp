@@ -34,6 +34,20 @@ TEST(BackupFormatTest, LinesReadBackExactlyAndAnUnfinishedLineDoesNotCount) {
   }
   ManifestEntry entry;
   EXPECT_FALSE(ParseManifestLine("a\t12\tab", &entry));
+  // A withdrawn entry is gone for this version, and a version that knows no withdrawal reads no
+  // entry from that line: it refuses the manifest rather than put the entry back.
+  ManifestEntry first;
+  first.path = "/srv/a.htm";
+  first.copy = "000001.orig";
+  ManifestEntry second = first;
+  second.copy = "000002.orig";
+  std::vector<ManifestEntry> entries;
+  ASSERT_TRUE(ParseManifest(ManifestLine(first) + "\n" + ManifestLine(second) + "\n" +
+                                WithdrawnLine("000001.orig") + "\n",
+                            &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].copy, "000002.orig");
+  EXPECT_FALSE(ParseManifestLine(WithdrawnLine("000001.orig"), &entry));
   EXPECT_EQ(SplitLines("one\ntwo\nthr"), (std::vector<std::string>{"one", "two"}));
 }
 
@@ -57,23 +71,27 @@ TEST(BackupFormatTest, Sha256OfKnownInputs) {
 TEST(BackupFormatTest, RunsAreListedOldestFirstAndPrunedByTheTimeInTheirNames) {
   TempTree store;
   const auto now = std::chrono::sys_days(std::chrono::year(2026) / 12 / 7) + std::chrono::hours(12);
-  for (const char* name :
-       {"20261207T100000Z-10", "20261207T100000Z-9", "20261101T000000Z-1", "not-a-run"}) {
+  // The number after the stamp orders only runs of the same second: an earlier run may have
+  // counted further.
+  for (const char* name : {"20261207T100000Z-10", "20261207T100000Z-9", "20261207T090000Z-12",
+                           "20261101T000000Z-1", "not-a-run"}) {
     store.Write(std::string(name) + "/run.tsv", "root\t/srv/\n");
   }
   store.Write("20261207T100000Z-9/manifest.tsv", "line\nline\n");
   const std::unique_ptr<FileSystem> fs = CreateNativeFileSystem();
   std::vector<RunSummary> runs;
   ASSERT_TRUE(ListRuns(*fs, store.root().string(), &runs).ok());
-  ASSERT_EQ(runs.size(), 3u);
+  ASSERT_EQ(runs.size(), 4u);
   EXPECT_EQ(runs[0].name, "20261101T000000Z-1");
-  EXPECT_EQ(runs[1].name, "20261207T100000Z-9");
-  EXPECT_EQ(runs[1].files, 2u);
-  EXPECT_EQ(runs[2].roots, std::vector<std::string>{"/srv/"});
-  EXPECT_EQ(IsoTime(runs[2].time), "2026-12-07T10:00:00Z");
+  EXPECT_EQ(runs[1].name, "20261207T090000Z-12");
+  EXPECT_EQ(runs[2].name, "20261207T100000Z-9");
+  EXPECT_EQ(runs[2].files, 2u);
+  EXPECT_EQ(runs[3].name, "20261207T100000Z-10");
+  EXPECT_EQ(runs[3].roots, std::vector<std::string>{"/srv/"});
+  EXPECT_EQ(IsoTime(runs[3].time), "2026-12-07T10:00:00Z");
   std::string latest;
   ASSERT_TRUE(FindRun(*fs, store.root().string(), "", &latest).ok());
-  EXPECT_EQ(latest, runs[2].path);
+  EXPECT_EQ(latest, runs[3].path);
 
   std::vector<std::string> removed;
   ASSERT_TRUE(PruneRuns(*fs, store.root().string(), 30, now, &removed).ok());

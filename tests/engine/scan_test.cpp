@@ -190,7 +190,7 @@ TEST_F(ScanTest, PreCheckGivesTheSameResultAsReadingEveryField) {
       if (files.ReadField(1, &field).ok() && field == kSig) ++expected;
       ASSERT_TRUE(files.AtEnd(1, &at_end).ok());
     }
-    files.Close(1);
+    EXPECT_TRUE(files.Close(1).ok());
 
     window_.infected.clear();
     EXPECT_EQ(Scan().size(), expected) << "content: " << content;

@@ -22,7 +22,7 @@ bool ReaderFindsSignature(TextFiles& files, const TempTree& tree, const std::str
     if (files.ReadField(1, &field).ok() && field == kSig) found = true;
     EXPECT_TRUE(files.AtEnd(1, &at_end).ok());
   }
-  files.Close(1);
+  EXPECT_TRUE(files.Close(1).ok());
   return found;
 }
 

@@ -28,8 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string content = input.Rest();
 
   TextFiles files(*fs);
-  files.Attach(kWhole, std::make_unique<MemoryFile>(content, read_size), true);
-  files.Attach(kParts, std::make_unique<MemoryFile>(content, read_size), true);
+  if (!files.Attach(kWhole, std::make_unique<MemoryFile>(content, read_size), true).ok())
+    std::abort();
+  if (!files.Attach(kParts, std::make_unique<MemoryFile>(content, read_size), true).ok())
+    std::abort();
   LineFieldMatcher matcher(signature);
   for (;;) {
     std::string line;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -71,7 +72,7 @@ class FuzzInput {
 inline bool FieldReaderFinds(FileSystem& fs, const std::string& content,
                              const std::string& signature) {
   TextFiles files(fs);
-  files.Attach(1, std::make_unique<MemoryFile>(content, 0), true);
+  if (!files.Attach(1, std::make_unique<MemoryFile>(content, 0), true).ok()) std::abort();
   bool found = false;
   ReadSignatureFields(
       files, 1, signature, [] { return true; }, [&] { found = true; });

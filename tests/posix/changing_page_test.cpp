@@ -116,7 +116,9 @@ class ChangingPageTest : public RemoveFixture {
     if (!std::filesystem::exists(state.Path("backups"))) return;
     for (const auto& run : std::filesystem::directory_iterator(state.Path("backups"))) {
       RestoreReport report;
-      RestoreRun(fs, run.path().string(), [](Directory&) { return nullptr; }, &report);
+      // A restore that refuses is fine here: what is judged is what the page holds after it.
+      IgnoreResult(RestoreRun(fs, run.path().string(), [](Directory&) { return nullptr; }, &report),
+                   "the page is judged");
       if (tree.Read("page.htm") != save.saved) faults->push_back("a restore put a backup back");
     }
   }

@@ -85,7 +85,7 @@ TEST_F(HiveRegistryTest, WithABackupStoreTheHiveIsKeptThereAndRestoredWhole) {
   BackupStore store(*fs, state.Path("backups"));
   SearchedTree held(*fs);
   ASSERT_TRUE(held.Open(tree_.Root()).ok());
-  store.SetRoot(held.identity());
+  ASSERT_TRUE(store.SetRoot(held.identity()).ok());
   const std::unique_ptr<Registry> registry = HivesBelow(tree_.root());
   ASSERT_TRUE(RepairRegistry(*registry, &store).complete());
   ASSERT_EQ(ReadHiveValues(At(kSoftware), kRunInHive), CleanRunValues());

@@ -112,19 +112,17 @@ int Check(const TempTree& tree, std::vector<std::string>* violations) {
   return cleaned;
 }
 
-// Every manifest line in the store must have its copy, whole.
+// Every entry the store's manifests hold must have its copy, whole.
 void CheckStore(const TempTree& state, std::vector<std::string>* violations) {
   const fs::path backups = state.root() / "quelix-remover" / "backups";
   if (!fs::exists(backups)) return;
   for (const fs::directory_entry& run : fs::directory_iterator(backups)) {
     std::ifstream manifest(run.path() / kManifestName, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(manifest)), {});
-    for (const std::string& line : SplitLines(text)) {
-      ManifestEntry entry;
-      if (!ParseManifestLine(line, &entry)) {
-        violations->push_back("unreadable manifest line " + line);
-        continue;
-      }
+    // A withdrawn entry's copy may be gone: only what the manifest still holds needs one.
+    std::vector<ManifestEntry> entries;
+    if (!ParseManifest(text, &entries)) violations->push_back("unreadable manifest " + text);
+    for (const ManifestEntry& entry : entries) {
       std::ifstream kept(run.path() / entry.copy, std::ios::binary);
       Sha256 hash;
       hash.Update(std::string((std::istreambuf_iterator<char>(kept)), {}));

@@ -40,7 +40,7 @@ TEST(ContainsAgainTest, EveryReadAfterContainsStartsAtTheBeginning) {
   EXPECT_EQ(field, "other");
   ASSERT_TRUE(files.AtEnd(1, &at_end).ok());
   EXPECT_TRUE(at_end);
-  files.Close(1);
+  EXPECT_TRUE(files.Close(1).ok());
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ class TextFilesTest : public ::testing::Test {
       EXPECT_TRUE(files_.AtEnd(1, &at_end).ok());
       if (at_end) break;
     }
-    files_.Close(1);
+    EXPECT_TRUE(files_.Close(1).ok());
     return fields;
   }
 
@@ -40,7 +40,7 @@ class TextFilesTest : public ::testing::Test {
     std::vector<Line> lines;
     Line line;
     while (files_.ReadLine(4, &line.text, &line.end).ok()) lines.push_back(line);
-    files_.Close(4);
+    EXPECT_TRUE(files_.Close(4).ok());
     return lines;
   }
 
@@ -145,7 +145,7 @@ TEST_F(TextFilesTest, ContainsFindsTheNeedleAcrossBlocksAndRewinds) {
     LineEnd end;
     ASSERT_TRUE(files_.ReadLine(1, &line, &end).ok());
     EXPECT_EQ(line, content.substr(0, content.find('\n')));
-    files_.Close(1);
+    EXPECT_TRUE(files_.Close(1).ok());
   }
 }
 

@@ -86,7 +86,8 @@ class FaultDirectory : public Directory {
   Status Replace(std::unique_ptr<File> original, const std::string& name,
                  std::unique_ptr<File> copy, const std::string& copy_name) override {
     if (auto failed = fs_.Enter(FsOp::kReplace, path() + name)) {
-      real_->Remove(FaultFile::Release(std::move(copy)), copy_name);
+      IgnoreResult(real_->Remove(FaultFile::Release(std::move(copy)), copy_name),
+                   "the injected fault is what is told");
       return *failed;
     }
     return real_->Replace(FaultFile::Release(std::move(original)), name,

@@ -52,7 +52,7 @@ class RemoveFixture : public ::testing::Test {
             opened_root_ = root.path();
             return std::make_unique<BorrowedRegistry>(registry_);
           });
-      controller_->OpenLog({{log_dir_.Path("log.txt"), false}});
+      EXPECT_TRUE(controller_->OpenLog({{log_dir_.Path("log.txt"), false}}).ok());
     }
     return *controller_;
   }

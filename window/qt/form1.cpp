@@ -139,7 +139,7 @@ void Form1::Load() {
   drive_->setFocus();
   // The readme is handed over at every start, whether or not it is there; a missing one, or one
   // without a viewer, is not worth a word to the user.
-  setup_.shell->hyperlink(setup_.places->ReadmePath());
+  IgnoreResult(setup_.shell->hyperlink(setup_.places->ReadmePath()), "not worth a word");
 }
 
 void Form1::Unload() {

@@ -214,8 +214,8 @@ void Form1::Load() {
   // The keyboard starts on the drive chooser, the first thing to choose; a plain key press
   // must not toggle Log Events.
   SetFocus(Control(kDrive1));
-  // The outcome is not examined: a missing readme is no reason to bother the user.
-  shell_->hyperlink(places_->ReadmePath());
+  // A missing readme, or one without a viewer, is no reason to bother the user.
+  IgnoreResult(shell_->hyperlink(places_->ReadmePath()), "not worth a word");
 }
 
 void Form1::OnClose() {
