@@ -36,9 +36,10 @@ struct Message {
 
 class CommandController {
  public:
-  // `front` and `fs` must outlive the controller.
-  CommandController(FrontEnd& front, FileSystem& fs,
-                    RegistryOpener open_registry = CreateNativeRegistry);
+  // `front` and `fs` must outlive the controller. `open_registry` opens the registry a removal
+  // repairs: the native one in the programs (linked from the platform's registry library, not
+  // by the engine), a fake or none in tests.
+  CommandController(FrontEnd& front, FileSystem& fs, RegistryOpener open_registry);
   ~CommandController();
   CommandController(const CommandController&) = delete;
   CommandController& operator=(const CommandController&) = delete;

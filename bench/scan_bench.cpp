@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
   }
   auto fs = quelix::CreateNativeFileSystem();
   quelix::BenchFrontEnd front(options.root);
-  quelix::CommandController controller(front, *fs);
+  quelix::CommandController controller(front, *fs, quelix::CreateNativeRegistry);
   if (!options.log_path.empty()) {
     const quelix::Status opened = controller.OpenLog({{options.log_path, false}});
     if (!opened.ok()) {

@@ -65,7 +65,7 @@ struct RemovalReport {
 class Engine {
  public:
   // Prepares the signature line; `window` and `fs` must outlive the engine.
-  Engine(Window& window, FileSystem& fs, RegistryOpener open_registry = CreateNativeRegistry);
+  Engine(Window& window, FileSystem& fs, RegistryOpener open_registry);
 
   // The Scan command: announces the search, lists the candidates of the chosen drive, scans
   // them, and looks for the virus's values in that drive's registry without changing it. Returns

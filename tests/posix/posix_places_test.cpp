@@ -159,7 +159,7 @@ TEST(PosixPlacesTest, TheLogGoesToTheStateFolderWhereTheProgramFolderFails) {
   auto fs = CreateNativeFileSystem();
   FakeWindow window;
   for (const char* program_dir : {"blocker/app", "pipe", "link"}) {
-    CommandController controller(window, *fs);
+    CommandController controller(window, *fs, CreateNativeRegistry);
     ASSERT_TRUE(controller.OpenLog(LogPlaces(tree.Path(program_dir), tree.Path("state"))).ok());
     EXPECT_EQ(controller.log().path(), tree.Path("state/quelix-remover/log.txt")) << program_dir;
     EXPECT_EQ(controller.Remove(), CommandResult::kDone);

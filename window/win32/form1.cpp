@@ -35,7 +35,7 @@ Form1::Form1(HINSTANCE instance)
       fs_(CreateNativeFileSystem()),
       shell_(CreateNativeShell()),
       places_(CreateNativePlaces()),
-      controller_(std::make_unique<CommandController>(*this, *fs_)) {}
+      controller_(std::make_unique<CommandController>(*this, *fs_, CreateNativeRegistry)) {}
 
 Form1::~Form1() {
   controller_.reset();
