@@ -37,7 +37,7 @@ int FlagsFor(OpenMode mode) {
     case OpenMode::kWriteTruncate:
       return common | O_WRONLY | O_CREAT | O_TRUNC;
     case OpenMode::kWriteNew:
-      return common | O_WRONLY | O_CREAT | O_EXCL;
+      return common | O_RDWR | O_CREAT | O_EXCL;  // a new file is read back, as promised
     case OpenMode::kAppend:
       return common | O_WRONLY | O_CREAT | O_APPEND;
   }
