@@ -4,63 +4,14 @@
 #include <cstring>
 
 #include "runtime/byte_search.h"
+#include "runtime/text_channel.h"
 
 namespace quelix {
 
-struct TextFiles::Channel {
-  std::unique_ptr<File> file;
-  bool input = false;
-  std::vector<char> buffer;  // kept across opens of the same channel
-  size_t pos = 0;            // input: next unread byte
-  size_t len = 0;            // input: bytes in the buffer; output: bytes waiting to be written
-  bool eof = false;          // input: the file has no more bytes beyond the buffer
-  bool mid_line = false;     // input: ReadLinePart stopped inside a line
-  // input: Contains read ahead and the file goes back to its start before the next read. Most
-  // files Contains reads are closed right after it, so they never pay for going back.
-  bool rewind_pending = false;
-  // input: the zero bytes that the last read's one zero byte stands for, where it met a hole.
-  uint64_t hole = 0;
-
-  Status Read(char* into, size_t capacity, size_t* got, uint64_t* total) {
-    if (rewind_pending) {
-      Status status = file->Rewind();
-      if (!status.ok()) return status;
-      rewind_pending = false;
-    }
-    // A hole holds no line end and cannot be part of the signature or the marker line: one zero
-    // byte tells every reader all it needs, however long the hole.
-    Status status = file->SkipHole(&hole);
-    if (status.ok() && hole > 0) {
-      into[0] = '\0';
-      *got = 1;
-      return status;
-    }
-    if (status.ok()) status = file->Read(into, capacity, got);
-    if (status.ok()) *total += *got;
-    return status;
-  }
-};
-
 namespace {
-
-bool IsBlank(int c) {
-  return c == ' ' || c == '\t';
-}
-bool IsLineEnd(int c) {
-  return c == '\r' || c == '\n';
-}
 
 Status ChannelError(const char* what) {
   return {ErrorCode::kBadChannel, what};
-}
-
-// Index of the first byte in [from, to) that ends an unquoted field, or `to`.
-size_t FindFieldEnd(const char* data, size_t from, size_t to) {
-  for (size_t i = from; i < to; ++i) {
-    const char c = data[i];
-    if (c == ',' || c == '\r' || c == '\n') return i;
-  }
-  return to;
 }
 
 size_t FindLineEnd(const char* data, size_t from, size_t to) {
@@ -227,114 +178,6 @@ Status TextFiles::SkipLineEnd(Channel& c, LineEnd* end) {
   if (byte == '\n') ++c.pos;
   *end = byte == '\n' ? LineEnd::kCrLf : LineEnd::kCr;
   return Status::Ok();
-}
-
-// Collects a field's bytes up to a limit; beyond it only notes whether text was dropped.
-struct TextFiles::FieldBuilder {
-  std::string* field;
-  size_t limit;
-  bool dropped = false;
-
-  // `blanks_count`: whether a dropped blank makes the field longer (inside quotes it does; at the
-  // end of an unquoted field blanks are dropped anyway).
-  void Append(const char* data, size_t n, bool blanks_count) {
-    const size_t room = limit > field->size() ? limit - field->size() : 0;
-    const size_t take = std::min(room, n);
-    field->append(data, take);
-    for (size_t i = take; i < n && !dropped; ++i) dropped = blanks_count || !IsBlank(data[i]);
-  }
-};
-
-Status TextFiles::ReadField(int channel, std::string* field) {
-  bool longer = false;
-  return ReadField(channel, field, std::string::npos, &longer);
-}
-
-Status TextFiles::ReadField(int channel, std::string* field, size_t max_length, bool* longer) {
-  Channel* c = nullptr;
-  Status status = Lookup(channel, true, &c);
-  if (!status.ok()) return status;
-  field->clear();
-  *longer = false;
-  int byte = 0;
-  for (;;) {
-    status = Peek(*c, &byte);
-    if (!status.ok()) return status;
-    if (!IsBlank(byte)) break;
-    ++c->pos;
-  }
-  if (byte < 0) return {ErrorCode::kEndOfInput, "no field remains"};
-  if (IsLineEnd(byte)) {
-    LineEnd end;
-    return SkipLineEnd(*c, &end);
-  }
-  FieldBuilder builder{field, max_length};
-  status = byte == '"' ? ReadQuoted(*c, builder) : ReadUnquoted(*c, builder);
-  *longer = builder.dropped;
-  return status;
-}
-
-Status TextFiles::ReadUnquoted(Channel& c, FieldBuilder& field) {
-  for (;;) {
-    Status status = Fill(c);
-    if (!status.ok()) return status;
-    if (c.pos == c.len) break;  // end of input ends the field
-    const size_t end = FindFieldEnd(c.buffer.data(), c.pos, c.len);
-    field.Append(c.buffer.data() + c.pos, end - c.pos, false);
-    c.pos = end;
-    if (end < c.len) break;
-  }
-  std::string& text = *field.field;
-  if (!field.dropped) {
-    while (!text.empty() && IsBlank(text.back())) text.pop_back();
-  }
-  int byte = 0;
-  Status status = Peek(c, &byte);
-  if (!status.ok()) return status;
-  if (byte == ',') {
-    ++c.pos;
-    return Status::Ok();
-  }
-  LineEnd end;
-  return SkipLineEnd(c, &end);
-}
-
-Status TextFiles::ReadQuoted(Channel& c, FieldBuilder& field) {
-  ++c.pos;  // the opening quote
-  for (;;) {
-    Status status = Fill(c);
-    if (!status.ok()) return status;
-    if (c.pos == c.len) return Status::Ok();  // no closing quote: the field runs to the end
-    const char* start = c.buffer.data() + c.pos;
-    const void* quote = std::memchr(start, '"', c.len - c.pos);
-    const size_t n =
-        quote ? static_cast<size_t>(static_cast<const char*>(quote) - start) : c.len - c.pos;
-    field.Append(start, n, true);
-    c.pos += n;
-    if (quote) {
-      ++c.pos;
-      break;
-    }
-  }
-  return SkipToNextField(c);
-}
-
-// After a closing quote, the rest of the text up to the next comma or line end belongs to no field.
-Status TextFiles::SkipToNextField(Channel& c) {
-  for (;;) {
-    Status status = Fill(c);
-    if (!status.ok()) return status;
-    if (c.pos == c.len) return Status::Ok();
-    const size_t end = FindFieldEnd(c.buffer.data(), c.pos, c.len);
-    c.pos = end;
-    if (end < c.len) break;
-  }
-  if (c.buffer[c.pos] == ',') {
-    ++c.pos;
-    return Status::Ok();
-  }
-  LineEnd end;
-  return SkipLineEnd(c, &end);
 }
 
 Status TextFiles::ReadLine(int channel, std::string* line, LineEnd* end) {
