@@ -104,7 +104,7 @@ class Run {
   bool OpenLog();
   // Runs the command on one PATH; false when the user stopped the program.
   bool OnePath(const std::string& path);
-  void Summary(std::chrono::steady_clock::time_point start, int status);
+  void Summary(std::chrono::steady_clock::time_point start, int status, bool stopped);
   int ExitStatus() const;
   // Where the originals are, for the user who may want them back.
   void TellKept();
@@ -167,7 +167,7 @@ bool Run::OnePath(const std::string& path) {
   return true;
 }
 
-void Run::Summary(std::chrono::steady_clock::time_point start, int status) {
+void Run::Summary(std::chrono::steady_clock::time_point start, int status, bool stopped) {
   RunCounts counts;
   counts.command = options_.command == CliOptions::Command::kScan ? "scan" : "remove";
   counts.checked = tally_.checked;
@@ -178,6 +178,7 @@ void Run::Summary(std::chrono::steady_clock::time_point start, int status) {
   counts.cleaned = reporter_.cleaned();
   counts.not_cleaned = reporter_.not_cleaned();
   counts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  counts.stopped = stopped;
   counts.exit_status = status;
   reporter_.Summary(counts);
 }
@@ -207,6 +208,8 @@ int Run::Go() {
     if (!OnePath(path)) {
       front_.ClearProgress();
       TellKept();
+      // What was done before the stop, for the user and for the script that reads the JSON.
+      Summary(start, kInterrupted, true);
       err_ << "quelix: stopped; every file is either as it was or cleaned\n";
       return kInterrupted;
     }
@@ -214,7 +217,7 @@ int Run::Go() {
   TellKept();
   const int status = ExitStatus();
   // A quiet run says nothing where nothing was found and nothing went wrong.
-  if (!options_.quiet || tally_.found || status != 0) Summary(start, status);
+  if (!options_.quiet || tally_.found || status != 0) Summary(start, status, false);
   return status;
 }
 

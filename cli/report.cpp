@@ -209,7 +209,8 @@ void Reporter::Summary(const RunCounts& c) {
        << Field("infected", c.infected) << Field("could_not_read", c.unreadable)
        << Field("could_not_search", c.unsearched) << Field("skipped", c.skipped)
        << Field("cleaned", c.cleaned) << Field("not_cleaned", c.not_cleaned)
-       << ",\"seconds\":" << took << Field("exit_status", static_cast<uint64_t>(c.exit_status))
+       << ",\"seconds\":" << took << ",\"stopped\":" << (c.stopped ? "true" : "false")
+       << Field("exit_status", static_cast<uint64_t>(c.exit_status))
        << "}\n"
        << std::flush;
 }

@@ -31,6 +31,7 @@ struct RunCounts {
   size_t cleaned = 0;
   size_t not_cleaned = 0;
   double seconds = 0;
+  bool stopped = false;  // by Ctrl+C or SIGTERM, before every PATH was done
   int exit_status = 0;
 };
 

@@ -222,39 +222,67 @@ TEST(QuelixProcessTest, ExitStatusTellsWhatWasFoundAndWhatCouldNotBeLookedAt) {
 }
 
 // Ctrl+C while a removal runs: the lines of the files cleaned so far are in the pipe, each written
-// as its file was done, with the backup run named before them.
+// as its file was done, with the backup run named before them; with --json a summary that says
+// the run was stopped and counts what it cleaned comes last.
 TEST(QuelixProcessTest, CtrlCLeavesALineForEveryFileCleaned) {
-  TempTree tree;
-  TempTree state;
-  constexpr int kFiles = 1500;
-  for (int i = 0; i < kFiles; ++i) {
-    tree.Write("d" + std::to_string(i % 10) + "/p" + std::to_string(i) + ".htm", kInfected);
+  struct Form {
+    const char* option;
+    std::string kept, cleaned, end;  // how the lines begin, and end after the path
+  };
+  for (const Form& form : {Form{"--no-log", "kept ", "cleaned ", ""},
+                           Form{"--json", R"({"event":"kept","run":")",
+                                R"({"event":"cleaned","path":")", R"(","other_names":0})"}}) {
+    SCOPED_TRACE(form.option);
+    TempTree tree;
+    TempTree state;
+    constexpr int kFiles = 1500;
+    for (int i = 0; i < kFiles; ++i) {
+      tree.Write("d" + std::to_string(i % 10) + "/p" + std::to_string(i) + ".htm", kInfected);
+    }
+    GiveAway(tree);
+    GiveAway(state);
+    Quelix quelix(state,
+                  {"remove", "--no-log", form.option, "--no-registry", tree.root().string()});
+    std::vector<std::string> lines;
+    for (std::string line; lines.size() < 2 && quelix.ReadLine(&line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 2u) << quelix.Errors();
+    EXPECT_TRUE(quelix.Running()) << "the first results came only at the end";
+    quelix.Signal(SIGINT);
+    for (const std::string& line : quelix.RestOfOutput()) lines.push_back(line);
+    EXPECT_EQ(quelix.Wait(), 130) << quelix.Errors();
+    EXPECT_EQ(lines[0].rfind(form.kept + state.Path("quelix-remover"), 0), 0u) << lines[0];
+    std::string summary;
+    if (!form.end.empty()) {
+      summary = lines.back();
+      lines.pop_back();
+    }
+    int cleaned_on_disk = 0;
+    for (int i = 0; i < kFiles; ++i) {
+      cleaned_on_disk +=
+          tree.Read("d" + std::to_string(i % 10) + "/p" + std::to_string(i) + ".htm") == "page\r\n";
+    }
+    EXPECT_EQ(static_cast<int>(lines.size()) - 1, cleaned_on_disk);
+    EXPECT_LT(cleaned_on_disk, kFiles) << "stopped before the end";
+    for (size_t i = 1; i < lines.size(); ++i) {
+      const std::string& line = lines[i];
+      ASSERT_EQ(line.rfind(form.cleaned + tree.Root(), 0), 0u) << line;
+      const size_t path_end = line.size() - form.end.size();
+      ASSERT_EQ(line.substr(path_end), form.end) << line;
+      const size_t from = form.cleaned.size() + tree.Root().size();
+      EXPECT_EQ(tree.Read(line.substr(from, path_end - from)), "page\r\n") << line;
+    }
+    if (!form.end.empty()) {
+      EXPECT_EQ(summary.rfind(R"({"event":"summary","command":"remove",)", 0), 0u) << summary;
+      for (const std::string& field :
+           {R"("cleaned":)" + std::to_string(cleaned_on_disk) + ",",
+            std::string(R"("stopped":true,"exit_status":130})")}) {
+        EXPECT_NE(summary.find(field), std::string::npos) << field << " in " << summary;
+      }
+    }
+    const std::string errors = quelix.Errors();
+    EXPECT_NE(errors.find("quelix: stopped"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find('\r'), std::string::npos) << "no progress into a file";
   }
-  GiveAway(tree);
-  GiveAway(state);
-  Quelix quelix(state, {"remove", "--no-log", "--no-registry", tree.root().string()});
-  std::vector<std::string> lines;
-  for (std::string line; lines.size() < 2 && quelix.ReadLine(&line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 2u) << quelix.Errors();
-  EXPECT_TRUE(quelix.Running()) << "the first results came only at the end";
-  quelix.Signal(SIGINT);
-  for (const std::string& line : quelix.RestOfOutput()) lines.push_back(line);
-  EXPECT_EQ(quelix.Wait(), 130) << quelix.Errors();
-  EXPECT_EQ(lines[0].rfind("kept " + state.Path("quelix-remover"), 0), 0u) << lines[0];
-  int cleaned_on_disk = 0;
-  for (int i = 0; i < kFiles; ++i) {
-    cleaned_on_disk +=
-        tree.Read("d" + std::to_string(i % 10) + "/p" + std::to_string(i) + ".htm") == "page\r\n";
-  }
-  EXPECT_EQ(static_cast<int>(lines.size()) - 1, cleaned_on_disk);
-  EXPECT_LT(cleaned_on_disk, kFiles) << "stopped before the end";
-  for (size_t i = 1; i < lines.size(); ++i) {
-    ASSERT_EQ(lines[i].rfind("cleaned " + tree.Root(), 0), 0u) << lines[i];
-    EXPECT_EQ(tree.Read(lines[i].substr(8 + tree.Root().size())), "page\r\n") << lines[i];
-  }
-  const std::string errors = quelix.Errors();
-  EXPECT_NE(errors.find("quelix: stopped"), std::string::npos) << errors;
-  EXPECT_EQ(errors.find('\r'), std::string::npos) << "no progress into a file";
 }
 
 TEST(QuelixProcessTest, JsonLinesNameEveryFileExactly) {
