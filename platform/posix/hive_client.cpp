@@ -83,16 +83,14 @@ Status HiveClient::Start() {
   int ends[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return failed(errno);
   OwnedFd ours(ends[0]);
+  OwnedFd helper_end(ends[1]);
   // The time limit is what stops a hive that hangs the library: without it, no helper runs.
-  if (!LimitWaits(ours.get(), patience_)) {
-    const int err = errno;
-    ::close(ends[1]);
-    return failed(err);
-  }
+  if (!LimitWaits(ours.get(), patience_)) return failed(errno);
   // Above the helper's socket number, so that moving it there clears its close-on-exec flag.
-  OwnedFd theirs(::fcntl(ends[1], F_DUPFD_CLOEXEC, kHiveHelperSocket + 1));
-  ::close(ends[1]);
-  if (!theirs.valid()) return failed(errno);
+  OwnedFd theirs(::fcntl(helper_end.get(), F_DUPFD_CLOEXEC, kHiveHelperSocket + 1));
+  const int dup_error = errno;
+  helper_end.Reset();
+  if (!theirs.valid()) return failed(dup_error);
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
   ::posix_spawn_file_actions_init(&actions);
@@ -153,12 +151,11 @@ Status HiveClient::Call(uint32_t slot, const HiveMessage& request, int fd, HiveM
     const Status status = Start();
     if (!status.ok()) return status;
   }
-  int unexpected = -1;
+  OwnedFd unexpected;  // the helper sends no descriptor back; one that comes is closed unused
   errno = 0;  // a wait that ran out is told apart from the helper's end by EAGAIN
   if (!SendFrame(socket_.get(), request, fd) || !ReceiveFrame(socket_.get(), reply, &unexpected)) {
     return Died(slot, errno == EAGAIN || errno == EWOULDBLOCK);
   }
-  if (unexpected >= 0) ::close(unexpected);
   Status status;
   if (!reply->GetStatus(&status)) return Garbled();
   return status;

@@ -29,6 +29,7 @@ constexpr rlim_t kCpuSeconds = 60;
 // terminal's and a closed socket's: the program ends the helper by closing the socket.
 void KeepOnlyTheSocket() {
   if (::close_range(kHiveHelperSocket + 1, UINT_MAX, 0) != 0) {
+    // Not owned here: descriptors inherited by number, most of them not open at all.
     for (int fd = kHiveHelperSocket + 1; fd < 65536; ++fd) ::close(fd);
   }
   struct sigaction action {};

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace quelix {
 namespace {
@@ -38,7 +39,7 @@ bool ReceiveAll(int socket, char* buffer, size_t size) {
 }
 
 // Receives the frame's header and the descriptor that came with it.
-bool ReceiveHeader(int socket, char* header, int* fd) {
+bool ReceiveHeader(int socket, char* header, OwnedFd* fd) {
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
   iovec part{header, kHeader};
   msghdr msg{};
@@ -54,7 +55,9 @@ bool ReceiveHeader(int socket, char* header, int* fd) {
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
         c->cmsg_len == CMSG_LEN(sizeof(int))) {
-      std::memcpy(fd, CMSG_DATA(c), sizeof(int));
+      int received = -1;
+      std::memcpy(&received, CMSG_DATA(c), sizeof(int));
+      fd->Reset(received);
     }
   }
   return ReceiveAll(socket, header + got, kHeader - static_cast<size_t>(got));
@@ -149,10 +152,11 @@ bool SendFrame(int socket, const HiveMessage& message, int fd) {
   return true;
 }
 
-bool ReceiveFrame(int socket, HiveMessage* message, int* fd) {
-  *fd = -1;
+bool ReceiveFrame(int socket, HiveMessage* message, OwnedFd* fd) {
+  fd->Reset();
+  OwnedFd attached;
   char header[kHeader];
-  bool received = ReceiveHeader(socket, header, fd);
+  bool received = ReceiveHeader(socket, header, &attached);
   const uint64_t size = received ? GetLittleEndian(header, kHeader) : 0;
   received = received && size <= kLargestFrame;
   *message = HiveMessage();
@@ -160,10 +164,8 @@ bool ReceiveFrame(int socket, HiveMessage* message, int* fd) {
     message->bytes().resize(size);
     received = ReceiveAll(socket, message->bytes().data(), size);
   }
-  if (!received && *fd >= 0) {
-    ::close(*fd);
-    *fd = -1;
-  }
+  // A frame that did not arrive whole takes its descriptor with it.
+  if (received) *fd = std::move(attached);
   return received;
 }
 

@@ -5,47 +5,16 @@
 // with a frame as SCM_RIGHTS.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 
+#include "platform/posix/owned_fd.h"
 #include "platform/status.h"
 
 namespace quelix {
 
 // No registry hive comes near this length; the hive library holds a whole hive in memory.
 constexpr uint64_t kLargestHive = uint64_t{256} << 20;
-
-// One open descriptor (the socket, a hive's content in memory), closed with its owner.
-class OwnedFd {
- public:
-  OwnedFd() = default;
-  explicit OwnedFd(int fd) : fd_(fd) {}
-  ~OwnedFd() { Reset(); }
-  OwnedFd(OwnedFd&& other) noexcept : fd_(other.Release()) {}
-  OwnedFd& operator=(OwnedFd&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 enum class HiveOp : uint8_t {
   kLoad = 1,     // + descriptor of the hive file; reply: status
@@ -86,8 +55,8 @@ class HiveMessage {
 // the peer is gone.
 bool SendFrame(int socket, const HiveMessage& message, int fd = -1);
 
-// Receives one frame into `*message`, and in `*fd` the descriptor sent with it (-1 if none; the
-// caller closes it). False at the end of input, on an error, or on a frame too large to be one.
-bool ReceiveFrame(int socket, HiveMessage* message, int* fd);
+// Receives one frame into `*message`, and in `*fd` the descriptor sent with it (none if none was
+// sent). False at the end of input, on an error, or on a frame too large to be one.
+bool ReceiveFrame(int socket, HiveMessage* message, OwnedFd* fd);
 
 }  // namespace quelix

@@ -142,11 +142,12 @@ class HiveServer {
 void HiveServer::Run() {
   for (;;) {
     HiveMessage request;
-    int fd = -1;
+    OwnedFd fd;
     if (!ReceiveFrame(socket_, &request, &fd)) ::_exit(0);
     HiveMessage reply;
-    Handle(request, fd, &reply);
-    if (fd >= 0) ::close(fd);
+    Handle(request, fd.get(), &reply);
+    // Closed before the reply: once the program hears back, the helper holds none of its files.
+    fd.Reset();
     if (!SendFrame(socket_, reply)) ::_exit(0);
   }
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_file.h"
@@ -69,21 +70,23 @@ bool KnownNotAFile(int dirfd, const std::string& name) {
 
 class PosixDirectory final : public Directory {
  public:
-  PosixDirectory(int fd, dev_t device, std::string path, bool nonblock_harmless)
-      : fd_(fd), device_(device), path_(std::move(path)), nonblock_harmless_(nonblock_harmless) {}
-  ~PosixDirectory() override { ::close(fd_); }
+  PosixDirectory(OwnedFd fd, dev_t device, std::string path, bool nonblock_harmless)
+      : fd_(std::move(fd)),
+        device_(device),
+        path_(std::move(path)),
+        nonblock_harmless_(nonblock_harmless) {}
 
   const std::string& path() const override { return path_; }
 
   Status List(const std::function<bool(const DirEntry&)>& visit) override {
     // A directory is mostly listed once, right after it is opened: only a second listing goes
     // back to the start.
-    if (listed_ && ::lseek(fd_, 0, SEEK_SET) < 0) return FromErrno(errno, path_);
+    if (listed_ && ::lseek(fd_.get(), 0, SEEK_SET) < 0) return FromErrno(errno, path_);
     listed_ = true;
     std::unique_ptr<char[]> buffer(new char[kListBuffer]);
     DirEntry entry;
     for (;;) {
-      const ssize_t got = ::getdents64(fd_, buffer.get(), kListBuffer);
+      const ssize_t got = ::getdents64(fd_.get(), buffer.get(), kListBuffer);
       if (got == 0) return Status::Ok();
       if (got < 0) return FromErrno(errno, path_);
       for (ssize_t at = 0; at < got;) {
@@ -98,10 +101,10 @@ class PosixDirectory final : public Directory {
 
   Status OpenDirectory(const std::string& relative, std::unique_ptr<Directory>* dir) override {
     const std::string path = path_ + relative;
-    const int fd = OpenBeneath(fd_, device_, relative, {O_RDONLY | O_DIRECTORY, 0});
-    if (fd < 0) return LinkAware(errno, path);
-    *dir =
-        MakePosixDirectory(fd, device_, relative.empty() ? path_ : path + "/", nonblock_harmless_);
+    OwnedFd fd(OpenBeneath(fd_.get(), device_, relative, {O_RDONLY | O_DIRECTORY, 0}));
+    if (!fd.valid()) return LinkAware(errno, path);
+    *dir = MakePosixDirectory(std::move(fd), device_, relative.empty() ? path_ : path + "/",
+                              nonblock_harmless_);
     return Status::Ok();
   }
 
@@ -109,22 +112,24 @@ class PosixDirectory final : public Directory {
                   std::unique_ptr<File>* file) override {
     const std::string path = path_ + relative;
     const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadHeld;
-    if (reading && KnownNotAFile(fd_, relative)) {
+    if (reading && KnownNotAFile(fd_.get(), relative)) {
       return {ErrorCode::kNotAFile, path + ": not a regular file"};
     }
     OpenRequest request = RequestFor(mode);
-    int fd = OpenBeneath(fd_, device_, relative, request);
-    if (fd < 0 && errno == EPERM && (request.flags & O_NOATIME)) {
+    OwnedFd fd(OpenBeneath(fd_.get(), device_, relative, request));
+    if (!fd.valid() && errno == EPERM && (request.flags & O_NOATIME)) {
       // Root without the right to pass over owners (a container's) may not ask for it.
       request.flags &= ~O_NOATIME;
-      fd = OpenBeneath(fd_, device_, relative, request);
+      fd.Reset(OpenBeneath(fd_.get(), device_, relative, request));
     }
-    if (fd < 0) return LinkAware(errno, path);
+    if (!fd.valid()) return LinkAware(errno, path);
     int64_t size = -1;
     bool sparse = false;
-    const Status status = RequireRegular(fd, path, reading && nonblock_harmless_, &size, &sparse);
+    const Status status =
+        RequireRegular(fd.get(), path, reading && nonblock_harmless_, &size, &sparse);
     if (!status.ok()) return status;
-    auto opened = std::make_unique<PosixFile>(fd, path, reading ? size : -1, reading && sparse);
+    auto opened =
+        std::make_unique<PosixFile>(std::move(fd), path, reading ? size : -1, reading && sparse);
     if (mode == OpenMode::kReadHeld) {
       const Status held = opened->Hold();
       if (!held.ok()) return held;
@@ -141,10 +146,10 @@ class PosixDirectory final : public Directory {
     if (held == nullptr || made == nullptr) return {ErrorCode::kOther, path + ": foreign file"};
     // Someone who may write here can swap either name at any moment: act only while both still
     // name what the program holds, and look again once the move is done.
-    if (!NamesFile(fd_, copy_name, made->fd())) {
+    if (!NamesFile(fd_.get(), copy_name, made->fd())) {
       return {ErrorCode::kChanged, path_ + copy_name + ": the copy was replaced by another file"};
     }
-    if (!NamesFile(fd_, name, held->fd())) {
+    if (!NamesFile(fd_.get(), name, held->fd())) {
       IgnoreResult(Remove(std::move(copy), copy_name), "the change found is what is reported");
       return {ErrorCode::kChanged, path + ": replaced by another file"};
     }
@@ -160,12 +165,12 @@ class PosixDirectory final : public Directory {
     // waits on the lease, and would otherwise write into a file no name leads to.
     struct stat copy_as_made;
     if (::fstat(made->fd(), &copy_as_made) == 0 &&
-        ::renameat2(fd_, copy_name.c_str(), fd_, name.c_str(), RENAME_EXCHANGE) == 0) {
+        ::renameat2(fd_.get(), copy_name.c_str(), fd_.get(), name.c_str(), RENAME_EXCHANGE) == 0) {
       return SettleExchange(*held, std::move(copy), copy_as_made, name, copy_name);
     }
     // A file system that cannot exchange names (a network one, say) gets the plain rename.
     if ((errno != EINVAL && errno != ENOTSUP && errno != ENOSYS) ||
-        ::renameat(fd_, copy_name.c_str(), fd_, name.c_str()) != 0) {
+        ::renameat(fd_.get(), copy_name.c_str(), fd_.get(), name.c_str()) != 0) {
       const Status failed = FromErrno(errno, path);
       IgnoreResult(Remove(std::move(copy), copy_name), "the failed rename is what is reported");
       return failed;
@@ -175,29 +180,31 @@ class PosixDirectory final : public Directory {
 
   Status Remove(std::unique_ptr<File> file, const std::string& name) override {
     PosixFile* made = Own(file.get());
-    if (made == nullptr || !NamesFile(fd_, name, made->fd())) {
+    if (made == nullptr || !NamesFile(fd_.get(), name, made->fd())) {
       return {ErrorCode::kChanged, path_ + name + ": no longer the program's file"};
     }
-    if (::unlinkat(fd_, name.c_str(), 0) != 0) return FromErrno(errno, path_ + name);
+    if (::unlinkat(fd_.get(), name.c_str(), 0) != 0) return FromErrno(errno, path_ + name);
     return Status::Ok();
   }
 
   Status Sync() override {
     // Some file systems (network, FUSE) cannot sync a directory; the names themselves stand.
-    if (::fsync(fd_) != 0 && errno != EINVAL && errno != ENOTSUP) return FromErrno(errno, path_);
+    if (::fsync(fd_.get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
+      return FromErrno(errno, path_);
+    }
     return Status::Ok();
   }
 
   Status GetInfo(FileInfo* info) override {
     struct stat st;
-    if (::fstat(fd_, &st) != 0) return FromErrno(errno, path_);
-    *info = DescribeStat(st, fd_);
+    if (::fstat(fd_.get(), &st) != 0) return FromErrno(errno, path_);
+    *info = DescribeStat(st, fd_.get());
     return Status::Ok();
   }
 
   Status FreeSpace(uint64_t* free, uint64_t* total) override {
     struct statvfs volume;
-    if (::fstatvfs(fd_, &volume) != 0) return FromErrno(errno, path_);
+    if (::fstatvfs(fd_.get(), &volume) != 0) return FromErrno(errno, path_);
     *free = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
     *total = static_cast<uint64_t>(volume.f_blocks) * volume.f_frsize;
     return Status::Ok();
@@ -221,14 +228,15 @@ class PosixDirectory final : public Directory {
       unwritten = {ErrorCode::kChanged, path_ + copy_name + ": written while it was moved"};
     }
     if (unwritten.ok()) {
-      if (NamesFile(fd_, copy_name, held.fd()) && ::unlinkat(fd_, copy_name.c_str(), 0) != 0) {
+      if (NamesFile(fd_.get(), copy_name, held.fd()) &&
+          ::unlinkat(fd_.get(), copy_name.c_str(), 0) != 0) {
         return {ErrorCode::kIoError,
                 path_ + name + ": cleaned, but its original stays as " + path_ + copy_name};
       }
       return InPlace(made, name);
     }
-    if (NamesFile(fd_, name, made.fd()) && NamesFile(fd_, copy_name, held.fd()) &&
-        ::renameat2(fd_, copy_name.c_str(), fd_, name.c_str(), RENAME_EXCHANGE) == 0) {
+    if (NamesFile(fd_.get(), name, made.fd()) && NamesFile(fd_.get(), copy_name, held.fd()) &&
+        ::renameat2(fd_.get(), copy_name.c_str(), fd_.get(), name.c_str(), RENAME_EXCHANGE) == 0) {
       // The saved file is back at its name; a copy left over, or names not yet durable, is told.
       const Status removed = Remove(std::move(copy), copy_name);
       const Status synced = Sync();
@@ -245,7 +253,7 @@ class PosixDirectory final : public Directory {
 
   // Whether the copy, just moved to `name`, is still there; the new name made durable.
   Status InPlace(PosixFile& made, const std::string& name) {
-    const bool in_place = NamesFile(fd_, name, made.fd());
+    const bool in_place = NamesFile(fd_.get(), name, made.fd());
     const Status synced = Sync();
     if (!in_place)
       return {ErrorCode::kChanged, path_ + name + ": replaced by another file meanwhile"};
@@ -260,13 +268,13 @@ class PosixDirectory final : public Directory {
     entry->is_directory = e.d_type == DT_DIR;
     if (e.d_type != DT_UNKNOWN) return;
     struct stat st;
-    if (::fstatat(fd_, e.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(fd_.get(), e.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       entry->attributes = st.st_mode;
       entry->is_directory = S_ISDIR(st.st_mode) && st.st_dev == device_;
     }
   }
 
-  int fd_;
+  OwnedFd fd_;
   dev_t device_;
   std::string path_;
   bool nonblock_harmless_;
@@ -275,9 +283,10 @@ class PosixDirectory final : public Directory {
 
 }  // namespace
 
-std::unique_ptr<Directory> MakePosixDirectory(int fd, dev_t device, std::string path,
+std::unique_ptr<Directory> MakePosixDirectory(OwnedFd fd, dev_t device, std::string path,
                                               bool nonblock_harmless) {
-  return std::make_unique<PosixDirectory>(fd, device, std::move(path), nonblock_harmless);
+  return std::make_unique<PosixDirectory>(std::move(fd), device, std::move(path),
+                                          nonblock_harmless);
 }
 
 }  // namespace quelix

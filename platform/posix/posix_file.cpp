@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <utility>
 
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_metadata.h"
@@ -36,34 +37,36 @@ int OpenAt2(int dirfd, const std::string& relative, const OpenRequest& request) 
 // The same, one name at a time, for kernels without openat2 and for paths longer than it takes.
 int OpenStepByStep(int dirfd, dev_t device, const std::string& relative,
                    const OpenRequest& request) {
+  // The folder reached so far, once the walk has left the caller's `dirfd`.
+  OwnedFd reached;
   int current = dirfd;
   size_t start = 0;
   for (;;) {
     const size_t slash = relative.find('/', start);
     const std::string name = relative.substr(start, slash - start);
     const bool last = slash == std::string::npos;
-    int next = -1;
+    OwnedFd next;
     if (name == "..") {
       errno = EXDEV;
     } else if (last) {
-      next = ::openat(current, name.empty() ? "." : name.c_str(),
-                      request.flags | O_NOFOLLOW | O_CLOEXEC, request.mode);
+      next.Reset(::openat(current, name.empty() ? "." : name.c_str(),
+                          request.flags | O_NOFOLLOW | O_CLOEXEC, request.mode));
     } else if (name.empty() || name == ".") {
-      next = ::fcntl(current, F_DUPFD_CLOEXEC, 0);
+      next.Reset(::fcntl(current, F_DUPFD_CLOEXEC, 0));
     } else {
-      next = ::openat(current, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      next.Reset(::openat(current, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     }
     struct stat st;
-    if (next >= 0 && ::fstat(next, &st) == 0 && st.st_dev != device) {
-      ::close(next);
-      next = -1;
+    if (next.valid() && ::fstat(next.get(), &st) == 0 && st.st_dev != device) {
+      next.Reset();
       errno = EXDEV;
     }
     const int err = errno;
-    if (current != dirfd) ::close(current);
+    reached.Reset();
     errno = err;
-    if (next < 0 || last) return next;
-    current = next;
+    if (!next.valid() || last) return next.Release();
+    reached = std::move(next);
+    current = reached.get();
     start = slash + 1;
   }
 }
@@ -102,8 +105,9 @@ int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const Open
       errno = ELOOP;
     }
     if (fd < 0 || (request.flags & O_DIRECTORY) == 0) return fd;
-    if (::fstat(fd, &st) == 0 && st.st_dev == device) return fd;
-    ::close(fd);
+    OwnedFd directory(fd);
+    if (::fstat(fd, &st) == 0 && st.st_dev == device) return directory.Release();
+    directory.Reset();
     errno = EXDEV;
     return -1;
   }
@@ -125,15 +129,8 @@ bool NamesFile(int dirfd, const std::string& name, int fd) {
 Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, int64_t* size,
                       bool* sparse) {
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return FromErrno(err, path);
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return {ErrorCode::kNotAFile, path + ": not a regular file"};
-  }
+  if (::fstat(fd, &st) != 0) return FromErrno(errno, path);
+  if (!S_ISREG(st.st_mode)) return {ErrorCode::kNotAFile, path + ": not a regular file"};
   *size = st.st_size;
   if (sparse)
     *sparse = static_cast<uint64_t>(st.st_blocks) * 512 < static_cast<uint64_t>(st.st_size);
@@ -191,14 +188,14 @@ Status PosixFile::Hold() {
   // file, a file system without leases) the state checks below still see a write that moves the
   // file's size or times, but not one through a mapping whose pages were written already.
   HandleLeaseSignals();
-  ::fcntl(fd_, F_SETSIG, 0);
-  if (::fcntl(fd_, F_SETLEASE, F_RDLCK) == 0) {
+  ::fcntl(fd_.get(), F_SETSIG, 0);
+  if (::fcntl(fd_.get(), F_SETLEASE, F_RDLCK) == 0) {
     leased_ = true;
   } else if (errno == EAGAIN) {
     return {ErrorCode::kSharingViolation, path_ + ": open for writing by another program"};
   }
   // Taken after the lease: whatever changes the file from here on is seen.
-  if (::fstat(fd_, &opened_) != 0) return FromErrno(errno, path_);
+  if (::fstat(fd_.get(), &opened_) != 0) return FromErrno(errno, path_);
   held_ = true;
   size_ = opened_.st_size;
   return Status::Ok();
@@ -210,13 +207,13 @@ Status PosixFile::Changed() const {
 
 Status PosixFile::CheckLease() const {
   // A lease being broken already reads as unlocked: the writer waits until it is let go.
-  if (leased_ && ::fcntl(fd_, F_GETLEASE) != F_RDLCK) return Changed();
+  if (leased_ && ::fcntl(fd_.get(), F_GETLEASE) != F_RDLCK) return Changed();
   return Status::Ok();
 }
 
 Status PosixFile::StillAsOpened() const {
   struct stat now;
-  if (::fstat(fd_, &now) != 0) return FromErrno(errno, path_);
+  if (::fstat(fd_.get(), &now) != 0) return FromErrno(errno, path_);
   if (now.st_size != opened_.st_size || !SameTime(now.st_mtim, opened_.st_mtim) ||
       !SameTime(now.st_ctim, opened_.st_ctim)) {
     return Changed();
@@ -226,7 +223,7 @@ Status PosixFile::StillAsOpened() const {
 
 Status PosixFile::StillUnwritten() const {
   struct stat now;
-  if (::fstat(fd_, &now) != 0) return FromErrno(errno, path_);
+  if (::fstat(fd_.get(), &now) != 0) return FromErrno(errno, path_);
   if (now.st_size != opened_.st_size || !SameTime(now.st_mtim, opened_.st_mtim)) return Changed();
   return CheckLease();
 }
@@ -245,8 +242,8 @@ Status PosixFile::Read(char* buffer, size_t capacity, size_t* got) {
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(capacity), data_end_ - offset_));
   }
   for (;;) {
-    const ssize_t n =
-        sparse_ ? ::pread(fd_, buffer, capacity, offset_) : ::read(fd_, buffer, capacity);
+    const ssize_t n = sparse_ ? ::pread(fd_.get(), buffer, capacity, offset_)
+                              : ::read(fd_.get(), buffer, capacity);
     if (n >= 0) {
       *got = static_cast<size_t>(n);
       offset_ += n;
@@ -266,19 +263,19 @@ Status PosixFile::SkipHole(uint64_t* skipped) {
   if (!sparse_ || offset_ < data_end_) return Status::Ok();
   // A copy this program wrote holes into is read back up to its size now.
   struct stat st;
-  if (size_ < 0 && ::fstat(fd_, &st) != 0) return FromErrno(errno, path_);
+  if (size_ < 0 && ::fstat(fd_.get(), &st) != 0) return FromErrno(errno, path_);
   const int64_t size = size_ >= 0 ? size_ : st.st_size;
   if (offset_ >= size) return Status::Ok();
-  off_t data = ::lseek(fd_, offset_, SEEK_DATA);
+  off_t data = ::lseek(fd_.get(), offset_, SEEK_DATA);
   if (data < 0 && errno != ENXIO) {
     // A file system that cannot tell: the file is read as it is, zeros and all.
     sparse_ = false;
-    return ::lseek(fd_, offset_, SEEK_SET) < 0 ? FromErrno(errno, path_) : Status::Ok();
+    return ::lseek(fd_.get(), offset_, SEEK_SET) < 0 ? FromErrno(errno, path_) : Status::Ok();
   }
   // No data after here (ENXIO): the rest, up to the size known at the open, is one hole. Data
   // written beyond that size since is not read, as by Read.
   data = data < 0 ? size : std::min<off_t>(data, size);
-  off_t hole = data < size ? ::lseek(fd_, data, SEEK_HOLE) : size;
+  off_t hole = data < size ? ::lseek(fd_.get(), data, SEEK_HOLE) : size;
   if (hole < 0) hole = size;
   data_end_ = hole;
   *skipped = static_cast<uint64_t>(data - offset_);
@@ -288,18 +285,18 @@ Status PosixFile::SkipHole(uint64_t* skipped) {
 
 Status PosixFile::WriteHole(uint64_t length) {
   if (length == 0) return Status::Ok();
-  const off_t end = ::lseek(fd_, static_cast<off_t>(length), SEEK_CUR);
+  const off_t end = ::lseek(fd_.get(), static_cast<off_t>(length), SEEK_CUR);
   struct stat st;
-  if (end < 0 || ::fstat(fd_, &st) != 0) return FromErrno(errno, path_);
+  if (end < 0 || ::fstat(fd_.get(), &st) != 0) return FromErrno(errno, path_);
   // A hole at the end of the file is made by its size alone.
-  if (st.st_size < end && ::ftruncate(fd_, end) != 0) return FromErrno(errno, path_);
+  if (st.st_size < end && ::ftruncate(fd_.get(), end) != 0) return FromErrno(errno, path_);
   sparse_ = true;
   return Status::Ok();
 }
 
 Status PosixFile::Write(const char* data, size_t size) {
   while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size);
+    const ssize_t n = ::write(fd_.get(), data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return FromErrno(errno, path_);
@@ -311,44 +308,43 @@ Status PosixFile::Write(const char* data, size_t size) {
 }
 
 Status PosixFile::Rewind() {
-  if (::lseek(fd_, 0, SEEK_SET) < 0) return FromErrno(errno, path_);
+  if (::lseek(fd_.get(), 0, SEEK_SET) < 0) return FromErrno(errno, path_);
   offset_ = 0;
   data_end_ = 0;
   return Status::Ok();
 }
 
 Status PosixFile::Sync() {
-  if (::fsync(fd_) != 0) return FromErrno(errno, path_);
+  if (::fsync(fd_.get()) != 0) return FromErrno(errno, path_);
   return Status::Ok();
 }
 
 Status PosixFile::Close() {
-  const int fd = fd_;
-  fd_ = -1;
-  if (leased_ && fd >= 0) ::fcntl(fd, F_SETLEASE, F_UNLCK);
+  if (leased_ && fd_.valid()) ::fcntl(fd_.get(), F_SETLEASE, F_UNLCK);
   leased_ = false;
   // Linux releases the descriptor even when close reports an error; never retry it.
-  if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) return FromErrno(errno, path_);
+  const int err = fd_.Close();
+  if (err != 0 && err != EINTR) return FromErrno(err, path_);
   return Status::Ok();
 }
 
 void PosixFile::WillNeed() {
   // The start of the file is what is read first; the kernel's own read-ahead follows the rest.
   constexpr off_t kAhead = 4 << 20;
-  if (size_ > 0) ::posix_fadvise(fd_, 0, std::min<off_t>(size_, kAhead), POSIX_FADV_WILLNEED);
+  if (size_ > 0) ::posix_fadvise(fd_.get(), 0, std::min<off_t>(size_, kAhead), POSIX_FADV_WILLNEED);
 }
 
 Status PosixFile::GetInfo(FileInfo* info) {
   struct stat st;
-  if (::fstat(fd_, &st) != 0) return FromErrno(errno, path_);
-  *info = DescribeStat(st, fd_);
+  if (::fstat(fd_.get(), &st) != 0) return FromErrno(errno, path_);
+  *info = DescribeStat(st, fd_.get());
   return Status::Ok();
 }
 
 Status PosixFile::CopyMetadataTo(File& copy, std::vector<std::string>* lost) {
   auto* target = dynamic_cast<PosixFile*>(&copy);
   if (target == nullptr) return {ErrorCode::kOther, path_ + ": not a file of this backend"};
-  const Status status = CopyMetadata(fd_, target->fd_, lost);
+  const Status status = CopyMetadata(fd_.get(), target->fd_.get(), lost);
   if (!status.ok()) return {status.code(), target->path_ + ": " + status.message()};
   return status;
 }

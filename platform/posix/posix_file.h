@@ -6,8 +6,10 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/file_system.h"
+#include "platform/posix/owned_fd.h"
 
 namespace quelix {
 
@@ -16,8 +18,8 @@ class PosixFile final : public File {
   // `size`, where known (a file opened for reading), ends the reading there: the read that would
   // only say "no more" is never made. `sparse`: the file takes less room than its size, so it may
   // have holes worth looking for.
-  PosixFile(int fd, std::string path, int64_t size = -1, bool sparse = false)
-      : fd_(fd), path_(std::move(path)), size_(size), sparse_(sparse) {}
+  PosixFile(OwnedFd fd, std::string path, int64_t size = -1, bool sparse = false)
+      : fd_(std::move(fd)), path_(std::move(path)), size_(size), sparse_(sparse) {}
   ~PosixFile() override;
 
   Status Read(char* buffer, size_t capacity, size_t* got) override;
@@ -31,7 +33,7 @@ class PosixFile final : public File {
   void WillNeed() override;
   Status CopyMetadataTo(File& copy, std::vector<std::string>* lost) override;
 
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
 
   // Opened to be replaced (OpenMode::kReadHeld): as root or the file's owner, takes a read
@@ -51,7 +53,7 @@ class PosixFile final : public File {
   Status Changed() const;
   Status CheckLease() const;
 
-  int fd_;
+  OwnedFd fd_;
   std::string path_;
   int64_t size_;
   int64_t offset_ = 0;
@@ -86,7 +88,7 @@ int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const Open
 // Checks that what is open on `fd` is a regular file (kNotAFile otherwise) and gives its size,
 // and whether it takes less room on the volume than its size (it may have holes); makes its reads
 // blocking again unless `keep_nonblocking` (a local file system, where the flag means nothing for
-// a regular file). Closes `fd` on failure.
+// a regular file).
 Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, int64_t* size,
                       bool* sparse = nullptr);
 
@@ -95,7 +97,7 @@ Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, in
 bool NonblockingIsHarmless(int fd);
 
 // A directory open on `fd`; `nonblock_harmless` as NonblockingIsHarmless said for its volume.
-std::unique_ptr<Directory> MakePosixDirectory(int fd, dev_t device, std::string path,
+std::unique_ptr<Directory> MakePosixDirectory(OwnedFd fd, dev_t device, std::string path,
                                               bool nonblock_harmless);
 
 }  // namespace quelix

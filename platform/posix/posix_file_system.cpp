@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/posix/posix_errors.h"
@@ -61,16 +62,14 @@ class PosixFileSystem final : public FileSystem {
   }
 
   Status OpenDirectory(const std::string& path, std::unique_ptr<Directory>* dir) override {
-    const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return FromErrno(errno, path);
+    OwnedFd fd(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid()) return FromErrno(errno, path);
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-      const int err = errno;
-      ::close(fd);
-      return FromErrno(err, path);
-    }
-    *dir = MakePosixDirectory(fd, st.st_dev, path.empty() || path.back() == '/' ? path : path + "/",
-                              NonblockingIsHarmless(fd));
+    if (::fstat(fd.get(), &st) != 0) return FromErrno(errno, path);
+    const bool nonblock_harmless = NonblockingIsHarmless(fd.get());
+    *dir = MakePosixDirectory(std::move(fd), st.st_dev,
+                              path.empty() || path.back() == '/' ? path : path + "/",
+                              nonblock_harmless);
     return Status::Ok();
   }
 
@@ -79,18 +78,18 @@ class PosixFileSystem final : public FileSystem {
     // would send the entries, and the names they hold, to another file.
     // The program's own files (its log, its backups) hold names from the trees it searched and
     // what it took out of them: for the user who runs it alone.
-    const int fd = ::open(path.c_str(), FlagsFor(mode), 0600);
-    if (fd < 0) {
+    OwnedFd fd(::open(path.c_str(), FlagsFor(mode), 0600));
+    if (!fd.valid()) {
       if (errno == ELOOP) return {ErrorCode::kLink, path + ": it is a link"};
       return FromErrno(errno, path);
     }
     int64_t size = 0;
     bool sparse = false;
-    const Status status = RequireRegular(fd, path, false, &size, &sparse);
+    const Status status = RequireRegular(fd.get(), path, false, &size, &sparse);
     if (!status.ok()) return status;
     // A kept original with holes is read past them when it is put back.
     const bool holes = sparse && mode == OpenMode::kRead;
-    *file = std::make_unique<PosixFile>(fd, path, holes ? size : -1, holes);
+    *file = std::make_unique<PosixFile>(std::move(fd), path, holes ? size : -1, holes);
     return Status::Ok();
   }
 

@@ -4,25 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "platform/posix/owned_fd.h"
 #include "platform/posix/posix_errors.h"
 
 namespace quelix {
 namespace {
-
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 // Links followed on one path before it counts as a loop, as the kernel counts them.
 constexpr int kMaxLinks = 40;
@@ -77,33 +72,30 @@ Status FollowLink(int link_fd, const std::string& path, int* links, std::deque<s
 // The folders walked from "/" down to where the walk stands, each held open and checked.
 class Walk {
  public:
-  ~Walk() {
-    for (const Folder& folder : folders_) ::close(folder.fd);
-  }
   Status Top() {
     while (folders_.size() > 1) Up();
     if (!folders_.empty()) return Status::Ok();
-    Folder top{::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC), {}, "/"};
-    if (top.fd < 0 || ::fstat(top.fd, &top.st) != 0) return FromErrno(errno, "/");
-    folders_.push_back(top);
+    Folder top{OwnedFd(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)), {}, "/"};
+    if (!top.fd.valid() || ::fstat(top.fd.get(), &top.st) != 0) return FromErrno(errno, "/");
+    folders_.push_back(std::move(top));
     return Status::Ok();
   }
   // Back to the folder above, the one the walk came from: checked already, as those above it.
   void Up() {
     if (folders_.size() < 2) return;
-    ::close(folders_.back().fd);
     folders_.pop_back();
   }
-  void Down(int fd, const struct stat& st, const std::string& name) {
-    folders_.push_back({fd, st, folders_.back().path + name + "/"});
+  void Down(OwnedFd fd, const struct stat& st, const std::string& name) {
+    std::string path = folders_.back().path + name + "/";
+    folders_.push_back({std::move(fd), st, std::move(path)});
   }
-  int fd() const { return folders_.back().fd; }
+  int fd() const { return folders_.back().fd.get(); }
   const struct stat& st() const { return folders_.back().st; }
   const std::string& path() const { return folders_.back().path; }
 
  private:
   struct Folder {
-    int fd;
+    OwnedFd fd;
     struct stat st;
     std::string path;
   };
@@ -145,23 +137,21 @@ Status CheckOwnFolderChain(const std::string& path) {
       walk.Up();
       continue;
     }
-    const int next = ::openat(walk.fd(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0) return FromErrno(errno, walk.path() + name);
+    OwnedFd next(::openat(walk.fd(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!next.valid()) return FromErrno(errno, walk.path() + name);
     struct stat next_st;
     // The folder holding the name, and the name itself, must be out of others' reach.
-    status = ::fstat(next, &next_st) == 0 ? CheckStep(walk.st(), walk.path(), &next_st)
-                                          : FromErrno(errno, walk.path() + name);
+    status = ::fstat(next.get(), &next_st) == 0 ? CheckStep(walk.st(), walk.path(), &next_st)
+                                                : FromErrno(errno, walk.path() + name);
     if (status.ok() && S_ISLNK(next_st.st_mode)) {
       bool from_top = false;
-      status = FollowLink(next, path, &links, &names, &from_top);
+      status = FollowLink(next.get(), path, &links, &names, &from_top);
       if (status.ok() && from_top) status = walk.Top();
     } else if (status.ok() && !S_ISDIR(next_st.st_mode)) {
       status = FromErrno(ENOTDIR, walk.path() + name);
     } else if (status.ok()) {
-      walk.Down(next, next_st, name);
-      continue;
+      walk.Down(std::move(next), next_st, name);
     }
-    ::close(next);
   }
   return status.ok() ? CheckStep(walk.st(), path, nullptr) : status;
 }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/owned_fd.h"
 #include "platform/shell.h"
 
 namespace quelix {
@@ -17,14 +18,13 @@ class PosixShell : public Shell {
     // Everything the children need is prepared here: after fork() in a program with threads only
     // async-signal-safe calls are allowed.
     const char* argv[] = {"xdg-open", sURL.c_str(), nullptr};
-    const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    OwnedFd null_device(open("/dev/null", O_RDWR | O_CLOEXEC));
+    const int null_fd = null_device.get();
     // The viewer is started from a grandchild whose parent exits at once, so it is never left as
     // a zombie of this program and keeps running when the program ends.
     const pid_t child = fork();
     if (child < 0) {
-      const int error = errno;
-      if (null_fd >= 0) close(null_fd);
-      return Status(ErrorCode::kOther, std::strerror(error));
+      return Status(ErrorCode::kOther, std::strerror(errno));
     }
     if (child == 0) {
       setsid();
@@ -36,12 +36,14 @@ class PosixShell : public Shell {
           dup2(null_fd, STDOUT_FILENO);
           dup2(null_fd, STDERR_FILENO);
         }
+        // The spare /dev/null descriptor goes at the exec (close-on-exec): a child between fork
+        // and exec closes nothing itself, and _exit runs no destructor.
         execvp(argv[0], const_cast<char* const*>(argv));
         _exit(127);
       }
       _exit(0);
     }
-    if (null_fd >= 0) close(null_fd);
+    null_device.Reset();
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

@@ -227,20 +227,20 @@ class Win32FileSystem final : public FileSystem {
 class PrivateFolderSecurity {
  public:
   PrivateFolderSecurity() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return;
+    const Handle token(opened);
     DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     std::string buffer(size, '\0');
     char* sid = nullptr;
-    if (GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+    if (GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) &&
         ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
       const std::string sddl = std::string("D:P(A;OICI;FA;;;") + sid + ")(A;OICI;FA;;;BA)";
       ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
                                                            &descriptor_, nullptr);
       LocalFree(sid);
     }
-    CloseHandle(token);
   }
   ~PrivateFolderSecurity() {
     if (descriptor_ != nullptr) LocalFree(descriptor_);

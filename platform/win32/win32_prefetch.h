@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "platform/win32/win32_handles.h"
+
 namespace quelix::win32 {
 
 class Prefetch {
@@ -21,8 +23,10 @@ class Prefetch {
   bool Start(HANDLE file);
 
  private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-  HANDLE event_ = nullptr;
+  // Declared in this order so that the event is closed before the handle, as the read needs both
+  // until ~Prefetch has waited for it.
+  Handle handle_;
+  Handle event_;
   OVERLAPPED overlapped_{};
   std::unique_ptr<char[]> buffer_;
   bool pending_ = false;
