@@ -163,6 +163,7 @@ class PosixDirectory final : public Directory {
     // The copy and the original trade names, so that the original keeps one until it is known
     // that nobody wrote it after that last look: a program that opened it for writing meanwhile
     // waits on the lease, and would otherwise write into a file no name leads to.
+    made->GuardAgainstWriters();  // let go when the copy is closed, at the end of this call
     struct stat copy_as_made;
     if (::fstat(made->fd(), &copy_as_made) == 0 &&
         ::renameat2(fd_.get(), copy_name.c_str(), fd_.get(), name.c_str(), RENAME_EXCHANGE) == 0) {
@@ -213,21 +214,18 @@ class PosixDirectory final : public Directory {
  private:
   // After the exchange: `copy` stands at `name` and the original, `held`, at `copy_name`. The
   // original is deleted where nobody wrote it since it was opened, nor the copy since the last
-  // look (`copy_as_made`: it may belong to the page's owner by then); else the names are traded
-  // back, so that the original, with what was written into it, is at `name` again.
+  // look (`copy_as_made`: it may belong to the page's owner by then). Where a program opened the
+  // name after the exchange, it has the copy, so the copy keeps the name; where one had opened the
+  // original, the names are traded back, so that it writes into the file at `name` again. A file
+  // someone may still write into is never deleted: the report names where it stays.
   Status SettleExchange(PosixFile& held, std::unique_ptr<File> copy,
                         const struct stat& copy_as_made, const std::string& name,
                         const std::string& copy_name) {
     PosixFile& made = *Own(copy.get());
-    Status unwritten = held.held() ? held.StillUnwritten() : Status::Ok();
-    struct stat copy_now;
-    if (unwritten.ok() &&
-        (::fstat(made.fd(), &copy_now) != 0 || copy_now.st_size != copy_as_made.st_size ||
-         copy_now.st_mtim.tv_nsec != copy_as_made.st_mtim.tv_nsec ||
-         copy_now.st_mtim.tv_sec != copy_as_made.st_mtim.tv_sec)) {
-      unwritten = {ErrorCode::kChanged, path_ + copy_name + ": written while it was moved"};
-    }
-    if (unwritten.ok()) {
+    const Status original = held.held() ? held.StillUnwritten() : Status::Ok();
+    if (WrittenSince(made, copy_as_made))
+      return KeepCopyAtName(held, made, original, name, copy_name);
+    if (original.ok()) {
       if (NamesFile(fd_.get(), copy_name, held.fd()) &&
           ::unlinkat(fd_.get(), copy_name.c_str(), 0) != 0) {
         return {ErrorCode::kIoError,
@@ -237,18 +235,42 @@ class PosixDirectory final : public Directory {
     }
     if (NamesFile(fd_.get(), name, made.fd()) && NamesFile(fd_.get(), copy_name, held.fd()) &&
         ::renameat2(fd_.get(), copy_name.c_str(), fd_.get(), name.c_str(), RENAME_EXCHANGE) == 0) {
-      // The saved file is back at its name; a copy left over, or names not yet durable, is told.
-      const Status removed = Remove(std::move(copy), copy_name);
+      // A program that opened the name between the look above and the trade back has the copy.
+      const bool copy_wanted = WrittenSince(made, copy_as_made);
+      const Status removed = copy_wanted ? Status::Ok() : Remove(std::move(copy), copy_name);
       const Status synced = Sync();
       if (!synced.ok()) return synced;
-      if (!removed.ok()) {
+      if (copy_wanted || !removed.ok()) {
         return {ErrorCode::kChanged,
-                unwritten.message() + "; the cleaned copy stays as " + path_ + copy_name};
+                original.message() + "; the cleaned copy stays as " + path_ + copy_name};
       }
-      return unwritten;
+      return original;
     }
     return {ErrorCode::kChanged, path_ + name + ": changed while it was being replaced; " +
                                      "the file as it was written is " + path_ + copy_name};
+  }
+
+  // Whether another program wrote the copy, or waits to, since `as_made`.
+  static bool WrittenSince(const PosixFile& made, const struct stat& as_made) {
+    struct stat now;
+    return made.WriterWaiting() || ::fstat(made.fd(), &now) != 0 ||
+           now.st_size != as_made.st_size || now.st_mtim.tv_nsec != as_made.st_mtim.tv_nsec ||
+           now.st_mtim.tv_sec != as_made.st_mtim.tv_sec;
+  }
+
+  // The copy, at `name`, was opened through that name after the exchange (or through its own by
+  // its owner): it keeps the name, with what is written into it. The original goes where nobody
+  // wrote it; else it stays, and is named.
+  Status KeepCopyAtName(PosixFile& held, PosixFile& made, const Status& original,
+                        const std::string& name, const std::string& copy_name) {
+    const std::string changed = path_ + name + ": written through its name while it was replaced";
+    if (!original.ok() || !NamesFile(fd_.get(), copy_name, held.fd()) ||
+        ::unlinkat(fd_.get(), copy_name.c_str(), 0) != 0) {
+      IgnoreResult(InPlace(made, name), "the change is what is reported");
+      return {ErrorCode::kChanged, changed + "; the file as it was is " + path_ + copy_name};
+    }
+    IgnoreResult(InPlace(made, name), "the change is what is reported");
+    return {ErrorCode::kChanged, changed};
   }
 
   // Whether the copy, just moved to `name`, is still there; the new name made durable.

@@ -319,9 +319,28 @@ Status PosixFile::Sync() {
   return Status::Ok();
 }
 
+bool PosixFile::GuardAgainstWriters() {
+  HandleLeaseSignals();
+  ::fcntl(fd_.get(), F_SETSIG, 0);
+  guarded_ = ::fcntl(fd_.get(), F_SETLEASE, F_WRLCK) == 0;
+  return guarded_;
+}
+
+bool PosixFile::WriterWaiting() const {
+  // A write lease being broken reads as what it is to become: a read lease where a reader waits,
+  // none where a writer does.
+  return guarded_ && ::fcntl(fd_.get(), F_GETLEASE) == F_UNLCK;
+}
+
+void PosixFile::LetWritersIn() {
+  if (guarded_) ::fcntl(fd_.get(), F_SETLEASE, F_UNLCK);
+  guarded_ = false;
+}
+
 Status PosixFile::Close() {
-  if (leased_ && fd_.valid()) ::fcntl(fd_.get(), F_SETLEASE, F_UNLCK);
+  if ((leased_ || guarded_) && fd_.valid()) ::fcntl(fd_.get(), F_SETLEASE, F_UNLCK);
   leased_ = false;
+  guarded_ = false;
   // Linux releases the descriptor even when close reports an error; never retry it.
   const int err = fd_.Close();
   if (err != 0 && err != EINTR) return FromErrno(err, path_);

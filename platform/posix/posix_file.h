@@ -49,6 +49,15 @@ class PosixFile final : public File {
   // file was written since it was held, or another program opened it for writing.
   Status StillUnwritten() const;
 
+  // For a copy this program made and alone has open, while it takes the original's name: a write
+  // lease makes any other program's open of it wait until LetWritersIn(), so that whoever opens
+  // the name meanwhile is seen before the program decides which file keeps the name. False where
+  // no lease can be had; the caller then looks at the copy's size and time only.
+  bool GuardAgainstWriters();
+  // Whether another program's open for writing waits on the guard (a reader's does not count).
+  bool WriterWaiting() const;
+  void LetWritersIn();
+
  private:
   Status Changed() const;
   Status CheckLease() const;
@@ -63,6 +72,7 @@ class PosixFile final : public File {
   int64_t data_end_ = 0;
   bool held_ = false;
   bool leased_ = false;
+  bool guarded_ = false;  // a write lease (GuardAgainstWriters)
   struct stat opened_ {};
 };
 

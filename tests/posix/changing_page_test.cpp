@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "engine/restore.h"
@@ -34,18 +36,30 @@ void WriteAll(int fd, const std::string& text) {
   close(fd);
 }
 
-// Saves a page in place as a site's program does: opens it for writing (emptying it, or to
-// append), then writes. Where the cleaner holds a lease the open waits until it is let go; that
-// wait runs on a thread of its own, and the save is complete once Finish() returns.
+// Whether thread `tid` of this process waits in an open for a lease to be let go.
+bool WaitsOnLease(pid_t tid) {
+  std::ifstream wchan("/proc/self/task/" + std::to_string(tid) + "/wchan");
+  std::string where;
+  return tid != 0 && std::getline(wchan, where) && where.find("break_lease") != std::string::npos;
+}
+
+// Saves a page in place as a site's program does: one open for writing (emptying the file, or
+// to append), then the write, on a thread of its own. Save() returns once the save is done or its
+// open waits on the cleaner's lease; the save is complete once Finish() returns.
 class Saver {
  public:
   ~Saver() { Finish(); }
   void Save(const std::string& path, const std::string& text, bool append) {
+    Finish();
     const int flags = O_WRONLY | (append ? O_APPEND : O_TRUNC);
-    const int fd = open(path.c_str(), flags | O_NONBLOCK);
-    if (fd >= 0) return WriteAll(fd, text);
-    ASSERT_EQ(errno, EWOULDBLOCK);
-    waiting_ = std::thread([path, flags, text] { WriteAll(open(path.c_str(), flags), text); });
+    tid_ = 0;
+    done_ = false;
+    waiting_ = std::thread([this, path, flags, text] {
+      tid_ = gettid();
+      WriteAll(open(path.c_str(), flags), text);
+      done_ = true;
+    });
+    while (!done_ && !WaitsOnLease(tid_)) std::this_thread::yield();
   }
   void Finish() {
     if (waiting_.joinable()) waiting_.join();
@@ -53,6 +67,8 @@ class Saver {
 
  private:
   std::thread waiting_;
+  std::atomic<pid_t> tid_{0};
+  std::atomic<bool> done_{false};
 };
 
 struct SaveCase {
@@ -69,8 +85,8 @@ class ChangingPageTest : public RemoveFixture {
   int Run(const SaveCase& save, int at, std::vector<std::string>* faults) {
     TempTree tree;
     TempTree state;
-    std::filesystem::permissions(state.root(), std::filesystem::perms::all |
-                                                   std::filesystem::perms::sticky_bit);
+    std::filesystem::permissions(state.root(),
+                                 std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
     const std::string page = tree.Path("page.htm");
     // The page as the program names it (the folder chosen, then the name).
     const auto is_page = [](const FsCall& call) { return call.path.ends_with("/page.htm"); };
@@ -117,7 +133,8 @@ class ChangingPageTest : public RemoveFixture {
     for (const auto& run : std::filesystem::directory_iterator(state.Path("backups"))) {
       RestoreReport report;
       // A restore that refuses is fine here: what is judged is what the page holds after it.
-      IgnoreResult(RestoreRun(fs, run.path().string(), [](Directory&) { return nullptr; }, &report),
+      IgnoreResult(RestoreRun(
+                       fs, run.path().string(), [](Directory&) { return nullptr; }, &report),
                    "the page is judged");
       if (tree.Read("page.htm") != save.saved) faults->push_back("a restore put a backup back");
     }
@@ -166,8 +183,9 @@ TEST_F(ChangingPageTest, APageOpenForWritingElsewhereIsLeftAloneAsInUse) {
 }
 
 // Right before the rename that replaces the page, after the cleaner's last look, the site opens
-// the page to save it, or the page's owner (the copy is theirs by then) writes the virus into
-// the copy: the page ends as the site saved it, or as it was, and is not reported cleaned.
+// the page to save it, or the page's owner (the copy is theirs by then) opens the copy to write
+// the virus into it: whoever opened a file writes into the one that ends at the page's name, and
+// the page is not reported cleaned.
 TEST_F(ChangingPageTest, AWriteAtTheReplaceIsSeen) {
   const std::string saved = "<html><p>the site's new version</p></html>\r\n";
   struct Case {
@@ -176,7 +194,7 @@ TEST_F(ChangingPageTest, AWriteAtTheReplaceIsSeen) {
     std::string left;     // the page at the end
   };
   const Case cases[] = {{"the site saves the page", saved, saved},
-                        {"the owner writes into the copy", "", kInfected}};
+                        {"the owner writes into the copy", "", kCleaned + kSig + "\r\n"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     tree_.Write("page.htm", kInfected);
@@ -186,7 +204,7 @@ TEST_F(ChangingPageTest, AWriteAtTheReplaceIsSeen) {
         "page.htm", [this] { Remove(); },
         [&] {
           if (!c.written.empty()) return saver.Save(P("page.htm"), c.written, false);
-          WriteAll(open(P("page.htmtemp").c_str(), O_WRONLY | O_APPEND), kSig + "\r\n");
+          saver.Save(P("page.htmtemp"), kSig + "\r\n", true);
         });
     saver.Finish();
     EXPECT_EQ(tree_.Read("page.htm"), c.left);
