@@ -210,8 +210,7 @@ void Reporter::Summary(const RunCounts& c) {
        << Field("could_not_search", c.unsearched) << Field("skipped", c.skipped)
        << Field("cleaned", c.cleaned) << Field("not_cleaned", c.not_cleaned)
        << ",\"seconds\":" << took << ",\"stopped\":" << (c.stopped ? "true" : "false")
-       << Field("exit_status", static_cast<uint64_t>(c.exit_status))
-       << "}\n"
+       << Field("exit_status", static_cast<uint64_t>(c.exit_status)) << "}\n"
        << std::flush;
 }
 

@@ -152,7 +152,7 @@ Status HiveClient::Call(uint32_t slot, const HiveMessage& request, int fd, HiveM
     if (!status.ok()) return status;
   }
   OwnedFd unexpected;  // the helper sends no descriptor back; one that comes is closed unused
-  errno = 0;  // a wait that ran out is told apart from the helper's end by EAGAIN
+  errno = 0;           // a wait that ran out is told apart from the helper's end by EAGAIN
   if (!SendFrame(socket_.get(), request, fd) || !ReceiveFrame(socket_.get(), reply, &unexpected)) {
     return Died(slot, errno == EAGAIN || errno == EWOULDBLOCK);
   }

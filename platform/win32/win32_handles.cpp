@@ -55,8 +55,8 @@ bool RenameWhileOpenUnknown(LONG status) {
   constexpr LONG kInvalidInfoClass = static_cast<LONG>(0xC0000003);
   constexpr LONG kInvalidParameter = static_cast<LONG>(0xC000000D);
   constexpr LONG kNotSupported = static_cast<LONG>(0xC00000BB);
-  return status == kNotImplemented || status == kInvalidInfoClass ||
-         status == kInvalidParameter || status == kNotSupported;
+  return status == kNotImplemented || status == kInvalidInfoClass || status == kInvalidParameter ||
+         status == kNotSupported;
 }
 
 }  // namespace quelix::win32

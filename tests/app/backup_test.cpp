@@ -47,12 +47,11 @@ class BackupTest : public RemoveFixture {
   }
   RestoreReport Restore(const std::string& run) {
     RestoreReport report;
-    EXPECT_TRUE(
-        RestoreRun(
-            fs_, run,
-            [this](Directory&) { return std::make_unique<BorrowedRegistry>(registry_); },
-            &report)
-            .ok());
+    EXPECT_TRUE(RestoreRun(
+                    fs_, run,
+                    [this](Directory&) { return std::make_unique<BorrowedRegistry>(registry_); },
+                    &report)
+                    .ok());
     return report;
   }
   size_t machine_ = 0;

@@ -134,7 +134,8 @@ TEST_F(HostileTreeTest, EveryPieceOfMetadataComesBackOnTheCleanedFile) {
 }
 
 // A user of the page's group cleans it: the owner cannot be kept, the group can and must be; a
-// set-user-ID bit goes with the owner, or the cleaned page would run with the cleaning user's rights.
+// set-user-ID bit goes with the owner, or the cleaned page would run with the cleaning user's
+// rights.
 TEST_F(HostileTreeTest, AnOrdinaryUserKeepsTheGroupAndSaysTheOwnerIsLost) {
   struct Case {
     mode_t mode;

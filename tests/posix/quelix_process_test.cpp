@@ -273,9 +273,8 @@ TEST(QuelixProcessTest, CtrlCLeavesALineForEveryFileCleaned) {
     }
     if (!form.end.empty()) {
       EXPECT_EQ(summary.rfind(R"({"event":"summary","command":"remove",)", 0), 0u) << summary;
-      for (const std::string& field :
-           {R"("cleaned":)" + std::to_string(cleaned_on_disk) + ",",
-            std::string(R"("stopped":true,"exit_status":130})")}) {
+      for (const std::string& field : {R"("cleaned":)" + std::to_string(cleaned_on_disk) + ",",
+                                       std::string(R"("stopped":true,"exit_status":130})")}) {
         EXPECT_NE(summary.find(field), std::string::npos) << field << " in " << summary;
       }
     }

@@ -46,12 +46,11 @@ class RemoveFixture : public ::testing::Test {
 
   CommandController& controller() {
     if (!controller_) {
-      controller_ =
-          std::make_unique<CommandController>(window_, fs_, [this](Directory& root) {
-            ++registry_opens_;
-            opened_root_ = root.path();
-            return std::make_unique<BorrowedRegistry>(registry_);
-          });
+      controller_ = std::make_unique<CommandController>(window_, fs_, [this](Directory& root) {
+        ++registry_opens_;
+        opened_root_ = root.path();
+        return std::make_unique<BorrowedRegistry>(registry_);
+      });
       EXPECT_TRUE(controller_->OpenLog({{log_dir_.Path("log.txt"), false}}).ok());
     }
     return *controller_;

@@ -1,6 +1,5 @@
 #include "window/win32/desktop.h"
 
-
 namespace quelix::win32 {
 namespace {
 
