@@ -105,7 +105,8 @@ Status RunRestorer::OpenCurrent(const ManifestEntry& entry, std::unique_ptr<Dire
   SearchedTree* tree = nullptr;
   Status status = TreeFor(entry.path, &tree);
   if (status.ok()) status = tree->OpenParent(entry.path, dir, name);
-  if (status.ok()) status = (*dir)->OpenFile(*name, OpenMode::kRead, current);
+  // Held, as a file being cleaned is: a save made while the backup takes its place is seen.
+  if (status.ok()) status = (*dir)->OpenFile(*name, OpenMode::kReadHeld, current);
   if (status.ok()) status = (*current)->GetInfo(info);
   if (status.ok()) status = HashFile(**current, now);
   return status;

@@ -236,7 +236,8 @@ class PosixDirectory final : public Directory {
     if (NamesFile(fd_.get(), name, made.fd()) && NamesFile(fd_.get(), copy_name, held.fd()) &&
         ::renameat2(fd_.get(), copy_name.c_str(), fd_.get(), name.c_str(), RENAME_EXCHANGE) == 0) {
       // A program that opened the name between the look above and the trade back has the copy.
-      const bool copy_wanted = WrittenSince(made, copy_as_made);
+      const bool copy_wanted = WrittenSince(made, copy_as_made) || made.OthersMayWrite();
+      if (copy_wanted) made.LetWritersIn();
       const Status removed = copy_wanted ? Status::Ok() : Remove(std::move(copy), copy_name);
       const Status synced = Sync();
       if (!synced.ok()) return synced;
@@ -273,8 +274,10 @@ class PosixDirectory final : public Directory {
     return {ErrorCode::kChanged, changed};
   }
 
-  // Whether the copy, just moved to `name`, is still there; the new name made durable.
+  // Whether the copy, just moved to `name`, is still there; the new name made durable. The names
+  // are settled: programs waiting to open the copy need not wait for the folder's sync.
   Status InPlace(PosixFile& made, const std::string& name) {
+    made.LetWritersIn();
     const bool in_place = NamesFile(fd_.get(), name, made.fd());
     const Status synced = Sync();
     if (!in_place)

@@ -206,8 +206,14 @@ Status PosixFile::Changed() const {
 }
 
 Status PosixFile::CheckLease() const {
-  // A lease being broken already reads as unlocked: the writer waits until it is let go.
-  if (leased_ && ::fcntl(fd_.get(), F_GETLEASE) != F_RDLCK) return Changed();
+  // A lease being broken already reads as unlocked: the writer waits until it is let go. A writer
+  // whose open has not reached the lease yet (held up by an on-access scanner, say) breaks
+  // nothing so far, but the kernel grants a read lease only where nobody has the file open for
+  // writing: asking for it again sees that open too.
+  if (!leased_) return Status::Ok();
+  if (::fcntl(fd_.get(), F_GETLEASE) != F_RDLCK || ::fcntl(fd_.get(), F_SETLEASE, F_RDLCK) != 0) {
+    return Changed();
+  }
   return Status::Ok();
 }
 
@@ -320,6 +326,7 @@ Status PosixFile::Sync() {
 }
 
 bool PosixFile::GuardAgainstWriters() {
+  if (guarded_) return true;
   HandleLeaseSignals();
   ::fcntl(fd_.get(), F_SETSIG, 0);
   guarded_ = ::fcntl(fd_.get(), F_SETLEASE, F_WRLCK) == 0;
@@ -330,6 +337,12 @@ bool PosixFile::WriterWaiting() const {
   // A write lease being broken reads as what it is to become: a read lease where a reader waits,
   // none where a writer does.
   return guarded_ && ::fcntl(fd_.get(), F_GETLEASE) == F_UNLCK;
+}
+
+bool PosixFile::OthersMayWrite() {
+  // Without the guard, a write lease is granted only where nobody else has the file open.
+  if (!guarded_) return !GuardAgainstWriters();
+  return WriterWaiting();
 }
 
 void PosixFile::LetWritersIn() {
@@ -363,6 +376,9 @@ Status PosixFile::GetInfo(FileInfo* info) {
 Status PosixFile::CopyMetadataTo(File& copy, std::vector<std::string>* lost) {
   auto* target = dynamic_cast<PosixFile*>(&copy);
   if (target == nullptr) return {ErrorCode::kOther, path_ + ": not a file of this backend"};
+  // The copy is guarded while the program still owns it: no right to lease is needed then, and
+  // nobody else can have it open yet. The guard outlasts the change of owner.
+  target->GuardAgainstWriters();
   const Status status = CopyMetadata(fd_.get(), target->fd_.get(), lost);
   if (!status.ok()) return {status.code(), target->path_ + ": " + status.message()};
   return status;

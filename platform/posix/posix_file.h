@@ -56,6 +56,9 @@ class PosixFile final : public File {
   bool GuardAgainstWriters();
   // Whether another program's open for writing waits on the guard (a reader's does not count).
   bool WriterWaiting() const;
+  // Before a copy is deleted: whether another program may have it open for writing. Where the
+  // copy is not guarded, true unless the guard can be taken now (nobody has it open).
+  bool OthersMayWrite();
   void LetWritersIn();
 
  private:

@@ -1,7 +1,9 @@
 // Pages that their site saves while they are cleaned: whatever step of the cleaning the save
 // meets, the page ends as the site saved it, never cut, and is not reported cleaned.
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -212,6 +214,41 @@ TEST_F(ChangingPageTest, AWriteAtTheReplaceIsSeen) {
     EXPECT_EQ(engine().removal().files[0].result.reason, "changed while it was being cleaned");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree_.root()), {}), 1);
   }
+}
+
+// Root without the right to lease other users' files (a container's root, by default): the site
+// saves the page, and a second program of the site opens the page again (at the rename, the copy
+// is what that name is about to lead to; here it is reached by the copy's own name) to append to
+// it, and writes a moment after the removal. Both writes end in a file that a name leads to.
+TEST_F(ChangingPageTest, AnOpenOfTheCopyIsSeenWithoutTheRightToLease) {
+  if (geteuid() != 0) GTEST_SKIP() << "runs as root";
+  const std::string saved = "<html><p>the site's new version</p></html>\r\n";
+  const std::string appended = "<p>appended by the site</p>\r\n";
+  tree_.Write("page.htm", kInfected);
+  for (const char* path : {"", "page.htm"}) ASSERT_EQ(chown(P(path).c_str(), 65534, 65534), 0);
+  Scan();
+  int late = -1;
+  PauseAtRename(
+      "page.htm",
+      [this] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2];
+        ASSERT_EQ(syscall(SYS_capget, &header, caps), 0);
+        caps[CAP_LEASE / 32].effective &= ~(1u << (CAP_LEASE % 32));
+        ASSERT_EQ(syscall(SYS_capset, &header, caps), 0);
+        Remove();
+      },
+      [&] {
+        WriteAll(open(P("page.htm").c_str(), O_WRONLY | O_TRUNC), saved);
+        late = open(P("page.htmtemp").c_str(), O_WRONLY | O_APPEND);
+      });
+  ASSERT_GE(late, 0);
+  WriteAll(late, appended);
+  std::string everything;
+  for (const auto& file : std::filesystem::directory_iterator(tree_.root()))
+    everything += tree_.Read(file.path().filename().string());
+  EXPECT_NE(everything.find(saved), std::string::npos) << "the site's save was lost";
+  EXPECT_NE(everything.find(appended), std::string::npos) << "the later write was lost";
 }
 
 // A pipe put where an infected page was, after the scan: the removal neither waits on it nor
