@@ -239,13 +239,12 @@ class PosixDirectory final : public Directory {
       const bool copy_wanted = WrittenSince(made, copy_as_made) || made.OthersMayWrite();
       if (copy_wanted) made.LetWritersIn();
       const Status removed = copy_wanted ? Status::Ok() : Remove(std::move(copy), copy_name);
+      std::string told = original.message();
+      if (copy_wanted || !removed.ok()) told += "; the cleaned copy stays as " + path_ + copy_name;
+      // A folder that could not be synced is told too, without hiding where the copy stays.
       const Status synced = Sync();
-      if (!synced.ok()) return synced;
-      if (copy_wanted || !removed.ok()) {
-        return {ErrorCode::kChanged,
-                original.message() + "; the cleaned copy stays as " + path_ + copy_name};
-      }
-      return original;
+      if (!synced.ok()) told += "; " + synced.message();
+      return {original.code(), told};
     }
     return {ErrorCode::kChanged, path_ + name + ": changed while it was being replaced; " +
                                      "the file as it was written is " + path_ + copy_name};
