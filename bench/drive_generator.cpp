@@ -72,7 +72,7 @@ class Planner {
   std::vector<PlannedFile> files;
 
  private:
-  size_t AddDir(size_t parent, std::string name);
+  size_t AddDir(size_t parent, const std::string& name);
   void AddFile(size_t dir, std::string stem, const Extension& ext);
   void PlanDirectories();
   void PlanFiles();
@@ -87,7 +87,7 @@ class Planner {
   std::unordered_set<std::string> taken_;
 };
 
-size_t Planner::AddDir(size_t parent, std::string name) {
+size_t Planner::AddDir(size_t parent, const std::string& name) {
   std::string rel = Rel(parent, name);
   for (int n = 2; !taken_.insert(rel).second; ++n)
     rel = Rel(parent, name + " (" + std::to_string(n) + ")");

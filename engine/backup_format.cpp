@@ -219,6 +219,8 @@ bool ParseRunStamp(std::string_view name, std::chrono::system_clock::time_point*
   int year = 0;
   unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
   const std::string text(name.substr(0, 16));
+  // The count of fields read, then date.ok(), reject what does not parse as a stamp.
+  // NOLINTNEXTLINE(cert-err34-c)
   if (text.size() != 16 || std::sscanf(text.c_str(), "%4d%2u%2uT%2u%2u%2uZ", &year, &month, &day,
                                        &hour, &minute, &second) != 6) {
     return false;

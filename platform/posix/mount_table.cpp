@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <utility>
 
 namespace quelix {
@@ -50,10 +51,10 @@ bool IsStorage(const std::string& type, const std::string& device_numbers,
 std::string Unescape(const std::string& field) {
   std::string out;
   for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() &&
-        std::all_of(field.begin() + i + 1, field.begin() + i + 4,
-                    [](char c) { return c >= '0' && c <= '7'; })) {
-      out += static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8));
+    const std::string_view digits = std::string_view(field).substr(i + 1, 3);
+    if (field[i] == '\\' && digits.size() == 3 &&
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '7'; })) {
+      out += static_cast<char>(std::stoi(std::string(digits), nullptr, 8));
       i += 3;
     } else {
       out += field[i];
