@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cli/quelix.h"
+#include "cli/report.h"
 #include "engine/signature.h"
 #include "tests/support/fake_watcher.h"
 #include "tests/support/quelix_fixture.h"
@@ -39,8 +40,11 @@ class WatchTest : public QuelixFixture {
   }
   WatchEvent Written(const std::string& relative) {
     const size_t cut = relative.rfind('/');
-    const std::string folder = cut == std::string::npos ? "" : relative.substr(0, cut + 1);
-    return {WatchEvent::Kind::kWritten, tree_.Root() + folder, relative.substr(folder.size()), {}};
+    if (cut == std::string::npos) return {WatchEvent::Kind::kWritten, tree_.Root(), relative, {}};
+    return {WatchEvent::Kind::kWritten,
+            P(relative.substr(0, cut)) + NativeSeparator(),
+            relative.substr(cut + 1),
+            {}};
   }
 };
 
@@ -56,7 +60,7 @@ TEST_F(WatchTest, ChecksEachCandidateOnceAndSaysWhatItCouldNotSee) {
     std::string said;  // on standard error
     int status;
   };
-  const std::string closed = tree_.Root() + "closed/";
+  const std::string closed = P("closed") + NativeSeparator();
   const Case cases[] = {
       {"a burst, a file that is no page, a folder left out",
        {"--exclude", "cache"},
@@ -74,7 +78,7 @@ TEST_F(WatchTest, ChecksEachCandidateOnceAndSaysWhatItCouldNotSee) {
        {"--json"},
        {{{WatchEvent::Kind::kNotWatched, closed, {}, "access denied"}}},
        {R"({"event":"watching","path":"{}","folders":1,"method":"fake"})",
-        R"({"event":"could_not_watch","path":"{}closed/","reason":"access denied"})", "summary"},
+        R"({"event":"could_not_watch","path":"{}closed{/}","reason":"access denied"})", "summary"},
        "quelix: could not watch " + closed + ": access denied",
        2},
       {"changes missed",
@@ -92,8 +96,16 @@ TEST_F(WatchTest, ChecksEachCandidateOnceAndSaysWhatItCouldNotSee) {
     ASSERT_EQ(out_.size(), c.out.size()) << err_text_;
     for (size_t i = 0; i < out_.size(); ++i) {
       std::string want = c.out[i];
-      for (size_t at; (at = want.find("{}")) != std::string::npos;)
-        want.replace(at, 2, tree_.Root());
+      // In JSON the root's separators are escaped where they are backslashes.
+      const bool json = want[0] == '{';
+      const std::string root = json ? JsonString(tree_.Root()) : '"' + tree_.Root() + '"';
+      const std::string separator = JsonString(std::string(1, NativeSeparator()));
+      for (size_t at; (at = want.find("{/}")) != std::string::npos;) {
+        want.replace(at, 3, separator.substr(1, separator.size() - 2));
+      }
+      for (size_t at; (at = want.find("{}")) != std::string::npos;) {
+        want.replace(at, 2, root.substr(1, root.size() - 2));
+      }
       if (want == "summary" || want.ends_with('*')) {
         want = want == "summary" ? R"({"event":"summary")" : want.substr(0, want.size() - 1);
         EXPECT_EQ(out_[i].rfind(want, 0), 0u) << out_[i];
