@@ -213,7 +213,14 @@ bool Watch::CheckSettled(Clock::time_point now) {
 bool Watch::CheckFiles(size_t root, std::vector<std::string>& paths) {
   std::sort(paths.begin(), paths.end());
   front_.SetRoot(roots_[root].path);
-  if (controller_.Check(paths, &roots_[root].identity) == CommandResult::kStopped) return false;
+  if (controller_.Check(paths, &roots_[root].identity) == CommandResult::kStopped) {
+    // What the check found before the stop is told and left as it is; what it had still to
+    // read was not looked at.
+    tally_.found = tally_.found || !front_.infected().empty();
+    tally_.left = tally_.left || !front_.infected().empty();
+    ++tally_.unchecked;
+    return false;
+  }
   const ScanReport& scan = controller_.engine().scan_report();
   front_.ClearProgress();
   if (!scan.root_searched) {
@@ -228,6 +235,11 @@ bool Watch::CheckFiles(size_t root, std::vector<std::string>& paths) {
   tally_.found = tally_.found || !infected.empty();
   if (!options_.watch_removes || infected.empty()) return true;
   const CommandResult removed = controller_.Remove();
+  if (removed == CommandResult::kIgnored) {
+    // A stop asked for since the check: what it found stays infected.
+    tally_.left = true;
+    return false;
+  }
   const RemovalReport& removal = controller_.engine().removal();
   // A stop before some of the files leaves them infected.
   tally_.left = tally_.left || removal.stopped || removal.other_names > 0 ||
@@ -287,7 +299,7 @@ int Watch::Go() {
     if (!CheckSettled(Clock::now())) break;
   }
   front_.ClearProgress();
-  tally_.unchecked = static_cast<size_t>(std::count_if(
+  tally_.unchecked += static_cast<size_t>(std::count_if(
       pending_.begin(), pending_.end(), [](const auto& file) { return !file.second.ours; }));
   if (tally_.unchecked > 0) {
     err_ << "quelix: " << tally_.unchecked << (tally_.unchecked == 1 ? " file" : " files")
