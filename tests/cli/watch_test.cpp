@@ -97,7 +97,7 @@ TEST_F(WatchTest, ChecksEachCandidateOnceAndSaysWhatItCouldNotSee) {
     for (size_t i = 0; i < out_.size(); ++i) {
       std::string want = c.out[i];
       // In JSON the root's separators are escaped where they are backslashes.
-      const bool json = want[0] == '{';
+      const bool json = want.rfind("{\"", 0) == 0;
       const std::string root = json ? JsonString(tree_.Root()) : '"' + tree_.Root() + '"';
       const std::string separator = JsonString(std::string(1, NativeSeparator()));
       for (size_t at; (at = want.find("{/}")) != std::string::npos;) {
@@ -124,6 +124,7 @@ TEST_F(WatchTest, ChecksEachCandidateOnceAndSaysWhatItCouldNotSee) {
 // A watched folder swapped for another of its name while the watch held the other PATH: nothing
 // of the newcomer is read or cleaned.
 TEST_F(WatchTest, AFolderThatTookTheWatchedOnesNameIsLeftAlone) {
+  if (NativeSeparator() == '\\') GTEST_SKIP() << "Windows lets no one rename a folder held open";
   tree_.Write("site/a.htm", "<p>clean</p>");
   tree_.Write("other/b.htm", "<p>clean</p>");
   const auto swap = [this] {
