@@ -118,6 +118,18 @@ CommandResult CommandController::Scan() {
   return Finish();
 }
 
+CommandResult CommandController::Check(const std::vector<std::string>& paths,
+                                       const TreeIdentity* expected) {
+  if (running_ || closing_) return CommandResult::kIgnored;
+  running_ = true;
+  window_->Start();
+  front_.SetBusyPointer(true);
+  const bool finished = engine_->CheckCommand(paths, expected);
+  front_.SetBusyPointer(false);
+  if (finished) log_.Flush();
+  return Finish();
+}
+
 CommandResult CommandController::Remove() {
   if (running_ || closing_) return CommandResult::kIgnored;
   running_ = true;

@@ -52,6 +52,9 @@ class CommandController {
 
   CommandResult Scan();
   CommandResult Remove();
+  // The watch's check of `paths`, files below the front end's search root that just changed
+  // (see Engine::CheckCommand); a Remove after it cleans what it found.
+  CommandResult Check(const std::vector<std::string>& paths, const TreeIdentity* expected);
 
   // The user asks to close. Returns true when no command runs: the log is then closed and the
   // front end ends now. Otherwise the running command stops by its rule and returns kStopped; a

@@ -13,6 +13,7 @@ CliOptions::Command CommandNamed(const std::string& word) {
   using Command = CliOptions::Command;
   if (word == "scan") return Command::kScan;
   if (word == "remove") return Command::kRemove;
+  if (word == "watch") return Command::kWatch;
   if (word == "restore") return Command::kRestore;
   if (word == "backups") return Command::kBackups;
   return Command::kNone;
@@ -38,6 +39,8 @@ bool TakeOption(const std::vector<std::string>& args, size_t* i, CliOptions* opt
     options->no_log = true;
   } else if (arg == "--no-registry") {
     options->no_registry = true;
+  } else if (arg == "--remove") {
+    options->watch_removes = true;
   } else if (arg == "--no-backup") {
     options->no_backup = true;
   } else if (arg == "--prune" && *i + 1 < args.size() && IsDays(args[*i + 1])) {
@@ -81,8 +84,9 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
   using Command = CliOptions::Command;
   if (options->command == Command::kHelp || options->command == Command::kVersion) return true;
   if (options->command == Command::kNone) *error = "no command given";
-  const bool takes_paths =
-      options->command == Command::kScan || options->command == Command::kRemove;
+  const bool takes_paths = options->command == Command::kScan ||
+                           options->command == Command::kRemove ||
+                           options->command == Command::kWatch;
   if (takes_paths && options->paths.empty()) *error = "no PATH given";
   if (options->command == Command::kRestore && options->paths.size() > 1)
     *error = "more than one RUN given";
@@ -90,12 +94,16 @@ bool ParseOptions(const std::vector<std::string>& args, CliOptions* options, std
     *error = "backups takes no PATH";
   }
   if (options->no_log && !options->log_file.empty()) *error = "--log and --no-log together";
+  if (options->watch_removes && options->command != Command::kWatch) {
+    *error = "--remove is an option of watch";
+  }
   return error->empty();
 }
 
 std::string HelpText() {
   return R"(Usage: quelix scan [OPTIONS] PATH...
        quelix remove [OPTIONS] PATH...
+       quelix watch [--remove] [OPTIONS] PATH...
        quelix restore [RUN]
        quelix backups [--prune DAYS]
 
@@ -110,6 +118,13 @@ registry.
             "not cleaned PATH: REASON", "deleted STORE\KEY\VALUE", "not deleted ...: REASON";
             every original it replaces or deletes is kept first, in a new RUN folder of the
             backup store ("kept RUN", as soon as it holds the first one)
+  watch     keeps watching the folders PATH and checks each file of theirs the moment it is
+            written or moved in (inotify on Linux, ReadDirectoryChangesW on Windows), with the
+            rules of scan, or with --remove those of remove; writes a line on standard error
+            (with --json an object) naming what it watches, then the results as they come.
+            The registry is left to scan and remove. Runs until Ctrl+C or SIGTERM, which end
+            it after the file in hand; its exit status then tells what it met, as for scan
+            (remove with --remove), a folder it could not watch counting as not searched
   restore   puts back the originals kept by RUN (a name from "quelix backups" or a folder;
             the latest run where none is named), each only where the file is still exactly as
             the removal left it: "restored NAME", "as it was NAME", "not restored NAME: REASON"

@@ -11,6 +11,7 @@
 #include "cli/options.h"
 #include "cli/report.h"
 #include "cli/shell_pattern.h"
+#include "cli/watch.h"
 #include "runtime/shown_name.h"
 
 namespace quelix {
@@ -245,6 +246,9 @@ int RunQuelix(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   if (options.command == CliOptions::Command::kBackups) {
     return RunBackups(options.prune_days, out, err, services);
+  }
+  if (options.command == CliOptions::Command::kWatch) {
+    return RunWatch(options, out, err, services);
   }
   Run run(options, out, err, services);
   return run.Go();

@@ -2,6 +2,8 @@
 // servers, scripts and rescue disks. Everything but main(), so that tests can run it whole.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/places.h"
+#include "platform/watcher.h"
 
 namespace quelix {
 
@@ -18,6 +21,7 @@ struct CliServices {
   Places& places;
   Console& console;
   RegistryOpener open_registry = CreateNativeRegistry;
+  std::function<std::unique_ptr<Watcher>()> open_watcher = CreateNativeWatcher;
 };
 
 // Runs `quelix` with `args` (without the program's name), writing results to `out` and progress,

@@ -191,6 +191,29 @@ void Reporter::Kept(const std::string& run) {
   Result("kept " + ShownName(run), Field("event", "kept") + Field("run", run));
 }
 
+void Reporter::Watching(const std::string& path, size_t folders, const std::string& method) {
+  err_ << "quelix: watching " << ShownName(path) << " (" << folders
+       << (folders == 1 ? " folder" : " folders") << ", " << method << ")\n"
+       << std::flush;
+  if (json_) {
+    Result({}, Field("event", "watching") + Field("path", path) +
+                   Field("folders", static_cast<uint64_t>(folders)) + Field("method", method));
+  }
+}
+
+void Reporter::NotWatched(const std::string& folder, const std::string& reason) {
+  Problem("could not watch " + ShownName(folder) + ": " + ShownName(reason));
+  if (json_) {
+    Result({}, Field("event", "could_not_watch") + Field("path", folder) + Field("reason", reason));
+  }
+}
+
+void Reporter::Missed(const std::string& reason) {
+  Problem("some changes were not seen (" + ShownName(reason) +
+          "): quelix scan checks what they brought");
+  if (json_) Result({}, Field("event", "missed") + Field("reason", reason));
+}
+
 void Reporter::Summary(const RunCounts& c) {
   char took[32];
   std::snprintf(took, sizeof took, "%.1f", c.seconds);

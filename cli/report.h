@@ -50,6 +50,12 @@ class Reporter {
   void RegistryNotDeleted(const RegistryValueRef& value, const std::string& reason);
   // The backup run `run` holds its first original: said once per run.
   void Kept(const std::string& run);
+  // quelix watch started watching `path`: `folders` folders, kept by `method`.
+  void Watching(const std::string& path, size_t folders, const std::string& method);
+  // A folder below a watched PATH that is not watched, for `reason`.
+  void NotWatched(const std::string& folder, const std::string& reason);
+  // The system dropped word of some changes: the files they touched were not checked.
+  void Missed(const std::string& reason);
   // The summary line on standard error (and with --json a "summary" object on standard output).
   void Summary(const RunCounts& counts);
 

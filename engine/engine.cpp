@@ -35,6 +35,35 @@ bool Engine::ScanCommand() {
   return true;
 }
 
+bool Engine::CheckCommand(const std::vector<std::string>& paths, const TreeIdentity* expected) {
+  scan_report_ = ScanReport{};
+  window_.ClearInfected();
+  window_.ClearCandidates();
+  std::string root = window_.SearchRoot();
+  if (root.empty() || root.back() != tree_.Separator()) root += tree_.Separator();
+  if (!tree_.is_open() || tree_.root() != root) IgnoreResult(tree_.Open(root), "open_status()");
+  scan_report_.root = tree_.root();
+  scan_report_.root_status = tree_.open_status();
+  FileInfo info;
+  if (tree_.is_open() && expected != nullptr &&
+      (!tree_.root_directory().GetInfo(&info).ok() || !expected->SameFolder(info))) {
+    scan_report_.root_status = {ErrorCode::kOther, "another folder took its name"};
+    return true;
+  }
+  scan_report_.root_searched = tree_.is_open();
+  if (!scan_report_.root_searched) return true;
+  for (const std::string& path : paths) window_.AppendCandidate(path);
+  scan_report_.candidates = paths.size();
+  scan_.PassOverGone(true);
+  const bool finished = scan_.ScanCandidates();
+  scan_.PassOverGone(false);
+  if (!finished) return false;
+  scan_report_.infected = window_.InfectedCount();
+  scan_report_.unreadable = scan_.unreadable();
+  scan_report_.done = true;
+  return true;
+}
+
 void Engine::LookForRegistryValues() {
   if (!tree_.is_open()) return;  // no drive was searched
   const std::unique_ptr<Registry> registry = open_registry_(tree_.root_directory());

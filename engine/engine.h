@@ -72,6 +72,14 @@ class Engine {
   // false when the window closed meanwhile; the command has then stopped.
   bool ScanCommand();
   const ScanReport& scan_report() const { return scan_report_; }
+  // The watch's check of files that just changed: lists `paths`, full paths below the folder the
+  // window shows, as the candidates and scans them as the Scan command does, leaving the
+  // registry alone. The folder is held from one check to the next and opened again only where
+  // another one is asked for; where `expected` is given and the folder opened is another one,
+  // nothing is read (the root is reported not searched). A candidate gone by then is
+  // passed over without a word: a save's temporary file often is. Returns false when the window
+  // closed meanwhile.
+  bool CheckCommand(const std::vector<std::string>& paths, const TreeIdentity* expected);
   // The bytes the commands have read so far, for a measure of progress.
   uint64_t bytes_read() const { return files_.bytes_read(); }
 

@@ -26,7 +26,8 @@ bool InfectionScan::ScanCandidates() {
       // leads to is checked where it lies, if below the root); anything else is worth a word.
       if (opened.code() == ErrorCode::kLink) {
         Skipped(window_.Candidate(i), opened);
-      } else if (opened.code() != ErrorCode::kNotAFile) {
+      } else if (opened.code() != ErrorCode::kNotAFile &&
+                 !(pass_over_gone_ && opened.code() == ErrorCode::kNotFound)) {
         Unreadable(window_.Candidate(i), opened);
       }
       if (!window_.YieldPoint()) return Stop();

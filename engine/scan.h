@@ -27,6 +27,8 @@ class InfectionScan {
   // or read is skipped and logged ("Could not read"); a link is skipped as no error ("Skipped").
   // Returns false when the window closed meanwhile.
   bool ScanCandidates();
+  // With `pass`, a candidate that no longer exists is neither counted nor told.
+  void PassOverGone(bool pass) { pass_over_gone_ = pass; }
   // The candidates of the last scan that could not be opened or read.
   size_t unreadable() const { return unreadable_; }
 
@@ -60,6 +62,7 @@ class InfectionScan {
   const std::string& signature_;
   std::unordered_map<std::string, FileInfo> found_as_;
   size_t unreadable_ = 0;
+  bool pass_over_gone_ = false;
   std::deque<Opened> ahead_;  // the candidates from the one at hand on, in list order
   size_t next_to_open_ = 0;
 };

@@ -40,6 +40,9 @@ TEST(CliOptionsTest, CommandsOptionsAndUsageErrors) {
       {{"scan", "/srv", "--log", "x", "--no-log"}, "--log and --no-log together"},
       {{"scan", "--exclude", "a", "--exclude=b", "--json", "/srv"}, ""},
       {{"scan", "/srv", "--exclude"}, "--exclude needs a PATTERN"},
+      {{"watch", "--remove", "/srv"}, ""},
+      {{"watch"}, "no PATH given"},
+      {{"remove", "--remove", "/srv"}, "--remove is an option of watch"},
   };
   for (const Case& c : cases) {
     CliOptions options;

@@ -1,0 +1,145 @@
+// `quelix watch` run whole over a fake watcher: which changes it checks, and what it says of the
+// changes it could not see.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <sstream>
+
+#include "cli/quelix.h"
+#include "cli/report.h"
+#include "engine/signature.h"
+#include "tests/support/fake_watcher.h"
+#include "tests/support/quelix_fixture.h"
+
+namespace quelix {
+namespace {
+
+const std::string kInfected = "page\r\n" + MarkerLine() + "\r\n" + SignatureLine() + "\r\n";
+
+class WatchTest : public QuelixFixture {
+ protected:
+  // Runs quelix watch with `args` over the events of `batches`, until it has nothing left.
+  int Watch(std::vector<std::string> args, std::vector<std::vector<WatchEvent>> batches,
+            std::function<void()> before_batch = {}) {
+    auto fake = std::make_unique<FakeWatcher>();
+    fake->before_batch = std::move(before_batch);
+    fake->batches.assign(batches.begin(), batches.end());
+    FakeWatcher* watcher = fake.get();
+    console_.stop = [watcher] { return watcher->idle; };
+    std::ostringstream out;
+    std::ostringstream err;
+    CliServices services{fs_, places_, console_, opener_};
+    services.open_watcher = [&fake] { return std::move(fake); };
+    args.insert(args.begin(), "watch");
+    const int status = RunQuelix(args, out, err, services);
+    out_ = Split(out.str());
+    err_text_ = err.str();
+    return status;
+  }
+  WatchEvent Written(const std::string& relative) {
+    const size_t cut = relative.rfind('/');
+    if (cut == std::string::npos) return {WatchEvent::Kind::kWritten, tree_.Root(), relative, {}};
+    return {WatchEvent::Kind::kWritten,
+            P(relative.substr(0, cut)) + NativeSeparator(),
+            relative.substr(cut + 1),
+            {}};
+  }
+};
+
+TEST_F(WatchTest, ChecksEachCandidateOnceAndSaysWhatItCouldNotSee) {
+  tree_.Write("a.htm", kInfected);
+  tree_.Write("notes.txt", kInfected);
+  tree_.Write("cache/b.htm", kInfected);
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::vector<WatchEvent>> batches;
+    Lines out;         // "{}" for the root
+    std::string said;  // on standard error
+    int status;
+  };
+  const std::string closed = P("closed") + NativeSeparator();
+  const Case cases[] = {
+      {"a burst, a file that is no page, a folder left out",
+       {"--exclude", "cache"},
+       {{Written("a.htm"), Written("notes.txt")}, {Written("a.htm"), Written("cache/b.htm")}},
+       {"{}a.htm"},
+       "checked 1 files",
+       1},
+      {"a page gone before its check, and one cleaned",
+       {"--remove"},
+       {{Written("gone.htm"), Written("a.htm")}},
+       {"kept *", "cleaned {}a.htm"},
+       "checked 2 files in",
+       0},
+      {"a folder not watched",
+       {"--json"},
+       {{{WatchEvent::Kind::kNotWatched, closed, {}, "access denied"}}},
+       {R"({"event":"watching","path":"{}","folders":1,"method":"fake"})",
+        R"({"event":"could_not_watch","path":"{}closed{/}","reason":"access denied"})", "summary"},
+       "quelix: could not watch " + closed + ": access denied",
+       2},
+      {"changes missed",
+       {},
+       {{{WatchEvent::Kind::kMissed, {}, {}, "overflow"}}},
+       {},
+       "quelix: some changes were not seen (overflow)",
+       2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--no-log", Root()});
+    EXPECT_EQ(Watch(args, c.batches), c.status) << err_text_;
+    ASSERT_EQ(out_.size(), c.out.size()) << err_text_;
+    for (size_t i = 0; i < out_.size(); ++i) {
+      std::string want = c.out[i];
+      // In JSON the root's separators are escaped where they are backslashes.
+      const bool json = want.rfind("{\"", 0) == 0;
+      const std::string root = json ? JsonString(tree_.Root()) : '"' + tree_.Root() + '"';
+      const std::string separator = JsonString(std::string(1, NativeSeparator()));
+      for (size_t at; (at = want.find("{/}")) != std::string::npos;) {
+        want.replace(at, 3, separator.substr(1, separator.size() - 2));
+      }
+      for (size_t at; (at = want.find("{}")) != std::string::npos;) {
+        want.replace(at, 2, root.substr(1, root.size() - 2));
+      }
+      if (want == "summary" || want.ends_with('*')) {
+        want = want == "summary" ? R"({"event":"summary")" : want.substr(0, want.size() - 1);
+        EXPECT_EQ(out_[i].rfind(want, 0), 0u) << out_[i];
+      } else {
+        EXPECT_EQ(out_[i], want);
+      }
+    }
+    EXPECT_NE(err_text_.find(c.said), std::string::npos) << err_text_;
+    EXPECT_EQ(err_text_.find("could not read"), std::string::npos) << err_text_;
+  }
+  EXPECT_EQ(Watch({"--no-log", P("notes.txt")}, {}), 2);
+  EXPECT_NE(err_text_.find("cannot search " + P("notes.txt") + ": not a folder"), std::string::npos)
+      << err_text_;
+}
+
+// A watched folder swapped for another of its name while the watch held the other PATH: nothing
+// of the newcomer is read or cleaned.
+TEST_F(WatchTest, AFolderThatTookTheWatchedOnesNameIsLeftAlone) {
+  if (NativeSeparator() == '\\') GTEST_SKIP() << "Windows lets no one rename a folder held open";
+  tree_.Write("site/a.htm", "<p>clean</p>");
+  tree_.Write("other/b.htm", "<p>clean</p>");
+  const auto swap = [this] {
+    std::filesystem::rename(tree_.root() / "site", tree_.root() / "old");
+    tree_.Write("site/a.htm", kInfected);
+  };
+  EXPECT_EQ(Watch({"--remove", "--no-log", P("other"), P("site")},
+                  {{Written("other/b.htm"), Written("site/a.htm")}}, swap),
+            2);
+  EXPECT_TRUE(out_.empty());
+  EXPECT_EQ(tree_.Read("site/a.htm"), kInfected);
+  EXPECT_NE(err_text_.find("cannot search " + P("site/") + ": another folder took its name"),
+            std::string::npos)
+      << err_text_;
+}
+
+}  // namespace
+}  // namespace quelix

@@ -1,0 +1,298 @@
+// `quelix watch` as its own process on a real tree, the way a server runs it: what lands in the
+// tree is found, or cleaned, within a second; a burst of writes to one file is checked once;
+// folders made, filled or moved in are followed; a stop ends it with every file whole; and a
+// large tree costs it little memory.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "engine/signature.h"
+#include "tests/support/temp_tree.h"
+
+namespace quelix {
+namespace {
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const std::string kInfected = "page\r\n" + MarkerLine() + "\r\n" + SignatureLine() + "\r\n";
+const std::string kCleaned = "page\r\n";
+// Run as root, quelix runs as this user, and what the tests write belongs to it.
+constexpr uid_t kUser = 65534;
+// How long a test waits for a line the watch should write well within a second.
+constexpr auto kPatience = std::chrono::seconds(20);
+
+void Own(int fd) {
+  if (geteuid() == 0 && fchown(fd, kUser, kUser) != 0) ADD_FAILURE() << "fchown";
+}
+
+// Writes `content` into `path` as a program that uploads pages does: open, write, close.
+void Upload(const std::string& path, const std::string& content) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  Own(fd);
+  ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+  close(fd);
+}
+
+void MakeFolder(const std::string& path) {
+  ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
+  Own(fd);
+  close(fd);
+}
+
+void GiveAway(const fs::path& top) {
+  if (geteuid() != 0) return;
+  lchown(top.c_str(), kUser, kUser);
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(top)) {
+    lchown(entry.path().c_str(), kUser, kUser);
+  }
+}
+
+// quelix watch with its standard output on a pipe, read line by line with a time limit.
+class Watching {
+ public:
+  Watching(const TempTree& state, std::vector<std::string> args) : err_(state.Path("err")) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (geteuid() == 0 &&
+          (setgroups(0, nullptr) != 0 || setgid(kUser) != 0 || setuid(kUser) != 0)) {
+        _exit(126);
+      }
+      setenv("XDG_STATE_HOME", state.root().c_str(), 1);
+      dup2(out[1], STDOUT_FILENO);
+      const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(err, STDERR_FILENO);
+      std::vector<char*> argv{const_cast<char*>("quelix"), const_cast<char*>("watch")};
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(QUELIX_CLI, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    out_ = out[0];
+  }
+  ~Watching() {
+    if (out_ >= 0) close(out_);
+    if (pid_ > 0 && status_ < 0) {
+      kill(pid_, SIGKILL);
+      Stop(0);
+    }
+  }
+
+  // The next line of standard output; false where none came within kPatience.
+  bool Line(std::string* line) {
+    const Clock::time_point limit = Clock::now() + kPatience;
+    size_t end;
+    while ((end = buffer_.find('\n')) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - Clock::now());
+      pollfd ready{out_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) return false;
+      char chunk[4096];
+      const ssize_t got = read(out_, chunk, sizeof chunk);
+      if (got <= 0) return false;
+      buffer_.append(chunk, static_cast<size_t>(got));
+    }
+    *line = buffer_.substr(0, end);
+    buffer_.erase(0, end + 1);
+    return true;
+  }
+  // Waits until the watch says on standard error that it watches.
+  bool Started() {
+    const Clock::time_point limit = Clock::now() + kPatience;
+    while (Errors().find("quelix: watching ") == std::string::npos) {
+      if (Clock::now() > limit || waitpid(pid_, nullptr, WNOHANG) != 0) return false;
+      usleep(10000);
+    }
+    return true;
+  }
+  // Sends `signal` and returns the exit status.
+  int Stop(int signal) {
+    if (signal != 0) kill(pid_, signal);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    return status_;
+  }
+  std::string Errors() const {
+    std::ifstream in(err_, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  }
+  pid_t pid() const { return pid_; }
+
+ private:
+  std::string err_;
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int status_ = -1;
+  std::string buffer_;
+};
+
+// What a tree comes to before the watch and while it runs.
+struct Arrival {
+  const char* name;
+  std::function<void(const TempTree& tree, const TempTree& outside)> before;
+  std::function<void(const TempTree& tree, const TempTree& outside)> during;
+  const char* infected;  // below the tree, as the watch names it
+};
+
+// Each way a page reaches a watched tree: found, and with --remove cleaned, within one second.
+TEST(WatchProcessTest, APageThatArrivesIsFoundOrCleanedWithinASecond) {
+  const Arrival arrivals[] = {
+      {"written", [](const TempTree&, const TempTree&) {},
+       [](const TempTree& t, const TempTree&) { Upload(t.Path("a.htm"), kInfected); }, "a.htm"},
+      {"in a folder made after the start", [](const TempTree&, const TempTree&) {},
+       [](const TempTree& t, const TempTree&) {
+         MakeFolder(t.Path("new"));
+         MakeFolder(t.Path("new/deeper"));
+         Upload(t.Path("new/deeper/b.php"), kInfected);
+       },
+       "new/deeper/b.php"},
+      {"in a folder filled elsewhere and moved in",
+       [](const TempTree&, const TempTree& o) { o.Write("site/inner/c.html", kInfected); },
+       [](const TempTree& t, const TempTree& o) {
+         GiveAway(o.root() / "site");
+         fs::rename(o.root() / "site", t.root() / "site");
+       },
+       "site/inner/c.html"},
+      {"in a folder moved out and back in",
+       [](const TempTree& t, const TempTree&) { t.Write("away/d.asp", "<p>clean</p>"); },
+       [](const TempTree& t, const TempTree& o) {
+         fs::rename(t.root() / "away", o.root() / "away");
+         Upload(o.Path("away/d.asp"), kInfected);
+         fs::rename(o.root() / "away", t.root() / "away");
+       },
+       "away/d.asp"},
+  };
+  for (const Arrival& arrival : arrivals) {
+    for (const bool remove : {false, true}) {
+      SCOPED_TRACE(std::string(arrival.name) + (remove ? " --remove" : ""));
+      TempTree tree;
+      TempTree outside;
+      TempTree state;
+      arrival.before(tree, outside);
+      GiveAway(tree.root());
+      GiveAway(state.root());
+      std::vector<std::string> args{"--no-log", tree.Root()};
+      if (remove) args.insert(args.begin(), "--remove");
+      Watching watch(state, args);
+      ASSERT_TRUE(watch.Started()) << watch.Errors();
+      const Clock::time_point written = Clock::now();
+      arrival.during(tree, outside);
+      std::string line;
+      if (remove) {
+        ASSERT_TRUE(watch.Line(&line)) << watch.Errors();
+        EXPECT_EQ(line.rfind("kept ", 0), 0u) << line;
+      }
+      ASSERT_TRUE(watch.Line(&line)) << watch.Errors();
+      const auto delay = Clock::now() - written;
+      EXPECT_EQ(line, (remove ? "cleaned " : "") + tree.Path(arrival.infected));
+      EXPECT_LT(delay, std::chrono::seconds(1));
+      EXPECT_EQ(tree.Read(arrival.infected), remove ? kCleaned : kInfected);
+      EXPECT_EQ(watch.Stop(SIGTERM), remove ? 0 : 1) << watch.Errors();
+    }
+  }
+}
+
+// A page written twice within a moment is one change: one line for it. The next page's line
+// comes after it, so nothing of the first was still to come.
+TEST(WatchProcessTest, APageWrittenTwiceInABurstIsCheckedOnce) {
+  TempTree tree;
+  TempTree state;
+  GiveAway(tree.root());
+  GiveAway(state.root());
+  Watching watch(state, {"--no-log", tree.Root()});
+  ASSERT_TRUE(watch.Started()) << watch.Errors();
+  Upload(tree.Path("a.htm"), kInfected);
+  Upload(tree.Path("a.htm"), kInfected);
+  std::string line;
+  ASSERT_TRUE(watch.Line(&line)) << watch.Errors();
+  EXPECT_EQ(line, tree.Path("a.htm"));
+  Upload(tree.Path("b.htm"), kInfected);
+  ASSERT_TRUE(watch.Line(&line)) << watch.Errors();
+  EXPECT_EQ(line, tree.Path("b.htm"));
+  EXPECT_EQ(watch.Stop(SIGINT), 1);
+}
+
+// SIGTERM while pages are being cleaned: every page is either as it was or cleaned, none half
+// written, no copy left beside it; and the exit status does not call the tree clean.
+TEST(WatchProcessTest, SigtermMidCleanLeavesEveryPageWhole) {
+  TempTree tree;
+  TempTree state;
+  GiveAway(tree.root());
+  GiveAway(state.root());
+  Watching watch(state, {"--remove", "--no-log", tree.Root()});
+  ASSERT_TRUE(watch.Started()) << watch.Errors();
+  constexpr int kPages = 400;
+  const std::string big = std::string(200000, 'x') + "\r\n" + kInfected;
+  for (int i = 0; i < kPages; ++i) Upload(tree.Path("p" + std::to_string(i) + ".htm"), big);
+  std::string line;
+  ASSERT_TRUE(watch.Line(&line)) << watch.Errors();  // kept
+  ASSERT_TRUE(watch.Line(&line)) << watch.Errors();  // the first cleaned
+  const int status = watch.Stop(SIGTERM);
+  int cleaned = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(tree.root())) {
+    const std::string name = entry.path().filename().string();
+    const std::string content = tree.Read(name);
+    EXPECT_TRUE(content == big || content == std::string(200000, 'x') + "\r\n" + kCleaned)
+        << name << " is neither original nor cleaned";
+    cleaned += content == big ? 0 : 1;
+  }
+  EXPECT_GE(cleaned, 1);
+  EXPECT_LT(cleaned, kPages) << "the stop came after everything was done";
+  EXPECT_NE(status, 0) << "pages left infected, yet the exit status says all is well";
+}
+
+// The VmHWM of a process, in KiB.
+long PeakKib(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// 100 000 files in 100 folders (hard links, to be quick): watched with a few MiB, as memory grows
+// with the folders, not the files.
+TEST(WatchProcessTest, AHundredThousandFilesAreWatchedInLittleMemory) {
+  TempTree tree;
+  TempTree state;
+  for (int folder = 0; folder < 100; ++folder) {
+    // A file takes at most 65 000 names on ext4: each folder's pages are names of its own page.
+    const std::string name = "f" + std::to_string(folder);
+    tree.Write(name + "/p0.htm", "<p>clean</p>");
+    for (int i = 1; i < 1000; ++i) {
+      const std::string other = tree.Path(name + "/p" + std::to_string(i) + ".htm");
+      ASSERT_EQ(link(tree.Path(name + "/p0.htm").c_str(), other.c_str()), 0);
+    }
+  }
+  GiveAway(tree.root());
+  GiveAway(state.root());
+  Watching watch(state, {"--no-log", tree.Root()});
+  ASSERT_TRUE(watch.Started()) << watch.Errors();
+  Upload(tree.Path("f99/z.htm"), kInfected);
+  std::string line;
+  ASSERT_TRUE(watch.Line(&line)) << watch.Errors();
+  const long peak = PeakKib(watch.pid());
+  std::printf("VmHWM of a watch over 100 000 files in 101 folders: %ld KiB\n", peak);
+  EXPECT_GT(peak, 0);
+  EXPECT_LT(peak, 32 * 1024);
+  EXPECT_NE(watch.Errors().find("(101 folders, inotify)"), std::string::npos) << watch.Errors();
+  EXPECT_EQ(watch.Stop(SIGTERM), 1);
+}
+
+}  // namespace
+}  // namespace quelix
