@@ -4,7 +4,8 @@ namespace quelix {
 
 std::string_view PathList::Folder(size_t index) const {
   const uint64_t start = folder_starts_[index];
-  const uint64_t end = index + 1 < folder_starts_.size() ? folder_starts_[index + 1] : folders_.size();
+  const uint64_t end =
+      index + 1 < folder_starts_.size() ? folder_starts_[index + 1] : folders_.size();
   return std::string_view(folders_).substr(start, end - start);
 }
 

@@ -9,10 +9,18 @@ namespace quelix {
 namespace {
 
 TEST(PathListTest, GivesBackEveryPathByteForByteInOrder) {
-  const std::vector<std::string> paths = {
-      "/srv/www/index.htm",  "/srv/www/about.htm", "/srv/www/sub/a.htm", "/srv/www/b.htm",
-      "c:\\web\\page.asp",   "c:\\web\\x.asp",     "no-folder.php",      "/srv/www/",
-      "/srv/www/\xff\n.htm", "",                   "/",                  "/srv/www/index.htm"};
+  const std::vector<std::string> paths = {"/srv/www/index.htm",
+                                          "/srv/www/about.htm",
+                                          "/srv/www/sub/a.htm",
+                                          "/srv/www/b.htm",
+                                          "c:\\web\\page.asp",
+                                          "c:\\web\\x.asp",
+                                          "no-folder.php",
+                                          "/srv/www/",
+                                          "/srv/www/\xff\n.htm",
+                                          "",
+                                          "/",
+                                          "/srv/www/index.htm"};
   PathList list;
   for (const std::string& path : paths) list.Append(path);
   ASSERT_EQ(list.size(), paths.size());
