@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "app/front_end.h"
+#include "runtime/path_list.h"
 
 namespace quelix {
 
 class ListedFrontEnd : public FrontEnd {
  public:
-  void ClearCandidates() override { candidates_.clear(); }
-  void AppendCandidate(const std::string& path) override { candidates_.push_back(path); }
+  void ClearCandidates() override { candidates_.Clear(); }
+  void AppendCandidate(const std::string& path) override { candidates_.Append(path); }
   size_t CandidateCount() const override { return candidates_.size(); }
   std::string Candidate(size_t index) const override { return candidates_[index]; }
   void HideCandidates() override {}
@@ -30,7 +31,7 @@ class ListedFrontEnd : public FrontEnd {
 
  protected:
   std::string root_;
-  std::vector<std::string> candidates_;
+  PathList candidates_;
   std::vector<std::string> infected_;
 };
 

@@ -78,6 +78,8 @@ class Planner {
   void PlanFiles();
   void PlanSizes();
   void PlanPlants();
+  // `name` lengthened with more words to about spec_.name_length bytes, where that is asked for.
+  std::string Long(std::string name);
   std::string Rel(size_t dir, const std::string& name) const {
     return dirs[dir].rel.empty() ? name : dirs[dir].rel + "/" + name;
   }
@@ -110,6 +112,18 @@ void Planner::AddFile(size_t dir, std::string stem, const Extension& ext) {
   files.push_back(std::move(file));
 }
 
+std::string Planner::Long(std::string name) {
+  static constexpr std::array<const char*, 8> kWords = {
+      "archive", "Project", "customer", "2004", "final version", "copy", "Old site", "draft"};
+  while (name.size() + 1 < spec_.name_length) {
+    name += rng_.Chance(0.5) ? " " : "_";
+    name += kWords[rng_.Below(kWords.size())];
+  }
+  // Room is left for an extension and a " (2)" within the 255 bytes a name may have.
+  if (name.size() > 200) name.resize(200);
+  return name;
+}
+
 void Planner::PlanDirectories() {
   dirs.push_back({"", 0});
   const int max_depth = std::max(1, spec_.depth);
@@ -125,7 +139,7 @@ void Planner::PlanDirectories() {
     while (depth < max_depth && pick >= DepthWeight(depth)) pick -= DepthWeight(depth++);
     while (by_depth[depth - 1].empty()) --depth;
     const std::vector<size_t>& parents = by_depth[depth - 1];
-    const size_t dir = AddDir(parents[rng_.Below(parents.size())], DirectoryName(rng_));
+    const size_t dir = AddDir(parents[rng_.Below(parents.size())], Long(DirectoryName(rng_)));
     by_depth[depth].push_back(dir);
   }
   // Directories named like candidates: listed by the search, but nothing to read.
@@ -149,12 +163,18 @@ void Planner::PlanFiles() {
   // A few directories with thousands of entries (a photo folder, a cache); the rest share the
   // other files evenly, tens per directory.
   size_t left = spec_.files;
+  if (spec_.largest > 0) {
+    const size_t dir = rng_.Below(dirs.size());
+    for (size_t n = std::min(left, spec_.largest); n > 0; --n, --left) {
+      AddFile(dir, Long(FileStem(rng_)), PickExtension(rng_));
+    }
+  }
   const size_t big = spec_.files / 25000;
   for (size_t i = 0; i < big && left > 0; ++i) {
     const size_t dir = rng_.Below(dirs.size());
     const size_t most = std::max<size_t>(spec_.max_entries, 2);
     for (size_t n = std::min(left, rng_.Between(most / 3, most)); n > 0; --n, --left) {
-      AddFile(dir, FileStem(rng_), PickExtension(rng_));
+      AddFile(dir, Long(FileStem(rng_)), PickExtension(rng_));
     }
   }
   const Extension folder_htt{"", ContentKind::kHtml, 0};
@@ -164,7 +184,9 @@ void Planner::PlanFiles() {
     AddFile(dir, kNames[rng_.Below(kNames.size())], folder_htt);
     --left;
   }
-  for (; left > 0; --left) AddFile(rng_.Below(dirs.size()), FileStem(rng_), PickExtension(rng_));
+  for (; left > 0; --left) {
+    AddFile(rng_.Below(dirs.size()), Long(FileStem(rng_)), PickExtension(rng_));
+  }
 }
 
 void Planner::PlanSizes() {

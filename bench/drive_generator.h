@@ -22,6 +22,8 @@ struct DriveSpec {
   size_t directories = 0;        // about this many folders; 0: one for every 30 files
   int depth = 10;                // the deepest folders sit this many levels down
   size_t max_entries = 3000;     // the largest folders hold up to this many files
+  size_t largest = 0;            // where not 0: one folder holds this many files besides
+  size_t name_length = 0;        // where not 0: folder names and file stems about this long
 };
 
 struct DriveReport {

@@ -1,4 +1,5 @@
-// gen_drive --seed N --files N --bytes TOTAL [--dirs N] [--depth N] [--max-entries N] OUTDIR
+// gen_drive --seed N --files N --bytes TOTAL [--dirs N] [--depth N] [--max-entries N]
+//           [--largest N] [--name-length N] OUTDIR
 // Writes a synthetic drive under OUTDIR/drive and, beside it, expected.txt (the infected list the
 // Scan command must give for OUTDIR/drive, in its order), candidates.txt and summary.txt.
 // TOTAL may end in K, M or G (powers of 1024).
@@ -52,6 +53,14 @@ bool ParseArguments(int argc, char** argv, quelix::bench::DriveSpec* spec, std::
                ParseCount(argv[i + 1], &value)) {
       spec->max_entries = static_cast<size_t>(value);
       ++i;
+    } else if (std::strcmp(argv[i], "--largest") == 0 && has_value &&
+               ParseCount(argv[i + 1], &value)) {
+      spec->largest = static_cast<size_t>(value);
+      ++i;
+    } else if (std::strcmp(argv[i], "--name-length") == 0 && has_value &&
+               ParseCount(argv[i + 1], &value)) {
+      spec->name_length = static_cast<size_t>(value);
+      ++i;
     } else if (argv[i][0] == '-' || !outdir->empty()) {
       return false;
     } else {
@@ -69,7 +78,7 @@ int main(int argc, char** argv) {
   if (!ParseArguments(argc, argv, &spec, &outdir)) {
     std::fprintf(stderr,
                  "usage: gen_drive --seed N --files N --bytes TOTAL[K|M|G] [--dirs N] [--depth N] "
-                 "[--max-entries N] OUTDIR\n");
+                 "[--max-entries N] [--largest N] [--name-length N] OUTDIR\n");
     return 2;
   }
   quelix::bench::DriveReport report;

@@ -1,4 +1,5 @@
 // scan_bench ROOT [--log FILE] [--remove] [--run COMMANDS]
+// scan_bench --show LIST
 // Runs the program's commands on ROOT without a window, through the same controller as the
 // windows. COMMANDS is a comma-separated list of "scan" and "remove" run in order ("scan" by
 // default; --remove means "scan,remove"). After each scan, standard output gets the infected list,
@@ -7,10 +8,12 @@
 // status line (its line break as one space), and after a remove also "message: " and the message
 // box text and "icon: information" or "icon: warning". The last line of standard error counts:
 // "candidates=N infected=M seconds=S", with "cleaned=C failed=F" before the seconds where a
-// remove ran.
+// remove ran. --show writes each line of LIST (paths, one a line) as scan_bench shows paths, for
+// a comparison with a list of the real bytes.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -86,12 +89,27 @@ void ReportRemoval(const quelix::CommandController& controller) {
                message.icon == quelix::MessageIcon::kWarning ? "warning" : "information");
 }
 
+int ShowList(const char* list) {
+  std::ifstream in(list, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "scan_bench: cannot read %s\n", list);
+    return 2;
+  }
+  std::string out;
+  for (std::string line; std::getline(in, line);) out += quelix::ShownName(line) + "\n";
+  Print(out);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--show") == 0) return ShowList(argv[2]);
   Options options;
   if (!ParseArguments(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: scan_bench ROOT [--log FILE] [--remove] [--run COMMANDS]\n");
+    std::fprintf(stderr,
+                 "usage: scan_bench ROOT [--log FILE] [--remove] [--run COMMANDS]\n"
+                 "       scan_bench --show LIST\n");
     return 2;
   }
   auto fs = quelix::CreateNativeFileSystem();

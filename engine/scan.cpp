@@ -5,8 +5,9 @@
 
 namespace quelix {
 
-bool InfectionScan::ScanCandidates() {
+bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular) {
   const size_t count = window_.CandidateCount();
+  listed_regular_ = listed_regular;
   unreadable_ = 0;
   ahead_.clear();
   next_to_open_ = 0;
@@ -53,7 +54,9 @@ bool InfectionScan::Stop() {
 void InfectionScan::ReadAhead(size_t index, size_t count) {
   for (; next_to_open_ < count && next_to_open_ <= index + kReadAhead; ++next_to_open_) {
     Opened opened;
-    opened.status = tree_.OpenForReading(window_.Candidate(next_to_open_), &opened.file);
+    const bool regular = listed_regular_ != nullptr && next_to_open_ < listed_regular_->size() &&
+                         (*listed_regular_)[next_to_open_];
+    opened.status = tree_.OpenForReading(window_.Candidate(next_to_open_), &opened.file, regular);
     if (opened.status.ok()) opened.file->WillNeed();
     ahead_.push_back(std::move(opened));
   }

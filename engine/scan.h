@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "engine/tree.h"
 #include "engine/window.h"
@@ -25,8 +26,9 @@ class InfectionScan {
   // Reads every candidate field by field and appends it to the infected list once for every field
   // equal to the signature line; then shows the infected list. A candidate that cannot be opened
   // or read is skipped and logged ("Could not read"); a link is skipped as no error ("Skipped").
-  // Returns false when the window closed meanwhile.
-  bool ScanCandidates();
+  // Returns false when the window closed meanwhile. `listed_regular`, where given, says for each
+  // candidate whether the search's listing gave it as a regular file.
+  bool ScanCandidates(const std::vector<bool>* listed_regular = nullptr);
   // With `pass`, a candidate that no longer exists is neither counted nor told.
   void PassOverGone(bool pass) { pass_over_gone_ = pass; }
   // The candidates of the last scan that could not be opened or read.
@@ -65,6 +67,7 @@ class InfectionScan {
   bool pass_over_gone_ = false;
   std::deque<Opened> ahead_;  // the candidates from the one at hand on, in list order
   size_t next_to_open_ = 0;
+  const std::vector<bool>* listed_regular_ = nullptr;
 };
 
 }  // namespace quelix

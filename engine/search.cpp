@@ -16,6 +16,7 @@ std::string& StripNulls(std::string& OriginalStr) {
 bool CandidateSearch::Search() {
   window_.SetBusyPointer(true);
   window_.ClearCandidates();
+  listed_regular_.clear();
   root_ = Folder{};
   recorded_root_.clear();
   unsearched_ = 0;
@@ -62,7 +63,9 @@ void CandidateSearch::RecordOnlyFile() {
   const std::string& name = tree_.only_file();
   if (Excluded(tree_.root(), name)) return;
   if (const uint8_t mask = MatchingPatterns(name)) {
-    root_.matches.emplace_back(name, mask);
+    root_.matches.push_back(static_cast<char>(mask));
+    root_.matches.append(name);
+    root_.matches.push_back('\0');
   } else {
     window_.Tell(
         {FileEvent::Kind::kSkipped, tree_.root() + name, "not a kind of file the virus infects"});
@@ -87,18 +90,29 @@ void CandidateSearch::Unsearched(const std::string& path, const std::string& rea
 bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& path) {
   folder.listed = true;
   bool open = true;
+  size_t subdirectories = 0;
   // A directory that cannot be listed contributes what it gave before failing; the walk goes on.
   const Status listed = dir.List([&](const DirEntry& entry) {
     std::string name = entry.name;
     StripNulls(name);
     if (name == "." || name == ".." || Excluded(path, name)) return true;
-    if (entry.is_directory) folder.subdirectories.push_back(name);
-    if (const uint8_t mask = MatchingPatterns(name))
-      folder.matches.emplace_back(std::move(name), mask);
+    if (entry.is_directory) {
+      folder.subdirectories.append(name);
+      folder.subdirectories.push_back('\0');
+      ++subdirectories;
+    }
+    if (const uint8_t mask = MatchingPatterns(name)) {
+      folder.matches.push_back(
+          static_cast<char>(mask | (entry.is_regular_file ? kListedRegular : 0)));
+      folder.matches.append(name);
+      folder.matches.push_back('\0');
+    }
     open = window_.YieldPoint();
     return open;
   });
-  folder.children.resize(folder.subdirectories.size());
+  folder.children.resize(subdirectories);
+  folder.subdirectories.shrink_to_fit();
+  folder.matches.shrink_to_fit();
   if (open && !listed.ok()) Unsearched(path, Describe(listed.code()));
   return open;
 }
@@ -128,21 +142,29 @@ bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folde
       return false;
     }
   }
-  for (const auto& [name, mask] : folder.matches) {
+  for (size_t at = 0; at < folder.matches.size();) {
+    const auto mask = static_cast<uint8_t>(folder.matches[at]);
+    const size_t end = folder.matches.find('\0', at + 1);
+    const std::string_view name(folder.matches.data() + at + 1, end - at - 1);
+    at = end + 1;
     if (!(mask & pattern_bit)) continue;
     const std::string progress = "Searching \r\n" + ShownName(path);
     window_.WriteLog(progress);
     window_.SetStatus(progress);
-    window_.AppendCandidate(path + name);
+    window_.AppendCandidate(path + std::string(name));
+    listed_regular_.push_back((mask & kListedRegular) != 0);
     if (!window_.YieldPoint()) return false;
   }
-  for (size_t i = 0; i < folder.subdirectories.size(); ++i) {
-    std::string child = path + folder.subdirectories[i] + tree_.Separator();
-    if (!folder.children[i]) folder.children[i] = std::make_unique<Folder>();
-    Folder& record = *folder.children[i];
+  size_t at = 0;
+  for (std::unique_ptr<Folder>& record : folder.children) {
+    const size_t end = folder.subdirectories.find('\0', at);
+    const std::string name = folder.subdirectories.substr(at, end - at);
+    at = end + 1;
+    std::string child = path + name + tree_.Separator();
+    if (!record) record = std::make_unique<Folder>();
     std::unique_ptr<Directory> child_dir;
-    if (!record.listed) child_dir = Enter(dir, child, folder.subdirectories[i], depth + 1);
-    if (!Walk(child, pattern_bit, record, child_dir.get(), depth + 1)) return false;
+    if (!record->listed) child_dir = Enter(dir, child, name, depth + 1);
+    if (!Walk(child, pattern_bit, *record, child_dir.get(), depth + 1)) return false;
   }
   return true;
 }

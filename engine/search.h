@@ -44,15 +44,23 @@ class CandidateSearch {
 
   // The folders of the last search that could not be searched (each logged "Could not search").
   size_t unsearched() const { return unsearched_; }
+  // For each candidate the last search listed, in list order: whether its folder's listing gave
+  // it as a regular file.
+  const std::vector<bool>& listed_regular() const { return listed_regular_; }
 
  private:
-  // What the one listing of a folder recorded.
+  // What the one listing of a folder recorded, compactly: a tree of a million files is recorded
+  // whole while the walks replay it. Names hold no NUL (StripNulls), which ends each one here.
   struct Folder {
     bool listed = false;
-    std::vector<std::string> subdirectories;
-    std::vector<std::unique_ptr<Folder>> children;  // parallel to subdirectories, made lazily
-    std::vector<std::pair<std::string, uint8_t>> matches;  // name, bit mask of kPatterns
+    std::string subdirectories;                     // each name followed by a NUL
+    std::vector<std::unique_ptr<Folder>> children;  // one per subdirectory, made lazily
+    // For each entry that matches a pattern: its mask (kPatterns' bits and kListedRegular), then
+    // its name and a NUL.
+    std::string matches;
   };
+  // Beside the patterns' bits: the listing gave the entry as a regular file.
+  static constexpr uint8_t kListedRegular = 0x80;
 
   bool Walk(std::string& path, uint8_t pattern_bit, Folder& folder, Directory* dir, int depth);
   bool List(Folder& folder, Directory& dir, const std::string& path);
@@ -70,6 +78,7 @@ class CandidateSearch {
   std::string recorded_root_;
   Folder root_;
   size_t unsearched_ = 0;
+  std::vector<bool> listed_regular_;
   std::function<bool(const std::string&)> exclude_;
 };
 

@@ -64,19 +64,22 @@ Status SearchedTree::OpenParent(const std::string& path, std::unique_ptr<Directo
   return root_dir_->OpenDirectory(folder, dir);
 }
 
-Status SearchedTree::OpenForReading(const std::string& path, std::unique_ptr<File>* file) {
+Status SearchedTree::OpenForReading(const std::string& path, std::unique_ptr<File>* file,
+                                    bool listed_regular) {
   std::string folder;
   std::string name;
   Status status = Split(path, &folder, &name);
   if (!status.ok()) return status;
-  if (folder.empty()) return root_dir_->OpenFile(name, OpenMode::kRead, file);
-  if (!folder_dir_ || folder != folder_) {
+  Directory* dir = root_dir_.get();
+  if (!folder.empty() && (!folder_dir_ || folder != folder_)) {
     ForgetFolders();
     status = root_dir_->OpenDirectory(folder, &folder_dir_);
     if (!status.ok()) return status;
     folder_ = folder;
   }
-  return folder_dir_->OpenFile(name, OpenMode::kRead, file);
+  if (!folder.empty()) dir = folder_dir_.get();
+  return listed_regular ? dir->OpenListedFile(name, file)
+                        : dir->OpenFile(name, OpenMode::kRead, file);
 }
 
 }  // namespace quelix

@@ -47,8 +47,10 @@ class SearchedTree {
   Status OpenParent(const std::string& path, std::unique_ptr<Directory>* dir, std::string* name);
 
   // Opens the file at `path` for reading. Consecutive files of one folder share one lookup of
-  // the folder; ForgetFolders() starts afresh.
-  Status OpenForReading(const std::string& path, std::unique_ptr<File>* file);
+  // the folder; ForgetFolders() starts afresh. `listed_regular`: the folder's listing gave the
+  // file as a regular file (Directory::OpenListedFile).
+  Status OpenForReading(const std::string& path, std::unique_ptr<File>* file,
+                        bool listed_regular = false);
   void ForgetFolders();
 
  private:

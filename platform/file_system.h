@@ -29,6 +29,9 @@ struct DirEntry {
   bool is_directory = false;
   // The platform's attribute word: on Windows the file attributes, on POSIX the mode bits.
   uint32_t attributes = 0;
+  // True where the listing itself says a regular file; false where it says otherwise or cannot
+  // tell.
+  bool is_regular_file = false;
 };
 
 // The attribute word and owner of a file.
@@ -140,6 +143,12 @@ class Directory {
   // program alone.
   virtual Status OpenFile(const std::string& relative, OpenMode mode,
                           std::unique_ptr<File>* file) = 0;
+  // Opens `name`, which this directory's listing gave as a regular file, as OpenFile does with
+  // OpenMode::kRead; a backend may leave out what the listing told already (the type is still
+  // checked on what was opened).
+  virtual Status OpenListedFile(const std::string& name, std::unique_ptr<File>* file) {
+    return OpenFile(name, OpenMode::kRead, file);
+  }
 
   // Moves `copy`, which this program created here under the name `copy_name`, over `name`, in
   // one atomic step that replaces `name` also when it is read-only, and makes the change durable;

@@ -26,22 +26,18 @@ Status LinkAware(int err, const std::string& path) {
   return FromErrno(err, path);
 }
 
-// Asked at every open, not once: a process may drop its rights after its first files.
-bool RunsAsRoot() {
-  return ::geteuid() == 0;
-}
-
 PosixFile* Own(File* file) {
   return dynamic_cast<PosixFile*>(file);
 }
 
-OpenRequest RequestFor(OpenMode mode) {
+// `as_root`: whether the process ran as root when the tree's top folder was opened.
+OpenRequest RequestFor(OpenMode mode, bool as_root) {
   OpenRequest request{O_NOCTTY, 0666};
   switch (mode) {
     case OpenMode::kRead:
     case OpenMode::kReadHeld:
       // Reading another user's page is no reason to write its access time: root may say so.
-      request.flags |= O_RDONLY | O_NONBLOCK | (RunsAsRoot() ? O_NOATIME : 0);
+      request.flags |= O_RDONLY | O_NONBLOCK | (as_root ? O_NOATIME : 0);
       break;
     case OpenMode::kWriteNew:
       // Nobody else reads a half-written copy; it gets its final mode before it takes a place.
@@ -70,11 +66,12 @@ bool KnownNotAFile(int dirfd, const std::string& name) {
 
 class PosixDirectory final : public Directory {
  public:
-  PosixDirectory(OwnedFd fd, dev_t device, std::string path, bool nonblock_harmless)
+  PosixDirectory(OwnedFd fd, dev_t device, std::string path, bool nonblock_harmless, bool as_root)
       : fd_(std::move(fd)),
         device_(device),
         path_(std::move(path)),
-        nonblock_harmless_(nonblock_harmless) {}
+        nonblock_harmless_(nonblock_harmless),
+        as_root_(as_root) {}
 
   const std::string& path() const override { return path_; }
 
@@ -104,38 +101,23 @@ class PosixDirectory final : public Directory {
     OwnedFd fd(OpenBeneath(fd_.get(), device_, relative, {O_RDONLY | O_DIRECTORY, 0}));
     if (!fd.valid()) return LinkAware(errno, path);
     *dir = MakePosixDirectory(std::move(fd), device_, relative.empty() ? path_ : path + "/",
-                              nonblock_harmless_);
+                              nonblock_harmless_, as_root_);
     return Status::Ok();
   }
 
   Status OpenFile(const std::string& relative, OpenMode mode,
                   std::unique_ptr<File>* file) override {
-    const std::string path = path_ + relative;
     const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadHeld;
     if (reading && KnownNotAFile(fd_.get(), relative)) {
-      return {ErrorCode::kNotAFile, path + ": not a regular file"};
+      return {ErrorCode::kNotAFile, path_ + relative + ": not a regular file"};
     }
-    OpenRequest request = RequestFor(mode);
-    OwnedFd fd(OpenBeneath(fd_.get(), device_, relative, request));
-    if (!fd.valid() && errno == EPERM && (request.flags & O_NOATIME)) {
-      // Root without the right to pass over owners (a container's) may not ask for it.
-      request.flags &= ~O_NOATIME;
-      fd.Reset(OpenBeneath(fd_.get(), device_, relative, request));
-    }
-    if (!fd.valid()) return LinkAware(errno, path);
-    int64_t size = -1;
-    bool sparse = false;
-    const Status status =
-        RequireRegular(fd.get(), path, reading && nonblock_harmless_, &size, &sparse);
-    if (!status.ok()) return status;
-    auto opened =
-        std::make_unique<PosixFile>(std::move(fd), path, reading ? size : -1, reading && sparse);
-    if (mode == OpenMode::kReadHeld) {
-      const Status held = opened->Hold();
-      if (!held.ok()) return held;
-    }
-    *file = std::move(opened);
-    return Status::Ok();
+    return Open(relative, mode, file);
+  }
+
+  Status OpenListedFile(const std::string& name, std::unique_ptr<File>* file) override {
+    // The listing's type stands in for the status query: a device or pipe swapped in since is
+    // opened without blocking or taking a terminal, and refused by the check after the open.
+    return Open(name, OpenMode::kRead, file);
   }
 
   Status Replace(std::unique_ptr<File> original, const std::string& name,
@@ -212,6 +194,33 @@ class PosixDirectory final : public Directory {
   }
 
  private:
+  // Opens `relative` below this folder; `mode` as OpenFile, without its status query.
+  Status Open(const std::string& relative, OpenMode mode, std::unique_ptr<File>* file) {
+    const std::string path = path_ + relative;
+    const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadHeld;
+    OpenRequest request = RequestFor(mode, as_root_);
+    OwnedFd fd(OpenBeneath(fd_.get(), device_, relative, request));
+    if (!fd.valid() && errno == EPERM && (request.flags & O_NOATIME)) {
+      // Root without the right to pass over owners (a container's) may not ask for it.
+      request.flags &= ~O_NOATIME;
+      fd.Reset(OpenBeneath(fd_.get(), device_, relative, request));
+    }
+    if (!fd.valid()) return LinkAware(errno, path);
+    int64_t size = -1;
+    bool sparse = false;
+    const Status status =
+        RequireRegular(fd.get(), path, reading && nonblock_harmless_, &size, &sparse);
+    if (!status.ok()) return status;
+    auto opened =
+        std::make_unique<PosixFile>(std::move(fd), path, reading ? size : -1, reading && sparse);
+    if (mode == OpenMode::kReadHeld) {
+      const Status held = opened->Hold();
+      if (!held.ok()) return held;
+    }
+    *file = std::move(opened);
+    return Status::Ok();
+  }
+
   // After the exchange: `copy` stands at `name` and the original, `held`, at `copy_name`. The
   // original is deleted where nobody wrote it since it was opened, nor the copy since the last
   // look (`copy_as_made`: it may belong to the page's owner by then). Where a program opened the
@@ -290,11 +299,13 @@ class PosixDirectory final : public Directory {
     // The listing tells the type; a mount point, a folder of another volume, is told apart only
     // when it is opened (kOtherVolume), which saves a status query for every folder listed.
     entry->is_directory = e.d_type == DT_DIR;
+    entry->is_regular_file = e.d_type == DT_REG;
     if (e.d_type != DT_UNKNOWN) return;
     struct stat st;
     if (::fstatat(fd_.get(), e.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       entry->attributes = st.st_mode;
       entry->is_directory = S_ISDIR(st.st_mode) && st.st_dev == device_;
+      entry->is_regular_file = S_ISREG(st.st_mode);
     }
   }
 
@@ -302,15 +313,16 @@ class PosixDirectory final : public Directory {
   dev_t device_;
   std::string path_;
   bool nonblock_harmless_;
+  bool as_root_;
   bool listed_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<Directory> MakePosixDirectory(OwnedFd fd, dev_t device, std::string path,
-                                              bool nonblock_harmless) {
-  return std::make_unique<PosixDirectory>(std::move(fd), device, std::move(path),
-                                          nonblock_harmless);
+                                              bool nonblock_harmless, bool as_root) {
+  return std::make_unique<PosixDirectory>(std::move(fd), device, std::move(path), nonblock_harmless,
+                                          as_root);
 }
 
 }  // namespace quelix

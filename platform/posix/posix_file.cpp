@@ -4,13 +4,16 @@
 #include <linux/openat2.h>
 #include <signal.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_metadata.h"
@@ -92,7 +95,62 @@ bool SameTime(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// Set once the kernel has refused a read that does not wait (before Linux 4.14, or a file system
+// without it): every read is then a plain one.
+std::atomic<bool> g_no_nowait_reads{false};
+
 }  // namespace
+
+// Whether the page cache has lately held what the program read. A read-ahead hint costs a system
+// call, which on a warm cache buys nothing: while the first reads of the files find their data in
+// memory, hints are only noted; the first read that would wait for the disk gives every noted
+// hint at once, and from then on each as it comes, until reads find their data again.
+class ReadPace {
+ public:
+  static ReadPace& Get() {
+    static ReadPace pace;
+    return pace;
+  }
+
+  // Hints `file` now where the cache has been missing lately; else notes it.
+  void WillNeed(PosixFile& file) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cold_) return file.AskForData();
+    deferred_.push_back(&file);
+  }
+
+  void Forget(PosixFile& file) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    deferred_.erase(std::remove(deferred_.begin(), deferred_.end(), &file), deferred_.end());
+  }
+
+  // A first read would have waited for the disk.
+  void Waited() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cached_in_a_row_ = 0;
+    cold_ = true;
+    for (PosixFile* file : deferred_) file->AskForData();
+    deferred_.clear();
+  }
+
+  // A first read found its data in memory.
+  void Found() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Hinted files find their data too once the disk keeps up: only a run of them says the
+    // cache holds the tree.
+    if (cold_ && ++cached_in_a_row_ >= kCachedToBeWarm) cold_ = false;
+  }
+
+ private:
+  static constexpr int kCachedToBeWarm = 16;
+
+  std::mutex mutex_;
+  // Until a read tells otherwise the disk is taken to be cold: hints for the first files cost
+  // little and keep a cold disk busy from the start.
+  bool cold_ = true;
+  int cached_in_a_row_ = 0;
+  std::vector<PosixFile*> deferred_;
+};
 
 int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const OpenRequest& request) {
   if (relative.find('/') == std::string::npos && relative != "..") {
@@ -183,6 +241,26 @@ PosixFile::~PosixFile() {
   IgnoreResult(Close(), "a file that mattered was closed, and checked, by its owner");
 }
 
+ssize_t PosixFile::FirstRead(char* buffer, size_t capacity) {
+  if (!g_no_nowait_reads.load(std::memory_order_relaxed)) {
+    iovec part{buffer, capacity};
+    const ssize_t n = ::preadv2(fd_.get(), &part, 1, -1, RWF_NOWAIT);
+    if (n >= 0) {
+      ReadPace::Get().Found();
+      return n;
+    }
+    if (errno == EOPNOTSUPP || errno == EINVAL || errno == ENOSYS) {
+      g_no_nowait_reads.store(true, std::memory_order_relaxed);
+    } else if (errno == EAGAIN) {
+      // The plain read below starts the kernel's own read-ahead for this file.
+      ReadPace::Get().Waited();
+    } else {
+      return n;
+    }
+  }
+  return ::read(fd_.get(), buffer, capacity);
+}
+
 Status PosixFile::Hold() {
   // Root may lease any file, another user the files it owns. Without a lease (another user's
   // file, a file system without leases) the state checks below still see a write that moves the
@@ -248,8 +326,9 @@ Status PosixFile::Read(char* buffer, size_t capacity, size_t* got) {
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(capacity), data_end_ - offset_));
   }
   for (;;) {
-    const ssize_t n = sparse_ ? ::pread(fd_.get(), buffer, capacity, offset_)
-                              : ::read(fd_.get(), buffer, capacity);
+    const ssize_t n = sparse_        ? ::pread(fd_.get(), buffer, capacity, offset_)
+                      : offset_ == 0 ? FirstRead(buffer, capacity)
+                                     : ::read(fd_.get(), buffer, capacity);
     if (n >= 0) {
       *got = static_cast<size_t>(n);
       offset_ += n;
@@ -351,6 +430,8 @@ void PosixFile::LetWritersIn() {
 }
 
 Status PosixFile::Close() {
+  if (will_need_) ReadPace::Get().Forget(*this);
+  will_need_ = false;
   if ((leased_ || guarded_) && fd_.valid()) ::fcntl(fd_.get(), F_SETLEASE, F_UNLCK);
   leased_ = false;
   guarded_ = false;
@@ -361,6 +442,12 @@ Status PosixFile::Close() {
 }
 
 void PosixFile::WillNeed() {
+  if (size_ <= 0 || !fd_.valid() || will_need_) return;
+  will_need_ = true;
+  ReadPace::Get().WillNeed(*this);
+}
+
+void PosixFile::AskForData() {
   // The start of the file is what is read first; the kernel's own read-ahead follows the rest.
   constexpr off_t kAhead = 4 << 20;
   if (size_ > 0) ::posix_fadvise(fd_.get(), 0, std::min<off_t>(size_, kAhead), POSIX_FADV_WILLNEED);

@@ -21,6 +21,8 @@ class PosixFile final : public File {
   PosixFile(OwnedFd fd, std::string path, int64_t size = -1, bool sparse = false)
       : fd_(std::move(fd)), path_(std::move(path)), size_(size), sparse_(sparse) {}
   ~PosixFile() override;
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
 
   Status Read(char* buffer, size_t capacity, size_t* got) override;
   Status SkipHole(uint64_t* skipped) override;
@@ -64,6 +66,12 @@ class PosixFile final : public File {
  private:
   Status Changed() const;
   Status CheckLease() const;
+  // The first read of the file: tried without waiting for the disk, which tells whether the page
+  // cache holds the files being read (see WillNeed); the plain read where it must wait.
+  ssize_t FirstRead(char* buffer, size_t capacity);
+  void AskForData();
+
+  friend class ReadPace;
 
   OwnedFd fd_;
   std::string path_;
@@ -75,7 +83,8 @@ class PosixFile final : public File {
   int64_t data_end_ = 0;
   bool held_ = false;
   bool leased_ = false;
-  bool guarded_ = false;  // a write lease (GuardAgainstWriters)
+  bool guarded_ = false;    // a write lease (GuardAgainstWriters)
+  bool will_need_ = false;  // WillNeed was called: ReadPace may hold the file until it is closed
   struct stat opened_ {};
 };
 
@@ -109,8 +118,11 @@ Status RequireRegular(int fd, const std::string& path, bool keep_nonblocking, in
 // disk and memory ones. Network and FUSE file systems may honour it.
 bool NonblockingIsHarmless(int fd);
 
-// A directory open on `fd`; `nonblock_harmless` as NonblockingIsHarmless said for its volume.
+// A directory open on `fd`; `nonblock_harmless` as NonblockingIsHarmless said for its volume;
+// `as_root` whether the process ran as root when the top of its tree was opened. Asked once a
+// tree, not at every open: a process that drops its rights does so between commands, which open
+// their trees afresh, and an open that may not keep the access time is retried without.
 std::unique_ptr<Directory> MakePosixDirectory(OwnedFd fd, dev_t device, std::string path,
-                                              bool nonblock_harmless);
+                                              bool nonblock_harmless, bool as_root);
 
 }  // namespace quelix

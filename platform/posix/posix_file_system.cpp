@@ -69,7 +69,7 @@ class PosixFileSystem final : public FileSystem {
     const bool nonblock_harmless = NonblockingIsHarmless(fd.get());
     *dir = MakePosixDirectory(std::move(fd), st.st_dev,
                               path.empty() || path.back() == '/' ? path : path + "/",
-                              nonblock_harmless);
+                              nonblock_harmless, ::geteuid() == 0);
     return Status::Ok();
   }
 

@@ -33,19 +33,28 @@ List ReadLines(const std::filesystem::path& path) {
   return lines;
 }
 
-DriveReport Generate(const TempTree& tree, const std::string& name, uint64_t seed) {
+DriveReport Generate(const TempTree& tree, const std::string& name, const DriveSpec& spec) {
   DriveReport report;
   std::string error;
-  const DriveSpec spec{seed, 400, 6ull << 20};
   EXPECT_TRUE(bench::GenerateDrive((tree.root() / name).string(), spec, &report, &error)) << error;
   return report;
 }
 
+DriveReport Generate(const TempTree& tree, const std::string& name, uint64_t seed) {
+  return Generate(tree, name, DriveSpec{seed, 400, 6ull << 20});
+}
+
+// The shapes the benchmark measures, small: the plain one, and one 20 levels deep with long
+// names and one folder far larger than the rest.
 TEST(GeneratedDriveTest, ScanGivesTheExpectedInfectedListInOrder) {
-  for (uint64_t seed : {1, 2, 3}) {
-    SCOPED_TRACE("seed " + std::to_string(seed));
+  DriveSpec deep{3, 400, 6ull << 20, 30, 20};
+  deep.largest = 150;
+  deep.name_length = 60;
+  for (const DriveSpec& spec :
+       {DriveSpec{1, 400, 6ull << 20}, DriveSpec{2, 400, 6ull << 20}, deep}) {
+    SCOPED_TRACE("seed " + std::to_string(spec.seed));
     TempTree tree;
-    const DriveReport report = Generate(tree, "gen", seed);
+    const DriveReport report = Generate(tree, "gen", spec);
     EXPECT_EQ(ReadLines(tree.root() / "gen" / "expected.txt"), report.expected);
     // Every kind of infection is there: a file listed twice, and more than a handful in all.
     EXPECT_GE(report.infected_files, 9u);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "engine/engine.h"
 #include "engine/signature.h"
@@ -88,6 +89,35 @@ TEST_F(ScanBadInputTest, PipesAndOtherSpecialFilesDoNotHangTheScan) {
   ASSERT_EQ(mkfifo(P("pipe.htm").c_str(), 0644), 0);
   tree_.Write("z.htm", kSig);
   EXPECT_EQ(Scan(), (List{P("z.htm")}));
+}
+
+// The scan opens a page the listing gave as a regular file without asking for its type first:
+// one swapped since for a pipe, or for a link to an infected page, is still neither waited on nor
+// followed.
+TEST_F(ScanBadInputTest, APageSwappedAfterTheListingIsCheckedWhenOpened) {
+  tree_.Write("elsewhere/infected.txt", kSig);
+  const std::vector<std::function<void(const std::string&)>> swaps = {
+      [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); },
+      [this](const std::string& path) {
+        std::filesystem::create_symlink(P("elsewhere/infected.txt"), path);
+      },
+  };
+  for (const auto& swap : swaps) {
+    tree_.Write("a.htm", kSig);
+    tree_.Write("b.htm", "clean");
+    bool swapped = false;
+    window_.on_yield = [&](int) {
+      if (!swapped && window_.candidates.size() == 2) {
+        std::filesystem::remove(P("b.htm"));
+        swap(P("b.htm"));
+        swapped = true;
+      }
+      return true;
+    };
+    EXPECT_EQ(Scan(), (List{P("a.htm")}));
+    EXPECT_TRUE(swapped);
+    std::filesystem::remove(P("b.htm"));
+  }
 }
 
 TEST_F(ScanBadInputTest, OddNamesAndPathsLongerThan260AreScanned) {

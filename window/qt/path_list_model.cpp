@@ -6,7 +6,7 @@ namespace quelix {
 
 void PathListModel::Clear() {
   beginResetModel();
-  paths_.clear();
+  paths_.Clear();
   shown_ = 0;
   endResetModel();
 }
@@ -28,7 +28,7 @@ QVariant PathListModel::data(const QModelIndex& index, int role) const {
   // Paths are the bytes on disk, which the engine keeps working on; what is shown has its control
   // characters and bytes that are not valid UTF-8 escaped (see ShownName). The view shortens a
   // long path in its middle; its tooltip shows it whole.
-  return QString::fromUtf8(ShownName(paths_[static_cast<size_t>(index.row())]));
+  return QString::fromUtf8(ShownName(paths_.at(static_cast<size_t>(index.row()))));
 }
 
 }  // namespace quelix

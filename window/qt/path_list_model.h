@@ -1,10 +1,12 @@
-// The paths behind a list box. Appends only grow the vector; the view learns of them in one batch
-// at the next Flush(), so a command that appends 100 000 paths costs a few repaints, not one each.
+// The paths behind a list box, kept compactly (PathList). Appends only grow the list; the view
+// learns of them in one batch at the next Flush(), so a command that appends 100 000 paths costs a
+// few repaints, not one each.
 #pragma once
 
 #include <QAbstractListModel>
 #include <string>
-#include <vector>
+
+#include "runtime/path_list.h"
 
 namespace quelix {
 
@@ -14,9 +16,9 @@ class PathListModel : public QAbstractListModel {
 
   // Every path appended, flushed or not.
   size_t size() const { return paths_.size(); }
-  const std::string& at(size_t index) const { return paths_.at(index); }
+  std::string at(size_t index) const { return paths_.at(index); }
 
-  void Append(const std::string& path) { paths_.push_back(path); }
+  void Append(const std::string& path) { paths_.Append(path); }
   // Empties the list and tells the view at once.
   void Clear();
   // Tells the view about the paths appended since the last flush.
@@ -29,7 +31,7 @@ class PathListModel : public QAbstractListModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
  private:
-  std::vector<std::string> paths_;
+  PathList paths_;
   size_t shown_ = 0;
 };
 

@@ -17,6 +17,7 @@
 #include "platform/file_system.h"
 #include "platform/places.h"
 #include "platform/shell.h"
+#include "runtime/path_list.h"
 #include "window/win32/control_ids.h"
 #include "window/win32/list_tips.h"
 
@@ -134,7 +135,7 @@ class Form1 : public FrontEnd {
   HWND chooser_tip_ = nullptr;
   std::string chooser_tip_text_;
 
-  std::vector<std::string> candidates_;
+  PathList candidates_;
   std::vector<std::string> infected_;
   BatchedList list1_;
   BatchedList infected_list_;

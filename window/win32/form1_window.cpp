@@ -65,13 +65,13 @@ void Form1::Thaw(BatchedList& list) {
 }
 
 void Form1::ClearCandidates() {
-  candidates_.clear();
+  candidates_.Clear();
   SendMessageA(list1_.hwnd, LB_RESETCONTENT, 0, 0);
   list1_.reserved = 0;
 }
 
 void Form1::AppendCandidate(const std::string& path) {
-  candidates_.push_back(path);
+  candidates_.Append(path);
   Append(list1_, path);
 }
 
