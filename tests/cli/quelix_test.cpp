@@ -246,6 +246,42 @@ TEST_F(QuelixTest, AFileAsPathIsCheckedAndCleanedAlone) {
   EXPECT_EQ(tree_.Read("www/index.php"), kInfected);
 }
 
+// The registry belongs to the folder searched: its lines follow every file of that PATH, before
+// the next PATH's; a file as PATH looks at no registry.
+TEST_F(QuelixTest, RegistryLinesFollowTheFilesOfTheirFolder) {
+  const size_t machine =
+      registry_.AddStore(RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", true);
+  registry_.SetValue(machine, kRun, "Kernel32", "virus");
+  tree_.Write("www/a.htm", kInfected);
+  tree_.Write("www/sub/b.htm", kInfected);
+  tree_.Write("one.htm", kInfected);
+  const std::string value = "HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32";
+  struct Case {
+    std::vector<std::string> options;
+    Lines lines;  // text: the lines after "kept"; --json: the events
+  };
+  const Case cases[] = {
+      {{"scan"}, {P("www/a.htm"), P("www/sub/b.htm"), "registry " + value, P("one.htm")}},
+      {{"scan", "--json"}, {"found", "found", "registry_found", "found", "summary"}},
+      {{"remove"},
+       {"cleaned " + P("www/a.htm"), "cleaned " + P("www/sub/b.htm"), "deleted " + value,
+        "cleaned " + P("one.htm")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options.back());
+    std::vector<std::string> args = c.options;
+    for (const char* arg : {"--no-log", "--no-backup"}) args.push_back(arg);
+    args.push_back(P("www"));
+    args.push_back(P("one.htm"));
+    EXPECT_EQ(Quelix(args), c.options[0] == "scan" ? 1 : 0) << err_text_;
+    Lines said = out_;
+    for (std::string& line : said) {
+      if (line.starts_with("{\"event\":\"")) line = line.substr(10, line.find('"', 10) - 10);
+    }
+    EXPECT_EQ(said, c.lines);
+  }
+}
+
 // A folder left out is not entered: one that cannot be listed costs nothing then.
 TEST_F(QuelixTest, ExcludedFilesAndFoldersAreLeftOut) {
   for (const char* page :
