@@ -132,7 +132,8 @@ Options:
                    against the path below each PATH, names joined by '/' ('*' matches '/'
                    too): "cache" and "cache/*" leave out PATH/cache, "*/cache" a cache folder
                    below that, "*.bak" every name ending in .bak. A folder left out is not
-                   entered. May be given more than once.
+                   entered. May be given more than once. Case matters on Linux, not on
+                   Windows, which compares names without case.
       --log FILE   write the event log to FILE instead of the program's own log
       --no-log     keep no event log
       --no-registry  leave the registry alone
