@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "app/last_removal.h"
 #include "cli/cli_front_end.h"
 #include "cli/options.h"
 #include "cli/report.h"
@@ -231,6 +232,12 @@ TEST_F(QuelixTest, KeptIsSaidOnlyOfARunThatHoldsAnOriginal) {
   ASSERT_EQ(window_.messages.size(), 1u);
   EXPECT_EQ(window_.messages[0].find("kept"), std::string::npos) << window_.messages[0];
   EXPECT_EQ(tree_.Read("a.htm"), kInfected);
+  // The window's "Restore the last removal…" offers nothing to put back either.
+  window_.answer = true;
+  EXPECT_FALSE(RestoreLastRemoval(controller(), window_, fs_, log_dir_.Path("backups"), opener_));
+  EXPECT_EQ(window_.questions, Lines{});
+  EXPECT_EQ(window_.messages.back(),
+            "The last removal kept no originals, so there is nothing to restore.");
 }
 
 // `quelix scan /srv/www/index.php`: the file alone, from its folder, and nothing else there.
