@@ -79,6 +79,13 @@ bool RestoreLastRemoval(const CommandController& controller, FrontEnd& front, Fi
   Status status = FindRun(fs, folder, "", &run);
   const auto summary =
       std::find_if(runs.begin(), runs.end(), [&](const RunSummary& r) { return r.path == run; });
+  // A removal whose every original was withdrawn (its file was not replaced after all) left its
+  // run folder behind with nothing in it: there is nothing to ask about.
+  if (status.ok() && summary != runs.end() && summary->files + summary->values == 0) {
+    front.ShowMessage("The last removal kept no originals, so there is nothing to restore.",
+                      MessageIcon::kInformation);
+    return false;
+  }
   if (status.ok() && !front.Ask(RestoreQuestion(summary == runs.end() ? nullptr : &*summary))) {
     return false;
   }

@@ -110,12 +110,14 @@ std::string HelpText() {
 Finds the HTML.Quelix.A script virus in the web pages, scripts and folder templates below each
 PATH (a folder, a mount point, on Windows also a drive such as c:; or one file), and in the
 registry: on Linux the offline hives of a Windows installation under PATH, on Windows the live
-registry.
+registry. The registry goes with a folder or drive: its lines follow all the files of that PATH.
+A file as PATH is checked alone, and no registry with it.
 
   scan      lists each infected file (once per copy of the virus's line it holds) and each of
             the virus's registry values ("registry STORE\KEY\VALUE") on standard output
   remove    scans, then cleans the files and deletes the registry values: "cleaned PATH",
-            "not cleaned PATH: REASON", "deleted STORE\KEY\VALUE", "not deleted ...: REASON";
+            "deleted STORE\KEY\VALUE", "not deleted ...: REASON" (a file not cleaned is
+            named on standard error);
             every original it replaces or deletes is kept first, in a new RUN folder of the
             backup store ("kept RUN", as soon as it holds the first one)
   watch     keeps watching the folders PATH and checks each file of theirs the moment it is
@@ -131,8 +133,8 @@ registry.
   backups   lists the runs kept: name, time (UTC), files and registry values kept, folders
             cleaned; with --prune DAYS deletes the runs older than DAYS days
 
-Each result is written the moment it is known. Every file or folder not handled is named on
-standard error with its reason: "could not read", "could not search", "could not clean" (changed
+Each result is written the moment it is known. Every file or folder not handled is named once,
+on standard error, with its reason: "could not read", "could not search", "could not clean" (changed
 while cleaned, in use, ...), other names (hard links) that still hold the virus, and "skipped"
 for a link, which is never followed and is no error. Progress (on a terminal only) and the
 summary go to standard error too.
@@ -145,7 +147,8 @@ Options:
                    against the path below each PATH, names joined by '/' ('*' matches '/'
                    too): "cache" and "cache/*" leave out PATH/cache, "*/cache" a cache folder
                    below that, "*.bak" every name ending in .bak. A folder left out is not
-                   entered. May be given more than once.
+                   entered. May be given more than once. Case matters on Linux, not on
+                   Windows, which compares names without case.
       --log FILE   write the event log to FILE instead of the program's own log
       --no-log     keep no event log
       --no-registry  leave the registry alone

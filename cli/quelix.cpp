@@ -74,17 +74,14 @@ class Run {
         services_(services),
         reporter_(out, err, options.json, options.quiet),
         front_(err, services.console, !options.quiet && services.console.ErrorIsTerminal()),
-        controller_(front_, services.fs, Registry()) {
+        controller_(front_, services.fs, Registry()),
+        excludes_(options.excludes) {
     if (!options.no_backup) controller_.KeepOriginalsIn(services.places.BackupFolder(), true);
     front_.Attach(&controller_, [this] { return controller_.engine().bytes_read(); });
     front_.ReportTo(&reporter_, options.command == CliOptions::Command::kScan);
-    if (!options.excludes.empty()) {
-      controller_.Exclude([this](const std::string& relative) {
-        for (const std::string& pattern : options_.excludes) {
-          if (ShellPatternMatches(pattern, relative)) return true;
-        }
-        return false;
-      });
+    if (!excludes_.empty()) {
+      controller_.Exclude(
+          [this](const std::string& relative) { return excludes_.Match(relative); });
     }
     // The front end draws at most ten times a second on its own; every yield lets it see a
     // request to stop at once.
@@ -116,6 +113,7 @@ class Run {
   Reporter reporter_;
   CliFrontEnd front_;
   CommandController controller_;
+  const ExcludePatterns excludes_;
   Tally tally_;
 };
 

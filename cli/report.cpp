@@ -139,11 +139,8 @@ void Reporter::Tell(const FileEvent& event) {
       return;
     case FileEvent::Kind::kNotCleaned:
       ++not_cleaned_;
-      Result("not cleaned " + shown + ": " + reason, Field("event", "not_cleaned") +
-                                                         Field("path", event.path) +
-                                                         Field("reason", event.reason));
       Problem("could not clean " + shown + ": " + reason);
-      return;
+      break;
     case FileEvent::Kind::kSkipped:
       ++skipped_;
       if (quiet_) return;

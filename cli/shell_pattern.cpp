@@ -1,5 +1,7 @@
 #include "cli/shell_pattern.h"
 
+#include "platform/names.h"
+
 namespace quelix {
 namespace {
 
@@ -77,6 +79,20 @@ bool ShellPatternMatches(std::string_view pattern, std::string_view text) {
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
+}
+
+// Folding a pattern leaves its special characters as they are: none of them has a case.
+ExcludePatterns::ExcludePatterns(const std::vector<std::string>& patterns) {
+  for (const std::string& pattern : patterns) folded_.push_back(FoldedName(pattern));
+}
+
+bool ExcludePatterns::Match(const std::string& relative) const {
+  if (folded_.empty()) return false;
+  const std::string folded = FoldedName(relative);
+  for (const std::string& pattern : folded_) {
+    if (ShellPatternMatches(pattern, folded)) return true;
+  }
+  return false;
 }
 
 }  // namespace quelix

@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/signature.h"
 #include "runtime/shown_name.h"
@@ -99,9 +100,15 @@ bool Engine::RemoveCommand(OriginalKeeper* keeper) {
 void Engine::RemoveEntry(const std::string& path, std::unique_ptr<Registry>& registry) {
   window_.SetStatus("Removing virus from \r\n" + ShownName(path));
   if (window_.LogSwitch()) window_.WriteLog("Removing virus from \r\n" + ShownName(path));
+  const FileInfo* found = scan_.FoundAs(path);
+  const std::optional<FileInfo> found_as = found ? std::optional<FileInfo>(*found) : std::nullopt;
   // The window stays live while a large file is cleaned; closing it waits for the file.
-  const CleanResult result =
-      cleaner_.CleanFile(path, scan_.FoundAs(path), [this] { window_.YieldPoint(); });
+  CleanResult result = cleaner_.CleanFile(path, found, [this] { window_.YieldPoint(); });
+  if (result.cleaned && found_as) {
+    // The names the scan found infected are cleaned or told in their own turn: only the names it
+    // never saw are left over.
+    result.other_names -= std::min(result.other_names, scan_.OtherNamesFound(path, *found_as));
+  }
   if (result.cleaned) scan_.Record(path, result.now);
   Repair(registry);
   if (result.cleaned) {

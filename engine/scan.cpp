@@ -92,6 +92,14 @@ void InfectionScan::Skipped(const std::string& name, const Status& why) {
   window_.Tell({FileEvent::Kind::kSkipped, name, Reason(why)});
 }
 
+uint64_t InfectionScan::OtherNamesFound(const std::string& path, const FileInfo& original) const {
+  uint64_t names = 0;
+  for (const auto& [name, info] : found_as_) {
+    names += name != path && info.volume == original.volume && info.file_id == original.file_id;
+  }
+  return names;
+}
+
 const FileInfo* InfectionScan::FoundAs(const std::string& path) const {
   const auto it = found_as_.find(path);
   return it == found_as_.end() ? nullptr : &it->second;

@@ -39,6 +39,10 @@ class InfectionScan {
   const FileInfo* FoundAs(const std::string& path) const;
   // Records how `path` is now, after the program itself rewrote it.
   void Record(const std::string& path, const FileInfo& now) { found_as_[path] = now; }
+  // How many infected names other than `path` the scan found to be the file `original` (hard
+  // links of it), and that the program has not rewritten since: each is cleaned, or reported, in
+  // its own turn.
+  uint64_t OtherNamesFound(const std::string& path, const FileInfo& original) const;
 
  private:
   static constexpr int kChannel = 1;

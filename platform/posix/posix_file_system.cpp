@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/names.h"
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_file.h"
 #include "platform/posix/posix_ownership.h"
@@ -158,6 +159,10 @@ class PosixFileSystem final : public FileSystem {
 
 std::unique_ptr<FileSystem> CreateNativeFileSystem() {
   return std::make_unique<PosixFileSystem>();
+}
+
+std::string FoldedName(const std::string& name) {
+  return name;
 }
 
 }  // namespace quelix

@@ -8,6 +8,7 @@
 #include <sddl.h>
 
 #include "platform/file_system.h"
+#include "platform/names.h"
 #include "platform/win32/win32_directory.h"
 #include "platform/win32/win32_errors.h"
 #include "platform/win32/win32_file.h"
@@ -300,6 +301,13 @@ Status Win32FileSystem::Remove(const std::string& path) {
 
 std::unique_ptr<FileSystem> CreateNativeFileSystem() {
   return std::make_unique<Win32FileSystem>();
+}
+
+std::string FoldedName(const std::string& name) {
+  std::wstring wide = win32::Widen(name);
+  if (wide.empty()) return name;
+  CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  return win32::Narrow(wide.c_str(), wide.size());
 }
 
 }  // namespace quelix

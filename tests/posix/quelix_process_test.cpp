@@ -284,6 +284,39 @@ TEST(QuelixProcessTest, CtrlCLeavesALineForEveryFileCleaned) {
   }
 }
 
+// Hard links: the names the scan found are cleaned each in its turn, so nothing is said to be
+// left of them; a name it never saw still holds the virus, and the exit status says so.
+TEST(QuelixProcessTest, OtherNamesOfACleanedFileAreCleanedOrTold) {
+  struct Case {
+    const char* other;  // the second name of a.htm
+    int status;
+    std::string other_holds;  // what the other name holds afterwards
+    bool told;                // "other name ... still holds the virus" on standard error
+  };
+  const Case cases[] = {
+      {"sub/b.htm", 0, "page\r\n", false},
+      {"a-copy.txt", 1, kInfected, true},
+  };
+  for (const Case& c : cases) {
+    TempTree tree;
+    TempTree state;
+    tree.Write("a.htm", kInfected);
+    tree.MakeDirectory("sub");
+    fs::create_hard_link(tree.Path("a.htm"), tree.Path(c.other));
+    GiveAway(tree);
+    GiveAway(state);
+    const Ran ran = RunQuelix(state, {"remove", "--no-log", "--no-registry", tree.Root()});
+    EXPECT_EQ(ran.status, c.status) << c.other << ":\n" << ran.err;
+    EXPECT_EQ(tree.Read("a.htm"), "page\r\n") << c.other;
+    EXPECT_EQ(tree.Read(c.other), c.other_holds) << c.other;
+    EXPECT_EQ(ran.err.find("quelix: 1 other name (hard link) of " + tree.Path("a.htm") +
+                           " still holds the virus") != std::string::npos,
+              c.told)
+        << c.other << ":\n"
+        << ran.err;
+  }
+}
+
 TEST(QuelixProcessTest, JsonLinesNameEveryFileExactly) {
   TempTree tree;
   TempTree state;
