@@ -14,7 +14,6 @@ std::string& StripNulls(std::string& OriginalStr) {
 }
 
 bool CandidateSearch::Search() {
-  window_.SetBusyPointer(true);
   window_.ClearCandidates();
   root_ = Folder{};
   recorded_root_.clear();
@@ -28,7 +27,6 @@ bool CandidateSearch::Search() {
   // The record is only good while the drive stays as it was listed.
   root_ = Folder{};
   recorded_root_.clear();
-  window_.SetBusyPointer(false);
   return open;
 }
 
@@ -80,7 +78,7 @@ bool CandidateSearch::Excluded(const std::string& folder, const std::string& nam
 
 void CandidateSearch::Unsearched(const std::string& path, const std::string& reason) {
   ++unsearched_;
-  window_.WriteLog("Could not search " + ShownName(path) + ": " + ShownName(reason));
+  host_.WriteLog("Could not search " + ShownName(path) + ": " + ShownName(reason));
   window_.Tell({FileEvent::Kind::kUnsearched, path, reason});
 }
 
@@ -95,7 +93,7 @@ bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& pa
     if (entry.is_directory) folder.subdirectories.push_back(name);
     if (const uint8_t mask = MatchingPatterns(name))
       folder.matches.emplace_back(std::move(name), mask);
-    open = window_.YieldPoint();
+    open = host_.YieldPoint();
     return open;
   });
   folder.children.resize(folder.subdirectories.size());
@@ -131,10 +129,10 @@ bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folde
   for (const auto& [name, mask] : folder.matches) {
     if (!(mask & pattern_bit)) continue;
     const std::string progress = "Searching \r\n" + ShownName(path);
-    window_.WriteLog(progress);
+    host_.WriteLog(progress);
     window_.SetStatus(progress);
     window_.AppendCandidate(path + name);
-    if (!window_.YieldPoint()) return false;
+    if (!host_.YieldPoint()) return false;
   }
   for (size_t i = 0; i < folder.subdirectories.size(); ++i) {
     std::string child = path + folder.subdirectories[i] + tree_.Separator();
