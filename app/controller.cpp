@@ -10,61 +10,12 @@
 
 namespace quelix {
 
-// The engine's view of the window: the front end's lists and controls, the controller's event
-// log, and yield points that tell the engine when a close request must stop it.
-class CommandController::CommandWindow final : public Window {
- public:
-  CommandWindow(FrontEnd& front, EventLog& log, const bool& closing)
-      : front_(front), log_(log), closing_(closing) {}
-
-  std::chrono::milliseconds interval = std::chrono::milliseconds(15);
-
-  // A command starts from a click the front end has just taken in.
-  void Start() { last_events_ = std::chrono::steady_clock::now(); }
-
-  void ClearCandidates() override { front_.ClearCandidates(); }
-  void AppendCandidate(const std::string& path) override { front_.AppendCandidate(path); }
-  size_t CandidateCount() const override { return front_.CandidateCount(); }
-  std::string Candidate(size_t index) const override { return front_.Candidate(index); }
-  void HideCandidates() override { front_.HideCandidates(); }
-  void ClearInfected() override { front_.ClearInfected(); }
-  void AppendInfected(const std::string& path) override { front_.AppendInfected(path); }
-  size_t InfectedCount() const override { return front_.InfectedCount(); }
-  std::string Infected(size_t index) const override { return front_.Infected(index); }
-  void ShowInfected() override { front_.ShowInfected(); }
-  void SetStatus(const std::string& text) override { front_.SetStatus(text); }
-  void Tell(const FileEvent& event) override { front_.Tell(event); }
-  bool LogSwitch() const override { return front_.LogSwitch(); }
-  void WriteLog(const std::string& entry) override { log_.Write(entry); }
-  void FlushLog() override { log_.Flush(); }
-  std::string SearchRoot() const override { return front_.SearchRoot(); }
-  // The controller shows the hourglass for the whole command, not only while the search runs.
-  void SetBusyPointer(bool) override {}
-  // Events are processed only when `interval` has passed since the last time: the search yields
-  // after every directory entry, far more often than anyone can act.
-  bool YieldPoint() override {
-    if (closing_) return false;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_events_ >= interval) {
-      front_.ProcessEvents();
-      last_events_ = std::chrono::steady_clock::now();
-    }
-    return !closing_;
-  }
-
- private:
-  FrontEnd& front_;
-  EventLog& log_;
-  const bool& closing_;
-  std::chrono::steady_clock::time_point last_events_;
-};
-
 CommandController::CommandController(FrontEnd& front, FileSystem& fs, RegistryOpener open_registry)
     : front_(front),
       fs_(fs),
       log_(fs),
-      window_(std::make_unique<CommandWindow>(front, log_, closing_)),
-      engine_(std::make_unique<Engine>(*window_, fs, std::move(open_registry))) {}
+      engine_(std::make_unique<Engine>(front, static_cast<CommandHost&>(*this), fs,
+                                       std::move(open_registry))) {}
 
 CommandController::~CommandController() {
   log_.Close();
@@ -101,7 +52,7 @@ Status CommandController::CheckStateLog(const std::string& folder, const std::st
 CommandResult CommandController::Scan() {
   if (running_ || closing_) return CommandResult::kIgnored;
   running_ = true;
-  window_->Start();
+  last_events_ = std::chrono::steady_clock::now();
   front_.SetBusyPointer(true);
   const bool finished = engine_->ScanCommand();
   if (finished) {
@@ -133,7 +84,7 @@ CommandResult CommandController::Check(const std::vector<std::string>& paths,
 CommandResult CommandController::Remove() {
   if (running_ || closing_) return CommandResult::kIgnored;
   running_ = true;
-  window_->Start();
+  last_events_ = std::chrono::steady_clock::now();
   const ScanReport& scan = engine_->scan_report();
   const bool work = scan.done && (scan.infected > 0 || !scan.registry_found.empty());
   BackupState backup;
@@ -250,7 +201,26 @@ LogState CommandController::State() const {
 }
 
 void CommandController::SetYieldInterval(std::chrono::milliseconds interval) {
-  window_->interval = interval;
+  yield_interval_ = interval;
+}
+
+void CommandController::WriteLog(const std::string& entry) {
+  log_.Write(entry);
+}
+
+void CommandController::FlushLog() {
+  log_.Flush();
+}
+
+bool CommandController::YieldPoint() {
+  if (closing_) return false;
+  // The search yields after every directory entry, far more often than anyone can act.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_events_ >= yield_interval_) {
+    front_.ProcessEvents();
+    last_events_ = std::chrono::steady_clock::now();
+  }
+  return !closing_;
 }
 
 bool CommandController::RequestClose(const std::string& why) {

@@ -34,13 +34,13 @@ struct Message {
   MessageIcon icon = MessageIcon::kInformation;
 };
 
-class CommandController {
+class CommandController : private CommandHost {
  public:
   // `front` and `fs` must outlive the controller. `open_registry` opens the registry a removal
   // repairs: the native one in the programs (linked from the platform's registry library, not
   // by the engine), a fake or none in tests.
   CommandController(FrontEnd& front, FileSystem& fs, RegistryOpener open_registry);
-  ~CommandController();
+  ~CommandController() override;
   CommandController(const CommandController&) = delete;
   CommandController& operator=(const CommandController&) = delete;
 
@@ -88,7 +88,12 @@ class CommandController {
   const Message& message() const { return message_; }
 
  private:
-  class CommandWindow;
+  // The engine's host: the log is the controller's own; a yield lets the front end process
+  // events once the yield interval has passed since the last time, and stops the command once a
+  // close was asked for. A command starts the interval anew, from the click just taken in.
+  void WriteLog(const std::string& entry) override;
+  void FlushLog() override;
+  bool YieldPoint() override;
 
   // Ends a command; on a close request closes the log and tells kStopped.
   CommandResult Finish();
@@ -114,8 +119,9 @@ class CommandController {
   FrontEnd& front_;
   FileSystem& fs_;
   EventLog log_;
-  std::unique_ptr<CommandWindow> window_;
   std::unique_ptr<Engine> engine_;
+  std::chrono::milliseconds yield_interval_{15};
+  std::chrono::steady_clock::time_point last_events_;
   bool log_wanted_ = false;  // the front end asked for a log (a headless run may not)
   bool running_ = false;
   bool closing_ = false;

@@ -1,5 +1,7 @@
 #include "app/outcome.h"
 
+#include <algorithm>
+
 #include "runtime/shown_name.h"
 
 namespace quelix {
@@ -46,7 +48,37 @@ std::string UncheckedSentences(const ScanReport& scan, const LogState& log) {
   return text;
 }
 
+// The store or key a value lies in that the removal could not open; null where it opened.
+const RegistryOpenFailure* Unopened(const RemovalReport& removal, const RegistryValueRef& value) {
+  for (const RegistryOpenFailure& f : removal.registry_unopened) {
+    if (f.store == value.store && (f.key.empty() || f.key == value.key)) return &f;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+Leftovers WhatIsLeft(const ScanReport& scan, const RemovalReport& removal) {
+  Leftovers left;
+  left.files = removal.files.size() - removal.cleaned;
+  left.other_names = removal.other_names;
+  // A value failed at one repair and deleted at a later one is gone: the record of failures
+  // keeps each value's last outcome only.
+  left.values = removal.registry_failed;
+  for (const RegistryValueRef& value : scan.registry_found) {
+    const auto& deleted = removal.registry_deleted;
+    const auto& failed = removal.registry_failed;
+    if (std::find(deleted.begin(), deleted.end(), value) != deleted.end()) continue;
+    if (std::any_of(failed.begin(), failed.end(),
+                    [&](const RegistryValueFailure& f) { return f.value == value; })) {
+      continue;
+    }
+    // Neither deleted nor failed: gone by then, or never reached for want of its store or key.
+    const RegistryOpenFailure* unopened = Unopened(removal, value);
+    if (unopened) left.values.push_back({value, unopened->status});
+  }
+  return left;
+}
 
 std::string ScanStatus(const ScanReport& scan, const LogState& log) {
   std::string more;
@@ -65,8 +97,8 @@ std::string BackupSentence(const BackupState& backup) {
 RemovalOutcome RemovalMessage(const ScanReport& scan, const RemovalReport& removal,
                               const LogState& log, const BackupState& backup) {
   const size_t files = removal.files.size();
-  const bool all_removed =
-      removal.cleaned == files && removal.registry_problems.empty() && removal.other_names == 0;
+  const Leftovers left = WhatIsLeft(scan, removal);
+  const bool all_removed = !left.any();
   // A file not read or a folder not searched may hold the virus still: no success is claimed.
   const std::string unchecked = UncheckedSentences(scan, log);
   if (all_removed && unchecked.empty()) {
@@ -75,17 +107,17 @@ RemovalOutcome RemovalMessage(const ScanReport& scan, const RemovalReport& remov
     return {text, MessageIcon::kInformation};
   }
   std::string text = all_removed ? kRemovedFromFound : kNotRemoved;
-  if (removal.cleaned < files) {
+  if (left.files > 0) {
     Add(&text, "It was removed from " + std::to_string(removal.cleaned) + " of " +
                    std::to_string(files) + (files == 1 ? " file." : " files."));
   }
-  if (!removal.registry_problems.empty()) {
+  if (!left.values.empty()) {
     Add(&text, "Some registry values it set could not be deleted.");
   }
-  if (removal.other_names == 1) {
+  if (left.other_names == 1) {
     Add(&text, "1 other name (hard link) of a cleaned file still holds it.");
-  } else if (removal.other_names > 1) {
-    Add(&text, std::to_string(removal.other_names) +
+  } else if (left.other_names > 1) {
+    Add(&text, std::to_string(left.other_names) +
                    " other names (hard links) of cleaned files still hold it.");
   }
   Add(&text, unchecked);

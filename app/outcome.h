@@ -1,7 +1,9 @@
 // The texts a command ends with: the status line after a scan, the message box after a removal.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/front_end.h"
 #include "engine/engine.h"
@@ -21,9 +23,20 @@ struct LogState {
 // that could not be written.
 std::string ScanStatus(const ScanReport& scan, const LogState& log);
 
-// The message box after a removal: the success text only where every listed file was cleaned,
-// every registry problem is gone, no other name still holds the virus, and the scan before it
-// read every candidate and searched every folder.
+// What of the virus a removal left: listed files it could not clean, other names (hard links) of
+// cleaned files, and registry values still there, each with why: not deleted at its last try, or
+// found by the scan in a store or key the removal could not open. The message box and the
+// command line's exit status both go by it.
+struct Leftovers {
+  size_t files = 0;
+  uint64_t other_names = 0;
+  std::vector<RegistryValueFailure> values;
+  bool any() const { return files > 0 || other_names > 0 || !values.empty(); }
+};
+Leftovers WhatIsLeft(const ScanReport& scan, const RemovalReport& removal);
+
+// The message box after a removal: the success text only where nothing is left (see Leftovers)
+// and the scan before it read every candidate and searched every folder.
 struct RemovalOutcome {
   std::string text;
   MessageIcon icon;

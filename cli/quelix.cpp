@@ -6,6 +6,7 @@
 #include <set>
 
 #include "app/controller.h"
+#include "app/outcome.h"
 #include "cli/backup_commands.h"
 #include "cli/cli_front_end.h"
 #include "cli/options.h"
@@ -31,39 +32,16 @@ struct Tally {
   bool no_room = false;     // no room to keep the originals, so nothing more was removed
 };
 
-// The reason a value the scan found was neither deleted nor reported failed: the store or key
-// it lies in could not be opened. Empty where the value was simply gone by then.
-std::string UnopenedReason(const RemovalReport& removal, const RegistryValueRef& value) {
-  for (const RegistryOpenFailure& f : removal.registry_unopened) {
-    if (f.store == value.store && (f.key.empty() || f.key == value.key)) return Reason(f.status);
-  }
-  return {};
-}
-
 // Tells what the removal did to the registry (the files were told as they were cleaned: a value
 // not deleted after one file is tried again after the next, so its outcome is known only now);
 // true when something of the virus is left.
 bool ReportRemoval(const ScanReport& scan, const RemovalReport& removal, Reporter& reporter) {
-  bool left = removal.other_names > 0 || removal.cleaned < removal.files.size();
   for (const RegistryValueRef& value : removal.registry_deleted) reporter.RegistryDeleted(value);
-  for (const RegistryValueFailure& f : removal.registry_failed) {
+  const Leftovers left = WhatIsLeft(scan, removal);
+  for (const RegistryValueFailure& f : left.values) {
     reporter.RegistryNotDeleted(f.value, Reason(f.status));
-    left = true;
   }
-  for (const RegistryValueRef& value : scan.registry_found) {
-    const auto& deleted = removal.registry_deleted;
-    const auto& failed = removal.registry_failed;
-    if (std::find(deleted.begin(), deleted.end(), value) != deleted.end()) continue;
-    if (std::any_of(failed.begin(), failed.end(),
-                    [&](const RegistryValueFailure& f) { return f.value == value; })) {
-      continue;
-    }
-    const std::string reason = UnopenedReason(removal, value);
-    if (reason.empty()) continue;
-    reporter.RegistryNotDeleted(value, reason);
-    left = true;
-  }
-  return left;
+  return left.any();
 }
 
 class Run {

@@ -7,13 +7,14 @@
 #include "runtime/shown_name.h"
 
 namespace quelix {
-Engine::Engine(Window& window, FileSystem& fs, RegistryOpener open_registry)
+Engine::Engine(Window& window, CommandHost& host, FileSystem& fs, RegistryOpener open_registry)
     : window_(window),
+      host_(host),
       files_(fs),
       tree_(fs),
       signature_(SignatureLine()),
-      search_(window, tree_),
-      scan_(window, tree_, files_, signature_),
+      search_(window, host, tree_),
+      scan_(window, host, tree_, files_, signature_),
       cleaner_(tree_, files_, signature_),
       open_registry_(std::move(open_registry)),
       beside_(tree_) {}
@@ -72,7 +73,7 @@ void Engine::LookForRegistryValues() {
   scan_report_.registry_found = FindVirusValues(*registry);
   for (const RegistryValueRef& value : scan_report_.registry_found) {
     if (window_.LogSwitch())
-      window_.WriteLog("Virus registry value found: " + ShownName(value.FullName()));
+      host_.WriteLog("Virus registry value found: " + ShownName(value.FullName()));
   }
 }
 
@@ -86,24 +87,24 @@ bool Engine::RemoveCommand(OriginalKeeper* keeper) {
   const size_t count = window_.InfectedCount();
   for (size_t i = 0; i < count; ++i) {
     // A close request takes effect between two files, never in the middle of one.
-    if (!window_.YieldPoint()) {
+    if (!host_.YieldPoint()) {
       removal_.stopped = true;
       break;
     }
     RemoveEntry(window_.Infected(i), registry);
   }
   if (count == 0 && !scan_report_.registry_found.empty()) Repair(registry);
-  for (const std::string& problem : removal_.registry_problems) window_.WriteLog(problem);
+  for (const std::string& problem : removal_.registry_problems) host_.WriteLog(problem);
   return !removal_.stopped;
 }
 
 void Engine::RemoveEntry(const std::string& path, std::unique_ptr<Registry>& registry) {
   window_.SetStatus("Removing virus from \r\n" + ShownName(path));
-  if (window_.LogSwitch()) window_.WriteLog("Removing virus from \r\n" + ShownName(path));
+  if (window_.LogSwitch()) host_.WriteLog("Removing virus from \r\n" + ShownName(path));
   const FileInfo* found = scan_.FoundAs(path);
   const std::optional<FileInfo> found_as = found ? std::optional<FileInfo>(*found) : std::nullopt;
   // The window stays live while a large file is cleaned; closing it waits for the file.
-  CleanResult result = cleaner_.CleanFile(path, found, [this] { window_.YieldPoint(); });
+  CleanResult result = cleaner_.CleanFile(path, found, [this] { host_.YieldPoint(); });
   if (result.cleaned && found_as) {
     // The names the scan found infected are cleaned or told in their own turn: only the names it
     // never saw are left over.
@@ -113,10 +114,10 @@ void Engine::RemoveEntry(const std::string& path, std::unique_ptr<Registry>& reg
   Repair(registry);
   if (result.cleaned) {
     LogLeftovers(path, result);
-    if (window_.LogSwitch()) window_.WriteLog("Virus successfully removed from " + ShownName(path));
+    if (window_.LogSwitch()) host_.WriteLog("Virus successfully removed from " + ShownName(path));
   }
   RecordOutcome(path, result);
-  window_.FlushLog();
+  host_.FlushLog();
 }
 
 void Engine::RecordOutcome(const std::string& path, const CleanResult& result) {
@@ -126,8 +127,8 @@ void Engine::RecordOutcome(const std::string& path, const CleanResult& result) {
   // A file listed twice is reported once: with the failure its first attempt met, so the second
   // attempt, which finds the file as the first left it, cannot hide the true reason.
   if (!result.cleaned && (first || it->result.cleaned)) {
-    window_.WriteLog("Could not remove the virus from " + ShownName(path) + ": " +
-                     ShownName(result.reason));
+    host_.WriteLog("Could not remove the virus from " + ShownName(path) + ": " +
+                   ShownName(result.reason));
   }
   // Told once per file, and again only where a later entry of it changed its outcome.
   if (first || it->result.cleaned != result.cleaned) {
@@ -154,13 +155,13 @@ void Engine::LogLeftovers(const std::string& path, const CleanResult& result) {
   if (!result.lost.empty()) {
     std::string items;
     for (const std::string& item : result.lost) items += (items.empty() ? "" : ", ") + item;
-    window_.WriteLog("Could not keep the metadata of " + ShownName(path) + ": " + items);
+    host_.WriteLog("Could not keep the metadata of " + ShownName(path) + ": " + items);
   }
   if (result.other_names == 1) {
-    window_.WriteLog("1 other name (hard link) of " + ShownName(path) + " still holds the virus");
+    host_.WriteLog("1 other name (hard link) of " + ShownName(path) + " still holds the virus");
   } else if (result.other_names > 1) {
-    window_.WriteLog(std::to_string(result.other_names) + " other names (hard links) of " +
-                     ShownName(path) + " still hold the virus");
+    host_.WriteLog(std::to_string(result.other_names) + " other names (hard links) of " +
+                   ShownName(path) + " still hold the virus");
   }
 }
 

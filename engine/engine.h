@@ -1,6 +1,6 @@
 // The disinfection engine: the commands the window's buttons run, acting on the window through
-// the Window interface, on the drive through the platform's file services and on the registry
-// through the platform's Registry.
+// the Window interface, logging and yielding through its CommandHost, on the drive through the
+// platform's file services and on the registry through the platform's Registry.
 #pragma once
 
 #include <cstdint>
@@ -64,8 +64,8 @@ struct RemovalReport {
 
 class Engine {
  public:
-  // Prepares the signature line; `window` and `fs` must outlive the engine.
-  Engine(Window& window, FileSystem& fs, RegistryOpener open_registry);
+  // Prepares the signature line; `window`, `host` and `fs` must outlive the engine.
+  Engine(Window& window, CommandHost& host, FileSystem& fs, RegistryOpener open_registry);
 
   // The Scan command: announces the search, lists the candidates of the chosen drive, scans
   // them, and looks for the virus's values in that drive's registry without changing it. Returns
@@ -111,6 +111,7 @@ class Engine {
   void LogLeftovers(const std::string& path, const CleanResult& result);
 
   Window& window_;
+  CommandHost& host_;
   TextFiles files_;
   SearchedTree tree_;
   std::string signature_;

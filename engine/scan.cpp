@@ -19,7 +19,7 @@ bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular) {
     ahead_.pop_front();
     Status opened = candidate.status;
     if (opened.ok()) opened = files_.Attach(kChannel, std::move(candidate.file), true);
-    if (window_.LogSwitch()) window_.WriteLog("Scanning " + ShownName(window_.Candidate(i)));
+    if (window_.LogSwitch()) host_.WriteLog("Scanning " + ShownName(window_.Candidate(i)));
     window_.SetStatus("Scanning \r\n" + ShownName(window_.Candidate(i)));
     if (!opened.ok()) {
       // Nothing to read: the candidate's one read yields nothing and its reading ends. A folder,
@@ -31,7 +31,7 @@ bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular) {
                  !(pass_over_gone_ && opened.code() == ErrorCode::kNotFound)) {
         Unreadable(window_.Candidate(i), opened);
       }
-      if (!window_.YieldPoint()) return Stop();
+      if (!host_.YieldPoint()) return Stop();
       continue;
     }
     if (!ScanOne(window_.Candidate(i))) return Stop();
@@ -65,9 +65,9 @@ void InfectionScan::ReadAhead(size_t index, size_t count) {
 bool InfectionScan::ScanOne(const std::string& name) {
   bool recorded = false;
   const FieldScan outcome = ReadSignatureFields(
-      files_, kChannel, signature_, [this] { return window_.YieldPoint(); },
+      files_, kChannel, signature_, [this] { return host_.YieldPoint(); },
       [&] {
-        if (window_.LogSwitch()) window_.WriteLog("Virus found in " + ShownName(name));
+        if (window_.LogSwitch()) host_.WriteLog("Virus found in " + ShownName(name));
         window_.AppendInfected(name);
         FileInfo info;
         if (!recorded && files_.GetInfo(kChannel, &info).ok()) Record(name, info);
@@ -83,12 +83,12 @@ bool InfectionScan::ScanOne(const std::string& name) {
 void InfectionScan::Unreadable(const std::string& name, const Status& why) {
   ++unreadable_;
   // Always logged: the status line at the end sends the user to the log for these.
-  window_.WriteLog("Could not read " + ShownName(name) + ": " + ShownName(Reason(why)));
+  host_.WriteLog("Could not read " + ShownName(name) + ": " + ShownName(Reason(why)));
   window_.Tell({FileEvent::Kind::kUnreadable, name, Reason(why)});
 }
 
 void InfectionScan::Skipped(const std::string& name, const Status& why) {
-  if (window_.LogSwitch()) window_.WriteLog("Skipped " + ShownName(name) + ": " + Reason(why));
+  if (window_.LogSwitch()) host_.WriteLog("Skipped " + ShownName(name) + ": " + Reason(why));
   window_.Tell({FileEvent::Kind::kSkipped, name, Reason(why)});
 }
 

@@ -20,8 +20,9 @@ class InfectionScan {
   // a cold disk it then reads them while the program works on the one at hand.
   static constexpr size_t kReadAhead = 32;
 
-  InfectionScan(Window& window, SearchedTree& tree, TextFiles& files, const std::string& signature)
-      : window_(window), tree_(tree), files_(files), signature_(signature) {}
+  InfectionScan(Window& window, CommandHost& host, SearchedTree& tree, TextFiles& files,
+                const std::string& signature)
+      : window_(window), host_(host), tree_(tree), files_(files), signature_(signature) {}
 
   // Reads every candidate field by field and appends it to the infected list once for every field
   // equal to the signature line; then shows the infected list. A candidate that cannot be opened
@@ -63,6 +64,7 @@ class InfectionScan {
   void Skipped(const std::string& name, const Status& why);
 
   Window& window_;
+  CommandHost& host_;
   SearchedTree& tree_;
   TextFiles& files_;
   const std::string& signature_;

@@ -14,7 +14,6 @@ std::string& StripNulls(std::string& OriginalStr) {
 }
 
 bool CandidateSearch::Search() {
-  window_.SetBusyPointer(true);
   window_.ClearCandidates();
   listed_regular_.clear();
   root_ = Folder{};
@@ -29,7 +28,6 @@ bool CandidateSearch::Search() {
   // The record is only good while the drive stays as it was listed.
   root_ = Folder{};
   recorded_root_.clear();
-  window_.SetBusyPointer(false);
   return open;
 }
 
@@ -83,7 +81,7 @@ bool CandidateSearch::Excluded(const std::string& folder, const std::string& nam
 
 void CandidateSearch::Unsearched(const std::string& path, const std::string& reason) {
   ++unsearched_;
-  window_.WriteLog("Could not search " + ShownName(path) + ": " + ShownName(reason));
+  host_.WriteLog("Could not search " + ShownName(path) + ": " + ShownName(reason));
   window_.Tell({FileEvent::Kind::kUnsearched, path, reason});
 }
 
@@ -107,7 +105,7 @@ bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& pa
       folder.matches.append(name);
       folder.matches.push_back('\0');
     }
-    open = window_.YieldPoint();
+    open = host_.YieldPoint();
     return open;
   });
   folder.children.resize(subdirectories);
@@ -149,11 +147,11 @@ bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folde
     at = end + 1;
     if (!(mask & pattern_bit)) continue;
     const std::string progress = "Searching \r\n" + ShownName(path);
-    window_.WriteLog(progress);
+    host_.WriteLog(progress);
     window_.SetStatus(progress);
     window_.AppendCandidate(path + std::string(name));
     listed_regular_.push_back((mask & kListedRegular) != 0);
-    if (!window_.YieldPoint()) return false;
+    if (!host_.YieldPoint()) return false;
   }
   size_t at = 0;
   for (std::unique_ptr<Folder>& record : folder.children) {

@@ -24,7 +24,8 @@ class CandidateSearch {
   // made to be endless must not exhaust the program.
   static constexpr int kMaxDepth = 4096;
 
-  CandidateSearch(Window& window, SearchedTree& tree) : window_(window), tree_(tree) {}
+  CandidateSearch(Window& window, CommandHost& host, SearchedTree& tree)
+      : window_(window), host_(host), tree_(tree) {}
 
   // Clears the candidate list and fills it with every match of the drive the window shows,
   // pattern by pattern. Returns false when the window closed meanwhile.
@@ -74,6 +75,7 @@ class CandidateSearch {
   bool Excluded(const std::string& folder, const std::string& name) const;
 
   Window& window_;
+  CommandHost& host_;
   SearchedTree& tree_;
   std::string recorded_root_;
   Folder root_;

@@ -1,6 +1,7 @@
-// The engine's view of the program's window: everything the commands read from it and write to it.
-// The command controller implements it over the front end that runs it (a window, the headless
-// driver, the command-line program); engine tests record instead.
+// What the commands work with besides the files: the window, whose lists and controls they read
+// and write, and the host that runs them, which keeps the event log and lets the window take in
+// input between steps. Every front end (the two windows, the headless driver, the command-line
+// program) is a Window; the command controller is the host. Engine tests record both.
 #pragma once
 
 #include <cstddef>
@@ -49,26 +50,29 @@ class Window {
 
   // Log switch (cLog): true while checked. Read at the moment of every gated entry.
   virtual bool LogSwitch() const = 0;
-  // Log sink: appends one entry to the event log.
-  virtual void WriteLog(const std::string& entry) = 0;
-  // Hands the entries written so far to the OS. The engine calls it after every cleaned file and
-  // at the end of the Remove command; the window also flushes at the end of every command.
-  virtual void FlushLog() = 0;
 
   // The directory the search starts from for the drive the chooser (Drive1) shows: on Windows the
   // designation's first two characters ("c:"), on Linux the volume's mount path.
   virtual std::string SearchRoot() const = 0;
 
-  // Mouse pointer: the hourglass while `busy`, the default otherwise.
-  virtual void SetBusyPointer(bool busy) = 0;
+  // Tells what became of one file or folder, as it happens. Nothing by default.
+  virtual void Tell(const FileEvent&) {}
+};
+
+class CommandHost {
+ public:
+  virtual ~CommandHost() = default;
+
+  // Log sink: appends one entry to the event log.
+  virtual void WriteLog(const std::string& entry) = 0;
+  // Hands the entries written so far to the OS. The engine calls it after every cleaned file and
+  // at the end of the Remove command; the controller also flushes at the end of every command.
+  virtual void FlushLog() = 0;
 
   // Yield point: lets the window process its pending events. Returns false once the window is
   // closing; the running command must then stop (a Remove command once the file it is cleaning
   // is done).
   virtual bool YieldPoint() = 0;
-
-  // Tells what became of one file or folder, as it happens. Nothing by default.
-  virtual void Tell(const FileEvent&) {}
 };
 
 }  // namespace quelix

@@ -10,6 +10,12 @@ bool SameFileUnchanged(const FileInfo& a, const FileInfo& b) {
          a.modified_ns == b.modified_ns;
 }
 
+std::string JoinPath(const std::string& folder, const std::string& name, char separator) {
+  if (folder.empty()) return name;
+  if (folder.back() == separator) return folder + name;
+  return folder + separator + name;
+}
+
 Status File::SkipHole(uint64_t* skipped) {
   *skipped = 0;
   return Status::Ok();

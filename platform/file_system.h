@@ -71,6 +71,10 @@ struct FileInfo {
 // modification time.
 bool SameFileUnchanged(const FileInfo& a, const FileInfo& b);
 
+// `name` in `folder`, joined with one `separator` (none added after one that ends `folder`). An
+// empty folder is no folder: the name alone, relative as it was, never put in the root.
+std::string JoinPath(const std::string& folder, const std::string& name, char separator);
+
 enum class OpenMode {
   kRead,  // an existing regular file, from its start
   // The same, for a file that is to be replaced by a copy made from what is read: no other

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/file_system.h"
 #include "platform/posix/mount_table.h"
 
 namespace quelix {
@@ -18,8 +19,7 @@ namespace fs = std::filesystem;
 constexpr char kProgramName[] = "quelix-remover";
 
 std::string Join(const std::string& dir, const std::string& name) {
-  if (!dir.empty() && dir.back() == '/') return dir + name;
-  return dir + "/" + name;
+  return JoinPath(dir, name, '/');
 }
 
 // The program directory without a closing separator, so that "/usr/bin/" finds /usr/share just

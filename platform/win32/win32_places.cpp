@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/file_system.h"
 #include "platform/places.h"
 
 namespace quelix {
@@ -20,10 +21,8 @@ std::string VolumeLabel(const std::string& root) {
   return label;
 }
 
-// Joins a folder and a name with exactly one backslash.
 std::string InFolder(const std::string& dir, const char* name) {
-  if (!dir.empty() && dir.back() == '\\') return dir + name;
-  return dir + '\\' + name;
+  return JoinPath(dir, name, '\\');
 }
 
 class Win32Places final : public Places {

@@ -36,7 +36,7 @@ class ScanTest : public ::testing::Test {
 
   // Runs the Scan command over the tree and returns the infected list.
   std::vector<std::string> Scan() {
-    Engine engine(window_, fs_, CreateNativeRegistry);
+    Engine engine(window_, window_, fs_, CreateNativeRegistry);
     EXPECT_TRUE(engine.ScanCommand());
     return window_.infected;
   }
@@ -162,7 +162,7 @@ TEST_F(ScanTest, ClosingTheWindowMidScanStopsTheCommand) {
   for (int i = 0; i < 10; ++i) tree_.Write("p" + std::to_string(i) + ".htm", kSig);
   int scanning_yields = 0;
   window_.on_yield = [&](int) { return window_.log.size() < 12 || ++scanning_yields < 3; };
-  Engine engine(window_, fs_, CreateNativeRegistry);
+  Engine engine(window_, window_, fs_, CreateNativeRegistry);
   EXPECT_FALSE(engine.ScanCommand());
   EXPECT_LT(window_.infected.size(), 10u);
   EXPECT_NE(window_.statuses.back(), "Scan complete. The list of infected files is given above.");

@@ -99,6 +99,20 @@ class FileSystemTest : public ::testing::Test {
   std::unique_ptr<Directory> root_;
 };
 
+TEST(JoinPathTest, PutsOneSeparatorBetweenAndNoneBeforeANameWithoutFolder) {
+  struct Case {
+    const char* folder;
+    char separator;
+    const char* joined;
+  };
+  for (const Case& c :
+       {Case{"/home/u", '/', "/home/u/log.txt"}, Case{"/", '/', "/log.txt"},
+        Case{"", '/', "log.txt"}, Case{"c:\\Quelix\\", '\\', "c:\\Quelix\\log.txt"},
+        Case{"c:\\Quelix", '\\', "c:\\Quelix\\log.txt"}, Case{"", '\\', "log.txt"}}) {
+    EXPECT_EQ(JoinPath(c.folder, "log.txt", c.separator), c.joined) << c.folder;
+  }
+}
+
 TEST_F(FileSystemTest, SeparatorIsTheNativeOne) {
   EXPECT_EQ(fs_->Separator(), NativeSeparator());
 }

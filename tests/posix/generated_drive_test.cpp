@@ -64,7 +64,7 @@ TEST(GeneratedDriveTest, ScanGivesTheExpectedInfectedListInOrder) {
     FakeWindow window;
     window.root = report.root;
     auto fs = CreateNativeFileSystem();
-    Engine engine(window, *fs, CreateNativeRegistry);
+    Engine engine(window, window, *fs, CreateNativeRegistry);
     ASSERT_TRUE(engine.ScanCommand());
     EXPECT_EQ(window.infected, report.expected);
 
@@ -105,7 +105,7 @@ TEST(GeneratedDriveTest, ReadingAheadListsTheSameColdAndWarmAndHoldsFewFiles) {
     FakeWindow window;
     window.root = report.root;
     auto fs = CreateNativeFileSystem();
-    Engine engine(window, *fs, CreateNativeRegistry);
+    Engine engine(window, window, *fs, CreateNativeRegistry);
     const size_t before = OpenDescriptors();
     size_t most = 0;
     window.on_yield = [&](int) {

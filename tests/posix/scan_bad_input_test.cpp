@@ -26,7 +26,7 @@ class ScanBadInputTest : public ::testing::Test {
  protected:
   void SetUp() override { window_.root = tree_.root().string(); }
   List Scan() {
-    Engine engine(window_, *fs_, CreateNativeRegistry);
+    Engine engine(window_, window_, *fs_, CreateNativeRegistry);
     EXPECT_TRUE(engine.ScanCommand());
     return window_.infected;
   }

@@ -1,5 +1,5 @@
 // A window that records what the engine, or the controller, does to it instead of drawing, for
-// tests: it serves as the engine's Window and as a front end of the controller.
+// tests: it serves as the engine's Window and CommandHost, and as a front end of the controller.
 #pragma once
 
 #include <functional>
@@ -11,7 +11,7 @@
 
 namespace quelix {
 
-class FakeWindow : public Window, public FrontEnd {
+class FakeWindow : public FrontEnd, public CommandHost {
  public:
   // Everything the engine did, in order, as readable lines ("status: ...", "log: ...",
   // "candidate: ...", "infected: ...", "yield", "pointer: busy", "message: ...").

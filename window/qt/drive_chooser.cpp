@@ -8,17 +8,6 @@
 #include "runtime/shown_name.h"
 
 namespace quelix {
-namespace {
-
-const QString kOtherFolder = QStringLiteral("Other folder\u2026");
-
-// A mount path, label or folder comes from whoever named it: shown with its control characters
-// and invalid bytes escaped, as every other name.
-QString Shown(const std::string& name) {
-  return QString::fromUtf8(ShownName(name));
-}
-
-}  // namespace
 
 DriveChooser::DriveChooser(QWidget* parent, std::function<std::vector<Volume>()> read_volumes,
                            std::function<std::string()> pick_folder)
@@ -31,36 +20,28 @@ DriveChooser::DriveChooser(QWidget* parent, std::function<std::vector<Volume>()>
 }
 
 void DriveChooser::Fill(std::vector<Volume> volumes, size_t start) {
-  volumes_ = std::move(volumes);
-  Show(start < volumes_.size() ? volumes_[start].root : std::string());
+  const std::string root = start < volumes.size() ? volumes[start].root : std::string();
+  choices_.SetVolumes(std::move(volumes));
+  Show(root);
   shown_ = Root();
 }
 
 std::string DriveChooser::Root() const {
   const int index = currentIndex();
-  if (index < 0) return {};
-  const auto i = static_cast<size_t>(index);
-  if (i < volumes_.size()) return volumes_[i].root;
-  if (i - volumes_.size() < folders_.size()) return folders_[i - volumes_.size()];
-  return {};
+  return index < 0 ? std::string() : choices_.RootAt(static_cast<size_t>(index));
 }
 
 void DriveChooser::Show(const std::string& root) {
   const QSignalBlocker quiet(this);
   clear();
-  int shown = 0;
-  for (const Volume& volume : volumes_) {
-    if (volume.root == root) shown = count();
-    addItem(Shown(volume.caption));
-    setItemData(count() - 1, Shown(volume.caption), Qt::ToolTipRole);
+  const std::vector<std::string> texts = choices_.Texts();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    addItem(QString::fromUtf8(texts[i]));
+    if (!choices_.IsOtherFolder(i)) {
+      setItemData(count() - 1, itemText(count() - 1), Qt::ToolTipRole);
+    }
   }
-  for (const std::string& folder : folders_) {
-    if (folder == root) shown = count();
-    addItem(Shown(folder));
-    setItemData(count() - 1, Shown(folder), Qt::ToolTipRole);
-  }
-  addItem(kOtherFolder);
-  setCurrentIndex(shown);
+  setCurrentIndex(static_cast<int>(choices_.IndexOf(root)));
   setToolTip(currentText());
   int widest = 0;
   for (int i = 0; i < count(); ++i) {
@@ -73,22 +54,19 @@ void DriveChooser::Show(const std::string& root) {
 
 void DriveChooser::showPopup() {
   const std::string root = Root();
-  volumes_ = read_volumes_();
+  choices_.SetVolumes(read_volumes_());
   Show(root);
   QComboBox::showPopup();
 }
 
 void DriveChooser::Chosen(int index) {
-  if (index != count() - 1) {
+  if (!choices_.IsOtherFolder(static_cast<size_t>(index))) {
     shown_ = Root();
     setToolTip(currentText());
     return;
   }
   const std::string folder = pick_folder_();
-  if (!folder.empty()) {
-    std::erase(folders_, folder);
-    folders_.push_back(folder);
-  }
+  if (!folder.empty()) choices_.AddFolder(folder);
   Show(folder.empty() ? shown_ : folder);
   shown_ = Root();
 }

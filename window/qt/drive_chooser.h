@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/drive_choices.h"
 #include "platform/places.h"
 
 namespace quelix {
@@ -40,9 +41,8 @@ class DriveChooser : public QComboBox {
 
   std::function<std::vector<Volume>()> read_volumes_;
   std::function<std::string()> pick_folder_;
-  std::vector<Volume> volumes_;
-  std::vector<std::string> folders_;  // chosen with "Other folder…", newest last
-  std::string shown_;                 // the root shown before "Other folder…" was picked
+  DriveChoices choices_;
+  std::string shown_;  // the root shown before "Other folder…" was picked
 };
 
 }  // namespace quelix

@@ -14,17 +14,13 @@
 #include <QPushButton>
 
 #include "app/last_removal.h"
+#include "app/window_start.h"
 #include "window/qt/status_line.h"
 
 namespace quelix {
 namespace {
 
 constexpr char kCaption[] = "Quelix Remover";
-constexpr int kTwipsPerInch = 1440;
-constexpr int kClientWidth = 6450;
-constexpr int kClientHeight = 3825;
-constexpr int kStatusLeft = 1680;
-constexpr int kStatusTop = 3240;
 // The layout was drawn for an 8-point face; larger default fonts would crowd the captions.
 constexpr int kPointSize = 8;
 
@@ -38,7 +34,7 @@ Form1::Form1(Setup setup) : setup_(std::move(setup)) {
   QFont face = font();
   face.setPointSize(kPointSize);
   setFont(face);
-  setFixedSize(Px(kClientWidth, true), Px(kClientHeight, false));
+  setFixedSize(Px(kFormWidthTwips, true), Px(kFormHeightTwips, false));
   BuildControls();
   BuildRestoreAction();
   SetTabOrder();
@@ -53,10 +49,15 @@ int Form1::Px(int twips, bool horizontal) const {
   return (twips * dpi + kTwipsPerInch / 2) / kTwipsPerInch;
 }
 
-void Form1::Place(QWidget* control, const char* name, int left, int top, int width,
-                  int height) const {
-  control->setObjectName(QString::fromLatin1(name));
-  control->setGeometry(Px(left, true), Px(top, false), Px(width, true), Px(height, false));
+void Form1::Place(QWidget* control, FormControl which) const {
+  const ControlPlace& place = PlaceOf(which);
+  control->setObjectName(QString::fromLatin1(place.name));
+  control->setGeometry(Px(place.left, true), Px(place.top, false), Px(place.width, true),
+                       Px(place.height, false));
+}
+
+QString Form1::Caption(FormControl which) {
+  return QString::fromUtf8(PlaceOf(which).caption);
 }
 
 void Form1::BuildControls() {
@@ -66,42 +67,42 @@ void Form1::BuildControls() {
   std::vector<Volume> volumes = places.Volumes();
   const size_t start = places.StartVolume(volumes);
   drive_->Fill(std::move(volumes), start);
-  Place(drive_, "Drive1", 240, 120, 1215, 315);
+  Place(drive_, FormControl::kDrive1);
   BuildButtons();
   BuildLists();
 
-  log_switch_ = new QCheckBox(QStringLiteral("&Log Events"), this);
+  log_switch_ = new QCheckBox(Caption(FormControl::kCLog), this);
   log_switch_->setChecked(true);
-  Place(log_switch_, "cLog", 240, 3240, 1215, 315);
+  Place(log_switch_, FormControl::kCLog);
 
   status_line_ = new QLabel(this);
   status_line_->setTextFormat(Qt::PlainText);
-  Place(status_line_, "Label1", kStatusLeft, kStatusTop, 45, 195);
+  Place(status_line_, FormControl::kLabel1);
 }
 
 void Form1::BuildButtons() {
-  scan_ = new QPushButton(QStringLiteral("&Scan for virus"), this);
-  Place(scan_, "cmdScan", 3000, 120, 1215, 375);
+  scan_ = new QPushButton(Caption(FormControl::kCmdScan), this);
+  Place(scan_, FormControl::kCmdScan);
   connect(scan_, &QPushButton::clicked, this, &Form1::ScanClicked);
 
-  remove_ = new QPushButton(QStringLiteral("&Remove virus"), this);
-  Place(remove_, "cRemove", 4440, 120, 1215, 375);
+  remove_ = new QPushButton(Caption(FormControl::kCRemove), this);
+  Place(remove_, FormControl::kCRemove);
   connect(remove_, &QPushButton::clicked, this, &Form1::RemoveClicked);
 }
 
 void Form1::BuildLists() {
-  infected_heading_ = new QLabel(QStringLiteral("List of infected files"), this);
-  Place(infected_heading_, "lblInf", 240, 600, 1350, 195);
+  infected_heading_ = new QLabel(Caption(FormControl::kLblInf), this);
+  Place(infected_heading_, FormControl::kLblInf);
   infected_heading_->adjustSize();
 
   infected_view_ = new QListView(this);
   infected_view_->setModel(&infected_);
-  Place(infected_view_, "lInfected", 240, 840, 5655, 2205);
+  Place(infected_view_, FormControl::kLInfected);
   infected_view_->hide();
 
   candidate_view_ = new QListView(this);
   candidate_view_->setModel(&candidates_);
-  Place(candidate_view_, "List1", 240, 840, 5655, 2205);
+  Place(candidate_view_, FormControl::kList1);
 
   for (QListView* view : {infected_view_, candidate_view_}) {
     // Every row has the same height, so the view never measures 100 000 rows one by one.
@@ -123,23 +124,22 @@ void Form1::BuildRestoreAction() {
 }
 
 void Form1::SetTabOrder() {
-  // The tab index column: List1 0, Drive1 1, Label1 2, cLog 3, lInfected 4, cRemove 5, cmdScan 6,
-  // lblInf 7. The labels take no focus, so they drop out of the chain.
-  QWidget* const order[] = {candidate_view_, drive_, log_switch_, infected_view_, remove_, scan_};
-  for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+  // The labels take no focus, so they drop out of the chain.
+  QWidget* previous = nullptr;
+  for (const ControlPlace& place : kFormControls) {
+    auto* control = findChild<QWidget*>(QString::fromLatin1(place.name));
+    if (control == nullptr || control->focusPolicy() == Qt::NoFocus) continue;
+    if (previous) setTabOrder(previous, control);
+    previous = control;
+  }
 }
 
 void Form1::Load() {
-  controller_->KeepOriginalsIn(setup_.places->BackupFolder());
-  if (!controller_->OpenLog(setup_.places->LogPlaces()).ok()) {
-    SetStatus("No event log could be opened. Events are not logged.");
+  StartWindow(*controller_, *this, *setup_.places, *setup_.shell, [this] {
     Refresh();
-  }
-  // The keyboard starts on the drive chooser, the first thing to choose.
-  drive_->setFocus();
-  // The readme is handed over at every start, whether or not it is there; a missing one, or one
-  // without a viewer, is not worth a word to the user.
-  IgnoreResult(setup_.shell->hyperlink(setup_.places->ReadmePath()), "not worth a word");
+    // The keyboard starts on the drive chooser, the first thing to choose.
+    drive_->setFocus();
+  });
 }
 
 void Form1::Unload() {

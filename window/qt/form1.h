@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/controller.h"
+#include "app/form_layout.h"
 #include "app/front_end.h"
 #include "platform/file_system.h"
 #include "platform/places.h"
@@ -99,7 +100,9 @@ class Form1 : public QWidget, public FrontEnd {
   void SetTabOrder();
   // Converts twips to pixels at the screen's logical resolution.
   int Px(int twips, bool horizontal) const;
-  void Place(QWidget* control, const char* name, int left, int top, int width, int height) const;
+  // Names `control` and puts it where the layout table has `which`.
+  void Place(QWidget* control, FormControl which) const;
+  static QString Caption(FormControl which);
   void AfterCommand(CommandResult result);
   std::string PickFolder();
   // Shows what changed since the last time: new list entries and the latest status text.

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/last_removal.h"
+#include "app/window_start.h"
 #include "window/win32/desktop.h"
 #include "window/win32/layout.h"
 
@@ -50,7 +51,7 @@ bool Form1::Create(int show) {
                           CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this);
   if (!hwnd_) return false;
   dpi_ = WindowDpi(hwnd_);
-  RECT client{0, 0, Twips(kClientWidthTwips, dpi_), Twips(kClientHeightTwips, dpi_)};
+  RECT client{0, 0, Twips(kFormWidthTwips, dpi_), Twips(kFormHeightTwips, dpi_)};
   ClientToWindowRect(&client, kFormStyle, kFormExStyle, dpi_);
   SetWindowPos(hwnd_, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -66,8 +67,8 @@ bool Form1::Create(int show) {
 void Form1::CreateControls() {
   for (const ControlSpec& spec : kControls) {
     controls_[spec.id - kFirstControl] = CreateWindowExA(
-        spec.ex_style, spec.window_class, spec.caption, spec.style, 0, 0, 0, 0, hwnd_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
+        spec.ex_style, spec.window_class, PlaceOf(spec.control).caption, spec.style, 0, 0, 0, 0,
+        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
   }
   list1_.hwnd = Control(kList1);
   infected_list_.hwnd = Control(kLInfected);
@@ -92,9 +93,11 @@ void Form1::CreateControls() {
                                  nullptr, instance_, nullptr);
   tool.uId = reinterpret_cast<UINT_PTR>(Control(kDrive1));
   SendMessageA(chooser_tip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
-  volumes_ = places_->Volumes();
-  const size_t start = places_->StartVolume(volumes_);
-  FillChooser(start < volumes_.size() ? volumes_[start].root : std::string());
+  std::vector<Volume> volumes = places_->Volumes();
+  const size_t start = places_->StartVolume(volumes);
+  const std::string root = start < volumes.size() ? volumes[start].root : std::string();
+  choices_.SetVolumes(std::move(volumes));
+  FillChooser(root);
 }
 
 void Form1::AddRestoreToSystemMenu() {
@@ -111,9 +114,10 @@ void Form1::Layout() {
   font_ = CreateDialogFont(dpi_);
   for (const ControlSpec& spec : kControls) {
     HWND control = Control(spec.id);
-    int height = spec.height + (spec.id == kDrive1 ? kDropListTwips : 0);
-    SetWindowPos(control, nullptr, Twips(spec.left, dpi_), Twips(spec.top, dpi_),
-                 Twips(spec.width, dpi_), Twips(height, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
+    const ControlPlace& place = PlaceOf(spec.control);
+    int height = place.height + (spec.id == kDrive1 ? kDropListTwips : 0);
+    SetWindowPos(control, nullptr, Twips(place.left, dpi_), Twips(place.top, dpi_),
+                 Twips(place.width, dpi_), Twips(height, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   }
   if (old_font) DeleteObject(old_font);
@@ -122,13 +126,13 @@ void Form1::Layout() {
   HDC dc = GetDC(heading);
   HGDIOBJ previous = SelectObject(dc, font_);
   SIZE extent{};
-  const char* caption = Spec(kLblInf).caption;
+  const char* caption = PlaceOf(FormControl::kLblInf).caption;
   GetTextExtentPoint32A(dc, caption, lstrlenA(caption), &extent);
   SelectObject(dc, previous);
   ReleaseDC(heading, dc);
   SetWindowPos(heading, nullptr, 0, 0, extent.cx, extent.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  SendMessageA(tooltip_, TTM_SETMAXTIPWIDTH, 0, Twips(kClientWidthTwips, dpi_));
+  SendMessageA(tooltip_, TTM_SETMAXTIPWIDTH, 0, Twips(kFormWidthTwips, dpi_));
   status_pending_ = true;
   ApplyStatus();
   InvalidateRect(hwnd_, nullptr, TRUE);
@@ -136,7 +140,7 @@ void Form1::Layout() {
 
 void Form1::OnDpiChanged(UINT dpi, const RECT& suggested) {
   dpi_ = dpi;
-  RECT client{0, 0, Twips(kClientWidthTwips, dpi_), Twips(kClientHeightTwips, dpi_)};
+  RECT client{0, 0, Twips(kFormWidthTwips, dpi_), Twips(kFormHeightTwips, dpi_)};
   ClientToWindowRect(&client, kFormStyle, kFormExStyle, dpi_);
   SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, client.right - client.left,
                client.bottom - client.top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -205,17 +209,12 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void Form1::Load() {
-  controller_->KeepOriginalsIn(places_->BackupFolder());
-  if (!controller_->OpenLog(places_->LogPlaces()).ok()) {
-    // The program works without its log; it says so once.
-    SetStatus("No event log could be opened. Events are not logged.");
+  StartWindow(*controller_, *this, *places_, *shell_, [this] {
     ApplyStatus();
-  }
-  // The keyboard starts on the drive chooser, the first thing to choose; a plain key press
-  // must not toggle Log Events.
-  SetFocus(Control(kDrive1));
-  // A missing readme, or one without a viewer, is no reason to bother the user.
-  IgnoreResult(shell_->hyperlink(places_->ReadmePath()), "not worth a word");
+    // The keyboard starts on the drive chooser, the first thing to choose; a plain key press
+    // must not toggle Log Events.
+    SetFocus(Control(kDrive1));
+  });
 }
 
 void Form1::OnClose() {

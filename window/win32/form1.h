@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/controller.h"
+#include "app/drive_choices.h"
 #include "app/front_end.h"
 #include "platform/file_system.h"
 #include "platform/places.h"
@@ -129,9 +130,8 @@ class Form1 : public FrontEnd {
   std::unique_ptr<Shell> shell_;
   std::unique_ptr<Places> places_;
   std::unique_ptr<CommandController> controller_;
-  std::vector<Volume> volumes_;
-  std::vector<std::string> folders_;  // chosen with "Other folder…", newest last
-  std::string shown_root_;            // the root shown before "Other folder…" was chosen
+  DriveChoices choices_;
+  std::string shown_root_;  // the root shown before "Other folder…" was chosen
   HWND chooser_tip_ = nullptr;
   std::string chooser_tip_text_;
 

@@ -7,10 +7,8 @@
 #include <shlobj.h>
 // clang-format on
 
-#include <algorithm>
 #include <cstring>
 
-#include "runtime/shown_name.h"
 #include "window/win32/form1.h"
 
 namespace quelix::win32 {
@@ -31,20 +29,13 @@ std::string Narrow(const wchar_t* wide) {
 void Form1::FillChooser(const std::string& root) {
   HWND drive1 = Control(kDrive1);
   SendMessageA(drive1, CB_RESETCONTENT, 0, 0);
-  size_t shown = 0;
-  for (size_t i = 0; i < volumes_.size(); ++i) {
-    if (volumes_[i].root == root) shown = i;
-    // A volume label is whatever its owner typed: shown escaped, as every name.
-    const std::string label = ShownName(volumes_[i].caption);
-    SendMessageA(drive1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
+  const std::vector<std::string> texts = choices_.Texts();
+  for (size_t i = 0; i + 1 < texts.size(); ++i) {
+    SendMessageA(drive1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(texts[i].c_str()));
   }
-  for (size_t i = 0; i < folders_.size(); ++i) {
-    if (folders_[i] == root) shown = volumes_.size() + i;
-    const std::string caption = ShownName(folders_[i]);
-    SendMessageA(drive1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(caption.c_str()));
-  }
+  // "Other folder…" in the W call: its ellipsis does not depend on the process code page.
   SendMessageW(drive1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Other folder\u2026"));
-  SendMessageA(drive1, CB_SETCURSEL, shown, 0);
+  SendMessageA(drive1, CB_SETCURSEL, choices_.IndexOf(root), 0);
   shown_root_ = SearchRoot();
   ShowChooserTip();
 }
@@ -52,17 +43,13 @@ void Form1::FillChooser(const std::string& root) {
 void Form1::ChooserChanged() {
   HWND drive1 = Control(kDrive1);
   const LRESULT index = SendMessageA(drive1, CB_GETCURSEL, 0, 0);
-  const LRESULT other = SendMessageA(drive1, CB_GETCOUNT, 0, 0) - 1;
-  if (index != other) {
+  if (index < 0 || !choices_.IsOtherFolder(static_cast<size_t>(index))) {
     shown_root_ = SearchRoot();
     ShowChooserTip();
     return;
   }
   const std::string folder = PickFolder();
-  if (!folder.empty()) {
-    std::erase(folders_, folder);
-    folders_.push_back(folder);
-  }
+  if (!folder.empty()) choices_.AddFolder(folder);
   FillChooser(folder.empty() ? shown_root_ : folder);
 }
 
@@ -103,10 +90,7 @@ void Form1::ShowChooserTip() {
 std::string Form1::SearchRoot() const {
   const LRESULT index = SendMessageA(Control(kDrive1), CB_GETCURSEL, 0, 0);
   if (index < 0) return {};
-  const auto i = static_cast<size_t>(index);
-  if (i < volumes_.size()) return volumes_[i].root;
-  if (i - volumes_.size() < folders_.size()) return folders_[i - volumes_.size()];
-  return {};
+  return choices_.RootAt(static_cast<size_t>(index));
 }
 
 }  // namespace quelix::win32

@@ -152,7 +152,7 @@ void Form1::PumpEvents() {
 }
 
 int Form1::StatusMaxWidth() const {
-  return Twips(kClientWidthTwips - kRightMarginTwips - Spec(kLabel1).left, dpi_);
+  return Twips(kFormWidthTwips - kRightMarginTwips - PlaceOf(FormControl::kLabel1).left, dpi_);
 }
 
 void Form1::ApplyStatus() {
@@ -181,9 +181,10 @@ void Form1::ApplyStatus() {
   SelectObject(dc, previous);
   ReleaseDC(label, dc);
   SetWindowTextA(label, status_.c_str());
-  const ControlSpec& spec = Spec(kLabel1);
-  SetWindowPos(label, nullptr, 0, 0, std::max(width, Twips(spec.width, dpi_)),
-               std::max(top, Twips(spec.height, dpi_)), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const ControlPlace& place = PlaceOf(FormControl::kLabel1);
+  SetWindowPos(label, nullptr, 0, 0, std::max(width, Twips(place.width, dpi_)),
+               std::max(top, Twips(place.height, dpi_)),
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(label, nullptr, TRUE);
 
   TTTOOLINFOA tool{};
