@@ -73,7 +73,7 @@ CommandResult CommandController::Check(const std::vector<std::string>& paths,
                                        const TreeIdentity* expected) {
   if (running_ || closing_) return CommandResult::kIgnored;
   running_ = true;
-  window_->Start();
+  last_events_ = std::chrono::steady_clock::now();
   front_.SetBusyPointer(true);
   const bool finished = engine_->CheckCommand(paths, expected);
   front_.SetBusyPointer(false);
