@@ -20,6 +20,9 @@ using Clock = std::chrono::steady_clock;
 // Events of one file closer than this to each other are one change, checked once this long after
 // the last: a page uploaded in pieces, or written and then renamed into place.
 constexpr auto kQuiet = std::chrono::milliseconds(200);
+// A file written again and again, never quiet that long, is checked all the same this long after
+// its first change: a writer's pace must not keep a page from its check.
+constexpr auto kLongestDelay = std::chrono::milliseconds(1000);
 // The longest wait, so that a stop request is seen where no signal cut the wait short.
 constexpr auto kLongestWait = std::chrono::milliseconds(250);
 
@@ -31,9 +34,15 @@ struct WatchedRoot {
 // A file whose changes have not settled yet.
 struct Pending {
   size_t root;
+  Clock::time_point first;
   Clock::time_point last;
   bool ours = false;  // only the watch's own cleaning changed it
 };
+
+// When a pending file is checked: once its changes settled, or once it waited its longest.
+Clock::time_point Due(const Pending& pending) {
+  return std::min(pending.last + kQuiet, pending.first + kLongestDelay);
+}
 
 // What the watch met, for its exit status and summary.
 struct WatchTally {
@@ -150,7 +159,9 @@ void Watch::Take(const std::vector<WatchEvent>& events, const std::set<std::stri
     for (size_t i = 0; i < roots_.size(); ++i) {
       if (!Wanted(roots_[i].path, path)) continue;
       const auto known = pending_.find(path);
-      pending_[path] = {i, now, ours && (known == pending_.end() || known->second.ours)};
+      const bool fresh = known == pending_.end();
+      pending_[path] = {i, fresh ? now : known->second.first, now,
+                        ours && (fresh || known->second.ours)};
       break;
     }
   }
@@ -188,7 +199,7 @@ bool Watch::Wanted(const std::string& root, const std::string& path) const {
 std::chrono::milliseconds Watch::NextWait(Clock::time_point now) const {
   auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kLongestWait);
   for (const auto& [path, pending] : pending_) {
-    const auto due = std::chrono::ceil<std::chrono::milliseconds>(pending.last + kQuiet - now);
+    const auto due = std::chrono::ceil<std::chrono::milliseconds>(Due(pending) - now);
     wait = std::min(wait, std::max(due, std::chrono::milliseconds(0)));
   }
   return wait;
@@ -197,7 +208,7 @@ std::chrono::milliseconds Watch::NextWait(Clock::time_point now) const {
 bool Watch::CheckSettled(Clock::time_point now) {
   std::vector<std::vector<std::string>> settled(roots_.size());
   for (auto it = pending_.begin(); it != pending_.end();) {
-    if (now - it->second.last < kQuiet) {
+    if (now < Due(it->second)) {
       ++it;
       continue;
     }

@@ -2,6 +2,10 @@
 // folder path, which is all the memory the watch takes beyond the kernel's own (files cost
 // nothing). Folders made or moved in are watched as they appear, and listed once: a folder
 // unpacked in one go is filled before its watch exists.
+//
+// The tree's owner can swap any folder for a link between its event and our look at it, so a
+// folder is never reached through its path: it is opened one name at a time from the held top,
+// without following links, and the watch is put on the folder so opened, which it lists.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -9,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <unordered_map>
 
@@ -19,8 +24,16 @@
 namespace quelix {
 namespace {
 
-constexpr uint32_t kFolderMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE |
-                                 IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+// No IN_DONT_FOLLOW: the watch is put through /proc/self/fd, whose link leads to the folder held.
+constexpr uint32_t kFolderMask =
+    IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_ONLYDIR | IN_EXCL_UNLINK;
+
+// A folder held open, with the volume it is on.
+struct HeldTop {
+  std::string path;  // ending in '/'
+  OwnedFd fd;
+  dev_t volume;
+};
 
 class InotifyWatcher final : public Watcher {
  public:
@@ -32,19 +45,27 @@ class InotifyWatcher final : public Watcher {
   std::string method() const override { return "inotify"; }
 
  private:
-  // Watches `folder` (ending in '/'); false, told in `*events`, where it cannot be watched.
-  bool WatchFolder(const std::string& folder, std::vector<WatchEvent>* events);
-  // Watches `top` and every folder below it on `volume`; with `report`, tells each file as kFound.
-  void AddTree(const std::string& top, dev_t volume, bool report, std::vector<WatchEvent>* events);
-  // Lists `folder`: its subfolders on `volume` go to `*pending`, its files (with `report`) to
-  // `*events`.
-  void ListFolder(const std::string& folder, dev_t volume, bool report,
+  // The top added that holds `folder`, or null.
+  const HeldTop* TopOf(const std::string& folder) const;
+  // Opens `folder`, below `top`, one name at a time without following links; invalid where a
+  // part of it is gone or no longer a folder.
+  static OwnedFd OpenBelow(const HeldTop& top, const std::string& folder);
+  // Watches the folder `dir`, named `folder` (ending in '/'); false, told in `*events`, where it
+  // cannot be watched.
+  bool WatchFolder(const std::string& folder, int dir, std::vector<WatchEvent>* events);
+  // Watches `top` and every folder below it on its volume; with `report`, tells each file as
+  // kFound.
+  void AddTree(const std::string& top, bool report, std::vector<WatchEvent>* events);
+  // Lists the folder `dir`, named `folder`: its subfolders go to `*pending`, its files (with
+  // `report`) to `*events`.
+  void ListFolder(const std::string& folder, OwnedFd dir, bool report,
                   std::vector<std::string>* pending, std::vector<WatchEvent>* events);
   // Drops the watches of `top` and the folders below it: they moved out of the watched place.
   void ForgetTree(const std::string& top);
   void Take(const inotify_event& event, std::vector<WatchEvent>* events);
 
   OwnedFd fd_;
+  std::vector<HeldTop> tops_;
   std::unordered_map<int, std::string> folders_;
   std::vector<WatchEvent> early_;  // what Add had to tell, handed out by the next Wait
   bool limit_told_ = false;
@@ -54,21 +75,50 @@ Status InotifyWatcher::Add(const std::string& path) {
   if (!fd_.valid()) return FromErrno(errno, "inotify");
   std::string top = path;
   if (top.empty() || top.back() != '/') top += '/';
+  OwnedFd dir(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat info {};
-  if (::stat(top.c_str(), &info) != 0) return FromErrno(errno, path);
-  const int wd = inotify_add_watch(fd_.get(), top.c_str(), kFolderMask & ~IN_DONT_FOLLOW);
-  if (wd < 0) return FromErrno(errno, path);
-  folders_[wd] = top;
+  if (!dir.valid() || ::fstat(dir.get(), &info) != 0) return FromErrno(errno, path);
+  std::vector<WatchEvent> told;
+  if (!WatchFolder(top, dir.get(), &told)) {
+    return {ErrorCode::kOther, told.empty() ? "it is no longer there" : told.front().reason};
+  }
+  OwnedFd listed(::dup(dir.get()));
+  tops_.push_back({top, std::move(dir), info.st_dev});
   std::vector<std::string> pending;
   std::vector<WatchEvent> ignored;
-  ListFolder(top, info.st_dev, false, &pending, &ignored);
-  for (const std::string& folder : pending) AddTree(folder, info.st_dev, false, &early_);
+  ListFolder(top, std::move(listed), false, &pending, &ignored);
+  for (const std::string& folder : pending) AddTree(folder, false, &early_);
   return Status::Ok();
 }
 
-bool InotifyWatcher::WatchFolder(const std::string& folder, std::vector<WatchEvent>* events) {
-  const int wd = inotify_add_watch(fd_.get(), folder.c_str(), kFolderMask);
+const HeldTop* InotifyWatcher::TopOf(const std::string& folder) const {
+  const HeldTop* found = nullptr;
+  for (const HeldTop& top : tops_) {
+    const bool below = folder.compare(0, top.path.size(), top.path) == 0;
+    if (below && (found == nullptr || top.path.size() > found->path.size())) found = &top;
+  }
+  return found;
+}
+
+OwnedFd InotifyWatcher::OpenBelow(const HeldTop& top, const std::string& folder) {
+  OwnedFd dir(::dup(top.fd.get()));
+  for (size_t at = top.path.size(); dir.valid() && at < folder.size();) {
+    const size_t end = folder.find('/', at);
+    const std::string name = folder.substr(at, end - at);
+    dir.Reset(::openat(dir.get(), name.c_str(),
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    at = end + 1;
+  }
+  return dir;
+}
+
+bool InotifyWatcher::WatchFolder(const std::string& folder, int dir,
+                                 std::vector<WatchEvent>* events) {
+  const std::string held = "/proc/self/fd/" + std::to_string(dir);
+  const int wd = inotify_add_watch(fd_.get(), held.c_str(), kFolderMask);
   if (wd >= 0) {
+    // The same folder met again under another name (moved before its old name's event was read)
+    // goes by the newer one.
     folders_[wd] = folder;
     return true;
   }
@@ -83,31 +133,36 @@ bool InotifyWatcher::WatchFolder(const std::string& folder, std::vector<WatchEve
                        "watched (raise /proc/sys/fs/inotify/max_user_watches)"});
     return false;
   }
-  // A folder gone or swapped for a link before it could be watched holds nothing to watch.
-  if (err != ENOENT && err != ENOTDIR) {
-    events->push_back({WatchEvent::Kind::kNotWatched, folder, {}, std::strerror(err)});
-  }
+  events->push_back({WatchEvent::Kind::kNotWatched, folder, {}, std::strerror(err)});
   return false;
 }
 
-void InotifyWatcher::AddTree(const std::string& top, dev_t volume, bool report,
-                             std::vector<WatchEvent>* events) {
+void InotifyWatcher::AddTree(const std::string& top, bool report, std::vector<WatchEvent>* events) {
+  const HeldTop* held = TopOf(top);
+  if (held == nullptr) return;
   std::vector<std::string> pending{top};
   while (!pending.empty()) {
     const std::string folder = std::move(pending.back());
     pending.pop_back();
+    // No folder's path is longer than the system takes, so the table stays bounded.
+    if (folder.size() >= PATH_MAX) {
+      events->push_back({WatchEvent::Kind::kNotWatched, folder, {}, std::strerror(ENAMETOOLONG)});
+      continue;
+    }
+    // A folder gone or swapped for a link meanwhile holds nothing to watch.
+    OwnedFd dir = OpenBelow(*held, folder);
+    struct stat info {};
+    if (!dir.valid() || ::fstat(dir.get(), &info) != 0 || info.st_dev != held->volume) continue;
     // Watched before it is listed: what lands in it meanwhile is then told by either.
-    if (!WatchFolder(folder, events)) continue;
-    ListFolder(folder, volume, report, &pending, events);
+    if (!WatchFolder(folder, dir.get(), events)) continue;
+    ListFolder(folder, std::move(dir), report, &pending, events);
   }
 }
 
-void InotifyWatcher::ListFolder(const std::string& folder, dev_t volume, bool report,
+void InotifyWatcher::ListFolder(const std::string& folder, OwnedFd dir, bool report,
                                 std::vector<std::string>* pending,
                                 std::vector<WatchEvent>* events) {
-  OwnedFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  struct stat info {};
-  if (!dir.valid() || ::fstat(dir.get(), &info) != 0 || info.st_dev != volume) return;
+  if (!dir.valid()) return;
   DIR* listing = ::fdopendir(dir.get());
   if (listing == nullptr) return;
   dir.Release();
@@ -157,10 +212,7 @@ void InotifyWatcher::Take(const inotify_event& event, std::vector<WatchEvent>* e
   const std::string name = event.name;
   if (event.mask & IN_ISDIR) {
     if (event.mask & IN_MOVED_FROM) ForgetTree(folder + name + '/');
-    struct stat info {};
-    if ((event.mask & (IN_CREATE | IN_MOVED_TO)) && ::stat(folder.c_str(), &info) == 0) {
-      AddTree(folder + name + '/', info.st_dev, true, events);
-    }
+    if (event.mask & (IN_CREATE | IN_MOVED_TO)) AddTree(folder + name + '/', true, events);
   } else if (event.mask & IN_CLOSE_WRITE) {
     events->push_back({WatchEvent::Kind::kWritten, folder, name, {}});
   } else if (event.mask & IN_MOVED_TO) {

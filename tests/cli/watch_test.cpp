@@ -2,10 +2,12 @@
 // changes it could not see.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "cli/quelix.h"
 #include "cli/report.h"
@@ -22,11 +24,11 @@ class WatchTest : public QuelixFixture {
  protected:
   // Runs quelix watch with `args` over the events of `batches`, until it has nothing left.
   int Watch(std::vector<std::string> args, std::vector<std::vector<WatchEvent>> batches,
-            std::function<void()> before_batch = {}) {
+            std::function<void(FakeWatcher&)> before_batch = {}) {
     auto fake = std::make_unique<FakeWatcher>();
-    fake->before_batch = std::move(before_batch);
-    fake->batches.assign(batches.begin(), batches.end());
     FakeWatcher* watcher = fake.get();
+    if (before_batch) fake->before_batch = [=] { before_batch(*watcher); };
+    fake->batches.assign(batches.begin(), batches.end());
     console_.stop = [watcher] { return watcher->idle; };
     std::ostringstream out;
     std::ostringstream err;
@@ -127,7 +129,7 @@ TEST_F(WatchTest, AFolderThatTookTheWatchedOnesNameIsLeftAlone) {
   if (NativeSeparator() == '\\') GTEST_SKIP() << "Windows lets no one rename a folder held open";
   tree_.Write("site/a.htm", "<p>clean</p>");
   tree_.Write("other/b.htm", "<p>clean</p>");
-  const auto swap = [this] {
+  const auto swap = [this](FakeWatcher&) {
     std::filesystem::rename(tree_.root() / "site", tree_.root() / "old");
     tree_.Write("site/a.htm", kInfected);
   };
@@ -139,6 +141,25 @@ TEST_F(WatchTest, AFolderThatTookTheWatchedOnesNameIsLeftAlone) {
   EXPECT_NE(err_text_.find("cannot search " + P("site/") + ": another folder took its name"),
             std::string::npos)
       << err_text_;
+}
+
+// A page its writer closes again faster than a burst settles, on and on: it is cleaned all the
+// same, while the writes go on.
+TEST_F(WatchTest, APageWrittenOnAndOnIsCleanedAllTheSame) {
+  tree_.Write("a.htm", kInfected);
+  // The writes stop here at the latest; the page must be cleaned before.
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto write_again = [&](FakeWatcher& watcher) {
+    // The writer's pace: well within the time a burst takes to settle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (tree_.Read("a.htm") == kInfected && std::chrono::steady_clock::now() < limit) {
+      watcher.batches.push_back({Written("a.htm")});
+    }
+  };
+  EXPECT_EQ(Watch({"--remove", "--no-log", Root()}, {{Written("a.htm")}}, write_again), 0)
+      << err_text_;
+  EXPECT_EQ(tree_.Read("a.htm"), "page\r\n");
+  EXPECT_TRUE(std::chrono::steady_clock::now() < limit) << "cleaned only once the writes stopped";
 }
 
 }  // namespace
