@@ -120,4 +120,20 @@ void CliFrontEnd::ClearProgress() {
   drawn_width_ = 0;
 }
 
+bool OpenEventLog(CommandController& controller, const CliOptions& options, Places& places,
+                  std::ostream& err) {
+  if (options.no_log) return true;
+  if (!options.log_file.empty()) {
+    const Status opened = controller.OpenLog({{options.log_file, false}});
+    if (opened.ok()) return true;
+    err << "quelix: cannot open the log " << ShownName(options.log_file) << ": "
+        << ShownName(Reason(opened)) << '\n';
+    return false;
+  }
+  if (!controller.OpenLog(places.LogPlaces()).ok()) {
+    err << "quelix: no event log could be opened; events are not logged\n";
+  }
+  return true;
+}
+
 }  // namespace quelix

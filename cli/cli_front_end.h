@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "app/listed_front_end.h"
+#include "cli/options.h"
 #include "cli/report.h"
 #include "platform/console.h"
+#include "platform/places.h"
 
 namespace quelix {
 
@@ -64,5 +66,11 @@ class CliFrontEnd final : public ListedFrontEnd {
   uint64_t bytes_at_start_ = 0;
   size_t drawn_width_ = 0;
 };
+
+// Opens the event log the options ask for: the file given, none, or the first of the usual
+// places. False, told on `err`, only where a log file given cannot be opened; a usual place
+// that cannot be opened is told and the command runs without a log.
+bool OpenEventLog(CommandController& controller, const CliOptions& options, Places& places,
+                  std::ostream& err);
 
 }  // namespace quelix

@@ -77,7 +77,6 @@ class Run {
       return services_.open_registry(root);
     };
   }
-  bool OpenLog();
   // Runs the command on one PATH; false when the user stopped the program.
   bool OnePath(const std::string& path);
   void Summary(std::chrono::steady_clock::time_point start, int status, bool stopped);
@@ -94,21 +93,6 @@ class Run {
   const ExcludePatterns excludes_;
   Tally tally_;
 };
-
-bool Run::OpenLog() {
-  if (options_.no_log) return true;
-  if (!options_.log_file.empty()) {
-    const Status opened = controller_.OpenLog({{options_.log_file, false}});
-    if (opened.ok()) return true;
-    err_ << "quelix: cannot open the log " << ShownName(options_.log_file) << ": "
-         << ShownName(Reason(opened)) << '\n';
-    return false;
-  }
-  if (!controller_.OpenLog(services_.places.LogPlaces()).ok()) {
-    err_ << "quelix: no event log could be opened; events are not logged\n";
-  }
-  return true;
-}
 
 bool Run::OnePath(const std::string& path) {
   // The scan opens the PATH, once: everything after works from the folder it holds.
@@ -178,7 +162,7 @@ void Run::TellKept() {
 }
 
 int Run::Go() {
-  if (!OpenLog()) return 2;
+  if (!OpenEventLog(controller_, options_, services_.places, err_)) return 2;
   const auto start = std::chrono::steady_clock::now();
   for (const std::string& path : options_.paths) {
     if (tally_.no_room) break;

@@ -76,7 +76,6 @@ class Watch {
   int Go();
 
  private:
-  bool OpenLog();
   // Holds the folder `path` and puts it under watch; false, told, where it cannot be.
   bool StartOne(const std::string& path);
   // Takes in what changed; a change to a name in `cleaned` or to a copy made beside one is the
@@ -104,21 +103,6 @@ class Watch {
   std::unordered_map<std::string, Pending> pending_;
   WatchTally tally_;
 };
-
-bool Watch::OpenLog() {
-  if (options_.no_log) return true;
-  if (!options_.log_file.empty()) {
-    const Status opened = controller_.OpenLog({{options_.log_file, false}});
-    if (opened.ok()) return true;
-    err_ << "quelix: cannot open the log " << ShownName(options_.log_file) << ": "
-         << ShownName(Reason(opened)) << '\n';
-    return false;
-  }
-  if (!controller_.OpenLog(services_.places.LogPlaces()).ok()) {
-    err_ << "quelix: no event log could be opened; events are not logged\n";
-  }
-  return true;
-}
 
 bool Watch::StartOne(const std::string& path) {
   front_.SetRoot(path);
@@ -292,7 +276,7 @@ void Watch::Summary(Clock::time_point start, int status, bool stopped) {
 }
 
 int Watch::Go() {
-  if (!OpenLog()) return 2;
+  if (!OpenEventLog(controller_, options_, services_.places, err_)) return 2;
   const Clock::time_point start = Clock::now();
   for (const std::string& path : options_.paths) {
     if (!StartOne(path)) return 2;
