@@ -133,6 +133,21 @@ TEST_F(HostileTreeTest, EveryPieceOfMetadataComesBackOnTheCleanedFile) {
   EXPECT_EQ(window_.messages.at(0), kDone);
 }
 
+// A folder marked "no dump" gives the flag to new files: the cleaned copy must not keep it where
+// the page had it not.
+TEST_F(HostileTreeTest, AFlagTheFolderGivesNewFilesIsNotAddedToTheCleanedFile) {
+  tree_.Write("marked/a.htm", kInfected);
+  if (std::system(("chattr +d '" + P("marked") + "' 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "chattr not possible here";
+  }
+  const Metadata before = ReadMetadata(P("marked/a.htm"));
+  Scan();
+  Remove();
+  EXPECT_EQ(tree_.Read("marked/a.htm"), kCleaned);
+  EXPECT_EQ(ReadMetadata(P("marked/a.htm")), before);
+  EXPECT_EQ(window_.messages.at(0), kDone);
+}
+
 // A user of the page's group cleans it: the owner cannot be kept, the group can and must be; a
 // set-user-ID bit goes with the owner, or the cleaned page would run with the cleaning user's
 // rights.
