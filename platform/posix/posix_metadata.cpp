@@ -131,11 +131,13 @@ Status CopyNtfsAttributes(int from, int to) {
 
 void CopyFlags(int from, int to, std::vector<std::string>* lost) {
   int flags = 0;
-  if (::ioctl(from, FS_IOC_GETFLAGS, &flags) != 0 || (flags & kSettableFlags) == 0) return;
+  if (::ioctl(from, FS_IOC_GETFLAGS, &flags) != 0) return;
   int copy_flags = 0;
   if (::ioctl(to, FS_IOC_GETFLAGS, &copy_flags) == 0) {
-    copy_flags = (copy_flags & ~kSettableFlags) | (flags & kSettableFlags);
-    if (::ioctl(to, FS_IOC_SETFLAGS, &copy_flags) == 0) return;
+    // The copy may have been given flags by its folder (chattr +d or +S on it) that the original
+    // lacks: those are taken off too. Flags already as wanted are not set again.
+    const int wanted = (copy_flags & ~kSettableFlags) | (flags & kSettableFlags);
+    if (wanted == copy_flags || ::ioctl(to, FS_IOC_SETFLAGS, &wanted) == 0) return;
   }
   lost->push_back("file flags");
 }

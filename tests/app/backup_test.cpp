@@ -245,6 +245,7 @@ TEST_F(BackupTest, WhatCannotBeKeptIsNotChangedAndNoRoomAsksFirst) {
   ASSERT_EQ(window_.questions.size(), 1u);
   EXPECT_EQ(window_.questions[0].rfind("There is not enough room to keep the originals", 0), 0u);
   EXPECT_EQ(window_.statuses.back(), "Virus removal cancelled.");
+  EXPECT_EQ(Logged("Virus removal cancelled: There is not enough room").size(), 1u);
   EXPECT_EQ(tree_.Read("a.htm"), kInfected);
   window_.answer = true;
   Remove();

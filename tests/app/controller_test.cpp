@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "engine/signature.h"
 #include "tests/support/remove_fixture.h"
 
@@ -144,6 +146,31 @@ TEST_F(ControllerTest, EventsAreProcessedAtMostEveryIntervalAndAlwaysAtTheEnd) {
   controller().SetYieldInterval(std::chrono::milliseconds(0));
   Scan();
   EXPECT_GT(window_.yields, 100);
+}
+
+// The pointer shows the user that a command is at work, and the status line how it ended.
+TEST_F(ControllerTest, ThePointerIsBusyWhileACommandWorksAndTheStatusLineTellsHowItEnded) {
+  tree_.Write("p.htm", kInfected);
+  AddInfectedMachineStore();  // the scan's status says so beyond what the engine tells
+  controller().SetYieldInterval(std::chrono::milliseconds(0));
+  const struct {
+    const char* command;
+    std::function<void()> run;
+  } commands[] = {{"scan", [this] { Scan(); }}, {"remove", [this] { Remove(); }}};
+  for (const auto& command : commands) {
+    size_t looked = 0, idle = 0;
+    window_.on_events = [&](int) {
+      ++looked;
+      if (!window_.busy) ++idle;
+    };
+    command.run();
+    window_.on_events = nullptr;
+    EXPECT_GT(looked, 0u) << command.command;
+    EXPECT_EQ(idle, 0u) << command.command << ": the pointer was normal while it worked";
+    EXPECT_FALSE(window_.busy) << command.command << ": the pointer stays busy after it";
+    ASSERT_FALSE(window_.statuses.empty()) << command.command;
+    EXPECT_EQ(window_.statuses.back(), controller().final_status()) << command.command;
+  }
 }
 
 }  // namespace

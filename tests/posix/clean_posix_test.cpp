@@ -192,5 +192,25 @@ TEST_F(CleanPosixTest, HugeSparseFileIsCleanedInConstantMemory) {
   if (mounted) umount(volume.c_str());
 }
 
+// The log names the files of every tree searched: a log left where others may read or write it
+// is not written to, the program's own private one is.
+TEST_F(CleanPosixTest, AStateLogOthersMayReadOrWriteIsNotUsed) {
+  using std::filesystem::perms;
+  const perms own = perms::owner_read | perms::owner_write;
+  const struct {
+    perms mode;
+    bool used;
+  } cases[] = {{own, true}, {own | perms::others_read, false}, {own | perms::group_write, false}};
+  const std::string path = log_dir_.Path("state/log.txt");
+  for (const auto& c : cases) {
+    log_dir_.Write("state/log.txt", "earlier\n");
+    std::filesystem::permissions(path, c.mode);
+    CommandController other(
+        window_, fs_, [this](Directory&) { return std::make_unique<BorrowedRegistry>(registry_); });
+    EXPECT_EQ(other.OpenLog({{path, true}}).ok(), c.used) << static_cast<int>(c.mode);
+    EXPECT_EQ(other.log().is_open(), c.used) << static_cast<int>(c.mode);
+  }
+}
+
 }  // namespace
 }  // namespace quelix

@@ -8,8 +8,10 @@
 #include <filesystem>
 
 #include "engine/backup_store.h"
+#include "engine/beside_keeper.h"
 #include "engine/registry_repair.h"
 #include "engine/restore.h"
+#include "engine/tree.h"
 #include "tests/posix/hive_fixture.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/test_hive.h"
@@ -231,16 +233,26 @@ TEST_F(HiveRegistryTest, AnExistingBackupNameIsNeverReused) {
   EXPECT_EQ(ReadBytes(At("Windows/System32/config/SOFTWARE.bak1")), before);
 }
 
-TEST_F(HiveRegistryTest, AHiveChangedOnDiskIsReadAgain) {
+TEST_F(HiveRegistryTest, AHiveChangedOnDiskIsReadAgainAndKeptOncePerCommand) {
   WriteHive(At(kSoftware), InfectedSoftware());
+  const std::string original = ReadBytes(At(kSoftware));
   std::unique_ptr<Registry> registry = HivesBelow(tree_.root());
-  EXPECT_EQ(RepairRegistry(*registry).deleted.size(), 1u);
+  // One removal command repairs the registry after each file, always with the same keeper.
+  const std::unique_ptr<FileSystem> native = CreateNativeFileSystem();
+  SearchedTree held(*native);
+  ASSERT_TRUE(held.Open(tree_.root().string() + "/").ok());
+  BesideKeeper keeper(held);
+  EXPECT_EQ(RepairRegistry(*registry, &keeper).deleted.size(), 1u);
 
   WriteHive(At(kSoftware), InfectedSoftware());
-  const RepairReport report = RepairRegistry(*registry);
+  const RepairReport report = RepairRegistry(*registry, &keeper);
 
   EXPECT_EQ(report.deleted.size(), 1u);
   EXPECT_EQ(ReadHiveValues(At(kSoftware), kRunInHive), CleanRunValues());
+  // The hive is kept as the command found it, once: no second backup beside it.
+  EXPECT_EQ(DirectoryNames(At("Windows/System32/config")),
+            (std::vector<std::string>{"SOFTWARE", "SOFTWARE.bak"}));
+  EXPECT_EQ(ReadBytes(At(std::string(kSoftware) + ".bak")), original);
 }
 
 }  // namespace

@@ -133,6 +133,21 @@ TEST_F(HostileTreeTest, EveryPieceOfMetadataComesBackOnTheCleanedFile) {
   EXPECT_EQ(window_.messages.at(0), kDone);
 }
 
+// A folder marked "no dump" gives the flag to new files: the cleaned copy must not keep it where
+// the page had it not.
+TEST_F(HostileTreeTest, AFlagTheFolderGivesNewFilesIsNotAddedToTheCleanedFile) {
+  tree_.Write("marked/a.htm", kInfected);
+  if (std::system(("chattr +d '" + P("marked") + "' 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "chattr not possible here";
+  }
+  const Metadata before = ReadMetadata(P("marked/a.htm"));
+  Scan();
+  Remove();
+  EXPECT_EQ(tree_.Read("marked/a.htm"), kCleaned);
+  EXPECT_EQ(ReadMetadata(P("marked/a.htm")), before);
+  EXPECT_EQ(window_.messages.at(0), kDone);
+}
+
 // A user of the page's group cleans it: the owner cannot be kept, the group can and must be; a
 // set-user-ID bit goes with the owner, or the cleaned page would run with the cleaning user's
 // rights.
@@ -210,6 +225,14 @@ TEST_F(HostileTreeTest, AFileDeeperThanAPathCanBeLongIsFoundAndCleaned) {
   close(dir);
   EXPECT_EQ(std::string(cleaned), kCleaned);
   EXPECT_EQ(window_.messages.at(0), kDone);
+  // Past PATH_MAX the names are walked one at a time: a doubled slash on the way opens the same
+  // file, as it does in a short path.
+  const std::string doubled = part + "//" + path.substr(tree_.Root().size() + part.size() + 1);
+  std::unique_ptr<Directory> root;
+  ASSERT_TRUE(native_->OpenDirectory(tree_.Root(), &root).ok());
+  std::unique_ptr<File> again;
+  const Status opened = root->OpenFile(doubled + "deep.htm", OpenMode::kRead, &again);
+  EXPECT_TRUE(opened.ok()) << opened.message();
   Shell("rm -rf '" + P(part) + "'");  // deeper than the test tree's own clean-up reaches
 }
 

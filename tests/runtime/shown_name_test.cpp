@@ -35,6 +35,8 @@ TEST(ShownNameTest, EscapesWhatATerminalOrLogReaderWouldActOnAndNothingElse) {
        "a\\xe2\\x80\\xa8b\\xe2\\x80\\xae"},
       {"not UTF-8", "a\xff\xc3(\xe2\x82", "a\\xff\\xc3(\\xe2\\x82"},
       {"overlong and surrogate", "\xc0\xaf\xed\xa0\x80", "\\xc0\\xaf\\xed\\xa0\\x80"},
+      {"four-byte character", "\xf0\x9d\x84\x9e.htm", "\xf0\x9d\x84\x9e.htm"},
+      {"stray continuation bytes", "\x88\x80\x80", "\\x88\\x80\\x80"},
       {"backslash before an escape-like text, in an escaped name", "C:\\new\\x\\\\a\\b\n",
        "C:\\\\new\\\\x\\\\\\a\\b\\n"},
       {"backslash before an escaped byte", "a\\\n", "a\\\\\\n"},
@@ -57,6 +59,7 @@ TEST(ShownNameTest, AShortenedNameKeepsEveryCharacterAndEscapeWhole) {
       {"a two-byte character at the cut", "/srv/\xc3\xa4\xc3\xa4\xc3\xa4/index.htm", 15,
        "/srv/\xc3\xa4...ex.htm"},
       {"too narrow for the dots", "/ab\\ncd", 4, "/ab"},
+      {"a backslash that starts no escape", "C:\\ab\\cdefgh\\index.htm", 9, "C:\\...htm"},
   };
   for (const Case& c : cases) EXPECT_EQ(ShortenShown(c.shown, c.width), c.shortened) << c.what;
 }

@@ -104,6 +104,17 @@ TEST_F(TextFilesTest, CrLfSplitAcrossBlocksIsOneLineEnd) {
             (std::vector<Line>{{first, LineEnd::kCrLf}, {"b", LineEnd::kNone}}));
 }
 
+TEST_F(TextFilesTest, AnEmptyFileHasNoLineAlsoOnceRewound) {
+  tree_.Write("e.txt", "");
+  ASSERT_TRUE(files_.OpenBinary(4, tree_.Path("e.txt")).ok());
+  std::string line;
+  LineEnd end;
+  EXPECT_EQ(files_.ReadLine(4, &line, &end).code(), ErrorCode::kEndOfInput);
+  ASSERT_TRUE(files_.Rewind(4).ok());
+  EXPECT_EQ(files_.ReadLine(4, &line, &end).code(), ErrorCode::kEndOfInput);
+  EXPECT_TRUE(files_.Close(4).ok());
+}
+
 TEST_F(TextFilesTest, LineWriterEndsLinesAsAskedAndOutputModesBehave) {
   tree_.Write("out.txt", "old content that is longer");
   ASSERT_TRUE(files_.OpenOutput(5, tree_.Path("out.txt")).ok());
