@@ -116,8 +116,8 @@ A file as PATH is checked alone, and no registry with it.
   scan      lists each infected file (once per copy of the virus's line it holds) and each of
             the virus's registry values ("registry STORE\KEY\VALUE") on standard output
   remove    scans, then cleans the files and deletes the registry values: "cleaned PATH",
-            "deleted STORE\KEY\VALUE", "not deleted ...: REASON" (a file not cleaned is
-            named on standard error);
+            "deleted STORE\KEY\VALUE" (a file not cleaned and a value not deleted are
+            named on standard error, with the reason);
             every original it replaces or deletes is kept first, in a new RUN folder of the
             backup store ("kept RUN", as soon as it holds the first one)
   watch     keeps watching the folders PATH and checks each file of theirs the moment it is

@@ -178,8 +178,13 @@ void Reporter::RegistryDeleted(const RegistryValueRef& value) {
 }
 
 void Reporter::RegistryNotDeleted(const RegistryValueRef& value, const std::string& reason) {
-  Result("not deleted " + ShownName(value.FullName()) + ": " + ShownName(reason),
-         Field("event", "registry_not_deleted") + ValueFields(value) + Field("reason", reason));
+  // Said where a script reads what went wrong, as a file not cleaned is; the JSON object stays
+  // among the other events.
+  Problem("not deleted " + ShownName(value.FullName()) + ": " + ShownName(reason));
+  if (json_) {
+    Result({},
+           Field("event", "registry_not_deleted") + ValueFields(value) + Field("reason", reason));
+  }
 }
 
 void Reporter::Kept(const std::string& run) {
