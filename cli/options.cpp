@@ -135,7 +135,8 @@ A file as PATH is checked alone, and no registry with it.
 
 Each result is written the moment it is known. Every file or folder not handled is named once,
 on standard error, with its reason: "could not read", "could not search", "could not clean" (changed
-while cleaned, in use, ...), other names (hard links) that still hold the virus, and "skipped"
+while cleaned, in use, ...), "not deleted" for a registry value, other names (hard links) that
+still hold the virus (each named where it lies below the PATH, the rest counted), and "skipped"
 for a link, which is never followed and is no error. Progress (on a terminal only) and the
 summary go to standard error too.
 

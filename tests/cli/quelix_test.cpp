@@ -260,6 +260,24 @@ TEST_F(QuelixTest, KeptIsSaidOnlyOfARunThatHoldsAnOriginal) {
             "The last removal kept no originals, so there is nothing to restore.");
 }
 
+// The names of a cleaned file that the scan never read are found by the file number the
+// listing gives (an inode, or a Windows file id), which must agree with what the file says.
+TEST_F(QuelixTest, OtherNamesOfACleanedFileAreNamedBelowThePathAndCountedElsewhere) {
+  tree_.Write("www/a.htm", kInfected);
+  tree_.Write("www/sub/clean.htm", "<p>clean</p>");
+  std::filesystem::create_hard_link(tree_.Path("www/a.htm"), tree_.Path("www/sub/copy.txt"));
+  std::filesystem::create_hard_link(tree_.Path("www/a.htm"), tree_.Path("outside.txt"));
+  EXPECT_EQ(Quelix({"remove", "--no-log", "--no-backup", "--no-registry", P("www")}), 1);
+  ASSERT_GE(err_.size(), 3u) << err_text_;
+  EXPECT_EQ(
+      Lines(err_.begin(), err_.begin() + 3),
+      (Lines{"quelix: 2 other names (hard links) of " + P("www/a.htm") + " still hold the virus",
+             "quelix: still infected " + P("www/sub/copy.txt") + ": another name (hard link) of " +
+                 P("www/a.htm"),
+             "quelix: and 1 other name of " + P("www/a.htm") + " not found below " + P("www")}));
+  EXPECT_EQ(tree_.Read("www/sub/copy.txt"), kInfected);
+}
+
 // `quelix scan /srv/www/index.php`: the file alone, from its folder, and nothing else there.
 TEST_F(QuelixTest, AFileAsPathIsCheckedAndCleanedAlone) {
   const size_t machine =
