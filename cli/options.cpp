@@ -116,8 +116,8 @@ A file as PATH is checked alone, and no registry with it.
   scan      lists each infected file (once per copy of the virus's line it holds) and each of
             the virus's registry values ("registry STORE\KEY\VALUE") on standard output
   remove    scans, then cleans the files and deletes the registry values: "cleaned PATH",
-            "deleted STORE\KEY\VALUE", "not deleted ...: REASON" (a file not cleaned is
-            named on standard error);
+            "deleted STORE\KEY\VALUE" (a file not cleaned and a value not deleted are
+            named on standard error, with the reason);
             every original it replaces or deletes is kept first, in a new RUN folder of the
             backup store ("kept RUN", as soon as it holds the first one)
   watch     keeps watching the folders PATH and checks each file of theirs the moment it is
@@ -135,7 +135,8 @@ A file as PATH is checked alone, and no registry with it.
 
 Each result is written the moment it is known. Every file or folder not handled is named once,
 on standard error, with its reason: "could not read", "could not search", "could not clean" (changed
-while cleaned, in use, ...), other names (hard links) that still hold the virus, and "skipped"
+while cleaned, in use, ...), "not deleted" for a registry value, other names (hard links) that
+still hold the virus (each named where it lies below the PATH, the rest counted), and "skipped"
 for a link, which is never followed and is no error. Progress (on a terminal only) and the
 summary go to standard error too.
 

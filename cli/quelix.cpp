@@ -124,6 +124,9 @@ bool Run::OnePath(const std::string& path) {
     return true;
   }
   reporter_.Kept(controller_.backup_run());
+  for (const OtherNamesLeft& left : controller_.engine().removal().other_names_left) {
+    reporter_.NamesLeft(left, path);
+  }
   tally_.left = ReportRemoval(scan, controller_.engine().removal(), reporter_) || tally_.left;
   return true;
 }

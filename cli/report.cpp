@@ -167,6 +167,24 @@ void Reporter::RootUnsearched(const std::string& path, const std::string& reason
   Event({FileEvent::Kind::kUnsearched, path, reason});
 }
 
+void Reporter::NamesLeft(const OtherNamesLeft& left, const std::string& path) {
+  const std::string of = ShownName(left.cleaned);
+  for (const std::string& name : left.below) {
+    Problem("still infected " + ShownName(name) + ": another name (hard link) of " + of);
+    if (json_) {
+      Result({}, Field("event", "other_name") + Field("path", name) + Field("of", left.cleaned));
+    }
+  }
+  const uint64_t n = left.elsewhere();
+  if (n == 0) return;
+  Problem("and " + std::to_string(n) + (n == 1 ? " other name of " : " other names of ") + of +
+          " not found below " + ShownName(path));
+  if (json_) {
+    Result({},
+           Field("event", "other_names_elsewhere") + Field("of", left.cleaned) + Field("count", n));
+  }
+}
+
 void Reporter::RegistryFound(const RegistryValueRef& value) {
   Result("registry " + ShownName(value.FullName()),
          Field("event", "registry_found") + ValueFields(value));
@@ -178,8 +196,13 @@ void Reporter::RegistryDeleted(const RegistryValueRef& value) {
 }
 
 void Reporter::RegistryNotDeleted(const RegistryValueRef& value, const std::string& reason) {
-  Result("not deleted " + ShownName(value.FullName()) + ": " + ShownName(reason),
-         Field("event", "registry_not_deleted") + ValueFields(value) + Field("reason", reason));
+  // Said where a script reads what went wrong, as a file not cleaned is; the JSON object stays
+  // among the other events.
+  Problem("not deleted " + ShownName(value.FullName()) + ": " + ShownName(reason));
+  if (json_) {
+    Result({},
+           Field("event", "registry_not_deleted") + ValueFields(value) + Field("reason", reason));
+  }
 }
 
 void Reporter::Kept(const std::string& run) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/other_names.h"
 #include "engine/registry_repair.h"
 #include "engine/window.h"
 
@@ -45,6 +46,9 @@ class Reporter {
   void Tell(const FileEvent& event);
   // A PATH that could not be searched at all.
   void RootUnsearched(const std::string& path, const std::string& reason);
+  // Where the other names of a cleaned file that still hold the virus are: each found below
+  // `path`, the PATH searched, by its name, the rest as a count.
+  void NamesLeft(const OtherNamesLeft& left, const std::string& path);
   void RegistryFound(const RegistryValueRef& value);
   void RegistryDeleted(const RegistryValueRef& value);
   void RegistryNotDeleted(const RegistryValueRef& value, const std::string& reason);

@@ -95,7 +95,29 @@ bool Engine::RemoveCommand(OriginalKeeper* keeper) {
   }
   if (count == 0 && !scan_report_.registry_found.empty()) Repair(registry);
   for (const std::string& problem : removal_.registry_problems) host_.WriteLog(problem);
+  if (!removal_.stopped && !FindOtherNamesBelow()) removal_.stopped = true;
   return !removal_.stopped;
+}
+
+void Engine::NoteOtherNames(const std::string& path, const FileInfo& original, uint64_t count) {
+  auto& left = removal_.other_names_left;
+  const bool noted = std::any_of(left.begin(), left.end(),
+                                 [&](const OtherNamesLeft& l) { return l.cleaned == path; });
+  if (!noted) left.push_back({path, original.volume, original.file_id, count, {}});
+}
+
+bool Engine::FindOtherNamesBelow() {
+  // A tree made of one file has nothing below it: every other name lies elsewhere.
+  if (removal_.other_names_left.empty() || !tree_.is_open() || !tree_.only_file().empty()) {
+    return true;
+  }
+  // A name the scan found infected is cleaned, or told, in its own turn.
+  const LeftOut left_out = [this](const std::string& folder, const std::string& name) {
+    return search_.Excluded(folder, name) || scan_.FoundAs(folder + name) != nullptr;
+  };
+  return FindOtherNames(
+      tree_.root_directory(), left_out, [this] { return host_.YieldPoint(); },
+      &removal_.other_names_left);
 }
 
 void Engine::RemoveEntry(const std::string& path, std::unique_ptr<Registry>& registry) {
@@ -109,6 +131,9 @@ void Engine::RemoveEntry(const std::string& path, std::unique_ptr<Registry>& reg
     // The names the scan found infected are cleaned or told in their own turn: only the names it
     // never saw are left over.
     result.other_names -= std::min(result.other_names, scan_.OtherNamesFound(path, *found_as));
+  }
+  if (result.cleaned && found_as && result.other_names > 0) {
+    NoteOtherNames(path, *found_as, result.other_names);
   }
   if (result.cleaned) scan_.Record(path, result.now);
   Repair(registry);

@@ -11,6 +11,7 @@
 
 #include "engine/beside_keeper.h"
 #include "engine/clean.h"
+#include "engine/other_names.h"
 #include "engine/registry_repair.h"
 #include "engine/scan.h"
 #include "engine/search.h"
@@ -50,8 +51,10 @@ struct RemovalResult {
 struct RemovalReport {
   // One per distinct listed file, in list order, with the outcome of its last entry.
   std::vector<RemovalResult> files;
-  size_t cleaned = 0;                          // distinct files
-  uint64_t other_names = 0;                    // hard links of cleaned files, which still hold it
+  size_t cleaned = 0;        // distinct files
+  uint64_t other_names = 0;  // hard links of cleaned files, which still hold it
+  // The cleaned files that have such names, with those found below the folder searched.
+  std::vector<OtherNamesLeft> other_names_left;
   bool registry_repaired = false;              // the repair ran at least once
   std::vector<std::string> registry_problems;  // as logged, each once
   // Each value once: deleted by one of the repairs, or not deleted (the last reason), and the
@@ -109,6 +112,11 @@ class Engine {
   void Accumulate(const RepairReport& report);
   // Logs what the cleaning of `path` left behind: metadata it could not keep, other names.
   void LogLeftovers(const std::string& path, const CleanResult& result);
+  // Notes the other names of the original of `path`, as the scan found it, that still hold the
+  // virus after the cleaning, once per file.
+  void NoteOtherNames(const std::string& path, const FileInfo& original, uint64_t count);
+  // Looks for the names noted in the folder searched; false where the window closed meanwhile.
+  bool FindOtherNamesBelow();
 
   Window& window_;
   CommandHost& host_;

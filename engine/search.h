@@ -43,6 +43,9 @@ class CandidateSearch {
     exclude_ = std::move(exclude);
   }
 
+  // Whether the entry `name` of the folder at `folder` is to be left out.
+  bool Excluded(const std::string& folder, const std::string& name) const;
+
   // The folders of the last search that could not be searched (each logged "Could not search").
   size_t unsearched() const { return unsearched_; }
   // For each candidate the last search listed, in list order: whether its folder's listing gave
@@ -71,8 +74,6 @@ class CandidateSearch {
   void Unsearched(const std::string& path, const std::string& reason);
   // Records the root of a tree made of one file (SearchedTree::only_file()).
   void RecordOnlyFile();
-  // Whether the entry `name` of the folder at `folder` is to be left out.
-  bool Excluded(const std::string& folder, const std::string& name) const;
 
   Window& window_;
   CommandHost& host_;

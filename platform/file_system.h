@@ -32,6 +32,9 @@ struct DirEntry {
   // True where the listing itself says a regular file; false where it says otherwise or cannot
   // tell.
   bool is_regular_file = false;
+  // The file number the listing gives (POSIX: the inode; Windows: the file id), as FileInfo's
+  // file_id names it; 0 where the listing does not tell.
+  uint64_t file_id = 0;
 };
 
 // The attribute word and owner of a file.

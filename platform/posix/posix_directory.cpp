@@ -296,6 +296,7 @@ class PosixDirectory final : public Directory {
   void Describe(const dirent64& e, DirEntry* entry) const {
     entry->name = e.d_name;
     entry->attributes = DTTOIF(e.d_type);
+    entry->file_id = e.d_ino;
     // The listing tells the type; a mount point, a folder of another volume, is told apart only
     // when it is opened (kOtherVolume), which saves a status query for every folder listed.
     entry->is_directory = e.d_type == DT_DIR;

@@ -52,7 +52,7 @@ OpenRequest FileRequest(OpenMode mode) {
 }
 
 // Fills `*entry` from a listed entry; false for "." and "..".
-bool Describe(const FILE_FULL_DIR_INFO& found, DirEntry* entry) {
+bool Describe(const FILE_ID_BOTH_DIR_INFO& found, DirEntry* entry) {
   const size_t length = found.FileNameLength / sizeof(wchar_t);
   if ((length == 1 && found.FileName[0] == L'.') ||
       (length == 2 && found.FileName[0] == L'.' && found.FileName[1] == L'.')) {
@@ -60,6 +60,7 @@ bool Describe(const FILE_FULL_DIR_INFO& found, DirEntry* entry) {
   }
   entry->name = Narrow(found.FileName, length);
   entry->attributes = found.FileAttributes;
+  entry->file_id = static_cast<uint64_t>(found.FileId.QuadPart);
   // Links, junctions and mount points are never entered, so every walk ends on its volume.
   entry->is_directory = (found.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                         !(found.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -127,7 +128,8 @@ Status CheckName(const std::string& name, const std::string& path) {
 
 Status Win32Directory::List(const std::function<bool(const DirEntry&)>& visit) {
   std::vector<uint64_t> buffer(kListBuffer / sizeof(uint64_t));
-  FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;
+  // The listing that gives each entry's file id, as GetInfo tells it.
+  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
   DirEntry entry;
   for (;;) {
     if (!GetFileInformationByHandleEx(handle_.get(), kind, buffer.data(), kListBuffer)) {
@@ -136,10 +138,10 @@ Status Win32Directory::List(const std::function<bool(const DirEntry&)>& visit) {
       if (error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND) return Status::Ok();
       return FromError(error, path_);
     }
-    kind = FileFullDirectoryInfo;
+    kind = FileIdBothDirectoryInfo;
     const char* at = reinterpret_cast<const char*>(buffer.data());
     for (;;) {
-      const auto* found = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
+      const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
       if (Describe(*found, &entry) && !visit(entry)) return Status::Ok();
       if (found->NextEntryOffset == 0) break;
       at += found->NextEntryOffset;

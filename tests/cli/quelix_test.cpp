@@ -156,11 +156,12 @@ TEST_F(QuelixTest, RemoveCleansRepairsAndSaysWhatIsLeft) {
   EXPECT_EQ(Quelix({"remove", "--log", log_dir_.Path("l.txt"), Root()}), 1);
   const std::string value = "HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32";
   const std::string first_run = out_.front().substr(5);
-  EXPECT_EQ(out_, (Lines{"kept " + first_run, "cleaned " + P("a.htm"),
-                         "not deleted " + value + ": access denied"}));
+  EXPECT_EQ(out_, (Lines{"kept " + first_run, "cleaned " + P("a.htm")}));
   // Named once, where a script reads what went wrong.
   EXPECT_EQ(err_.front(), "quelix: could not clean " + P("b.asp") + ": disk full");
+  EXPECT_EQ(err_.at(1), "quelix: not deleted " + value + ": access denied");
   EXPECT_EQ(err_text_.find("b.asp"), err_text_.rfind("b.asp")) << err_text_;
+  EXPECT_EQ(err_text_.find("Kernel32"), err_text_.rfind("Kernel32")) << err_text_;
   registry_.FailDelete(machine, kRun, "Kernel32", Status::Ok());
   fs_.inject = nullptr;
   EXPECT_EQ(Quelix({"remove", "--log", log_dir_.Path("l.txt"), Root()}), 0);
@@ -185,6 +186,22 @@ TEST_F(QuelixTest, RemoveCleansRepairsAndSaysWhatIsLeft) {
   EXPECT_EQ(Quelix({"backups", "--prune", "0"}), 0);
   EXPECT_EQ(out_.size(), 2u) << "both deleted";
   EXPECT_EQ(Quelix({"restore"}), 2) << "none left";
+}
+
+// A value not deleted is something that went wrong: named on standard error, while --json keeps
+// its object among the other events on standard output.
+TEST_F(QuelixTest, AValueNotDeletedIsNamedOnStandardError) {
+  const size_t machine =
+      registry_.AddStore(RegistryRoot::kLocalMachine, "HKEY_LOCAL_MACHINE", true);
+  registry_.SetValue(machine, kRun, "Kernel32", "virus");
+  registry_.FailDelete(machine, kRun, "Kernel32", {ErrorCode::kAccessDenied, "denied"});
+  const std::string value = "HKEY_LOCAL_MACHINE\\" + kRun + "\\Kernel32";
+  EXPECT_EQ(Quelix({"remove", "--json", "--no-log", "--no-backup", Root()}), 1);
+  EXPECT_EQ(err_.front(), "quelix: not deleted " + value + ": access denied");
+  ASSERT_EQ(out_.size(), 2u) << err_text_;
+  EXPECT_EQ(out_[0], R"({"event":"registry_not_deleted","value":)" + JsonString(value) +
+                         R"(,"store":"HKEY_LOCAL_MACHINE","key":)" + JsonString(kRun) +
+                         R"(,"name":"Kernel32","reason":"access denied"})");
 }
 
 // `cd /srv && quelix remove www` records where www is: a restore from anywhere else finds it.
@@ -241,6 +258,24 @@ TEST_F(QuelixTest, KeptIsSaidOnlyOfARunThatHoldsAnOriginal) {
   EXPECT_EQ(window_.questions, Lines{});
   EXPECT_EQ(window_.messages.back(),
             "The last removal kept no originals, so there is nothing to restore.");
+}
+
+// The names of a cleaned file that the scan never read are found by the file number the
+// listing gives (an inode, or a Windows file id), which must agree with what the file says.
+TEST_F(QuelixTest, OtherNamesOfACleanedFileAreNamedBelowThePathAndCountedElsewhere) {
+  tree_.Write("www/a.htm", kInfected);
+  tree_.Write("www/sub/clean.htm", "<p>clean</p>");
+  std::filesystem::create_hard_link(tree_.Path("www/a.htm"), tree_.Path("www/sub/copy.txt"));
+  std::filesystem::create_hard_link(tree_.Path("www/a.htm"), tree_.Path("outside.txt"));
+  EXPECT_EQ(Quelix({"remove", "--no-log", "--no-backup", "--no-registry", P("www")}), 1);
+  ASSERT_GE(err_.size(), 3u) << err_text_;
+  EXPECT_EQ(
+      Lines(err_.begin(), err_.begin() + 3),
+      (Lines{"quelix: 2 other names (hard links) of " + P("www/a.htm") + " still hold the virus",
+             "quelix: still infected " + P("www/sub/copy.txt") + ": another name (hard link) of " +
+                 P("www/a.htm"),
+             "quelix: and 1 other name of " + P("www/a.htm") + " not found below " + P("www")}));
+  EXPECT_EQ(tree_.Read("www/sub/copy.txt"), kInfected);
 }
 
 // `quelix scan /srv/www/index.php`: the file alone, from its folder, and nothing else there.

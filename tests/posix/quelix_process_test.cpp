@@ -285,35 +285,51 @@ TEST(QuelixProcessTest, CtrlCLeavesALineForEveryFileCleaned) {
 }
 
 // Hard links: the names the scan found are cleaned each in its turn, so nothing is said to be
-// left of them; a name it never saw still holds the virus, and the exit status says so.
+// left of them; a name it never read still holds the virus: named where it lies below the PATH,
+// counted where it lies elsewhere, and the exit status says so.
 TEST(QuelixProcessTest, OtherNamesOfACleanedFileAreCleanedOrTold) {
   struct Case {
-    const char* other;  // the second name of a.htm
+    const char* other;   // the second name of a.htm, below the PATH
+    bool third_outside;  // a third name outside the PATH
     int status;
-    std::string other_holds;  // what the other name holds afterwards
-    bool told;                // "other name ... still holds the virus" on standard error
+    std::string other_holds;        // what the second name holds afterwards
+    std::vector<std::string> told;  // on standard error, "{}" standing for the PATH
   };
   const Case cases[] = {
-      {"sub/b.htm", 0, "page\r\n", false},
-      {"a-copy.txt", 1, kInfected, true},
+      {"sub/b.htm", false, 0, "page\r\n", {}},
+      {"sub/copy.txt",
+       true,
+       1,
+       kInfected,
+       {"quelix: 2 other names (hard links) of {}a.htm still hold the virus\n",
+        "quelix: still infected {}sub/copy.txt: another name (hard link) of {}a.htm\n",
+        "quelix: and 1 other name of {}a.htm not found below {}\n"}},
   };
   for (const Case& c : cases) {
     TempTree tree;
+    TempTree outside;
     TempTree state;
     tree.Write("a.htm", kInfected);
     tree.MakeDirectory("sub");
     fs::create_hard_link(tree.Path("a.htm"), tree.Path(c.other));
+    if (c.third_outside) fs::create_hard_link(tree.Path("a.htm"), outside.Path("c.htm"));
     GiveAway(tree);
     GiveAway(state);
     const Ran ran = RunQuelix(state, {"remove", "--no-log", "--no-registry", tree.Root()});
     EXPECT_EQ(ran.status, c.status) << c.other << ":\n" << ran.err;
     EXPECT_EQ(tree.Read("a.htm"), "page\r\n") << c.other;
     EXPECT_EQ(tree.Read(c.other), c.other_holds) << c.other;
-    EXPECT_EQ(ran.err.find("quelix: 1 other name (hard link) of " + tree.Path("a.htm") +
-                           " still holds the virus") != std::string::npos,
-              c.told)
-        << c.other << ":\n"
-        << ran.err;
+    std::string told;
+    for (std::string line : c.told) {
+      for (size_t at; (at = line.find("{}")) != std::string::npos;)
+        line.replace(at, 2, tree.Root());
+      told += line;
+    }
+    std::string problems;
+    for (size_t at = 0, end; (end = ran.err.find('\n', at)) != std::string::npos; at = end + 1) {
+      if (ran.err.compare(at, 8, "quelix: ") == 0) problems += ran.err.substr(at, end + 1 - at);
+    }
+    EXPECT_EQ(problems, told) << c.other;
   }
 }
 

@@ -96,6 +96,15 @@ LRESULT Ask(HWND hwnd, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
   return Ask(hwnd, message, wparam, lparam, 0, false);
 }
 
+// The first shown Edit control below a dialog: the folder dialog's name box.
+BOOL CALLBACK MatchShownEdit(HWND hwnd, LPARAM context) {
+  char window_class[32] = {};
+  GetClassNameA(hwnd, window_class, sizeof window_class);
+  if (std::string(window_class) != "Edit" || !IsWindowVisible(hwnd)) return TRUE;
+  *reinterpret_cast<HWND*>(context) = hwnd;
+  return FALSE;
+}
+
 }  // namespace
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -281,6 +290,25 @@ HWND RunningProgram::WaitForFolderDialog() const {
     return (dialog = search.found) != nullptr;
   });
   return dialog;
+}
+
+bool RunningProgram::ChooseInFolderDialog(HWND dialog, const std::string& folder) const {
+  HWND name_box = nullptr;
+  WaitShowing("waiting for the folder dialog's name box", [&] {
+    EnumChildWindows(dialog, &MatchShownEdit, reinterpret_cast<LPARAM>(&name_box));
+    return name_box != nullptr;
+  });
+  if (!name_box) return false;
+  const std::wstring wide(folder.begin(), folder.end());  // the test's paths are ASCII
+  Ask(name_box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()), FALSE, true);
+  // A dialog may go into the folder typed at the first OK, emptying its box, and take the folder
+  // it is in at the second.
+  for (int press = 0; press < 2 && IsWindow(dialog); ++press) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    WaitShowing("waiting for the folder dialog to take the folder",
+                [&] { return !IsWindow(dialog) || Ask(name_box, WM_GETTEXTLENGTH) == 0; });
+  }
+  return WaitUntil([dialog] { return !IsWindow(dialog); }, kPatience);
 }
 
 void RunningProgram::SystemCommand(unsigned command) {

@@ -64,6 +64,9 @@ class RunningProgram {
   bool ChooseOtherFolder();
   // The program's folder dialog, once it is up (kPatience); nullptr otherwise.
   HWND WaitForFolderDialog() const;
+  // Types `folder` into the name box of the program's folder dialog `dialog` and presses its OK
+  // button, as a user who pastes a path does; false where the dialog is still up after that.
+  bool ChooseInFolderDialog(HWND dialog, const std::string& folder) const;
   // The text of the program's tooltip on show, "" where none is.
   std::string ShownTooltip() const;
   // Chooses the entry `command` of the window's system menu, as a click on it does.

@@ -1,10 +1,11 @@
 // Form1's drive chooser: the drives, the folders the user chose besides, and "Other folder…" last,
-// which asks for any folder to search (a web root, say) with the system's folder dialog.
+// which asks for any folder to search (a web root, say) with the system's file dialog.
 // windows.h must come first: commctrl.h and shlobj.h rely on its definitions.
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 // clang-format on
 
 #include <cstring>
@@ -21,6 +22,42 @@ std::string Narrow(const wchar_t* wide) {
   std::string text(static_cast<size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), bytes, nullptr, nullptr);
   text.pop_back();
+  return text;
+}
+
+std::wstring Widen(const std::string& text) {
+  const int chars = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  if (chars <= 1) return {};
+  std::wstring wide(static_cast<size_t>(chars), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), chars);
+  wide.pop_back();
+  return wide;
+}
+
+// Asks for a folder with the system's file dialog in its folder mode, opened on `start` (the
+// folder shown): it lists that one folder, where a tree of every drive takes long to come up, and
+// its name box takes a path typed or pasted whole. "" where the user cancelled.
+std::string AskForFolder(IFileOpenDialog& dialog, std::string start, HWND owner) {
+  FILEOPENDIALOGOPTIONS options = 0;
+  if (FAILED(dialog.GetOptions(&options))) return {};
+  dialog.SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+  dialog.SetTitle(L"Folder to search");
+  if (!start.empty() && start.back() == ':') start += '\\';
+  IShellItem* folder = nullptr;
+  if (!start.empty() && SUCCEEDED(SHCreateItemFromParsingName(Widen(start).c_str(), nullptr,
+                                                              IID_PPV_ARGS(&folder)))) {
+    dialog.SetFolder(folder);
+    folder->Release();
+  }
+  IShellItem* chosen = nullptr;
+  if (FAILED(dialog.Show(owner)) || FAILED(dialog.GetResult(&chosen))) return {};
+  PWSTR path = nullptr;
+  std::string text;
+  if (SUCCEEDED(chosen->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+    text = Narrow(path);
+    CoTaskMemFree(path);
+  }
+  chosen->Release();
   return text;
 }
 
@@ -54,18 +91,17 @@ void Form1::ChooserChanged() {
 }
 
 std::string Form1::PickFolder() {
-  BROWSEINFOW browse{};
-  browse.hwndOwner = hwnd_;
-  browse.lpszTitle = L"Folder to search";
-  browse.ulFlags = BIF_RETURNONLYFSDIRS;
-  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&browse);
-  if (!chosen) return {};
-  // Long enough for any path the dialog can give.
-  std::wstring path(32768, L'\0');
-  const bool named = SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()),
-                                           GPFIDL_DEFAULT) != FALSE;
-  ILFree(chosen);
-  return named ? Narrow(path.c_str()) : std::string();
+  // The dialog is a COM object of the thread that shows it.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  std::string folder;
+  IFileOpenDialog* dialog = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_PPV_ARGS(&dialog)))) {
+    folder = AskForFolder(*dialog, shown_root_, hwnd_);
+    dialog->Release();
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  return folder;
 }
 
 void Form1::ShowChooserTip() {
