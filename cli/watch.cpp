@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "app/controller.h"
+#include "app/outcome.h"
 #include "cli/cli_front_end.h"
 #include "cli/report.h"
 #include "cli/shell_pattern.h"
@@ -236,9 +237,9 @@ bool Watch::CheckFiles(size_t root, std::vector<std::string>& paths) {
     return false;
   }
   const RemovalReport& removal = controller_.engine().removal();
-  // A stop before some of the files leaves them infected.
-  tally_.left = tally_.left || removal.stopped || removal.other_names > 0 ||
-                removal.cleaned < removal.files.size();
+  // A stop before some of the files leaves them infected: they are not among those worked.
+  tally_.left = tally_.left || removal.stopped ||
+                WhatIsLeft(controller_.engine().scan_report(), removal).any();
   TakeOwnChanges();
   if (removed == CommandResult::kStopped) return false;
   front_.ClearProgress();
