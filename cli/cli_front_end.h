@@ -73,4 +73,9 @@ class CliFrontEnd final : public ListedFrontEnd {
 bool OpenEventLog(CommandController& controller, const CliOptions& options, Places& places,
                   std::ostream& err);
 
+// After a Remove that did not run for want of room to keep the originals: says so on `err`,
+// with `outcome` (what became of the removal, "Nothing is removed") and how to go on.
+void TellBackupShortage(const CommandController& controller, const std::string& outcome,
+                        std::ostream& err);
+
 }  // namespace quelix

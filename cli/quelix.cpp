@@ -118,8 +118,7 @@ bool Run::OnePath(const std::string& path) {
   if (removed == CommandResult::kStopped) return false;
   front_.ClearProgress();
   if (removed == CommandResult::kCancelled) {
-    err_ << "quelix: " << controller_.backup_shortage()
-         << " Nothing more is removed; --no-backup removes without keeping them.\n";
+    TellBackupShortage(controller_, "Nothing more is removed", err_);
     tally_.no_room = true;
     return true;
   }

@@ -244,8 +244,7 @@ bool Watch::CheckFiles(size_t root, std::vector<std::string>& paths) {
   if (removed == CommandResult::kStopped) return false;
   front_.ClearProgress();
   if (removed == CommandResult::kCancelled) {
-    err_ << "quelix: " << controller_.backup_shortage()
-         << " Nothing is removed; --no-backup removes without keeping them.\n";
+    TellBackupShortage(controller_, "Nothing is removed", err_);
     tally_.no_room = true;
     return true;
   }

@@ -118,6 +118,15 @@ TEST_F(WatchTest, ChecksEachCandidateOnceAndSaysWhatItCouldNotSee) {
     EXPECT_NE(err_text_.find(c.said), std::string::npos) << err_text_;
     EXPECT_EQ(err_text_.find("could not read"), std::string::npos) << err_text_;
   }
+  // No room to keep the original of a page found: it is left as it is, and the watch says why.
+  tree_.Write("a.htm", kInfected);
+  fs_.space = 1000;
+  EXPECT_EQ(Watch({"--remove", "--no-log", Root()}, {{Written("a.htm")}}), 2);
+  EXPECT_EQ(tree_.Read("a.htm"), kInfected);
+  EXPECT_NE(err_text_.find(" must stay free. Nothing is removed; --no-backup removes without "
+                           "keeping them.\n"),
+            std::string::npos)
+      << err_text_;
   EXPECT_EQ(Watch({"--no-log", P("notes.txt")}, {}), 2);
   EXPECT_NE(err_text_.find("cannot search " + P("notes.txt") + ": not a folder"), std::string::npos)
       << err_text_;
