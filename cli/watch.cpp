@@ -121,6 +121,10 @@ bool Watch::StartOne(const std::string& path) {
     return false;
   }
   roots_.push_back({tree.root(), tree.identity()});
+  // The log tells the watch's start and end; between them only what is found and cleaned, so
+  // that it grows with findings, not with every save.
+  controller_.Log("Watching " + ShownName(tree.root()));
+  controller_.EndLogWith("Watch ended.");
   reporter_.Watching(tree.root(), watcher_->folders() - before, watcher_->method());
   return true;
 }
@@ -288,6 +292,7 @@ int Watch::Go() {
     Take(events);
     if (!waited.ok()) {
       err_ << "quelix: the watch broke down: " << ShownName(Reason(waited)) << '\n';
+      controller_.EndLogWith("Watch ended: it broke down: " + ShownName(Reason(waited)));
       broke = true;
       break;
     }

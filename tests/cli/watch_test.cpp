@@ -132,6 +132,51 @@ TEST_F(WatchTest, ChecksEachCandidateOnceAndSaysWhatItCouldNotSee) {
       << err_text_;
 }
 
+// The event log of a watch: its start and end, and between them only what a finding or a
+// removal writes; a page saved clean, however often, adds nothing.
+TEST_F(WatchTest, TheLogGrowsWithFindingsNotWithSaves) {
+  tree_.Write("a.htm", "<p>clean</p>");
+  tree_.Write("b.htm", "<p>clean</p>");
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::vector<WatchEvent>> batches;
+    Lines between;  // the entries after the start; "*" ends a prefix
+  };
+  const std::string page = P("c.htm");
+  const Case cases[] = {
+      {"clean saves",
+       {},
+       {{Written("a.htm")}, {Written("b.htm"), Written("a.htm")}, {Written("a.htm")}},
+       {}},
+      {"an infected save", {}, {{Written("a.htm"), Written("c.htm")}}, {"Virus found in " + page}},
+      {"an infected save cleaned",
+       {"--remove"},
+       {{Written("a.htm"), Written("c.htm")}, {Written("b.htm")}},
+       {"Virus found in " + page, "Removing virus from ", page,
+        "Virus successfully removed from " + page, "The originals are kept in *",
+        "Virus removal complete."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree_.Write("c.htm", kInfected);
+    std::filesystem::remove(log_dir_.Path("log.txt"));
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--log", log_dir_.Path("log.txt"), Root()});
+    Watch(args, c.batches);
+    Lines want{"Watching " + tree_.Root()};
+    want.insert(want.end(), c.between.begin(), c.between.end());
+    want.push_back("Watch ended.");
+    const Lines log = LogLines();
+    ASSERT_EQ(log.size(), want.size()) << testing::PrintToString(log);
+    for (size_t i = 0; i < log.size(); ++i) {
+      const bool prefix = want[i].ends_with('*');
+      EXPECT_EQ(prefix ? log[i].substr(0, want[i].size() - 1) : log[i],
+                prefix ? want[i].substr(0, want[i].size() - 1) : want[i]);
+    }
+  }
+}
+
 // A watched folder swapped for another of its name while the watch held the other PATH: nothing
 // of the newcomer is read or cleaned.
 TEST_F(WatchTest, AFolderThatTookTheWatchedOnesNameIsLeftAlone) {

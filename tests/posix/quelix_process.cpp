@@ -33,8 +33,8 @@ QuelixProcess::QuelixProcess(const TempTree& state, std::vector<std::string> arg
   if (pipe(out) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
-    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kProcessUser) != 0 ||
-                           setuid(kProcessUser) != 0)) {
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kProcessUser) != 0 || setuid(kProcessUser) != 0)) {
       _exit(126);
     }
     setenv("XDG_STATE_HOME", state.root().c_str(), 1);
