@@ -34,6 +34,9 @@ class CliFrontEnd final : public ListedFrontEnd {
     reporter_ = reporter;
     report_found_ = found;
   }
+  // The files the last command took in hand: those it read, or cleaned, and the one it was at
+  // when it stopped.
+  size_t taken() const { return checked_; }
   // Wipes the progress line, so that what follows starts on a clean line.
   void ClearProgress();
 

@@ -18,8 +18,6 @@
 namespace quelix {
 namespace {
 
-constexpr int kInterrupted = 130;
-
 // What all the PATHs came to.
 struct Tally {
   size_t checked = 0;

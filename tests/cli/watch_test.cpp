@@ -177,6 +177,45 @@ TEST_F(WatchTest, TheLogGrowsWithFindingsNotWithSaves) {
   }
 }
 
+// A stop with changes not yet checked: each file is named, and the watch exits as a stopped one,
+// which a service manager counts as a clean stop.
+TEST_F(WatchTest, AStopNamesEachChangeNotCheckedAndSaysItWasStopped) {
+  tree_.Write("a.htm", "<p>clean</p>");
+  tree_.Write("b.htm", kInfected);
+  const std::string json_root = JsonString(tree_.Root());
+  const std::string root = json_root.substr(1, json_root.size() - 2);
+  const Lines named{"quelix: not checked (the watch was stopped): " + P("a.htm"),
+                    "quelix: not checked (the watch was stopped): " + P("b.htm")};
+  struct Case {
+    std::vector<std::string> args;
+    Lines out;  // the lines that name a file
+  };
+  const Case cases[] = {
+      {{}, {}},
+      {{"--json"},
+       {R"({"event":"not_checked","path":")" + root + R"(a.htm","reason":"the watch was stopped"})",
+        R"({"event":"not_checked","path":")" + root +
+            R"(b.htm","reason":"the watch was stopped"})"}},
+  };
+  // The stop comes as the changes are handed out, before they settle.
+  const auto stop = [this](FakeWatcher&) { console_.stop = [] { return true; }; };
+  const auto naming = [](const Lines& lines) {
+    Lines found;
+    for (const std::string& line : lines) {
+      if (line.find(".htm") != std::string::npos) found.push_back(line);
+    }
+    return found;
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--no-log", Root()});
+    EXPECT_EQ(Watch(args, {{Written("b.htm"), Written("a.htm")}}, stop), 130) << err_text_;
+    EXPECT_EQ(naming(out_), c.out);
+    EXPECT_EQ(naming(Split(err_text_)), named);
+    EXPECT_EQ(tree_.Read("b.htm"), kInfected);
+  }
+}
+
 // A watched folder swapped for another of its name while the watch held the other PATH: nothing
 // of the newcomer is read or cleaned.
 TEST_F(WatchTest, AFolderThatTookTheWatchedOnesNameIsLeftAlone) {

@@ -167,6 +167,52 @@ TEST(WatchProcessTest, SigtermMidCleanLeavesEveryPageWhole) {
   EXPECT_GE(cleaned, 1);
   EXPECT_LT(cleaned, kPages) << "the stop came after everything was done";
   EXPECT_NE(status, 0) << "pages left infected, yet the exit status says all is well";
+  // Each page left infected is named: found and not cleaned, or changed and not checked.
+  const std::string errors = watch.Errors();
+  for (int i = 0; i < kPages; ++i) {
+    const std::string page = tree.Path("p" + std::to_string(i) + ".htm");
+    if (tree.Read("p" + std::to_string(i) + ".htm") != big) continue;
+    EXPECT_TRUE(errors.find("quelix: could not clean " + page + ": the watch was stopped\n") !=
+                    std::string::npos ||
+                errors.find("quelix: not checked (the watch was stopped): " + page + "\n") !=
+                    std::string::npos)
+        << page << " left infected without a word";
+  }
+}
+
+// SIGTERM while changes wait to settle, as systemd stops a busy server's watch: each file is
+// named, and the status is the one a stop has (the unit counts it as a clean stop).
+TEST(WatchProcessTest, SigtermWithChangesNotYetCheckedNamesThemAndExits130) {
+  struct Form {
+    const char* option;
+    std::string out;  // how the line naming the page begins on standard output, "" for none
+  };
+  for (const Form& form :
+       {Form{"--no-log", ""}, Form{"--json", R"({"event":"not_checked","path":")"}}) {
+    SCOPED_TRACE(form.option);
+    TempTree tree;
+    TempTree state;
+    GiveAway(tree.root());
+    GiveAway(state.root());
+    QuelixProcess watch(state, Watch({"--remove", "--no-log", form.option, tree.Root()}));
+    ASSERT_TRUE(watch.SaysOnError("quelix: watching ")) << watch.Errors();
+    std::string line;
+    if (!form.out.empty()) {
+      ASSERT_TRUE(watch.ReadLine(&line));  // watching
+    }
+    // Well within the time the change takes to settle.
+    Upload(tree.Path("a.htm"), kInfected);
+    EXPECT_EQ(Stop(watch, SIGTERM), 130) << watch.Errors();
+    EXPECT_NE(watch.Errors().find(
+                  "quelix: not checked (the watch was stopped): " + tree.Path("a.htm") + "\n"),
+              std::string::npos)
+        << watch.Errors();
+    if (!form.out.empty()) {
+      ASSERT_TRUE(watch.ReadLine(&line)) << watch.Errors();
+      EXPECT_EQ(line, form.out + tree.Path("a.htm") + R"(","reason":"the watch was stopped"})");
+    }
+    EXPECT_EQ(tree.Read("a.htm"), kInfected);
+  }
 }
 
 // The VmHWM of a process, in KiB.
