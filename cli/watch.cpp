@@ -94,6 +94,8 @@ class Watch {
   bool CleanFound();
   // After a check a stop cut short: names each file it had not read to its end and not found.
   void TellUnread();
+  // Names `path`, a file changed that the watch did not check, for `reason`.
+  void NotChecked(const std::string& path, const std::string& reason);
   // With --remove, after a stop: names each file found that was left as it was (not among the
   // files `removal`, where given, worked).
   void TellLeftByStop(const RemovalReport* removal);
@@ -216,7 +218,12 @@ bool Watch::CheckSettled(Clock::time_point now) {
     it = pending_.erase(it);
   }
   for (size_t i = 0; i < roots_.size(); ++i) {
-    if (!settled[i].empty() && !CheckFiles(i, settled[i])) return false;
+    if (settled[i].empty() || CheckFiles(i, settled[i])) continue;
+    // The stop came before the folders after this one were checked.
+    for (size_t later = i + 1; later < roots_.size(); ++later) {
+      for (const std::string& path : settled[later]) NotChecked(path, kStopped);
+    }
+    return false;
   }
   return true;
 }
@@ -284,10 +291,15 @@ void Watch::TellUnread() {
   const size_t taken = front_.taken();
   for (size_t i = taken > 0 ? taken - 1 : 0; i < front_.CandidateCount(); ++i) {
     const std::string path = front_.Candidate(i);
-    if (std::find(infected.begin(), infected.end(), path) != infected.end()) continue;
-    ++tally_.unchecked;
-    reporter_.NotChecked(path, kStopped);
+    if (std::find(infected.begin(), infected.end(), path) == infected.end()) {
+      NotChecked(path, kStopped);
+    }
   }
+}
+
+void Watch::NotChecked(const std::string& path, const std::string& reason) {
+  ++tally_.unchecked;
+  reporter_.NotChecked(path, reason);
 }
 
 void Watch::TellLeftByStop(const RemovalReport* removal) {
@@ -308,8 +320,7 @@ void Watch::TellPending(bool take_told, const std::string& reason) {
   for (const auto& [path, pending] : pending_) {
     if (!pending.ours) unchecked.insert(path);
   }
-  for (const std::string& path : unchecked) reporter_.NotChecked(path, reason);
-  tally_.unchecked += unchecked.size();
+  for (const std::string& path : unchecked) NotChecked(path, reason);
 }
 
 int Watch::ExitStatus() const {

@@ -216,6 +216,27 @@ TEST_F(WatchTest, AStopNamesEachChangeNotCheckedAndSaysItWasStopped) {
   }
 }
 
+// A stop while the first of two watched folders is checked: what changed in the second is named
+// too, though its check never began.
+TEST_F(WatchTest, AStopInACheckNamesWhatTheNextFolderChanged) {
+  tree_.Write("one/a.htm", "<p>clean</p>");
+  tree_.Write("two/b.htm", "<p>clean</p>");
+  // Asked once more after the changes are handed out (they have not settled then), and next
+  // in the check of the first folder.
+  const auto stop_in_check = [this](FakeWatcher&) {
+    console_.stop = [asked = 0]() mutable { return ++asked >= 2; };
+  };
+  EXPECT_EQ(Watch({"--no-log", P("one"), P("two")}, {{Written("one/a.htm"), Written("two/b.htm")}},
+                  stop_in_check),
+            130)
+      << err_text_;
+  for (const char* page : {"one/a.htm", "two/b.htm"}) {
+    EXPECT_NE(err_text_.find("quelix: not checked (the watch was stopped): " + P(page) + "\n"),
+              std::string::npos)
+        << err_text_;
+  }
+}
+
 // A watched folder swapped for another of its name while the watch held the other PATH: nothing
 // of the newcomer is read or cleaned.
 TEST_F(WatchTest, AFolderThatTookTheWatchedOnesNameIsLeftAlone) {
