@@ -208,7 +208,7 @@ void CommandController::WriteLog(const std::string& entry) {
   log_.Write(entry);
 }
 
-void CommandController::Log(const std::string& entry) {
+void CommandController::LogEntry(const std::string& entry) {
   log_.Write(entry);
   log_.Flush();
 }

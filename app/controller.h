@@ -50,7 +50,7 @@ class CommandController : private CommandHost {
   Status OpenLog(const std::vector<LogPlace>& places);
   const EventLog& log() const { return log_; }
   // Writes an entry of the front end's own (a watch's start) to the event log, at once.
-  void Log(const std::string& entry);
+  void LogEntry(const std::string& entry);
   // The entry the log ends with, written just before it closes, however that comes: a stop, or
   // the end of the controller (a watch's end). None unless set.
   void EndLogWith(std::string entry) { last_entry_ = std::move(entry); }

@@ -136,7 +136,7 @@ bool Watch::StartOne(const std::string& path) {
   roots_.push_back({tree.root(), tree.identity()});
   // The log tells the watch's start and end; between them only what is found and cleaned, so
   // that it grows with findings, not with every save.
-  controller_.Log("Watching " + ShownName(tree.root()));
+  controller_.LogEntry("Watching " + ShownName(tree.root()));
   controller_.EndLogWith("Watch ended.");
   reporter_.Watching(tree.root(), watcher_->folders() - before, watcher_->method());
   return true;
