@@ -18,7 +18,7 @@ CommandController::CommandController(FrontEnd& front, FileSystem& fs, RegistryOp
                                        std::move(open_registry))) {}
 
 CommandController::~CommandController() {
-  log_.Close();
+  CloseLog();
 }
 
 Status CommandController::OpenLog(const std::vector<LogPlace>& places) {
@@ -208,6 +208,16 @@ void CommandController::WriteLog(const std::string& entry) {
   log_.Write(entry);
 }
 
+void CommandController::LogEntry(const std::string& entry) {
+  log_.Write(entry);
+  log_.Flush();
+}
+
+void CommandController::CloseLog() {
+  if (!last_entry_.empty()) log_.Write(last_entry_);
+  log_.Close();
+}
+
 void CommandController::FlushLog() {
   log_.Flush();
 }
@@ -227,14 +237,14 @@ bool CommandController::RequestClose(const std::string& why) {
   if (!closing_) close_reason_ = why;
   closing_ = true;
   if (running_) return false;
-  log_.Close();
+  CloseLog();
   return true;
 }
 
 CommandResult CommandController::Finish() {
   running_ = false;
   if (!closing_) return CommandResult::kDone;
-  log_.Close();
+  CloseLog();
   return CommandResult::kStopped;
 }
 

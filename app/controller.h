@@ -49,6 +49,11 @@ class CommandController : private CommandHost {
   // works without a log.
   Status OpenLog(const std::vector<LogPlace>& places);
   const EventLog& log() const { return log_; }
+  // Writes an entry of the front end's own (a watch's start) to the event log, at once.
+  void LogEntry(const std::string& entry);
+  // The entry the log ends with, written just before it closes, however that comes: a stop, or
+  // the end of the controller (a watch's end). None unless set.
+  void EndLogWith(std::string entry) { last_entry_ = std::move(entry); }
 
   CommandResult Scan();
   CommandResult Remove();
@@ -95,6 +100,8 @@ class CommandController : private CommandHost {
   void FlushLog() override;
   bool YieldPoint() override;
 
+  // Writes the last entry, where one is set and the log is still open, and closes the log.
+  void CloseLog();
   // Ends a command; on a close request closes the log and tells kStopped.
   CommandResult Finish();
   // Shows the outcome of a removal in the status line and the message box.
@@ -126,6 +133,7 @@ class CommandController : private CommandHost {
   bool running_ = false;
   bool closing_ = false;
   std::string close_reason_;
+  std::string last_entry_;
   std::string final_status_;
   Message message_;
   std::optional<std::string> backup_folder_;

@@ -136,4 +136,10 @@ bool OpenEventLog(CommandController& controller, const CliOptions& options, Plac
   return true;
 }
 
+void TellBackupShortage(const CommandController& controller, const std::string& outcome,
+                        std::ostream& err) {
+  err << "quelix: " << controller.backup_shortage() << ' ' << outcome
+      << "; --no-backup removes without keeping them.\n";
+}
+
 }  // namespace quelix

@@ -34,6 +34,9 @@ class CliFrontEnd final : public ListedFrontEnd {
     reporter_ = reporter;
     report_found_ = found;
   }
+  // The files the last command took in hand: those it read, or cleaned, and the one it was at
+  // when it stopped.
+  size_t taken() const { return checked_; }
   // Wipes the progress line, so that what follows starts on a clean line.
   void ClearProgress();
 
@@ -72,5 +75,10 @@ class CliFrontEnd final : public ListedFrontEnd {
 // that cannot be opened is told and the command runs without a log.
 bool OpenEventLog(CommandController& controller, const CliOptions& options, Places& places,
                   std::ostream& err);
+
+// After a Remove that did not run for want of room to keep the originals: says so on `err`,
+// with `outcome` (what became of the removal, "Nothing is removed") and how to go on.
+void TellBackupShortage(const CommandController& controller, const std::string& outcome,
+                        std::ostream& err);
 
 }  // namespace quelix

@@ -125,8 +125,10 @@ A file as PATH is checked alone, and no registry with it.
             rules of scan, or with --remove those of remove; writes a line on standard error
             (with --json an object) naming what it watches, then the results as they come.
             The registry is left to scan and remove. Runs until Ctrl+C or SIGTERM, which end
-            it after the file in hand; its exit status then tells what it met, as for scan
-            (remove with --remove), a folder it could not watch counting as not searched
+            it after the file in hand, naming each file changed and not yet checked ("not
+            checked (the watch was stopped): PATH"); its exit status then tells what it met,
+            as for scan (remove with --remove), a folder it could not watch counting as not
+            searched, and 130 where it was stopped before every change was checked
   restore   puts back the originals kept by RUN (a name from "quelix backups" or a folder;
             the latest run where none is named), each only where the file is still exactly as
             the removal left it: "restored NAME", "as it was NAME", "not restored NAME: REASON"
@@ -172,7 +174,8 @@ Exit status:
      cannot be searched), or a usage error. For remove this wins over 1: what was not looked at
      may hold the virus. Also for remove when there is no room to keep the originals (the
      backup store keeps 5 % of its disk free).
-  130  stopped by Ctrl+C (remove stops after the file being cleaned).
+  130  stopped by Ctrl+C (remove stops after the file being cleaned); for watch, stopped by
+     Ctrl+C or SIGTERM before every change was checked, where 1 and 2 do not apply.
   restore: 0 everything is as it was, 1 something was changed since and left alone, or could
   not be put back, 2 no such run.
 )";

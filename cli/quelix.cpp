@@ -18,8 +18,6 @@
 namespace quelix {
 namespace {
 
-constexpr int kInterrupted = 130;
-
 // What all the PATHs came to.
 struct Tally {
   size_t checked = 0;
@@ -118,8 +116,7 @@ bool Run::OnePath(const std::string& path) {
   if (removed == CommandResult::kStopped) return false;
   front_.ClearProgress();
   if (removed == CommandResult::kCancelled) {
-    err_ << "quelix: " << controller_.backup_shortage()
-         << " Nothing more is removed; --no-backup removes without keeping them.\n";
+    TellBackupShortage(controller_, "Nothing more is removed", err_);
     tally_.no_room = true;
     return true;
   }

@@ -16,6 +16,9 @@
 
 namespace quelix {
 
+// The exit status of a command that Ctrl+C or SIGTERM stopped before its work was done.
+constexpr int kInterrupted = 130;
+
 struct CliServices {
   FileSystem& fs;
   Places& places;

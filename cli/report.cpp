@@ -234,6 +234,13 @@ void Reporter::Missed(const std::string& reason) {
   if (json_) Result({}, Field("event", "missed") + Field("reason", reason));
 }
 
+void Reporter::NotChecked(const std::string& path, const std::string& reason) {
+  Problem("not checked (" + ShownName(reason) + "): " + ShownName(path));
+  if (json_) {
+    Result({}, Field("event", "not_checked") + Field("path", path) + Field("reason", reason));
+  }
+}
+
 void Reporter::Summary(const RunCounts& c) {
   char took[32];
   std::snprintf(took, sizeof took, "%.1f", c.seconds);

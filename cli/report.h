@@ -60,6 +60,8 @@ class Reporter {
   void NotWatched(const std::string& folder, const std::string& reason);
   // The system dropped word of some changes: the files they touched were not checked.
   void Missed(const std::string& reason);
+  // A file changed that the watch did not check, for `reason` (it was stopped first).
+  void NotChecked(const std::string& path, const std::string& reason);
   // The summary line on standard error (and with --json a "summary" object on standard output).
   void Summary(const RunCounts& counts);
 

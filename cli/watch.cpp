@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "app/controller.h"
+#include "app/outcome.h"
 #include "cli/cli_front_end.h"
 #include "cli/report.h"
 #include "cli/shell_pattern.h"
@@ -25,6 +26,7 @@ constexpr auto kQuiet = std::chrono::milliseconds(200);
 constexpr auto kLongestDelay = std::chrono::milliseconds(1000);
 // The longest wait, so that a stop request is seen where no signal cut the wait short.
 constexpr auto kLongestWait = std::chrono::milliseconds(250);
+constexpr char kStopped[] = "the watch was stopped";
 
 struct WatchedRoot {
   std::string path;  // absolute, ending in the separator
@@ -88,6 +90,18 @@ class Watch {
   // Checks the files whose changes have settled by `now`; false when a stop request ended it.
   bool CheckSettled(Clock::time_point now);
   bool CheckFiles(size_t root, std::vector<std::string>& paths);
+  // Cleans what the last check found; false when a stop request ended it.
+  bool CleanFound();
+  // After a check a stop cut short: names each file it had not read to its end and not found.
+  void TellUnread();
+  // Names `path`, a file changed that the watch did not check, for `reason`.
+  void NotChecked(const std::string& path, const std::string& reason);
+  // With --remove, after a stop: names each file found that was left as it was (not among the
+  // files `removal`, where given, worked).
+  void TellLeftByStop(const RemovalReport* removal);
+  // At the end: takes in the changes told before it (after a stop only) and names each file
+  // changed and not checked, for `reason`.
+  void TellPending(bool take_told, const std::string& reason);
   std::chrono::milliseconds NextWait(Clock::time_point now) const;
   int ExitStatus() const;
   void Summary(Clock::time_point start, int status, bool stopped);
@@ -120,6 +134,10 @@ bool Watch::StartOne(const std::string& path) {
     return false;
   }
   roots_.push_back({tree.root(), tree.identity()});
+  // The log tells the watch's start and end; between them only what is found and cleaned, so
+  // that it grows with findings, not with every save.
+  controller_.LogEntry("Watching " + ShownName(tree.root()));
+  controller_.EndLogWith("Watch ended.");
   reporter_.Watching(tree.root(), watcher_->folders() - before, watcher_->method());
   return true;
 }
@@ -200,7 +218,12 @@ bool Watch::CheckSettled(Clock::time_point now) {
     it = pending_.erase(it);
   }
   for (size_t i = 0; i < roots_.size(); ++i) {
-    if (!settled[i].empty() && !CheckFiles(i, settled[i])) return false;
+    if (settled[i].empty() || CheckFiles(i, settled[i])) continue;
+    // The stop came before the folders after this one were checked.
+    for (size_t later = i + 1; later < roots_.size(); ++later) {
+      for (const std::string& path : settled[later]) NotChecked(path, kStopped);
+    }
+    return false;
   }
   return true;
 }
@@ -211,9 +234,11 @@ bool Watch::CheckFiles(size_t root, std::vector<std::string>& paths) {
   if (controller_.Check(paths, &roots_[root].identity) == CommandResult::kStopped) {
     // What the check found before the stop is told and left as it is; what it had still to
     // read was not looked at.
+    front_.ClearProgress();
     tally_.found = tally_.found || !front_.infected().empty();
     tally_.left = tally_.left || !front_.infected().empty();
-    ++tally_.unchecked;
+    TellUnread();
+    TellLeftByStop(nullptr);
     return false;
   }
   const ScanReport& scan = controller_.engine().scan_report();
@@ -229,22 +254,30 @@ bool Watch::CheckFiles(size_t root, std::vector<std::string>& paths) {
   tally_.infected += std::set<std::string>(infected.begin(), infected.end()).size();
   tally_.found = tally_.found || !infected.empty();
   if (!options_.watch_removes || infected.empty()) return true;
+  return CleanFound();
+}
+
+bool Watch::CleanFound() {
   const CommandResult removed = controller_.Remove();
   if (removed == CommandResult::kIgnored) {
     // A stop asked for since the check: what it found stays infected.
     tally_.left = true;
+    TellLeftByStop(nullptr);
     return false;
   }
   const RemovalReport& removal = controller_.engine().removal();
-  // A stop before some of the files leaves them infected.
-  tally_.left = tally_.left || removal.stopped || removal.other_names > 0 ||
-                removal.cleaned < removal.files.size();
+  // A stop before some of the files leaves them infected: they are not among those worked.
+  tally_.left = tally_.left || removal.stopped ||
+                WhatIsLeft(controller_.engine().scan_report(), removal).any();
   TakeOwnChanges();
-  if (removed == CommandResult::kStopped) return false;
+  if (removed == CommandResult::kStopped) {
+    front_.ClearProgress();
+    TellLeftByStop(&removal);
+    return false;
+  }
   front_.ClearProgress();
   if (removed == CommandResult::kCancelled) {
-    err_ << "quelix: " << controller_.backup_shortage()
-         << " Nothing is removed; --no-backup removes without keeping them.\n";
+    TellBackupShortage(controller_, "Nothing is removed", err_);
     tally_.no_room = true;
     return true;
   }
@@ -252,11 +285,52 @@ bool Watch::CheckFiles(size_t root, std::vector<std::string>& paths) {
   return true;
 }
 
+void Watch::TellUnread() {
+  const std::vector<std::string>& infected = front_.infected();
+  // The file in hand at the stop was not read to its end.
+  const size_t taken = front_.taken();
+  for (size_t i = taken > 0 ? taken - 1 : 0; i < front_.CandidateCount(); ++i) {
+    const std::string path = front_.Candidate(i);
+    if (std::find(infected.begin(), infected.end(), path) == infected.end()) {
+      NotChecked(path, kStopped);
+    }
+  }
+}
+
+void Watch::NotChecked(const std::string& path, const std::string& reason) {
+  ++tally_.unchecked;
+  reporter_.NotChecked(path, reason);
+}
+
+void Watch::TellLeftByStop(const RemovalReport* removal) {
+  if (!options_.watch_removes) return;
+  const std::vector<std::string>& infected = front_.infected();
+  for (const std::string& path : std::set<std::string>(infected.begin(), infected.end())) {
+    const auto worked = [&path](const RemovalResult& file) { return file.path == path; };
+    if (removal && std::any_of(removal->files.begin(), removal->files.end(), worked)) continue;
+    reporter_.Tell({FileEvent::Kind::kNotCleaned, path, kStopped});
+  }
+}
+
+void Watch::TellPending(bool take_told, const std::string& reason) {
+  std::vector<WatchEvent> told;
+  // The system told of these before the stop: they are changes the watch met, to be named.
+  if (take_told && watcher_->Wait(std::chrono::milliseconds(0), &told).ok()) Take(told);
+  std::set<std::string> unchecked;
+  for (const auto& [path, pending] : pending_) {
+    if (!pending.ours) unchecked.insert(path);
+  }
+  for (const std::string& path : unchecked) NotChecked(path, reason);
+}
+
 int Watch::ExitStatus() const {
-  const bool unseen = tally_.unreadable + tally_.unsearched + tally_.unchecked > 0;
-  if (!options_.watch_removes) return tally_.found ? 1 : unseen ? 2 : 0;
+  const bool unseen = tally_.unreadable + tally_.unsearched > 0;
+  // A stop before every change was checked is no failure: the files are named, and a service
+  // manager counts the status as a clean stop. What was found or not looked at says more.
+  const int otherwise = tally_.unchecked > 0 ? kInterrupted : 0;
+  if (!options_.watch_removes) return tally_.found ? 1 : unseen ? 2 : otherwise;
   if (tally_.no_room || unseen) return 2;
-  return tally_.left ? 1 : 0;
+  return tally_.left ? 1 : otherwise;
 }
 
 void Watch::Summary(Clock::time_point start, int status, bool stopped) {
@@ -288,14 +362,14 @@ int Watch::Go() {
     Take(events);
     if (!waited.ok()) {
       err_ << "quelix: the watch broke down: " << ShownName(Reason(waited)) << '\n';
+      controller_.EndLogWith("Watch ended: it broke down: " + ShownName(Reason(waited)));
       broke = true;
       break;
     }
     if (!CheckSettled(Clock::now())) break;
   }
   front_.ClearProgress();
-  tally_.unchecked += static_cast<size_t>(std::count_if(
-      pending_.begin(), pending_.end(), [](const auto& file) { return !file.second.ours; }));
+  TellPending(!broke, broke ? "the watch broke down" : kStopped);
   if (tally_.unchecked > 0) {
     err_ << "quelix: " << tally_.unchecked << (tally_.unchecked == 1 ? " file" : " files")
          << " changed and not checked yet; quelix scan checks them\n";

@@ -56,9 +56,9 @@ bool Engine::CheckCommand(const std::vector<std::string>& paths, const TreeIdent
   if (!scan_report_.root_searched) return true;
   for (const std::string& path : paths) window_.AppendCandidate(path);
   scan_report_.candidates = paths.size();
-  scan_.PassOverGone(true);
+  scan_.CheckingChanges(true);
   const bool finished = scan_.ScanCandidates();
-  scan_.PassOverGone(false);
+  scan_.CheckingChanges(false);
   if (!finished) return false;
   scan_report_.infected = window_.InfectedCount();
   scan_report_.unreadable = scan_.unreadable();

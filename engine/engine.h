@@ -80,8 +80,8 @@ class Engine {
   // registry alone. The folder is held from one check to the next and opened again only where
   // another one is asked for; where `expected` is given and the folder opened is another one,
   // nothing is read (the root is reported not searched). A candidate gone by then is
-  // passed over without a word: a save's temporary file often is. Returns false when the window
-  // closed meanwhile.
+  // passed over without a word: a save's temporary file often is. Only what is found or goes
+  // wrong is logged, not each file read. Returns false when the window closed meanwhile.
   bool CheckCommand(const std::vector<std::string>& paths, const TreeIdentity* expected);
   // The bytes the commands have read so far, for a measure of progress.
   uint64_t bytes_read() const { return files_.bytes_read(); }

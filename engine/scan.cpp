@@ -19,7 +19,9 @@ bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular) {
     ahead_.pop_front();
     Status opened = candidate.status;
     if (opened.ok()) opened = files_.Attach(kChannel, std::move(candidate.file), true);
-    if (window_.LogSwitch()) host_.WriteLog("Scanning " + ShownName(window_.Candidate(i)));
+    if (window_.LogSwitch() && !checking_changes_) {
+      host_.WriteLog("Scanning " + ShownName(window_.Candidate(i)));
+    }
     window_.SetStatus("Scanning \r\n" + ShownName(window_.Candidate(i)));
     if (!opened.ok()) {
       // Nothing to read: the candidate's one read yields nothing and its reading ends. A folder,
@@ -28,7 +30,7 @@ bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular) {
       if (opened.code() == ErrorCode::kLink) {
         Skipped(window_.Candidate(i), opened);
       } else if (opened.code() != ErrorCode::kNotAFile &&
-                 !(pass_over_gone_ && opened.code() == ErrorCode::kNotFound)) {
+                 !(checking_changes_ && opened.code() == ErrorCode::kNotFound)) {
         Unreadable(window_.Candidate(i), opened);
       }
       if (!host_.YieldPoint()) return Stop();

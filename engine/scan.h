@@ -30,8 +30,10 @@ class InfectionScan {
   // Returns false when the window closed meanwhile. `listed_regular`, where given, says for each
   // candidate whether the search's listing gave it as a regular file.
   bool ScanCandidates(const std::vector<bool>* listed_regular = nullptr);
-  // With `pass`, a candidate that no longer exists is neither counted nor told.
-  void PassOverGone(bool pass) { pass_over_gone_ = pass; }
+  // With `checking`, the scan is a watch's check of files that just changed: a candidate that no
+  // longer exists is neither counted nor told, and no candidate is logged "Scanning " (only what
+  // is found in it or goes wrong), so that a busy server's log grows with findings, not saves.
+  void CheckingChanges(bool checking) { checking_changes_ = checking; }
   // The candidates of the last scan that could not be opened or read.
   size_t unreadable() const { return unreadable_; }
 
@@ -70,7 +72,7 @@ class InfectionScan {
   const std::string& signature_;
   std::unordered_map<std::string, FileInfo> found_as_;
   size_t unreadable_ = 0;
-  bool pass_over_gone_ = false;
+  bool checking_changes_ = false;
   std::deque<Opened> ahead_;  // the candidates from the one at hand on, in list order
   size_t next_to_open_ = 0;
   const std::vector<bool>* listed_regular_ = nullptr;

@@ -118,9 +118,123 @@ TEST_F(WatchTest, ChecksEachCandidateOnceAndSaysWhatItCouldNotSee) {
     EXPECT_NE(err_text_.find(c.said), std::string::npos) << err_text_;
     EXPECT_EQ(err_text_.find("could not read"), std::string::npos) << err_text_;
   }
+  // No room to keep the original of a page found: it is left as it is, and the watch says why.
+  tree_.Write("a.htm", kInfected);
+  fs_.space = 1000;
+  EXPECT_EQ(Watch({"--remove", "--no-log", Root()}, {{Written("a.htm")}}), 2);
+  EXPECT_EQ(tree_.Read("a.htm"), kInfected);
+  EXPECT_NE(err_text_.find(" must stay free. Nothing is removed; --no-backup removes without "
+                           "keeping them.\n"),
+            std::string::npos)
+      << err_text_;
   EXPECT_EQ(Watch({"--no-log", P("notes.txt")}, {}), 2);
   EXPECT_NE(err_text_.find("cannot search " + P("notes.txt") + ": not a folder"), std::string::npos)
       << err_text_;
+}
+
+// The event log of a watch: its start and end, and between them only what a finding or a
+// removal writes; a page saved clean, however often, adds nothing.
+TEST_F(WatchTest, TheLogGrowsWithFindingsNotWithSaves) {
+  tree_.Write("a.htm", "<p>clean</p>");
+  tree_.Write("b.htm", "<p>clean</p>");
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::vector<WatchEvent>> batches;
+    Lines between;  // the entries after the start; "*" ends a prefix
+  };
+  const std::string page = P("c.htm");
+  const Case cases[] = {
+      {"clean saves",
+       {},
+       {{Written("a.htm")}, {Written("b.htm"), Written("a.htm")}, {Written("a.htm")}},
+       {}},
+      {"an infected save", {}, {{Written("a.htm"), Written("c.htm")}}, {"Virus found in " + page}},
+      {"an infected save cleaned",
+       {"--remove"},
+       {{Written("a.htm"), Written("c.htm")}, {Written("b.htm")}},
+       {"Virus found in " + page, "Removing virus from ", page,
+        "Virus successfully removed from " + page, "The originals are kept in *",
+        "Virus removal complete."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree_.Write("c.htm", kInfected);
+    std::filesystem::remove(log_dir_.Path("log.txt"));
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--log", log_dir_.Path("log.txt"), Root()});
+    Watch(args, c.batches);
+    Lines want{"Watching " + tree_.Root()};
+    want.insert(want.end(), c.between.begin(), c.between.end());
+    want.push_back("Watch ended.");
+    const Lines log = LogLines();
+    ASSERT_EQ(log.size(), want.size()) << testing::PrintToString(log);
+    for (size_t i = 0; i < log.size(); ++i) {
+      const bool prefix = want[i].ends_with('*');
+      EXPECT_EQ(prefix ? log[i].substr(0, want[i].size() - 1) : log[i],
+                prefix ? want[i].substr(0, want[i].size() - 1) : want[i]);
+    }
+  }
+}
+
+// A stop with changes not yet checked: each file is named, and the watch exits as a stopped one,
+// which a service manager counts as a clean stop.
+TEST_F(WatchTest, AStopNamesEachChangeNotCheckedAndSaysItWasStopped) {
+  tree_.Write("a.htm", "<p>clean</p>");
+  tree_.Write("b.htm", kInfected);
+  const std::string json_root = JsonString(tree_.Root());
+  const std::string root = json_root.substr(1, json_root.size() - 2);
+  const Lines named{"quelix: not checked (the watch was stopped): " + P("a.htm"),
+                    "quelix: not checked (the watch was stopped): " + P("b.htm")};
+  struct Case {
+    std::vector<std::string> args;
+    Lines out;  // the lines that name a file
+  };
+  const Case cases[] = {
+      {{}, {}},
+      {{"--json"},
+       {R"({"event":"not_checked","path":")" + root + R"(a.htm","reason":"the watch was stopped"})",
+        R"({"event":"not_checked","path":")" + root +
+            R"(b.htm","reason":"the watch was stopped"})"}},
+  };
+  // The stop comes as the changes are handed out, before they settle.
+  const auto stop = [this](FakeWatcher&) { console_.stop = [] { return true; }; };
+  const auto naming = [](const Lines& lines) {
+    Lines found;
+    for (const std::string& line : lines) {
+      if (line.find(".htm") != std::string::npos) found.push_back(line);
+    }
+    return found;
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--no-log", Root()});
+    EXPECT_EQ(Watch(args, {{Written("b.htm"), Written("a.htm")}}, stop), 130) << err_text_;
+    EXPECT_EQ(naming(out_), c.out);
+    EXPECT_EQ(naming(Split(err_text_)), named);
+    EXPECT_EQ(tree_.Read("b.htm"), kInfected);
+  }
+}
+
+// A stop while the first of two watched folders is checked: what changed in the second is named
+// too, though its check never began.
+TEST_F(WatchTest, AStopInACheckNamesWhatTheNextFolderChanged) {
+  tree_.Write("one/a.htm", "<p>clean</p>");
+  tree_.Write("two/b.htm", "<p>clean</p>");
+  // Asked once more after the changes are handed out (they have not settled then), and next
+  // in the check of the first folder.
+  const auto stop_in_check = [this](FakeWatcher&) {
+    console_.stop = [asked = 0]() mutable { return ++asked >= 2; };
+  };
+  EXPECT_EQ(Watch({"--no-log", P("one"), P("two")}, {{Written("one/a.htm"), Written("two/b.htm")}},
+                  stop_in_check),
+            130)
+      << err_text_;
+  for (const char* page : {"one/a.htm", "two/b.htm"}) {
+    EXPECT_NE(err_text_.find("quelix: not checked (the watch was stopped): " + P(page) + "\n"),
+              std::string::npos)
+        << err_text_;
+  }
 }
 
 // A watched folder swapped for another of its name while the watch held the other PATH: nothing

@@ -1,12 +1,12 @@
 // `quelix` as its own process, the way a script or a person at a terminal meets it: its exit
 // status on the trees users have, its results streamed into a pipe while it runs and still there
 // after Ctrl+C, its JSON Lines, and its silence with -q.
+#include "tests/posix/quelix_process.h"
+
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,91 +25,6 @@ namespace fs = std::filesystem;
 
 const std::string kInfected = "page\r\n" + MarkerLine() + "\r\n" + SignatureLine() + "\r\n";
 
-// Run as root, quelix runs as this user: permissions then hold for it.
-constexpr uid_t kUser = 65534;
-
-void GiveAway(const TempTree& tree) {
-  if (geteuid() != 0) return;
-  chown(tree.root().c_str(), kUser, kUser);
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(tree.root())) {
-    lchown(entry.path().c_str(), kUser, kUser);
-  }
-}
-
-// quelix running with its standard output on a pipe and its standard error in a file.
-class Quelix {
- public:
-  Quelix(const TempTree& state, std::vector<std::string> args) : err_path_(state.Path("err")) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (geteuid() == 0 &&
-          (setgroups(0, nullptr) != 0 || setgid(kUser) != 0 || setuid(kUser) != 0)) {
-        _exit(126);
-      }
-      setenv("XDG_STATE_HOME", state.root().c_str(), 1);
-      dup2(out[1], STDOUT_FILENO);
-      const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(err, STDERR_FILENO);
-      close(out[0]);
-      std::vector<char*> argv{const_cast<char*>("quelix")};
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(QUELIX_CLI, argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    out_ = out[0];
-  }
-  ~Quelix() {
-    if (out_ >= 0) close(out_);
-    if (pid_ > 0 && status_ < 0) {
-      kill(pid_, SIGKILL);
-      Wait();
-    }
-  }
-
-  // The next line of standard output, as soon as it is written; false at its end.
-  bool ReadLine(std::string* line) {
-    size_t end;
-    while ((end = buffer_.find('\n')) == std::string::npos) {
-      char chunk[4096];
-      const ssize_t got = read(out_, chunk, sizeof chunk);
-      if (got <= 0) return false;
-      buffer_.append(chunk, static_cast<size_t>(got));
-    }
-    *line = buffer_.substr(0, end);
-    buffer_.erase(0, end + 1);
-    return true;
-  }
-  std::vector<std::string> RestOfOutput() {
-    std::vector<std::string> lines;
-    for (std::string line; ReadLine(&line);) lines.push_back(line);
-    EXPECT_EQ(buffer_, "") << "a line cut short";
-    return lines;
-  }
-  bool Running() const { return waitpid(pid_, nullptr, WNOHANG) == 0; }
-  void Signal(int signal) const { kill(pid_, signal); }
-  int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    return status_;
-  }
-  std::string Errors() const {
-    std::ifstream in(err_path_, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-  }
-
- private:
-  std::string err_path_;
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int status_ = -1;
-  std::string buffer_;
-};
-
 struct Ran {
   int status;
   std::vector<std::string> out;
@@ -117,19 +32,19 @@ struct Ran {
 };
 
 Ran RunQuelix(const TempTree& state, std::vector<std::string> args) {
-  Quelix quelix(state, std::move(args));
+  QuelixProcess quelix(state, std::move(args));
   std::vector<std::string> out = quelix.RestOfOutput();
   const int status = quelix.Wait();
   return {status, out, quelix.Errors()};
 }
 
-// A chain of `levels` folders below `top`, each given to kUser (too deep for a path).
+// A chain of `levels` folders below `top`, each given to kProcessUser (too deep for a path).
 void Nest(const std::string& top, int levels) {
   int dir = open(top.c_str(), O_DIRECTORY | O_RDONLY);
   for (int i = 0; i < levels && dir >= 0; ++i) {
     mkdirat(dir, "d", 0755);
     const int next = openat(dir, "d", O_DIRECTORY | O_RDONLY);
-    if (geteuid() == 0 && next >= 0) fchown(next, kUser, kUser);
+    if (geteuid() == 0 && next >= 0) fchown(next, kProcessUser, kProcessUser);
     close(dir);
     dir = next;
   }
@@ -196,8 +111,8 @@ TEST(QuelixProcessTest, ExitStatusTellsWhatWasFoundAndWhatCouldNotBeLookedAt) {
     TempTree state;
     tree.Write("ok.htm", "<p>clean</p>");
     c.lay(tree);
-    GiveAway(tree);
-    GiveAway(state);
+    GiveAway(tree.root());
+    GiveAway(state.root());
     Nest(tree.Root(), c.depth);
     const std::string root = tree.root().string();
     // The scan first, and quiet: silent unless something is found or goes wrong.
@@ -239,10 +154,10 @@ TEST(QuelixProcessTest, CtrlCLeavesALineForEveryFileCleaned) {
     for (int i = 0; i < kFiles; ++i) {
       tree.Write("d" + std::to_string(i % 10) + "/p" + std::to_string(i) + ".htm", kInfected);
     }
-    GiveAway(tree);
-    GiveAway(state);
-    Quelix quelix(state,
-                  {"remove", "--no-log", form.option, "--no-registry", tree.root().string()});
+    GiveAway(tree.root());
+    GiveAway(state.root());
+    QuelixProcess quelix(
+        state, {"remove", "--no-log", form.option, "--no-registry", tree.root().string()});
     std::vector<std::string> lines;
     for (std::string line; lines.size() < 2 && quelix.ReadLine(&line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), 2u) << quelix.Errors();
@@ -313,8 +228,8 @@ TEST(QuelixProcessTest, OtherNamesOfACleanedFileAreCleanedOrTold) {
     tree.MakeDirectory("sub");
     fs::create_hard_link(tree.Path("a.htm"), tree.Path(c.other));
     if (c.third_outside) fs::create_hard_link(tree.Path("a.htm"), outside.Path("c.htm"));
-    GiveAway(tree);
-    GiveAway(state);
+    GiveAway(tree.root());
+    GiveAway(state.root());
     const Ran ran = RunQuelix(state, {"remove", "--no-log", "--no-registry", tree.Root()});
     EXPECT_EQ(ran.status, c.status) << c.other << ":\n" << ran.err;
     EXPECT_EQ(tree.Read("a.htm"), "page\r\n") << c.other;
@@ -340,8 +255,8 @@ TEST(QuelixProcessTest, JsonLinesNameEveryFileExactly) {
     tree.Write(name, kInfected);
   }
   fs::create_symlink("bad\xff.htm", tree.Path("link.htm"));
-  GiveAway(tree);
-  GiveAway(state);
+  GiveAway(tree.root());
+  GiveAway(state.root());
   const Ran ran = RunQuelix(state, {"scan", "--json", "--no-log", "--no-registry", tree.Root()});
   EXPECT_EQ(ran.status, 1);
   std::vector<std::string> sorted(ran.out.begin(), ran.out.end());

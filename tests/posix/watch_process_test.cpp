@@ -3,12 +3,9 @@
 // folders made, filled or moved in are followed; a stop ends it with every file whole; and a
 // large tree costs it little memory.
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +15,7 @@
 #include <functional>
 
 #include "engine/signature.h"
+#include "tests/posix/quelix_process.h"
 #include "tests/support/temp_tree.h"
 
 namespace quelix {
@@ -27,20 +25,18 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kInfected = "page\r\n" + MarkerLine() + "\r\n" + SignatureLine() + "\r\n";
 const std::string kCleaned = "page\r\n";
-// Run as root, quelix runs as this user, and what the tests write belongs to it.
-constexpr uid_t kUser = 65534;
-// How long a test waits for a line the watch should write well within a second.
-constexpr auto kPatience = std::chrono::seconds(20);
 
-void Own(int fd) {
-  if (geteuid() == 0 && fchown(fd, kUser, kUser) != 0) ADD_FAILURE() << "fchown";
+// quelix watch with `args`.
+std::vector<std::string> Watch(std::vector<std::string> args) {
+  args.insert(args.begin(), "watch");
+  return args;
 }
 
 // Writes `content` into `path` as a program that uploads pages does: open, write, close.
 void Upload(const std::string& path, const std::string& content) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0) << path;
-  Own(fd);
+  GiveAway(fd);
   ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
   close(fd);
 }
@@ -48,98 +44,15 @@ void Upload(const std::string& path, const std::string& content) {
 void MakeFolder(const std::string& path) {
   ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
   const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
-  Own(fd);
+  GiveAway(fd);
   close(fd);
 }
 
-void GiveAway(const fs::path& top) {
-  if (geteuid() != 0) return;
-  lchown(top.c_str(), kUser, kUser);
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(top)) {
-    lchown(entry.path().c_str(), kUser, kUser);
-  }
+// Ends the watch with `signal`; its exit status.
+int Stop(QuelixProcess& watch, int signal) {
+  watch.Signal(signal);
+  return watch.Wait();
 }
-
-// quelix watch with its standard output on a pipe, read line by line with a time limit.
-class Watching {
- public:
-  Watching(const TempTree& state, std::vector<std::string> args) : err_(state.Path("err")) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (geteuid() == 0 &&
-          (setgroups(0, nullptr) != 0 || setgid(kUser) != 0 || setuid(kUser) != 0)) {
-        _exit(126);
-      }
-      setenv("XDG_STATE_HOME", state.root().c_str(), 1);
-      dup2(out[1], STDOUT_FILENO);
-      const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(err, STDERR_FILENO);
-      std::vector<char*> argv{const_cast<char*>("quelix"), const_cast<char*>("watch")};
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(QUELIX_CLI, argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    out_ = out[0];
-  }
-  ~Watching() {
-    if (out_ >= 0) close(out_);
-    if (pid_ > 0 && status_ < 0) {
-      kill(pid_, SIGKILL);
-      Stop(0);
-    }
-  }
-
-  // The next line of standard output; false where none came within kPatience.
-  bool Line(std::string* line) {
-    const Clock::time_point limit = Clock::now() + kPatience;
-    size_t end;
-    while ((end = buffer_.find('\n')) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - Clock::now());
-      pollfd ready{out_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) return false;
-      char chunk[4096];
-      const ssize_t got = read(out_, chunk, sizeof chunk);
-      if (got <= 0) return false;
-      buffer_.append(chunk, static_cast<size_t>(got));
-    }
-    *line = buffer_.substr(0, end);
-    buffer_.erase(0, end + 1);
-    return true;
-  }
-  // Waits until the watch says on standard error that it watches.
-  bool Started() {
-    const Clock::time_point limit = Clock::now() + kPatience;
-    while (Errors().find("quelix: watching ") == std::string::npos) {
-      if (Clock::now() > limit || waitpid(pid_, nullptr, WNOHANG) != 0) return false;
-      usleep(10000);
-    }
-    return true;
-  }
-  // Sends `signal` and returns the exit status.
-  int Stop(int signal) {
-    if (signal != 0) kill(pid_, signal);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    return status_;
-  }
-  std::string Errors() const {
-    std::ifstream in(err_, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-  }
-  pid_t pid() const { return pid_; }
-
- private:
-  std::string err_;
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int status_ = -1;
-  std::string buffer_;
-};
 
 // What a tree comes to before the watch and while it runs.
 struct Arrival {
@@ -188,21 +101,21 @@ TEST(WatchProcessTest, APageThatArrivesIsFoundOrCleanedWithinASecond) {
       GiveAway(state.root());
       std::vector<std::string> args{"--no-log", tree.Root()};
       if (remove) args.insert(args.begin(), "--remove");
-      Watching watch(state, args);
-      ASSERT_TRUE(watch.Started()) << watch.Errors();
+      QuelixProcess watch(state, Watch(args));
+      ASSERT_TRUE(watch.SaysOnError("quelix: watching ")) << watch.Errors();
       const Clock::time_point written = Clock::now();
       arrival.during(tree, outside);
       std::string line;
       if (remove) {
-        ASSERT_TRUE(watch.Line(&line)) << watch.Errors();
+        ASSERT_TRUE(watch.ReadLine(&line)) << watch.Errors();
         EXPECT_EQ(line.rfind("kept ", 0), 0u) << line;
       }
-      ASSERT_TRUE(watch.Line(&line)) << watch.Errors();
+      ASSERT_TRUE(watch.ReadLine(&line)) << watch.Errors();
       const auto delay = Clock::now() - written;
       EXPECT_EQ(line, (remove ? "cleaned " : "") + tree.Path(arrival.infected));
       EXPECT_LT(delay, std::chrono::seconds(1));
       EXPECT_EQ(tree.Read(arrival.infected), remove ? kCleaned : kInfected);
-      EXPECT_EQ(watch.Stop(SIGTERM), remove ? 0 : 1) << watch.Errors();
+      EXPECT_EQ(Stop(watch, SIGTERM), remove ? 0 : 1) << watch.Errors();
     }
   }
 }
@@ -214,17 +127,17 @@ TEST(WatchProcessTest, APageWrittenTwiceInABurstIsCheckedOnce) {
   TempTree state;
   GiveAway(tree.root());
   GiveAway(state.root());
-  Watching watch(state, {"--no-log", tree.Root()});
-  ASSERT_TRUE(watch.Started()) << watch.Errors();
+  QuelixProcess watch(state, Watch({"--no-log", tree.Root()}));
+  ASSERT_TRUE(watch.SaysOnError("quelix: watching ")) << watch.Errors();
   Upload(tree.Path("a.htm"), kInfected);
   Upload(tree.Path("a.htm"), kInfected);
   std::string line;
-  ASSERT_TRUE(watch.Line(&line)) << watch.Errors();
+  ASSERT_TRUE(watch.ReadLine(&line)) << watch.Errors();
   EXPECT_EQ(line, tree.Path("a.htm"));
   Upload(tree.Path("b.htm"), kInfected);
-  ASSERT_TRUE(watch.Line(&line)) << watch.Errors();
+  ASSERT_TRUE(watch.ReadLine(&line)) << watch.Errors();
   EXPECT_EQ(line, tree.Path("b.htm"));
-  EXPECT_EQ(watch.Stop(SIGINT), 1);
+  EXPECT_EQ(Stop(watch, SIGINT), 1);
 }
 
 // SIGTERM while pages are being cleaned: every page is either as it was or cleaned, none half
@@ -234,15 +147,15 @@ TEST(WatchProcessTest, SigtermMidCleanLeavesEveryPageWhole) {
   TempTree state;
   GiveAway(tree.root());
   GiveAway(state.root());
-  Watching watch(state, {"--remove", "--no-log", tree.Root()});
-  ASSERT_TRUE(watch.Started()) << watch.Errors();
+  QuelixProcess watch(state, Watch({"--remove", "--no-log", tree.Root()}));
+  ASSERT_TRUE(watch.SaysOnError("quelix: watching ")) << watch.Errors();
   constexpr int kPages = 400;
   const std::string big = std::string(200000, 'x') + "\r\n" + kInfected;
   for (int i = 0; i < kPages; ++i) Upload(tree.Path("p" + std::to_string(i) + ".htm"), big);
   std::string line;
-  ASSERT_TRUE(watch.Line(&line)) << watch.Errors();  // kept
-  ASSERT_TRUE(watch.Line(&line)) << watch.Errors();  // the first cleaned
-  const int status = watch.Stop(SIGTERM);
+  ASSERT_TRUE(watch.ReadLine(&line)) << watch.Errors();  // kept
+  ASSERT_TRUE(watch.ReadLine(&line)) << watch.Errors();  // the first cleaned
+  const int status = Stop(watch, SIGTERM);
   int cleaned = 0;
   for (const fs::directory_entry& entry : fs::directory_iterator(tree.root())) {
     const std::string name = entry.path().filename().string();
@@ -254,6 +167,52 @@ TEST(WatchProcessTest, SigtermMidCleanLeavesEveryPageWhole) {
   EXPECT_GE(cleaned, 1);
   EXPECT_LT(cleaned, kPages) << "the stop came after everything was done";
   EXPECT_NE(status, 0) << "pages left infected, yet the exit status says all is well";
+  // Each page left infected is named: found and not cleaned, or changed and not checked.
+  const std::string errors = watch.Errors();
+  for (int i = 0; i < kPages; ++i) {
+    const std::string page = tree.Path("p" + std::to_string(i) + ".htm");
+    if (tree.Read("p" + std::to_string(i) + ".htm") != big) continue;
+    EXPECT_TRUE(errors.find("quelix: could not clean " + page + ": the watch was stopped\n") !=
+                    std::string::npos ||
+                errors.find("quelix: not checked (the watch was stopped): " + page + "\n") !=
+                    std::string::npos)
+        << page << " left infected without a word";
+  }
+}
+
+// SIGTERM while changes wait to settle, as systemd stops a busy server's watch: each file is
+// named, and the status is the one a stop has (the unit counts it as a clean stop).
+TEST(WatchProcessTest, SigtermWithChangesNotYetCheckedNamesThemAndExits130) {
+  struct Form {
+    const char* option;
+    std::string out;  // how the line naming the page begins on standard output, "" for none
+  };
+  for (const Form& form :
+       {Form{"--no-log", ""}, Form{"--json", R"({"event":"not_checked","path":")"}}) {
+    SCOPED_TRACE(form.option);
+    TempTree tree;
+    TempTree state;
+    GiveAway(tree.root());
+    GiveAway(state.root());
+    QuelixProcess watch(state, Watch({"--remove", "--no-log", form.option, tree.Root()}));
+    ASSERT_TRUE(watch.SaysOnError("quelix: watching ")) << watch.Errors();
+    std::string line;
+    if (!form.out.empty()) {
+      ASSERT_TRUE(watch.ReadLine(&line));  // watching
+    }
+    // Well within the time the change takes to settle.
+    Upload(tree.Path("a.htm"), kInfected);
+    EXPECT_EQ(Stop(watch, SIGTERM), 130) << watch.Errors();
+    EXPECT_NE(watch.Errors().find(
+                  "quelix: not checked (the watch was stopped): " + tree.Path("a.htm") + "\n"),
+              std::string::npos)
+        << watch.Errors();
+    if (!form.out.empty()) {
+      ASSERT_TRUE(watch.ReadLine(&line)) << watch.Errors();
+      EXPECT_EQ(line, form.out + tree.Path("a.htm") + R"(","reason":"the watch was stopped"})");
+    }
+    EXPECT_EQ(tree.Read("a.htm"), kInfected);
+  }
 }
 
 // The VmHWM of a process, in KiB.
@@ -281,17 +240,17 @@ TEST(WatchProcessTest, AHundredThousandFilesAreWatchedInLittleMemory) {
   }
   GiveAway(tree.root());
   GiveAway(state.root());
-  Watching watch(state, {"--no-log", tree.Root()});
-  ASSERT_TRUE(watch.Started()) << watch.Errors();
+  QuelixProcess watch(state, Watch({"--no-log", tree.Root()}));
+  ASSERT_TRUE(watch.SaysOnError("quelix: watching ")) << watch.Errors();
   Upload(tree.Path("f99/z.htm"), kInfected);
   std::string line;
-  ASSERT_TRUE(watch.Line(&line)) << watch.Errors();
+  ASSERT_TRUE(watch.ReadLine(&line)) << watch.Errors();
   const long peak = PeakKib(watch.pid());
   std::printf("VmHWM of a watch over 100 000 files in 101 folders: %ld KiB\n", peak);
   EXPECT_GT(peak, 0);
   EXPECT_LT(peak, 32 * 1024);
   EXPECT_NE(watch.Errors().find("(101 folders, inotify)"), std::string::npos) << watch.Errors();
-  EXPECT_EQ(watch.Stop(SIGTERM), 1);
+  EXPECT_EQ(Stop(watch, SIGTERM), 1);
 }
 
 }  // namespace
