@@ -8,6 +8,18 @@
 namespace quelix {
 namespace {
 
+// `*value` from `text` when it is decimal digits only, no sign and no blank (at most 9 digits,
+// which the callers see to).
+bool ReadDigits(std::string_view text, unsigned* value) {
+  if (text.empty()) return false;
+  *value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    *value = *value * 10 + static_cast<unsigned>(c - '0');
+  }
+  return true;
+}
+
 std::string Escape(std::string_view field) {
   std::string out;
   for (const char c : field) {
@@ -216,18 +228,21 @@ std::string RunStamp(std::chrono::system_clock::time_point time) {
 }
 
 bool ParseRunStamp(std::string_view name, std::chrono::system_clock::time_point* time) {
-  int year = 0;
-  unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  const std::string text(name.substr(0, 16));
-  // The count of fields read, then date.ok(), reject what does not parse as a stamp.
-  // NOLINTNEXTLINE(cert-err34-c)
-  if (text.size() != 16 || std::sscanf(text.c_str(), "%4d%2u%2uT%2u%2u%2uZ", &year, &month, &day,
-                                       &hour, &minute, &second) != 6) {
+  // Only a name as Begin writes one, "20261207T140512Z-1": a folder named otherwise by someone
+  // else, however close, is not taken as a run to restore, list or prune.
+  unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (name.size() < 18 || name.substr(8, 1) != "T" || name.substr(15, 2) != "Z-" ||
+      !ReadDigits(name.substr(0, 4), &year) || !ReadDigits(name.substr(4, 2), &month) ||
+      !ReadDigits(name.substr(6, 2), &day) || !ReadDigits(name.substr(9, 2), &hour) ||
+      !ReadDigits(name.substr(11, 2), &minute) || !ReadDigits(name.substr(13, 2), &second)) {
     return false;
   }
-  const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(month),
-                                         std::chrono::day(day)};
-  if (!date.ok()) return false;
+  const std::string_view number = name.substr(17);
+  unsigned run = 0;
+  if (number.size() > 9 || !ReadDigits(number, &run) || run == 0 || number[0] == '0') return false;
+  const std::chrono::year_month_day date{std::chrono::year(static_cast<int>(year)),
+                                         std::chrono::month(month), std::chrono::day(day)};
+  if (!date.ok() || hour > 23 || minute > 59 || second > 59) return false;
   *time = std::chrono::sys_days(date) + std::chrono::hours(hour) + std::chrono::minutes(minute) +
           std::chrono::seconds(second);
   return true;

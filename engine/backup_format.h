@@ -85,7 +85,8 @@ std::vector<std::string> SplitLines(std::string_view text);
 // "2026-12-07T14:05:12Z" and "20261207T140512Z" for `time`.
 std::string IsoTime(std::chrono::system_clock::time_point time);
 std::string RunStamp(std::chrono::system_clock::time_point time);
-// The time a run's folder name begins with; false where it begins with none.
+// The time in a run folder's name as the store writes it ("20261207T140512Z-1"); false for any
+// other name.
 bool ParseRunStamp(std::string_view name, std::chrono::system_clock::time_point* time);
 
 }  // namespace quelix

@@ -42,15 +42,6 @@ Status TextFiles::Lookup(int channel, bool for_input, Channel** found) {
   return Status::Ok();
 }
 
-Status TextFiles::Open(int channel, const std::string& path, OpenMode mode) {
-  if (channel < 1 || channel > kChannels) return ChannelError("no such channel");
-  if (channels_[channel] && channels_[channel]->file) return ChannelError("channel already open");
-  std::unique_ptr<File> file;
-  Status status = fs_.Open(path, mode, &file);
-  if (!status.ok()) return status;
-  return Attach(channel, std::move(file), mode == OpenMode::kRead);
-}
-
 Status TextFiles::Attach(int channel, std::unique_ptr<File> file, bool input) {
   if (channel < 1 || channel > kChannels) return ChannelError("no such channel");
   auto& slot = channels_[channel];
@@ -93,17 +84,13 @@ Status TextFiles::Lookup(int channel, Channel** found) {
   return Status::Ok();
 }
 
-Status TextFiles::OpenInput(int channel, const std::string& path) {
-  return Open(channel, path, OpenMode::kRead);
-}
-Status TextFiles::OpenOutput(int channel, const std::string& path) {
-  return Open(channel, path, OpenMode::kWriteTruncate);
-}
-Status TextFiles::OpenNewOutput(int channel, const std::string& path) {
-  return Open(channel, path, OpenMode::kWriteNew);
-}
 Status TextFiles::OpenAppend(int channel, const std::string& path) {
-  return Open(channel, path, OpenMode::kAppend);
+  if (channel < 1 || channel > kChannels) return ChannelError("no such channel");
+  if (channels_[channel] && channels_[channel]->file) return ChannelError("channel already open");
+  std::unique_ptr<File> file;
+  Status status = fs_.Open(path, OpenMode::kAppend, &file);
+  if (!status.ok()) return status;
+  return Attach(channel, std::move(file), false);
 }
 
 Status TextFiles::Flush(int channel, bool to_disk) {
@@ -178,11 +165,6 @@ Status TextFiles::SkipLineEnd(Channel& c, LineEnd* end) {
   if (byte == '\n') ++c.pos;
   *end = byte == '\n' ? LineEnd::kCrLf : LineEnd::kCr;
   return Status::Ok();
-}
-
-Status TextFiles::ReadLine(int channel, std::string* line, LineEnd* end) {
-  bool complete = false;
-  return ReadLinePart(channel, line, std::string::npos, &complete, end);
 }
 
 Status TextFiles::ReadLinePart(int channel, std::string* part, size_t max_length, bool* complete,

@@ -30,14 +30,6 @@ class TextFiles {
   TextFiles(const TextFiles&) = delete;
   TextFiles& operator=(const TextFiles&) = delete;
 
-  // Sequential reading from the start of an existing regular file (field reader).
-  Status OpenInput(int channel, const std::string& path);
-  // The same, for the line reader.
-  Status OpenBinary(int channel, const std::string& path) { return OpenInput(channel, path); }
-  // Creates the file, or empties an existing one, for writing.
-  Status OpenOutput(int channel, const std::string& path);
-  // Creates the file for writing; fails with kAlreadyExists when the name is taken.
-  Status OpenNewOutput(int channel, const std::string& path);
   // Creates the file when absent; existing content stays and every write lands at the end.
   Status OpenAppend(int channel, const std::string& path);
   // Puts a file the caller opened on `channel`, for reading from where it stands (`input`) or for
@@ -62,15 +54,13 @@ class TextFiles {
   // The same, keeping at most `max_length` bytes of the field in memory: `*longer` tells that the
   // whole field was longer (a field of a binary file can be as long as the file).
   Status ReadField(int channel, std::string* field, size_t max_length, bool* longer);
-  // The next line without its terminator (CR, CR LF or LF); `end` says which ended it.
-  Status ReadLine(int channel, std::string* line, LineEnd* end);
-  // Up to `max_length` bytes of the current line, so that a line of any length can be streamed:
-  // `*complete` is set when the part reaches the line's end, which is then consumed and told in
-  // `end`; otherwise the next call goes on with the same line. Fails with kEndOfInput only when a
-  // new line is asked for and nothing remains.
-  // A hole in the file (zeros the volume holds no data for) is read, by every reader, as one zero
-  // byte. Where `hole` is given, a part ends right after such a byte and `*hole` tells how many
-  // zero bytes it stands for (0 for a part that ends otherwise).
+  // Up to `max_length` bytes of the current line without its terminator (CR, CR LF or LF), so
+  // that a line of any length can be streamed: `*complete` is set when the part reaches the line's
+  // end, which is then consumed and told in `end`; otherwise the next call goes on with the same
+  // line. Fails with kEndOfInput only when a new line is asked for and nothing remains. A hole in
+  // the file (zeros the volume holds no data for) is read, by every reader, as one zero byte. Where
+  // `hole` is given, a part ends right after such a byte and `*hole` tells how many zero bytes it
+  // stands for (0 for a part that ends otherwise).
   Status ReadLinePart(int channel, std::string* part, size_t max_length, bool* complete,
                       LineEnd* end, uint64_t* hole = nullptr);
   // Goes back to the start of the file open for input on `channel`.
@@ -94,7 +84,6 @@ class TextFiles {
 
  private:
   struct Channel;
-  Status Open(int channel, const std::string& path, OpenMode mode);
   Status Lookup(int channel, Channel** found);
   Status Lookup(int channel, bool for_input, Channel** found);
   Status Fill(Channel& c);

@@ -156,7 +156,14 @@ TEST_F(ControllerTest, ThePointerIsBusyWhileACommandWorksAndTheStatusLineTellsHo
   const struct {
     const char* command;
     std::function<void()> run;
-  } commands[] = {{"scan", [this] { Scan(); }}, {"remove", [this] { Remove(); }}};
+    bool tells_status;  // the watch's check leaves the status line to its front end
+  } commands[] = {
+      {"scan", [this] { Scan(); }, true},
+      {"remove", [this] { Remove(); }, true},
+      {"check",
+       [this] { EXPECT_EQ(controller().Check({P("p.htm")}, nullptr), CommandResult::kDone); },
+       false},
+  };
   for (const auto& command : commands) {
     size_t looked = 0, idle = 0;
     window_.on_events = [&](int) {
@@ -168,6 +175,7 @@ TEST_F(ControllerTest, ThePointerIsBusyWhileACommandWorksAndTheStatusLineTellsHo
     EXPECT_GT(looked, 0u) << command.command;
     EXPECT_EQ(idle, 0u) << command.command << ": the pointer was normal while it worked";
     EXPECT_FALSE(window_.busy) << command.command << ": the pointer stays busy after it";
+    if (!command.tells_status) continue;
     ASSERT_FALSE(window_.statuses.empty()) << command.command;
     EXPECT_EQ(window_.statuses.back(), controller().final_status()) << command.command;
   }

@@ -100,5 +100,35 @@ TEST(BackupFormatTest, RunsAreListedOldestFirstAndPrunedByTheTimeInTheirNames) {
   EXPECT_TRUE(store.Exists("not-a-run/run.tsv"));
 }
 
+// A folder someone else named almost like a run is not one: restore, list and prune pass it by.
+TEST(BackupFormatTest, OnlyARunFolderNameAsTheStoreWritesItIsARun) {
+  const struct {
+    const char* name;
+    const char* time;  // nullptr: not a run
+  } cases[] = {
+      {"20261207T140512Z-1", "2026-12-07T14:05:12Z"},
+      {"20240229T235959Z-1000", "2024-02-29T23:59:59Z"},
+      {"20261207T140512Z", nullptr},
+      {"20261207T140512Z-0", nullptr},
+      {"20261207T140512Z-01", nullptr},
+      {"20261207T140512Z-1.old", nullptr},
+      {"20261207T240000Z-1", nullptr},
+      {"20261207T146000Z-1", nullptr},
+      {"20261207T140560Z-1", nullptr},
+      {"20261307T140512Z-1", nullptr},
+      {"20250229T140512Z-1", nullptr},
+      {"2026 207T140512Z-1", nullptr},
+      {"20261207T+40512Z-1", nullptr},
+      {"20261207t140512Z-1", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::chrono::system_clock::time_point time;
+    EXPECT_EQ(ParseRunStamp(c.name, &time), c.time != nullptr) << c.name;
+    if (c.time) {
+      EXPECT_EQ(IsoTime(time), c.time) << c.name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quelix

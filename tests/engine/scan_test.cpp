@@ -9,6 +9,7 @@
 #include "tests/support/fake_window.h"
 #include "tests/support/fault_file_system.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/text_input.h"
 
 namespace quelix {
 namespace {
@@ -183,7 +184,7 @@ TEST_F(ScanTest, PreCheckGivesTheSameResultAsReadingEveryField) {
     tree_.Write("r.htm", content);
 
     TextFiles files(*fs);
-    ASSERT_TRUE(files.OpenInput(1, P("r.htm")).ok());
+    ASSERT_TRUE(AttachForReading(*fs, files, 1, P("r.htm")).ok());
     size_t expected = 0;
     for (bool at_end = false; !at_end;) {
       std::string field;

@@ -6,6 +6,7 @@
 
 #include "engine/signature.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/text_input.h"
 
 namespace quelix {
 namespace {
@@ -13,9 +14,10 @@ namespace {
 const std::string kSig = SignatureLine();
 
 // One line's fields read by the file field reader: whether one equals the signature.
-bool ReaderFindsSignature(TextFiles& files, const TempTree& tree, const std::string& line) {
+bool ReaderFindsSignature(FileSystem& fs, TextFiles& files, const TempTree& tree,
+                          const std::string& line) {
   tree.Write("line.txt", line);
-  EXPECT_TRUE(files.OpenInput(1, tree.Path("line.txt")).ok());
+  EXPECT_TRUE(AttachForReading(fs, files, 1, tree.Path("line.txt")).ok());
   bool found = false;
   for (bool at_end = false; !at_end;) {
     std::string field;
@@ -45,7 +47,7 @@ TEST(LineFieldMatcherTest, AgreesWithTheFieldReaderOnRandomLinesFedInPieces) {
       matcher.Feed(std::string_view(line).substr(at, size));
       at += size;
     }
-    const bool expected = ReaderFindsSignature(files, tree, line);
+    const bool expected = ReaderFindsSignature(*fs, files, tree, line);
     matches += expected ? 1 : 0;
     EXPECT_EQ(matcher.Finish(), expected) << line;
   }

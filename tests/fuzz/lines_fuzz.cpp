@@ -1,7 +1,9 @@
-// The cleaning's line reading: a line streamed in parts of any size is the line read whole, with
-// the same end; and a line holds the signature as a field exactly when the scan's field reader,
-// given that line alone, finds it.
+// The cleaning's line reading: a line streamed in parts of any size (each but its last one full)
+// is the line as CR, LF and CR LF end it, with the same end; and a line holds the signature as a
+// field exactly when the scan's field reader, given that line alone, finds it.
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "engine/signature_fields.h"
 #include "tests/fuzz/memory_file.h"
@@ -9,8 +11,23 @@
 namespace quelix {
 namespace {
 
-constexpr int kWhole = 1;
-constexpr int kParts = 2;
+constexpr int kParts = 1;
+
+// The line of `content` that starts at `*at`, and where the next one starts; false at the end.
+bool NextLine(const std::string& content, size_t* at, std::string* line, LineEnd* end) {
+  if (*at >= content.size()) return false;
+  const size_t stop = std::min(content.find_first_of("\r\n", *at), content.size());
+  *line = content.substr(*at, stop - *at);
+  if (stop == content.size()) {
+    *end = LineEnd::kNone;
+  } else if (content[stop] == '\n') {
+    *end = LineEnd::kLf;
+  } else {
+    *end = content.compare(stop, 2, "\r\n") == 0 ? LineEnd::kCrLf : LineEnd::kCr;
+  }
+  *at = stop + (*end == LineEnd::kCrLf ? 2 : *end == LineEnd::kNone ? 0 : 1);
+  return true;
+}
 
 }  // namespace
 }  // namespace quelix
@@ -28,15 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string content = input.Rest();
 
   TextFiles files(*fs);
-  if (!files.Attach(kWhole, std::make_unique<MemoryFile>(content, read_size), true).ok())
-    std::abort();
   if (!files.Attach(kParts, std::make_unique<MemoryFile>(content, read_size), true).ok())
     std::abort();
   LineFieldMatcher matcher(signature);
-  for (;;) {
+  for (size_t at = 0;;) {
     std::string line;
     LineEnd end = LineEnd::kNone;
-    const Status whole = files.ReadLine(kWhole, &line, &end);
+    const bool more = NextLine(content, &at, &line, &end);
     std::string joined;
     std::string part;
     bool complete = false;
@@ -44,11 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Status parts;
     do {
       parts = files.ReadLinePart(kParts, &part, part_size, &complete, &part_end);
+      if (parts.ok() && !complete && part.size() != part_size) std::abort();
       if (parts.ok()) joined += part;
       if (parts.ok()) matcher.Feed(part);
     } while (parts.ok() && !complete);
-    if (whole.code() != parts.code()) std::abort();
-    if (!whole.ok()) break;
+    if (parts.code() != (more ? ErrorCode::kOk : ErrorCode::kEndOfInput)) std::abort();
+    if (!more) break;
     if (joined != line || end != part_end) std::abort();
     if (matcher.Finish() != FieldReaderFinds(*fs, line, signature)) std::abort();
   }

@@ -198,6 +198,34 @@ TEST_F(HostileTreeTest, OtherNamesOfACleanedFileAreToldNotHidden) {
       << window_.messages.at(0);
 }
 
+// The names of a page that the scan found infected are each cleaned in their turn, so none is
+// said to be left, however many there are and whatever else was found beside them.
+TEST_F(HostileTreeTest, OtherNamesTheScanFoundAreNotSaidToBeLeft) {
+  const struct {
+    const char* folder;
+    std::vector<std::string> names;  // of one page, the first written
+    bool another_page;               // an infected page of its own beside them
+  } cases[] = {
+      {"two", {"a.htm", "sub/b.htm"}, false},
+      {"three", {"a.htm", "sub/b.htm", "sub/c.htm"}, true},
+  };
+  for (const auto& c : cases) {
+    const std::string folder = std::string(c.folder) + "/";
+    tree_.MakeDirectory(folder + "sub");
+    tree_.Write(folder + c.names[0], kInfected);
+    for (size_t i = 1; i < c.names.size(); ++i) {
+      fs::create_hard_link(P(folder + c.names[0]), P(folder + c.names[i]));
+    }
+    if (c.another_page) tree_.Write(folder + "other.htm", kInfected);
+    Scan();
+    Remove();
+    EXPECT_EQ(engine().removal().other_names, 0u) << c.folder;
+    for (const std::string& name : c.names) EXPECT_EQ(tree_.Read(folder + name), kCleaned) << name;
+    ASSERT_FALSE(window_.messages.empty());
+    EXPECT_NE(window_.messages.back().find(kDone), std::string::npos) << window_.messages.back();
+  }
+}
+
 // A file 500 folders down, its path far beyond PATH_MAX, is found and cleaned like any other.
 TEST_F(HostileTreeTest, AFileDeeperThanAPathCanBeLongIsFoundAndCleaned) {
   const std::string part = "folder-of-depth";

@@ -5,6 +5,7 @@
 #include "platform/file_system.h"
 #include "runtime/text_files.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/text_input.h"
 
 namespace quelix {
 namespace {
@@ -16,7 +17,7 @@ TEST(ContainsAgainTest, EveryReadAfterContainsStartsAtTheBeginning) {
   const std::string big(TextFiles::kBlockSize + 100, 'x');
   tree.Write("a.txt", "first,second\n" + big + "\nneedle\n");
   tree.Write("b.txt", "other\n");
-  ASSERT_TRUE(files.OpenInput(1, tree.Path("a.txt")).ok());
+  ASSERT_TRUE(AttachForReading(*fs, files, 1, tree.Path("a.txt")).ok());
   for (const char* needle : {"missing", "needle", "missing"}) {
     bool found = false;
     ASSERT_TRUE(files.Contains(1, needle, &found, [] { return true; }).ok());
@@ -31,11 +32,11 @@ TEST(ContainsAgainTest, EveryReadAfterContainsStartsAtTheBeginning) {
   ASSERT_TRUE(files.Close(1).ok());
 
   // A file opened after one that Contains read is read from its own start.
-  ASSERT_TRUE(files.OpenInput(1, tree.Path("a.txt")).ok());
+  ASSERT_TRUE(AttachForReading(*fs, files, 1, tree.Path("a.txt")).ok());
   bool found = false;
   ASSERT_TRUE(files.Contains(1, "needle", &found, [] { return true; }).ok());
   ASSERT_TRUE(files.Close(1).ok());
-  ASSERT_TRUE(files.OpenInput(1, tree.Path("b.txt")).ok());
+  ASSERT_TRUE(AttachForReading(*fs, files, 1, tree.Path("b.txt")).ok());
   ASSERT_TRUE(files.ReadField(1, &field).ok());
   EXPECT_EQ(field, "other");
   ASSERT_TRUE(files.AtEnd(1, &at_end).ok());
