@@ -1,0 +1,281 @@
+// The watch on Linux through fanotify: one mark on each file system that holds a folder asked
+// for, so the watch keeps nothing per folder and starts at once over any tree. The system reports
+// every change on the file system, as the handle of the folder it happened in and the name, so
+// each folder is placed once (opened by its handle, its path read from the descriptor, and the
+// same folder found again from the held top one name at a time) and remembered, below a top or
+// below none, in a bounded table that is forgotten whenever a folder moves anywhere on the file
+// system. A folder made or moved in is searched once, as the inotify watch does.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/fanotify.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <unordered_map>
+
+#include "platform/posix/owned_fd.h"
+#include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_watchers.h"
+#include "platform/posix/watched_folders.h"
+
+namespace quelix {
+namespace {
+
+// Files closed after writing or moved in; folders made or moved in (FAN_ONDIR). Files made are
+// reported too (FAN_CREATE has no folders-only form) and passed over: they are checked once
+// written.
+constexpr uint64_t kEvents = FAN_CLOSE_WRITE | FAN_MOVED_TO | FAN_CREATE | FAN_ONDIR;
+// Folders whose place is remembered; on a busy file system most lie below no top.
+constexpr size_t kPlacesKept = 1024;
+
+struct MarkedTop {
+  HeldTop held;
+  std::string volume_id;  // the file system's id, as events carry it
+};
+
+// Where a folder was found: below tops_[top] as `folder`, or below none (top < 0).
+struct Place {
+  int top = -1;
+  std::string folder;
+};
+
+// The folder and name an event came with, pointing into the read buffer.
+struct EventRecord {
+  std::string volume_id;
+  file_handle* handle = nullptr;
+  const char* name = nullptr;
+};
+
+std::string VolumeId(const void* fsid, size_t size) {
+  return std::string(static_cast<const char*>(fsid), size);
+}
+
+// The path of the open `fd`, ending in '/', as this process's mounts show it; empty where it has
+// none that fits.
+std::string PathOf(int fd) {
+  char target[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t got = ::readlink(link.c_str(), target, sizeof target);
+  if (got <= 0 || static_cast<size_t>(got) >= sizeof target || target[0] != '/') return {};
+  std::string path(target, static_cast<size_t>(got));
+  if (path.back() != '/') path += '/';
+  return path;
+}
+
+bool SameFile(int one, int other) {
+  struct stat a {};
+  struct stat b {};
+  return ::fstat(one, &a) == 0 && ::fstat(other, &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
+// The folder-and-name record of `event` (of `length` bytes), or one with no handle.
+EventRecord RecordOf(char* event, size_t length) {
+  const size_t metadata = reinterpret_cast<fanotify_event_metadata*>(event)->metadata_len;
+  for (size_t at = metadata; at + sizeof(fanotify_event_info_header) <= length;) {
+    char* record = event + at;
+    const auto* header = reinterpret_cast<fanotify_event_info_header*>(record);
+    if (header->len < sizeof *header || at + header->len > length) break;
+    at += header->len;
+    if (header->info_type != FAN_EVENT_INFO_TYPE_DFID_NAME ||
+        header->len < sizeof(fanotify_event_info_fid) + sizeof(file_handle)) {
+      continue;
+    }
+    char* end = record + header->len;
+    auto* info = reinterpret_cast<fanotify_event_info_fid*>(record);
+    auto* handle = reinterpret_cast<file_handle*>(info->handle);
+    char* name = reinterpret_cast<char*>(info->handle) + sizeof(file_handle) + handle->handle_bytes;
+    if (name >= end || std::memchr(name, 0, static_cast<size_t>(end - name)) == nullptr) break;
+    return {VolumeId(&info->fsid, sizeof info->fsid), handle, name};
+  }
+  return {};
+}
+
+bool PlainName(const char* name) {
+  return name[0] != '\0' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
+         std::strchr(name, '/') == nullptr;
+}
+
+class FanotifyWatcher final : public PollableWatcher {
+ public:
+  explicit FanotifyWatcher(OwnedFd fd) : fd_(std::move(fd)) {}
+
+  Status Add(const std::string& path) override;
+  Status Wait(std::chrono::milliseconds timeout, std::vector<WatchEvent>* events) override;
+  // Nothing is kept per folder.
+  size_t folders() const override { return 0; }
+  std::string method() const override { return "fanotify"; }
+  int descriptor() const override { return fd_.get(); }
+
+ private:
+  void Take(char* event, size_t length, std::vector<WatchEvent>* events);
+  // Where the folder `record` names lies now, remembered.
+  Place Locate(const EventRecord& record);
+  // Where the folder lies, looked at through each top on its file system; false where it could
+  // not be opened (gone, or a passing shortage) and nothing is to be remembered.
+  bool Find(const EventRecord& record, Place* place) const;
+  // Searches `folder`, below `top`, and the folders below it on its volume, telling each file
+  // as kFound.
+  static void Search(const HeldTop& top, const std::string& folder,
+                     std::vector<WatchEvent>* events);
+
+  OwnedFd fd_;
+  std::vector<MarkedTop> tops_;
+  std::unordered_map<std::string, Place> places_;
+};
+
+Status FanotifyWatcher::Add(const std::string& path) {
+  std::string top = path;
+  if (top.empty() || top.back() != '/') top += '/';
+  OwnedFd dir(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat info {};
+  struct statfs volume {};
+  if (!dir.valid() || ::fstat(dir.get(), &info) != 0 || ::fstatfs(dir.get(), &volume) != 0) {
+    return FromErrno(errno, path);
+  }
+  // What events carry must open again: the file system gives handles, and this process may
+  // open by them (CAP_DAC_READ_SEARCH).
+  alignas(file_handle) unsigned char own[sizeof(file_handle) + MAX_HANDLE_SZ];
+  auto* handle = reinterpret_cast<file_handle*>(own);
+  handle->handle_bytes = MAX_HANDLE_SZ;
+  int mount = 0;
+  if (::name_to_handle_at(dir.get(), "", handle, &mount, AT_EMPTY_PATH) != 0) {
+    return FromErrno(errno, path);
+  }
+  OwnedFd again(::open_by_handle_at(dir.get(), handle, O_PATH | O_CLOEXEC));
+  if (!again.valid()) return FromErrno(errno, path);
+  const std::string volume_id = VolumeId(&volume.f_fsid, sizeof volume.f_fsid);
+  const bool marked = std::any_of(tops_.begin(), tops_.end(), [&](const MarkedTop& other) {
+    return other.volume_id == volume_id;
+  });
+  if (!marked && ::fanotify_mark(fd_.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kEvents,
+                                 dir.get(), nullptr) != 0) {
+    return FromErrno(errno, path);
+  }
+  tops_.push_back({{top, std::move(dir), info.st_dev}, volume_id});
+  places_.clear();  // a folder placed below no top may lie below this one
+  return Status::Ok();
+}
+
+bool FanotifyWatcher::Find(const EventRecord& record, Place* place) const {
+  bool opened = false;
+  for (size_t i = 0; i < tops_.size(); ++i) {
+    const MarkedTop& top = tops_[i];
+    if (top.volume_id != record.volume_id) continue;
+    OwnedFd dir(::open_by_handle_at(top.held.fd.get(), record.handle,
+                                    O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) continue;
+    opened = true;
+    // The paths are read now, so a top renamed since the start is still found; the folder is
+    // then named from the top's path as asked for, as the engine reaches it from the held top.
+    const std::string where = PathOf(dir.get());
+    const std::string top_now = PathOf(top.held.fd.get());
+    if (top_now.empty() || where.compare(0, top_now.size(), top_now) != 0) continue;
+    const std::string folder = top.held.path + where.substr(top_now.size());
+    // The path read may be stale (renamed meanwhile) or lead elsewhere (a bind mount): only the
+    // same folder reached from the held top, without links, places it. A folder renamed
+    // meanwhile is searched when its move is read.
+    const OwnedFd reached = OpenFolderBelow(top.held, folder, O_PATH);
+    if (reached.valid() && SameFile(reached.get(), dir.get())) {
+      *place = {static_cast<int>(i), folder};
+      return true;
+    }
+  }
+  *place = {};
+  return opened;
+}
+
+Place FanotifyWatcher::Locate(const EventRecord& record) {
+  std::string key = record.volume_id;
+  key.append(reinterpret_cast<const char*>(&record.handle->handle_type),
+             sizeof record.handle->handle_type);
+  key.append(reinterpret_cast<const char*>(record.handle->f_handle), record.handle->handle_bytes);
+  const auto known = places_.find(key);
+  if (known != places_.end()) return known->second;
+  Place place;
+  if (!Find(record, &place)) return place;
+  if (places_.size() >= kPlacesKept) places_.clear();
+  places_.emplace(std::move(key), place);
+  return place;
+}
+
+void FanotifyWatcher::Search(const HeldTop& top, const std::string& folder,
+                             std::vector<WatchEvent>* events) {
+  std::vector<std::string> pending{folder};
+  while (!pending.empty()) {
+    const std::string next = std::move(pending.back());
+    pending.pop_back();
+    if (next.size() >= PATH_MAX) {
+      events->push_back({WatchEvent::Kind::kNotWatched, next, {}, std::strerror(ENAMETOOLONG)});
+      continue;
+    }
+    // A folder gone or swapped for a link meanwhile holds nothing to search.
+    OwnedFd dir = OpenFolderBelow(top, next, O_RDONLY | O_NONBLOCK);
+    struct stat info {};
+    if (!dir.valid() || ::fstat(dir.get(), &info) != 0 || info.st_dev != top.volume) continue;
+    ListFolder(next, std::move(dir), true, &pending, events);
+  }
+}
+
+void FanotifyWatcher::Take(char* event, size_t length, std::vector<WatchEvent>* events) {
+  const uint64_t mask = reinterpret_cast<fanotify_event_metadata*>(event)->mask;
+  if (mask & FAN_Q_OVERFLOW) {
+    events->push_back(
+        {WatchEvent::Kind::kMissed, {}, {}, "changes came faster than the system could tell them"});
+    return;
+  }
+  const bool folder = (mask & FAN_ONDIR) != 0;
+  if (!folder && (mask & (FAN_CLOSE_WRITE | FAN_MOVED_TO)) == 0) return;
+  // A folder moved anywhere changes the place of every folder below it.
+  if (folder && (mask & FAN_MOVED_TO)) places_.clear();
+  const EventRecord record = RecordOf(event, length);
+  if (record.handle == nullptr || !PlainName(record.name)) return;
+  const Place place = Locate(record);
+  if (place.top < 0) return;
+  const std::string name = record.name;
+  if (folder) {
+    Search(tops_[static_cast<size_t>(place.top)].held, place.folder + name + '/', events);
+  } else if (mask & FAN_CLOSE_WRITE) {
+    events->push_back({WatchEvent::Kind::kWritten, place.folder, name, {}});
+  } else {
+    events->push_back({WatchEvent::Kind::kMovedIn, place.folder, name, {}});
+  }
+}
+
+Status FanotifyWatcher::Wait(std::chrono::milliseconds timeout, std::vector<WatchEvent>* events) {
+  pollfd ready{fd_.get(), POLLIN, 0};
+  const int polled = ::poll(&ready, 1, static_cast<int>(timeout.count()));
+  if (polled < 0 && errno != EINTR) return FromErrno(errno, "fanotify");
+  if (polled <= 0) return Status::Ok();
+  alignas(fanotify_event_metadata) char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t got = ::read(fd_.get(), buffer, sizeof buffer);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return Status::Ok();
+    if (got <= 0) return FromErrno(errno, "fanotify");
+    for (size_t at = 0; at + FAN_EVENT_METADATA_LEN <= static_cast<size_t>(got);) {
+      const auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer + at);
+      if (event->vers != FANOTIFY_METADATA_VERSION || event->event_len < FAN_EVENT_METADATA_LEN ||
+          at + event->event_len > static_cast<size_t>(got)) {
+        return {ErrorCode::kOther, "fanotify: events of an unknown form"};
+      }
+      if (event->fd >= 0) ::close(event->fd);
+      Take(buffer + at, event->event_len, events);
+      at += event->event_len;
+    }
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<PollableWatcher> CreateFanotifyWatcher() {
+  OwnedFd fd(::fanotify_init(FAN_CLASS_NOTIF | FAN_REPORT_DFID_NAME | FAN_CLOEXEC | FAN_NONBLOCK,
+                             O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return nullptr;
+  return std::make_unique<FanotifyWatcher>(std::move(fd));
+}
+
+}  // namespace quelix

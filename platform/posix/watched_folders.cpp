@@ -1,0 +1,44 @@
+#include "platform/posix/watched_folders.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace quelix {
+
+OwnedFd OpenFolderBelow(const HeldTop& top, const std::string& folder, int flags) {
+  OwnedFd dir(::dup(top.fd.get()));
+  for (size_t at = top.path.size(); dir.valid() && at < folder.size();) {
+    const size_t end = folder.find('/', at);
+    const std::string name = folder.substr(at, end - at);
+    dir.Reset(::openat(dir.get(), name.c_str(), flags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    at = end + 1;
+  }
+  return dir;
+}
+
+void ListFolder(const std::string& folder, OwnedFd dir, bool report,
+                std::vector<std::string>* pending, std::vector<WatchEvent>* events) {
+  if (!dir.valid()) return;
+  DIR* listing = ::fdopendir(dir.get());
+  if (listing == nullptr) return;
+  dir.Release();
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    unsigned char type = entry->d_type;
+    struct stat child {};
+    if (type == DT_UNKNOWN &&
+        ::fstatat(dirfd(listing), name.c_str(), &child, AT_SYMLINK_NOFOLLOW) == 0) {
+      type = S_ISDIR(child.st_mode) ? DT_DIR : S_ISREG(child.st_mode) ? DT_REG : DT_UNKNOWN;
+    }
+    if (type == DT_DIR) {
+      pending->push_back(folder + name + '/');
+    } else if (type == DT_REG && report) {
+      events->push_back({WatchEvent::Kind::kFound, folder, name, {}});
+    }
+  }
+  ::closedir(listing);
+}
+
+}  // namespace quelix
