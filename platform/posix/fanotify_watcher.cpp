@@ -31,13 +31,17 @@ namespace {
 constexpr uint64_t kEvents = FAN_CLOSE_WRITE | FAN_MOVED_TO | FAN_CREATE | FAN_ONDIR;
 // Folders whose place is remembered; on a busy file system most lie below no top.
 constexpr size_t kPlacesKept = 1024;
+// Reads of the queue in one wait: writers elsewhere on the file system may fill it as fast as it
+// is read, and the watch must come back to check what settled and to see a stop.
+constexpr int kReadsPerWait = 16;
 
 struct MarkedTop {
   HeldTop held;
   std::string volume_id;  // the file system's id, as events carry it
 };
 
-// Where a folder was found: below tops_[top] as `folder`, or below none (top < 0).
+// Where a folder was found: below tops_[top] as `folder`, or below none (top < 0). Below a top
+// with no `folder`: its path is longer than the system can tell.
 struct Place {
   int top = -1;
   std::string folder;
@@ -55,12 +59,13 @@ std::string VolumeId(const void* fsid, size_t size) {
 }
 
 // The path of the open `fd`, ending in '/', as this process's mounts show it; empty where it has
-// none that fits.
-std::string PathOf(int fd) {
+// none, and then `*too_long` where it has one longer than the system can tell.
+std::string PathOf(int fd, bool* too_long) {
   char target[PATH_MAX];
   const std::string link = "/proc/self/fd/" + std::to_string(fd);
   const ssize_t got = ::readlink(link.c_str(), target, sizeof target);
-  if (got <= 0 || static_cast<size_t>(got) >= sizeof target || target[0] != '/') return {};
+  *too_long = (got < 0 && errno == ENAMETOOLONG) || got >= static_cast<ssize_t>(sizeof target);
+  if (got <= 0 || *too_long || target[0] != '/') return {};
   std::string path(target, static_cast<size_t>(got));
   if (path.back() != '/') path += '/';
   return path;
@@ -71,6 +76,19 @@ bool SameFile(int one, int other) {
   struct stat b {};
   return ::fstat(one, &a) == 0 && ::fstat(other, &b) == 0 && a.st_dev == b.st_dev &&
          a.st_ino == b.st_ino;
+}
+
+// Whether the folder `dir` lies below `top`, by its parents, for a folder whose path is too long
+// to be read. Each level takes two bytes of a path at least, which bounds the climb.
+bool Below(int dir, const HeldTop& top) {
+  OwnedFd at(::dup(dir));
+  for (int level = 0; at.valid() && level < PATH_MAX / 2; ++level) {
+    OwnedFd parent(::openat(at.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.valid() || SameFile(parent.get(), at.get())) return false;  // the root
+    if (SameFile(parent.get(), top.fd.get())) return true;
+    at = std::move(parent);
+  }
+  return false;
 }
 
 // The folder-and-name record of `event` (of `length` bytes), or one with no handle.
@@ -113,8 +131,8 @@ class FanotifyWatcher final : public PollableWatcher {
 
  private:
   void Take(char* event, size_t length, std::vector<WatchEvent>* events);
-  // Where the folder `record` names lies now, remembered.
-  Place Locate(const EventRecord& record);
+  // Where the folder `record` names lies now, remembered; `*fresh` where it was not known.
+  Place Locate(const EventRecord& record, bool* fresh);
   // Where the folder lies, looked at through each top on its file system; false where it could
   // not be opened (gone, or a passing shortage) and nothing is to be remembered.
   bool Find(const EventRecord& record, Place* place) const;
@@ -152,8 +170,8 @@ Status FanotifyWatcher::Add(const std::string& path) {
   const bool marked = std::any_of(tops_.begin(), tops_.end(), [&](const MarkedTop& other) {
     return other.volume_id == volume_id;
   });
-  if (!marked && ::fanotify_mark(fd_.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kEvents,
-                                 dir.get(), nullptr) != 0) {
+  if (!marked && ::fanotify_mark(fd_.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kEvents, dir.get(),
+                                 nullptr) != 0) {
     return FromErrno(errno, path);
   }
   tops_.push_back({{top, std::move(dir), info.st_dev}, volume_id});
@@ -166,14 +184,19 @@ bool FanotifyWatcher::Find(const EventRecord& record, Place* place) const {
   for (size_t i = 0; i < tops_.size(); ++i) {
     const MarkedTop& top = tops_[i];
     if (top.volume_id != record.volume_id) continue;
-    OwnedFd dir(::open_by_handle_at(top.held.fd.get(), record.handle,
-                                    O_PATH | O_DIRECTORY | O_CLOEXEC));
+    OwnedFd dir(
+        ::open_by_handle_at(top.held.fd.get(), record.handle, O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid()) continue;
     opened = true;
     // The paths are read now, so a top renamed since the start is still found; the folder is
     // then named from the top's path as asked for, as the engine reaches it from the held top.
-    const std::string where = PathOf(dir.get());
-    const std::string top_now = PathOf(top.held.fd.get());
+    bool too_long = false;
+    const std::string where = PathOf(dir.get(), &too_long);
+    if (too_long && Below(dir.get(), top.held)) {
+      *place = {static_cast<int>(i), {}};
+      return true;
+    }
+    const std::string top_now = PathOf(top.held.fd.get(), &too_long);
     if (top_now.empty() || where.compare(0, top_now.size(), top_now) != 0) continue;
     const std::string folder = top.held.path + where.substr(top_now.size());
     // The path read may be stale (renamed meanwhile) or lead elsewhere (a bind mount): only the
@@ -189,13 +212,14 @@ bool FanotifyWatcher::Find(const EventRecord& record, Place* place) const {
   return opened;
 }
 
-Place FanotifyWatcher::Locate(const EventRecord& record) {
+Place FanotifyWatcher::Locate(const EventRecord& record, bool* fresh) {
   std::string key = record.volume_id;
   key.append(reinterpret_cast<const char*>(&record.handle->handle_type),
              sizeof record.handle->handle_type);
   key.append(reinterpret_cast<const char*>(record.handle->f_handle), record.handle->handle_bytes);
   const auto known = places_.find(key);
-  if (known != places_.end()) return known->second;
+  *fresh = known == places_.end();
+  if (!*fresh) return known->second;
   Place place;
   if (!Find(record, &place)) return place;
   if (places_.size() >= kPlacesKept) places_.clear();
@@ -234,10 +258,20 @@ void FanotifyWatcher::Take(char* event, size_t length, std::vector<WatchEvent>* 
   if (folder && (mask & FAN_MOVED_TO)) places_.clear();
   const EventRecord record = RecordOf(event, length);
   if (record.handle == nullptr || !PlainName(record.name)) return;
-  const Place place = Locate(record);
+  bool fresh = false;
+  const Place place = Locate(record, &fresh);
   if (place.top < 0) return;
   const std::string name = record.name;
-  if (folder) {
+  if (place.folder.empty()) {
+    // Told once a place is learnt, not at every change: the inotify watch tells such a folder
+    // once too.
+    if (fresh) {
+      events->push_back({WatchEvent::Kind::kNotWatched,
+                         tops_[static_cast<size_t>(place.top)].held.path,
+                         {},
+                         std::string("a folder below it: ") + std::strerror(ENAMETOOLONG)});
+    }
+  } else if (folder) {
     Search(tops_[static_cast<size_t>(place.top)].held, place.folder + name + '/', events);
   } else if (mask & FAN_CLOSE_WRITE) {
     events->push_back({WatchEvent::Kind::kWritten, place.folder, name, {}});
@@ -252,7 +286,7 @@ Status FanotifyWatcher::Wait(std::chrono::milliseconds timeout, std::vector<Watc
   if (polled < 0 && errno != EINTR) return FromErrno(errno, "fanotify");
   if (polled <= 0) return Status::Ok();
   alignas(fanotify_event_metadata) char buffer[64 * 1024];
-  for (;;) {
+  for (int round = 0; round < kReadsPerWait; ++round) {
     const ssize_t got = ::read(fd_.get(), buffer, sizeof buffer);
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) return Status::Ok();
     if (got <= 0) return FromErrno(errno, "fanotify");
@@ -267,6 +301,7 @@ Status FanotifyWatcher::Wait(std::chrono::milliseconds timeout, std::vector<Watc
       at += event->event_len;
     }
   }
+  return Status::Ok();
 }
 
 }  // namespace
