@@ -248,6 +248,9 @@ void FanotifyWatcher::Search(const HeldTop& top, const std::string& folder,
 void FanotifyWatcher::Take(char* event, size_t length, std::vector<WatchEvent>* events) {
   const uint64_t mask = reinterpret_cast<fanotify_event_metadata*>(event)->mask;
   if (mask & FAN_Q_OVERFLOW) {
+    // The changes dropped may hold a folder's move, after which no place remembered can be
+    // trusted: a folder taken for one outside the tree may have moved in.
+    places_.clear();
     events->push_back(
         {WatchEvent::Kind::kMissed, {}, {}, "changes came faster than the system could tell them"});
     return;

@@ -49,6 +49,9 @@ class InotifyWatcher final : public PollableWatcher {
   void AddTree(const std::string& top, bool report, std::vector<WatchEvent>* events);
   // Drops the watches of `top` and the folders below it: they moved out of the watched place.
   void ForgetTree(const std::string& top);
+  // Watches every top again, after changes were dropped: a folder moved in meanwhile is watched
+  // from now on, and the watches of folders moved out are dropped.
+  void WatchAgain(std::vector<WatchEvent>* events);
   void Take(const inotify_event& event, std::vector<WatchEvent>* events);
 
   OwnedFd fd_;
@@ -145,10 +148,20 @@ void InotifyWatcher::ForgetTree(const std::string& top) {
   }
 }
 
+void InotifyWatcher::WatchAgain(std::vector<WatchEvent>* events) {
+  std::unordered_map<int, std::string> before;
+  before.swap(folders_);
+  for (const HeldTop& top : tops_) AddTree(top.path, false, events);
+  for (const auto& old : before) {
+    if (folders_.count(old.first) == 0) inotify_rm_watch(fd_.get(), old.first);
+  }
+}
+
 void InotifyWatcher::Take(const inotify_event& event, std::vector<WatchEvent>* events) {
   if (event.mask & IN_Q_OVERFLOW) {
     events->push_back(
         {WatchEvent::Kind::kMissed, {}, {}, "changes came faster than the system could tell them"});
+    WatchAgain(events);
     return;
   }
   const auto it = folders_.find(event.wd);

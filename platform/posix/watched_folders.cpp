@@ -7,7 +7,8 @@
 namespace quelix {
 
 OwnedFd OpenFolderBelow(const HeldTop& top, const std::string& folder, int flags) {
-  OwnedFd dir(::dup(top.fd.get()));
+  // Opened afresh, not duplicated: a duplicate shares the held folder's place in its listing.
+  OwnedFd dir(::openat(top.fd.get(), ".", flags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   for (size_t at = top.path.size(); dir.valid() && at < folder.size();) {
     const size_t end = folder.find('/', at);
     const std::string name = folder.substr(at, end - at);
