@@ -26,8 +26,8 @@ namespace quelix {
 namespace {
 
 // Files closed after writing or moved in; folders made or moved in (FAN_ONDIR). Files made are
-// reported too (FAN_CREATE has no folders-only form) and passed over: they are checked once
-// written.
+// reported too (FAN_CREATE has no folders-only form) and passed over, as they are checked once
+// written, but for a name linked to a file that has another: nothing else tells it.
 constexpr uint64_t kEvents = FAN_CLOSE_WRITE | FAN_MOVED_TO | FAN_CREATE | FAN_ONDIR;
 // Folders whose place is remembered; on a busy file system most lie below no top.
 constexpr size_t kPlacesKept = 1024;
@@ -256,7 +256,6 @@ void FanotifyWatcher::Take(char* event, size_t length, std::vector<WatchEvent>* 
     return;
   }
   const bool folder = (mask & FAN_ONDIR) != 0;
-  if (!folder && (mask & (FAN_CLOSE_WRITE | FAN_MOVED_TO)) == 0) return;
   // A folder moved anywhere changes the place of every folder below it.
   if (folder && (mask & FAN_MOVED_TO)) places_.clear();
   const EventRecord record = RecordOf(event, length);
@@ -278,7 +277,8 @@ void FanotifyWatcher::Take(char* event, size_t length, std::vector<WatchEvent>* 
     Search(tops_[static_cast<size_t>(place.top)].held, place.folder + name + '/', events);
   } else if (mask & FAN_CLOSE_WRITE) {
     events->push_back({WatchEvent::Kind::kWritten, place.folder, name, {}});
-  } else {
+  } else if ((mask & FAN_MOVED_TO) ||
+             LinkedFile(tops_[static_cast<size_t>(place.top)].held, place.folder, name)) {
     events->push_back({WatchEvent::Kind::kMovedIn, place.folder, name, {}});
   }
 }

@@ -180,6 +180,9 @@ void InotifyWatcher::Take(const inotify_event& event, std::vector<WatchEvent>* e
     events->push_back({WatchEvent::Kind::kWritten, folder, name, {}});
   } else if (event.mask & IN_MOVED_TO) {
     events->push_back({WatchEvent::Kind::kMovedIn, folder, name, {}});
+  } else if (const HeldTop* top = TopOf(folder); top != nullptr && LinkedFile(*top, folder, name)) {
+    // A name linked to a file made elsewhere: neither written nor moved in.
+    events->push_back({WatchEvent::Kind::kMovedIn, folder, name, {}});
   }
 }
 

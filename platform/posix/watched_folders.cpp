@@ -18,6 +18,13 @@ OwnedFd OpenFolderBelow(const HeldTop& top, const std::string& folder, int flags
   return dir;
 }
 
+bool LinkedFile(const HeldTop& top, const std::string& folder, const std::string& name) {
+  const OwnedFd dir = OpenFolderBelow(top, folder, O_PATH);
+  struct stat info {};
+  return dir.valid() && ::fstatat(dir.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(info.st_mode) && info.st_nlink > 1;
+}
+
 void ListFolder(const std::string& folder, OwnedFd dir, bool report,
                 std::vector<std::string>* pending, std::vector<WatchEvent>* events) {
   if (!dir.valid()) return;

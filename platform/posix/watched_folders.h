@@ -25,6 +25,10 @@ struct HeldTop {
 // folder.
 OwnedFd OpenFolderBelow(const HeldTop& top, const std::string& folder, int flags);
 
+// Whether `name` in `folder`, below `top`, is a file with another name too: a name linked to a
+// file made elsewhere, which brings the file in without writing or moving it.
+bool LinkedFile(const HeldTop& top, const std::string& folder, const std::string& name);
+
 // Lists the folder `dir`, named `folder`: its subfolders go to `*pending`, its files (with
 // `report`) to `*events` as kFound.
 void ListFolder(const std::string& folder, OwnedFd dir, bool report,

@@ -137,6 +137,24 @@ TEST(PosixWatchersTest, AFolderMovedOutAndBackIsFollowedAgain) {
   }
 }
 
+// The owner links a name in the tree to an infected page made outside it: nothing is written or
+// moved, and the page is told all the same.
+TEST(PosixWatchersTest, APageLinkedInFromOutsideIsTold) {
+  for (const auto& [backend, create] : Backends()) {
+    SCOPED_TRACE(backend);
+    TempTree tree;
+    TempTree outside;
+    tree.MakeDirectory("pages");
+    outside.Write("other.htm", "x");
+    const std::unique_ptr<Watcher> watcher = create();
+    ASSERT_TRUE(watcher->Add(tree.Root()).ok());
+    fs::create_hard_link(outside.root() / "other.htm", tree.root() / "pages" / "a.htm");
+    const std::vector<WatchEvent> events = Told(*watcher);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].folder + events[0].name, tree.Path("pages/a.htm"));
+  }
+}
+
 // What the watch tells from now on, until `told` says it has all it waits for or a generous limit
 // passed (each wait may come back with nothing while other programs write elsewhere).
 void TellUntil(Watcher& watcher, const char* what,
