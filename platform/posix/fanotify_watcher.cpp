@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/posix/owned_fd.h"
 #include "platform/posix/posix_errors.h"
@@ -113,6 +114,15 @@ EventRecord RecordOf(char* event, size_t length) {
   return {};
 }
 
+// What tells the folder of `record` apart from every other on every file system.
+std::string KeyOf(const EventRecord& record) {
+  std::string key = record.volume_id;
+  key.append(reinterpret_cast<const char*>(&record.handle->handle_type),
+             sizeof record.handle->handle_type);
+  key.append(reinterpret_cast<const char*>(record.handle->f_handle), record.handle->handle_bytes);
+  return key;
+}
+
 bool PlainName(const char* name) {
   return name[0] != '\0' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
          std::strchr(name, '/') == nullptr;
@@ -131,8 +141,8 @@ class FanotifyWatcher final : public PollableWatcher {
 
  private:
   void Take(char* event, size_t length, std::vector<WatchEvent>* events);
-  // Where the folder `record` names lies now, remembered; `*fresh` where it was not known.
-  Place Locate(const EventRecord& record, bool* fresh);
+  // Where the folder `record` names lies now, remembered under `key`.
+  Place Locate(const EventRecord& record, const std::string& key);
   // Where the folder lies, looked at through each top on its file system; false where it could
   // not be opened (gone, or a passing shortage) and nothing is to be remembered.
   bool Find(const EventRecord& record, Place* place) const;
@@ -144,6 +154,8 @@ class FanotifyWatcher final : public PollableWatcher {
   OwnedFd fd_;
   std::vector<MarkedTop> tops_;
   std::unordered_map<std::string, Place> places_;
+  // The folders below a top too deep to name that were told as not watched.
+  std::unordered_set<std::string> too_deep_told_;
 };
 
 Status FanotifyWatcher::Add(const std::string& path) {
@@ -212,18 +224,13 @@ bool FanotifyWatcher::Find(const EventRecord& record, Place* place) const {
   return opened;
 }
 
-Place FanotifyWatcher::Locate(const EventRecord& record, bool* fresh) {
-  std::string key = record.volume_id;
-  key.append(reinterpret_cast<const char*>(&record.handle->handle_type),
-             sizeof record.handle->handle_type);
-  key.append(reinterpret_cast<const char*>(record.handle->f_handle), record.handle->handle_bytes);
+Place FanotifyWatcher::Locate(const EventRecord& record, const std::string& key) {
   const auto known = places_.find(key);
-  *fresh = known == places_.end();
-  if (!*fresh) return known->second;
+  if (known != places_.end()) return known->second;
   Place place;
   if (!Find(record, &place)) return place;
   if (places_.size() >= kPlacesKept) places_.clear();
-  places_.emplace(std::move(key), place);
+  places_.emplace(key, place);
   return place;
 }
 
@@ -260,14 +267,15 @@ void FanotifyWatcher::Take(char* event, size_t length, std::vector<WatchEvent>* 
   if (folder && (mask & FAN_MOVED_TO)) places_.clear();
   const EventRecord record = RecordOf(event, length);
   if (record.handle == nullptr || !PlainName(record.name)) return;
-  bool fresh = false;
-  const Place place = Locate(record, &fresh);
+  const std::string key = KeyOf(record);
+  const Place place = Locate(record, key);
   if (place.top < 0) return;
   const std::string name = record.name;
   if (place.folder.empty()) {
-    // Told once a place is learnt, not at every change: the inotify watch tells such a folder
-    // once too.
-    if (fresh) {
+    // Told once for each such folder, as the inotify watch does, however often the places are
+    // forgotten: the owner who writes there must not make the watch write a line each time.
+    if (too_deep_told_.size() >= kPlacesKept) too_deep_told_.clear();
+    if (too_deep_told_.insert(key).second) {
       events->push_back({WatchEvent::Kind::kNotWatched,
                          tops_[static_cast<size_t>(place.top)].held.path,
                          {},

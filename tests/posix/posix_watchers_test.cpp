@@ -198,11 +198,12 @@ TEST(PosixWatchersTest, AFolderMovedInWhileChangesWereDroppedIsFollowed) {
 
 // A folder whose path is longer than the system takes, made by the tree's owner to hide a page in:
 // the watch says it does not watch it (inotify when it lists it, fanotify when a page is written
-// there), and tells no page under a wrong name.
+// there, once), and tells no page under a wrong name.
 TEST(PosixWatchersTest, AFolderTooDeepToNameIsToldAsNotWatched) {
   for (const auto& [backend, create] : Backends()) {
     SCOPED_TRACE(backend);
     TempTree tree;
+    tree.MakeDirectory("x");
     std::vector<int> chain{open(tree.root().c_str(), O_RDONLY | O_DIRECTORY)};
     const std::string part(200, 'd');
     while (chain.size() < 25) {
@@ -212,14 +213,18 @@ TEST(PosixWatchersTest, AFolderTooDeepToNameIsToldAsNotWatched) {
     }
     const std::unique_ptr<Watcher> watcher = create();
     ASSERT_TRUE(watcher->Add(tree.Root()).ok());
-    const int page = openat(chain.back(), "a.htm", O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(page, 0);
-    close(page);
-    std::vector<WatchEvent> events = Told(*watcher);
-    ASSERT_FALSE(events.empty());
-    for (const WatchEvent& event : events) {
-      EXPECT_EQ(event.kind, WatchEvent::Kind::kNotWatched) << event.folder << event.name;
+    // Written again and again, with a folder moved in between each time (which makes the
+    // fanotify watch forget where folders lie), it is told once.
+    size_t told = 0;
+    for (int round = 0; round < 3; ++round) {
+      close(openat(chain.back(), "a.htm", O_WRONLY | O_CREAT, 0644));
+      fs::rename(tree.root() / (round % 2 ? "y" : "x"), tree.root() / (round % 2 ? "x" : "y"));
+      for (const WatchEvent& event : Told(*watcher)) {
+        EXPECT_EQ(event.kind, WatchEvent::Kind::kNotWatched) << event.folder << event.name;
+        ++told;
+      }
     }
+    EXPECT_EQ(told, 1u);
     // Taken down from the bottom: the tree's own removal goes by paths, which are too long.
     unlinkat(chain.back(), "a.htm", 0);
     for (size_t level = chain.size() - 1; level > 0; --level) {
