@@ -52,6 +52,9 @@ class InotifyWatcher final : public PollableWatcher {
   // Watches every top again, after changes were dropped: a folder moved in meanwhile is watched
   // from now on, and the watches of folders moved out are dropped.
   void WatchAgain(std::vector<WatchEvent>* events);
+  // Whether `name`, made in `folder`, was linked to a file made elsewhere: neither written nor
+  // moved in, it is told as moved in.
+  bool LinkedIn(const std::string& folder, const std::string& name) const;
   void Take(const inotify_event& event, std::vector<WatchEvent>* events);
 
   OwnedFd fd_;
@@ -157,6 +160,11 @@ void InotifyWatcher::WatchAgain(std::vector<WatchEvent>* events) {
   }
 }
 
+bool InotifyWatcher::LinkedIn(const std::string& folder, const std::string& name) const {
+  const HeldTop* top = TopOf(folder);
+  return top != nullptr && LinkedFile(*top, folder, name);
+}
+
 void InotifyWatcher::Take(const inotify_event& event, std::vector<WatchEvent>* events) {
   if (event.mask & IN_Q_OVERFLOW) {
     events->push_back(
@@ -178,10 +186,7 @@ void InotifyWatcher::Take(const inotify_event& event, std::vector<WatchEvent>* e
     if (event.mask & (IN_CREATE | IN_MOVED_TO)) AddTree(folder + name + '/', true, events);
   } else if (event.mask & IN_CLOSE_WRITE) {
     events->push_back({WatchEvent::Kind::kWritten, folder, name, {}});
-  } else if (event.mask & IN_MOVED_TO) {
-    events->push_back({WatchEvent::Kind::kMovedIn, folder, name, {}});
-  } else if (const HeldTop* top = TopOf(folder); top != nullptr && LinkedFile(*top, folder, name)) {
-    // A name linked to a file made elsewhere: neither written nor moved in.
+  } else if ((event.mask & IN_MOVED_TO) || LinkedIn(folder, name)) {
     events->push_back({WatchEvent::Kind::kMovedIn, folder, name, {}});
   }
 }
