@@ -103,12 +103,15 @@ EventRecord RecordOf(char* event, size_t length) {
         header->len < sizeof(fanotify_event_info_fid) + sizeof(file_handle)) {
       continue;
     }
-    char* end = record + header->len;
     auto* info = reinterpret_cast<fanotify_event_info_fid*>(record);
     auto* handle = reinterpret_cast<file_handle*>(info->handle);
-    char* name = reinterpret_cast<char*>(info->handle) + sizeof(file_handle) + handle->handle_bytes;
-    if (name >= end || std::memchr(name, 0, static_cast<size_t>(end - name)) == nullptr) break;
-    return {VolumeId(&info->fsid, sizeof info->fsid), handle, name};
+    const size_t name_at =
+        sizeof(fanotify_event_info_fid) + sizeof(file_handle) + handle->handle_bytes;
+    if (name_at >= header->len ||
+        std::memchr(record + name_at, 0, header->len - name_at) == nullptr) {
+      break;
+    }
+    return {VolumeId(&info->fsid, sizeof info->fsid), handle, record + name_at};
   }
   return {};
 }
