@@ -92,11 +92,11 @@ bool Below(int dir, const HeldTop& top) {
   return false;
 }
 
-// The folder-and-name record of `event` (of `length` bytes), or one with no handle.
-EventRecord RecordOf(char* event, size_t length) {
-  const size_t metadata = reinterpret_cast<fanotify_event_metadata*>(event)->metadata_len;
-  for (size_t at = metadata; at + sizeof(fanotify_event_info_header) <= length;) {
-    char* record = event + at;
+// The folder-and-name record of `event`, whose bytes begin at `bytes`, or one with no handle.
+EventRecord RecordOf(const fanotify_event_metadata& event, char* bytes) {
+  const size_t length = event.event_len;
+  for (size_t at = event.metadata_len; at + sizeof(fanotify_event_info_header) <= length;) {
+    char* record = bytes + at;
     const auto* header = reinterpret_cast<fanotify_event_info_header*>(record);
     if (header->len < sizeof *header || at + header->len > length) break;
     at += header->len;
@@ -104,12 +104,15 @@ EventRecord RecordOf(char* event, size_t length) {
         header->len < sizeof(fanotify_event_info_fid) + sizeof(file_handle)) {
       continue;
     }
-    char* end = record + header->len;
     auto* info = reinterpret_cast<fanotify_event_info_fid*>(record);
     auto* handle = reinterpret_cast<file_handle*>(info->handle);
-    char* name = reinterpret_cast<char*>(info->handle) + sizeof(file_handle) + handle->handle_bytes;
-    if (name >= end || std::memchr(name, 0, static_cast<size_t>(end - name)) == nullptr) break;
-    return {VolumeId(&info->fsid, sizeof info->fsid), handle, name};
+    const size_t name_at =
+        sizeof(fanotify_event_info_fid) + sizeof(file_handle) + handle->handle_bytes;
+    if (name_at >= header->len ||
+        std::memchr(record + name_at, 0, header->len - name_at) == nullptr) {
+      break;
+    }
+    return {VolumeId(&info->fsid, sizeof info->fsid), handle, record + name_at};
   }
   return {};
 }
@@ -140,7 +143,8 @@ class FanotifyWatcher final : public PollableWatcher {
   int descriptor() const override { return fd_.get(); }
 
  private:
-  void Take(char* event, size_t length, std::vector<WatchEvent>* events);
+  // Takes in `event`, whose bytes (with its records) begin at `bytes`.
+  void Take(const fanotify_event_metadata& event, char* bytes, std::vector<WatchEvent>* events);
   // Where the folder `record` names lies now, remembered under `key`.
   Place Locate(const EventRecord& record, const std::string& key);
   // Where the folder lies, looked at through each top on its file system; false where it could
@@ -252,8 +256,9 @@ void FanotifyWatcher::Search(const HeldTop& top, const std::string& folder,
   }
 }
 
-void FanotifyWatcher::Take(char* event, size_t length, std::vector<WatchEvent>* events) {
-  const uint64_t mask = reinterpret_cast<fanotify_event_metadata*>(event)->mask;
+void FanotifyWatcher::Take(const fanotify_event_metadata& event, char* bytes,
+                           std::vector<WatchEvent>* events) {
+  const uint64_t mask = event.mask;
   if (mask & FAN_Q_OVERFLOW) {
     // The changes dropped may hold a folder's move, after which no place remembered can be
     // trusted: a folder taken for one outside the tree may have moved in.
@@ -265,7 +270,7 @@ void FanotifyWatcher::Take(char* event, size_t length, std::vector<WatchEvent>* 
   const bool folder = (mask & FAN_ONDIR) != 0;
   // A folder moved anywhere changes the place of every folder below it.
   if (folder && (mask & FAN_MOVED_TO)) places_.clear();
-  const EventRecord record = RecordOf(event, length);
+  const EventRecord record = RecordOf(event, bytes);
   if (record.handle == nullptr || !PlainName(record.name)) return;
   const std::string key = KeyOf(record);
   const Place place = Locate(record, key);
@@ -302,14 +307,16 @@ Status FanotifyWatcher::Wait(std::chrono::milliseconds timeout, std::vector<Watc
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) return Status::Ok();
     if (got <= 0) return FromErrno(errno, "fanotify");
     for (size_t at = 0; at + FAN_EVENT_METADATA_LEN <= static_cast<size_t>(got);) {
-      const auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer + at);
-      if (event->vers != FANOTIFY_METADATA_VERSION || event->event_len < FAN_EVENT_METADATA_LEN ||
-          at + event->event_len > static_cast<size_t>(got)) {
+      // Events are 4-byte aligned, their 64-bit mask 8: the fixed part is copied out.
+      fanotify_event_metadata event{};
+      std::memcpy(&event, buffer + at, sizeof event);
+      if (event.vers != FANOTIFY_METADATA_VERSION || event.event_len < FAN_EVENT_METADATA_LEN ||
+          at + event.event_len > static_cast<size_t>(got)) {
         return {ErrorCode::kOther, "fanotify: events of an unknown form"};
       }
-      if (event->fd >= 0) ::close(event->fd);
-      Take(buffer + at, event->event_len, events);
-      at += event->event_len;
+      if (event.fd >= 0) ::close(event.fd);
+      Take(event, buffer + at, events);
+      at += event.event_len;
     }
   }
   return Status::Ok();
