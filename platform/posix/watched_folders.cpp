@@ -21,8 +21,14 @@ OwnedFd OpenFolderBelow(const HeldTop& top, const std::string& folder, int flags
 bool LinkedFile(const HeldTop& top, const std::string& folder, const std::string& name) {
   const OwnedFd dir = OpenFolderBelow(top, folder, O_PATH);
   struct stat info {};
-  return dir.valid() && ::fstatat(dir.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISREG(info.st_mode) && info.st_nlink > 1;
+  if (!dir.valid() || ::fstatat(dir.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  const bool status_later = info.st_ctim.tv_sec != info.st_mtim.tv_sec
+                                ? info.st_ctim.tv_sec > info.st_mtim.tv_sec
+                                : info.st_ctim.tv_nsec > info.st_mtim.tv_nsec;
+  return info.st_nlink > 1 || status_later;
 }
 
 void ListFolder(const std::string& folder, OwnedFd dir, bool report,

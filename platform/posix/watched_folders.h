@@ -25,8 +25,10 @@ struct HeldTop {
 // folder.
 OwnedFd OpenFolderBelow(const HeldTop& top, const std::string& folder, int flags);
 
-// Whether `name` in `folder`, below `top`, is a file with another name too: a name linked to a
-// file made elsewhere, which brings the file in without writing or moving it.
+// Whether `name` in `folder`, below `top`, is a file made before the name: a name linked to a
+// file made elsewhere, which brings the file in without writing or moving it. Such a file has
+// another name too, or had one (its status changed after its data: the link and the unlink of
+// its first name change only the status).
 bool LinkedFile(const HeldTop& top, const std::string& folder, const std::string& name);
 
 // Lists the folder `dir`, named `folder`: its subfolders go to `*pending`, its files (with

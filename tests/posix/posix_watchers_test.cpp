@@ -137,21 +137,28 @@ TEST(PosixWatchersTest, AFolderMovedOutAndBackIsFollowedAgain) {
   }
 }
 
-// The owner links a name in the tree to an infected page made outside it: nothing is written or
-// moved, and the page is told all the same.
+// The owner links a name in the tree to an infected page made outside it (and may remove the
+// page's first name before the watch looks): nothing is written or moved, and the page is told
+// all the same.
 TEST(PosixWatchersTest, APageLinkedInFromOutsideIsTold) {
-  for (const auto& [backend, create] : Backends()) {
-    SCOPED_TRACE(backend);
-    TempTree tree;
-    TempTree outside;
-    tree.MakeDirectory("pages");
-    outside.Write("other.htm", "x");
-    const std::unique_ptr<Watcher> watcher = create();
-    ASSERT_TRUE(watcher->Add(tree.Root()).ok());
-    fs::create_hard_link(outside.root() / "other.htm", tree.root() / "pages" / "a.htm");
-    const std::vector<WatchEvent> events = Told(*watcher);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].folder + events[0].name, tree.Path("pages/a.htm"));
+  for (const bool first_name_removed : {false, true}) {
+    for (const auto& [backend, create] : Backends()) {
+      SCOPED_TRACE(backend + (first_name_removed ? ", first name removed" : ""));
+      TempTree tree;
+      TempTree outside;
+      tree.MakeDirectory("pages");
+      outside.Write("other.htm", "x");
+      fs::last_write_time(
+          outside.root() / "other.htm",
+          fs::last_write_time(outside.root() / "other.htm") - std::chrono::hours(1));
+      const std::unique_ptr<Watcher> watcher = create();
+      ASSERT_TRUE(watcher->Add(tree.Root()).ok());
+      fs::create_hard_link(outside.root() / "other.htm", tree.root() / "pages" / "a.htm");
+      if (first_name_removed) fs::remove(outside.root() / "other.htm");
+      const std::vector<WatchEvent> events = Told(*watcher);
+      ASSERT_EQ(events.size(), 1u);
+      EXPECT_EQ(events[0].folder + events[0].name, tree.Path("pages/a.htm"));
+    }
   }
 }
 
