@@ -212,9 +212,10 @@ void Reporter::Kept(const std::string& run) {
 }
 
 void Reporter::Watching(const std::string& path, size_t folders, const std::string& method) {
-  err_ << "quelix: watching " << ShownName(path) << " (" << folders
-       << (folders == 1 ? " folder" : " folders") << ", " << method << ")\n"
-       << std::flush;
+  // A watch of the whole file system (fanotify) keeps no folders to count.
+  err_ << "quelix: watching " << ShownName(path) << " (";
+  if (folders > 0) err_ << folders << (folders == 1 ? " folder, " : " folders, ");
+  err_ << method << ")\n" << std::flush;
   if (json_) {
     Result({}, Field("event", "watching") + Field("path", path) +
                    Field("folders", static_cast<uint64_t>(folders)) + Field("method", method));

@@ -1,6 +1,7 @@
 // The operating system's word that files changed below the folders a watch was asked for, behind
-// one small interface: Linux inotify (a watch per folder), Windows ReadDirectoryChangesW (one per
-// folder, with its subtree). Tests use FakeWatcher.
+// one small interface: Linux fanotify (one mark per file system, where the process may) or inotify
+// (a watch per folder), Windows ReadDirectoryChangesW (one per folder, with its subtree). Tests use
+// FakeWatcher.
 //
 // A watcher tells names, never acts on them: what it tells is looked up again below the folder
 // the command holds, without following links.
@@ -42,9 +43,10 @@ class Watcher {
   // to `*events`. Fails only where the system's service broke down.
   virtual Status Wait(std::chrono::milliseconds timeout, std::vector<WatchEvent>* events) = 0;
 
-  // The folders watched now.
+  // The folders watched now, each at a cost; none where the watch is of whole file systems.
   virtual size_t folders() const = 0;
-  // How the watch is kept ("inotify", "ReadDirectoryChangesW").
+  // How the watch is kept ("fanotify", "inotify", "ReadDirectoryChangesW"); after Add, how the
+  // folder just added is.
   virtual std::string method() const = 0;
 };
 

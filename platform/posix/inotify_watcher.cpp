@@ -6,7 +6,6 @@
 // The tree's owner can swap any folder for a link between its event and our look at it, so a
 // folder is never reached through its path: it is opened one name at a time from the held top,
 // without following links, and the watch is put on the folder so opened, which it lists.
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -19,7 +18,8 @@
 
 #include "platform/posix/owned_fd.h"
 #include "platform/posix/posix_errors.h"
-#include "platform/watcher.h"
+#include "platform/posix/posix_watchers.h"
+#include "platform/posix/watched_folders.h"
 
 namespace quelix {
 namespace {
@@ -28,14 +28,7 @@ namespace {
 constexpr uint32_t kFolderMask =
     IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_ONLYDIR | IN_EXCL_UNLINK;
 
-// A folder held open, with the volume it is on.
-struct HeldTop {
-  std::string path;  // ending in '/'
-  OwnedFd fd;
-  dev_t volume;
-};
-
-class InotifyWatcher final : public Watcher {
+class InotifyWatcher final : public PollableWatcher {
  public:
   InotifyWatcher() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
 
@@ -43,25 +36,25 @@ class InotifyWatcher final : public Watcher {
   Status Wait(std::chrono::milliseconds timeout, std::vector<WatchEvent>* events) override;
   size_t folders() const override { return folders_.size(); }
   std::string method() const override { return "inotify"; }
+  int descriptor() const override { return fd_.get(); }
 
  private:
   // The top added that holds `folder`, or null.
   const HeldTop* TopOf(const std::string& folder) const;
-  // Opens `folder`, below `top`, one name at a time without following links; invalid where a
-  // part of it is gone or no longer a folder.
-  static OwnedFd OpenBelow(const HeldTop& top, const std::string& folder);
   // Watches the folder `dir`, named `folder` (ending in '/'); false, told in `*events`, where it
   // cannot be watched.
   bool WatchFolder(const std::string& folder, int dir, std::vector<WatchEvent>* events);
   // Watches `top` and every folder below it on its volume; with `report`, tells each file as
   // kFound.
   void AddTree(const std::string& top, bool report, std::vector<WatchEvent>* events);
-  // Lists the folder `dir`, named `folder`: its subfolders go to `*pending`, its files (with
-  // `report`) to `*events`.
-  void ListFolder(const std::string& folder, OwnedFd dir, bool report,
-                  std::vector<std::string>* pending, std::vector<WatchEvent>* events);
   // Drops the watches of `top` and the folders below it: they moved out of the watched place.
   void ForgetTree(const std::string& top);
+  // Watches every top again, after changes were dropped: a folder moved in meanwhile is watched
+  // from now on, and the watches of folders moved out are dropped.
+  void WatchAgain(std::vector<WatchEvent>* events);
+  // Whether `name`, made in `folder`, was linked to a file made elsewhere: neither written nor
+  // moved in, it is told as moved in.
+  bool LinkedIn(const std::string& folder, const std::string& name) const;
   void Take(const inotify_event& event, std::vector<WatchEvent>* events);
 
   OwnedFd fd_;
@@ -98,18 +91,6 @@ const HeldTop* InotifyWatcher::TopOf(const std::string& folder) const {
     if (below && (found == nullptr || top.path.size() > found->path.size())) found = &top;
   }
   return found;
-}
-
-OwnedFd InotifyWatcher::OpenBelow(const HeldTop& top, const std::string& folder) {
-  OwnedFd dir(::dup(top.fd.get()));
-  for (size_t at = top.path.size(); dir.valid() && at < folder.size();) {
-    const size_t end = folder.find('/', at);
-    const std::string name = folder.substr(at, end - at);
-    dir.Reset(::openat(dir.get(), name.c_str(),
-                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    at = end + 1;
-  }
-  return dir;
 }
 
 bool InotifyWatcher::WatchFolder(const std::string& folder, int dir,
@@ -150,38 +131,13 @@ void InotifyWatcher::AddTree(const std::string& top, bool report, std::vector<Wa
       continue;
     }
     // A folder gone or swapped for a link meanwhile holds nothing to watch.
-    OwnedFd dir = OpenBelow(*held, folder);
+    OwnedFd dir = OpenFolderBelow(*held, folder, O_RDONLY | O_NONBLOCK);
     struct stat info {};
     if (!dir.valid() || ::fstat(dir.get(), &info) != 0 || info.st_dev != held->volume) continue;
     // Watched before it is listed: what lands in it meanwhile is then told by either.
     if (!WatchFolder(folder, dir.get(), events)) continue;
     ListFolder(folder, std::move(dir), report, &pending, events);
   }
-}
-
-void InotifyWatcher::ListFolder(const std::string& folder, OwnedFd dir, bool report,
-                                std::vector<std::string>* pending,
-                                std::vector<WatchEvent>* events) {
-  if (!dir.valid()) return;
-  DIR* listing = ::fdopendir(dir.get());
-  if (listing == nullptr) return;
-  dir.Release();
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    unsigned char type = entry->d_type;
-    struct stat child {};
-    if (type == DT_UNKNOWN &&
-        ::fstatat(dirfd(listing), name.c_str(), &child, AT_SYMLINK_NOFOLLOW) == 0) {
-      type = S_ISDIR(child.st_mode) ? DT_DIR : S_ISREG(child.st_mode) ? DT_REG : DT_UNKNOWN;
-    }
-    if (type == DT_DIR) {
-      pending->push_back(folder + name + '/');
-    } else if (type == DT_REG && report) {
-      events->push_back({WatchEvent::Kind::kFound, folder, name, {}});
-    }
-  }
-  ::closedir(listing);
 }
 
 void InotifyWatcher::ForgetTree(const std::string& top) {
@@ -195,10 +151,25 @@ void InotifyWatcher::ForgetTree(const std::string& top) {
   }
 }
 
+void InotifyWatcher::WatchAgain(std::vector<WatchEvent>* events) {
+  std::unordered_map<int, std::string> before;
+  before.swap(folders_);
+  for (const HeldTop& top : tops_) AddTree(top.path, false, events);
+  for (const auto& old : before) {
+    if (folders_.count(old.first) == 0) inotify_rm_watch(fd_.get(), old.first);
+  }
+}
+
+bool InotifyWatcher::LinkedIn(const std::string& folder, const std::string& name) const {
+  const HeldTop* top = TopOf(folder);
+  return top != nullptr && LinkedFile(*top, folder, name);
+}
+
 void InotifyWatcher::Take(const inotify_event& event, std::vector<WatchEvent>* events) {
   if (event.mask & IN_Q_OVERFLOW) {
     events->push_back(
         {WatchEvent::Kind::kMissed, {}, {}, "changes came faster than the system could tell them"});
+    WatchAgain(events);
     return;
   }
   const auto it = folders_.find(event.wd);
@@ -215,7 +186,7 @@ void InotifyWatcher::Take(const inotify_event& event, std::vector<WatchEvent>* e
     if (event.mask & (IN_CREATE | IN_MOVED_TO)) AddTree(folder + name + '/', true, events);
   } else if (event.mask & IN_CLOSE_WRITE) {
     events->push_back({WatchEvent::Kind::kWritten, folder, name, {}});
-  } else if (event.mask & IN_MOVED_TO) {
+  } else if ((event.mask & IN_MOVED_TO) || LinkedIn(folder, name)) {
     events->push_back({WatchEvent::Kind::kMovedIn, folder, name, {}});
   }
 }
@@ -242,7 +213,7 @@ Status InotifyWatcher::Wait(std::chrono::milliseconds timeout, std::vector<Watch
 
 }  // namespace
 
-std::unique_ptr<Watcher> CreateNativeWatcher() {
+std::unique_ptr<PollableWatcher> CreateInotifyWatcher() {
   return std::make_unique<InotifyWatcher>();
 }
 

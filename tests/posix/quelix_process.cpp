@@ -27,12 +27,14 @@ void GiveAway(int fd) {
   if (geteuid() == 0 && fchown(fd, kProcessUser, kProcessUser) != 0) ADD_FAILURE() << "fchown";
 }
 
-QuelixProcess::QuelixProcess(const TempTree& state, std::vector<std::string> args)
+QuelixProcess::QuelixProcess(const TempTree& state, std::vector<std::string> args,
+                             bool (*become_user)())
     : err_path_(state.Path("err")) {
   int out[2];
   if (pipe(out) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
+    if (geteuid() == 0 && become_user != nullptr && !become_user()) _exit(126);
     if (geteuid() == 0 &&
         (setgroups(0, nullptr) != 0 || setgid(kProcessUser) != 0 || setuid(kProcessUser) != 0)) {
       _exit(126);

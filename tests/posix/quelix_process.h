@@ -28,8 +28,10 @@ void GiveAway(int fd);
 class QuelixProcess {
  public:
   // Starts quelix with `args`, its state folder (log, backups) in `state`, which also holds the
-  // file its standard error goes to.
-  QuelixProcess(const TempTree& state, std::vector<std::string> args);
+  // file its standard error goes to. Run as root, the child becomes kProcessUser through
+  // `become_user` where given (false: it could not), else with no privilege kept.
+  QuelixProcess(const TempTree& state, std::vector<std::string> args,
+                bool (*become_user)() = nullptr);
   ~QuelixProcess();
   QuelixProcess(const QuelixProcess&) = delete;
   QuelixProcess& operator=(const QuelixProcess&) = delete;
