@@ -30,6 +30,8 @@ void GiveAway(int fd) {
 QuelixProcess::QuelixProcess(const TempTree& state, std::vector<std::string> args,
                              bool (*become_user)())
     : err_path_(state.Path("err")) {
+  // A process before this one with the same state folder left its words there.
+  unlink(err_path_.c_str());
   int out[2];
   if (pipe(out) != 0) return;
   pid_ = fork();
