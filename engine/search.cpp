@@ -25,6 +25,7 @@ bool CandidateSearch::Search() {
     open = FindFilesAPI(root, pattern);
     if (!open) break;
   }
+  read_ahead_.reset();
   // The record is only good while the drive stays as it was listed.
   root_ = Folder{};
   recorded_root_.clear();
@@ -42,6 +43,7 @@ bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr
   if (path != recorded_root_) {
     // The root is opened once for all patterns; from then on `path` is its absolute path.
     root_ = Folder{};
+    read_ahead_.reset();
     const Status opened = tree_.Open(path);
     if (opened.ok()) path = tree_.root();
     recorded_root_ = path;
@@ -50,6 +52,8 @@ bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr
       Unsearched(path, Reason(opened));
     } else if (!tree_.only_file().empty()) {
       RecordOnlyFile();
+    } else {
+      StartReadAhead();
     }
   }
   Directory* dir = root_.listed ? nullptr : &tree_.root_directory();
@@ -70,6 +74,15 @@ void CandidateSearch::RecordOnlyFile() {
   }
 }
 
+void CandidateSearch::StartReadAhead() {
+  std::unique_ptr<Directory> own_root;
+  // Without a handle of its own the walk goes on alone, only slower on a cold disk.
+  Directory& root = tree_.root_directory();
+  if (root.UsableFromAnotherThread() && root.OpenDirectory("", &own_root).ok()) {
+    read_ahead_ = std::make_unique<FolderReadAhead>(std::move(own_root));
+  }
+}
+
 bool CandidateSearch::Excluded(const std::string& folder, const std::string& name) const {
   if (!exclude_) return false;
   std::string relative = folder.substr(std::min(folder.size(), tree_.root().size())) + name;
@@ -87,6 +100,7 @@ void CandidateSearch::Unsearched(const std::string& path, const std::string& rea
 
 bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& path) {
   folder.listed = true;
+  if (read_ahead_) read_ahead_->WalkListedOne();
   bool open = true;
   size_t subdirectories = 0;
   // A directory that cannot be listed contributes what it gave before failing; the walk goes on.

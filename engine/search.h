@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/folder_read_ahead.h"
 #include "engine/tree.h"
 #include "engine/window.h"
 #include "platform/file_system.h"
@@ -71,6 +72,8 @@ class CandidateSearch {
   void Unsearched(const std::string& path, const std::string& reason);
   // Records the root of a tree made of one file (SearchedTree::only_file()).
   void RecordOnlyFile();
+  // Has a helper list the walk's next folders ahead of it (FolderReadAhead).
+  void StartReadAhead();
   // Whether the entry `name` of the folder at `folder` is to be left out.
   bool Excluded(const std::string& folder, const std::string& name) const;
 
@@ -82,6 +85,7 @@ class CandidateSearch {
   size_t unsearched_ = 0;
   std::vector<bool> listed_regular_;
   std::function<bool(const std::string&)> exclude_;
+  std::unique_ptr<FolderReadAhead> read_ahead_;  // while the first walk lists the tree
 };
 
 }  // namespace quelix
