@@ -4,8 +4,9 @@
 
 namespace quelix {
 
-FolderReadAhead::FolderReadAhead(std::unique_ptr<Directory> root)
-    : helper_([this, dir = std::move(root)]() mutable { Run(std::move(dir)); }) {}
+FolderReadAhead::FolderReadAhead(std::unique_ptr<Directory> root, size_t walk_listed)
+    : walk_listed_(walk_listed),
+      helper_([this, dir = std::move(root)]() mutable { Run(std::move(dir)); }) {}
 
 FolderReadAhead::~FolderReadAhead() {
   {

@@ -24,8 +24,9 @@ class FolderReadAhead {
   static constexpr size_t kMaxDepth = 64;
 
   // Starts listing below `root` (a handle of the helper's own, opened on the walk's root), in the
-  // walk's order: a folder, then each of its subfolders in listing order, depth first.
-  explicit FolderReadAhead(std::unique_ptr<Directory> root);
+  // walk's order: a folder, then each of its subfolders in listing order, depth first. The walk
+  // has listed `walk_listed` folders so far.
+  FolderReadAhead(std::unique_ptr<Directory> root, size_t walk_listed);
   // Stops the helper and waits for it: it holds no folder open afterwards.
   ~FolderReadAhead();
   FolderReadAhead(const FolderReadAhead&) = delete;
