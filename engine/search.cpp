@@ -1,6 +1,7 @@
 #include "engine/search.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "engine/patterns.h"
 #include "runtime/shown_name.h"
@@ -25,6 +26,8 @@ bool CandidateSearch::Search() {
     open = FindFilesAPI(root, pattern);
     if (!open) break;
   }
+  read_ahead_.reset();
+  folders_listed_ = 0;
   // The record is only good while the drive stays as it was listed.
   root_ = Folder{};
   recorded_root_.clear();
@@ -42,6 +45,8 @@ bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr
   if (path != recorded_root_) {
     // The root is opened once for all patterns; from then on `path` is its absolute path.
     root_ = Folder{};
+    read_ahead_.reset();
+    folders_listed_ = 0;
     const Status opened = tree_.Open(path);
     if (opened.ok()) path = tree_.root();
     recorded_root_ = path;
@@ -70,6 +75,15 @@ void CandidateSearch::RecordOnlyFile() {
   }
 }
 
+void CandidateSearch::StartReadAhead() {
+  std::unique_ptr<Directory> own_root;
+  // Without a handle of its own the walk goes on alone, only slower on a cold disk.
+  Directory& root = tree_.root_directory();
+  if (root.UsableFromAnotherThread() && root.OpenDirectory("", &own_root).ok()) {
+    read_ahead_ = std::make_unique<FolderReadAhead>(std::move(own_root), folders_listed_);
+  }
+}
+
 bool CandidateSearch::Excluded(const std::string& folder, const std::string& name) const {
   if (!exclude_) return false;
   std::string relative = folder.substr(std::min(folder.size(), tree_.root().size())) + name;
@@ -87,6 +101,8 @@ void CandidateSearch::Unsearched(const std::string& path, const std::string& rea
 
 bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& path) {
   folder.listed = true;
+  if (read_ahead_) read_ahead_->WalkListedOne();
+  const auto started = std::chrono::steady_clock::now();
   bool open = true;
   size_t subdirectories = 0;
   // A directory that cannot be listed contributes what it gave before failing; the walk goes on.
@@ -108,6 +124,10 @@ bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& pa
     open = host_.YieldPoint();
     return open;
   });
+  ++folders_listed_;
+  // A listing that had to wait for the storage says the disk is cold: only then is the helper
+  // worth its calls (on a warm one it would list every folder twice for nothing).
+  if (!read_ahead_ && std::chrono::steady_clock::now() - started > kSlowListing) StartReadAhead();
   folder.children.resize(subdirectories);
   folder.subdirectories.shrink_to_fit();
   folder.matches.shrink_to_fit();

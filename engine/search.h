@@ -2,6 +2,7 @@
 // patterns, one pattern after another.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/folder_read_ahead.h"
 #include "engine/tree.h"
 #include "engine/window.h"
 #include "platform/file_system.h"
@@ -74,6 +76,9 @@ class CandidateSearch {
   void Unsearched(const std::string& path, const std::string& reason);
   // Records the root of a tree made of one file (SearchedTree::only_file()).
   void RecordOnlyFile();
+  // Has a helper list the walk's next folders ahead of it (FolderReadAhead), from the root on:
+  // the folders the walk listed already go by quickly.
+  void StartReadAhead();
 
   Window& window_;
   CommandHost& host_;
@@ -83,6 +88,10 @@ class CandidateSearch {
   size_t unsearched_ = 0;
   std::vector<bool> listed_regular_;
   std::function<bool(const std::string&)> exclude_;
+  // A folder's listing that took longer than this had to wait for the storage.
+  static constexpr std::chrono::milliseconds kSlowListing{2};
+  size_t folders_listed_ = 0;                    // by the walks since the root was opened
+  std::unique_ptr<FolderReadAhead> read_ahead_;  // once a listing was slow, while the walk lists
 };
 
 }  // namespace quelix

@@ -71,6 +71,12 @@ Status SearchedTree::OpenForReading(const std::string& path, std::unique_ptr<Fil
   Status status = Split(path, &folder, &name);
   if (!status.ok()) return status;
   Directory* dir = root_dir_.get();
+  // A page the listing gave as a regular file is opened from the root in one step where the
+  // backend can: the candidates of one folder mostly come in several runs (one for each pattern),
+  // and opening the folder again for every run cost two calls more than the page's own open.
+  if (listed_regular && !folder.empty() && folder != folder_ && dir->OpensNestedPathsAtOnce()) {
+    return dir->OpenListedFile(path.substr(identity_.path.size()), file);
+  }
   if (!folder.empty() && (!folder_dir_ || folder != folder_)) {
     ForgetFolders();
     status = root_dir_->OpenDirectory(folder, &folder_dir_);

@@ -120,6 +120,9 @@ class PosixDirectory final : public Directory {
     return Open(name, OpenMode::kRead, file);
   }
 
+  bool OpensNestedPathsAtOnce() const override { return OpensBeneathAtOnce(); }
+  bool UsableFromAnotherThread() const override { return true; }
+
   Status Replace(std::unique_ptr<File> original, const std::string& name,
                  std::unique_ptr<File> copy, const std::string& copy_name) override {
     PosixFile* held = Own(original.get());

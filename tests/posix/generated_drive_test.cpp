@@ -137,6 +137,31 @@ List Describe(const std::filesystem::path& root) {
   return entries;
 }
 
+// The window closed while the search lists the drive, cold, with folders being listed ahead on
+// the helper: the command ends at once, and every folder the helper held is let go.
+TEST(GeneratedDriveTest, ClosingMidSearchStopsTheFolderReadAheadAndLeavesNothingOpen) {
+  TempTree tree;
+  const DriveReport report = Generate(tree, "gen", 5);
+  for (const int close_at : {1, 40, 400}) {
+    SCOPED_TRACE("closed at yield " + std::to_string(close_at));
+    if (::access("/proc/sys/vm/drop_caches", W_OK) == 0) {
+      ::sync();
+      std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
+    }
+    const size_t before = OpenDescriptors();
+    {
+      FakeWindow window;
+      window.root = report.root;
+      auto fs = CreateNativeFileSystem();
+      Engine engine(window, window, *fs, CreateNativeRegistry);
+      window.on_yield = [&](int yield) { return yield < close_at; };
+      EXPECT_FALSE(engine.ScanCommand());
+      EXPECT_TRUE(window.infected.empty());
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+  }
+}
+
 TEST(GeneratedDriveTest, TheSeedDecidesTheDrive) {
   TempTree tree;
   Generate(tree, "a", 7);

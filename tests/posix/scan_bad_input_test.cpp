@@ -120,6 +120,28 @@ TEST_F(ScanBadInputTest, APageSwappedAfterTheListingIsCheckedWhenOpened) {
   }
 }
 
+// The scan opens the pages of a folder below the root by their whole path in one step: a folder
+// on the way swapped for a link after the listing is not followed, the link is told as skipped.
+TEST_F(ScanBadInputTest, AFolderSwappedForALinkAfterTheListingIsNotFollowed) {
+  TempTree elsewhere;
+  elsewhere.Write("deep/a.htm", kSig);
+  elsewhere.Write("deep/b.htm", kSig);
+  tree_.Write("sub/deep/a.htm", "clean");
+  tree_.Write("sub/deep/b.htm", "clean");
+  bool swapped = false;
+  window_.on_yield = [&](int) {
+    if (!swapped && window_.candidates.size() == 2) {
+      std::filesystem::rename(P("sub"), P("sub.old"));
+      std::filesystem::create_directory_symlink(elsewhere.root(), P("sub"));
+      swapped = true;
+    }
+    return true;
+  };
+  EXPECT_EQ(Scan(), List{});
+  ASSERT_TRUE(swapped);
+  EXPECT_EQ(window_.EventsStartingWith("log: Skipped " + P("sub/deep/")).size(), 2u);
+}
+
 TEST_F(ScanBadInputTest, OddNamesAndPathsLongerThan260AreScanned) {
   std::string deep;
   for (int i = 0; i < 12; ++i) deep += std::string(30, static_cast<char>('a' + i)) + "/";
