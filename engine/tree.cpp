@@ -74,8 +74,12 @@ Status SearchedTree::OpenForReading(const std::string& path, std::unique_ptr<Fil
   // A page the listing gave as a regular file is opened from the root in one step where the
   // backend can: the candidates of one folder mostly come in several runs (one for each pattern),
   // and opening the folder again for every run cost two calls more than the page's own open.
-  if (listed_regular && !folder.empty() && folder != folder_ && dir->OpensNestedPathsAtOnce()) {
-    return dir->OpenListedFile(path.substr(identity_.path.size()), file);
+  // A path too long for one step is not: it would be walked name by name for every page, so
+  // that a folder of many pages far down would cost its depth in calls for each of them.
+  const std::string relative = path.substr(identity_.path.size());
+  if (listed_regular && !folder.empty() && folder != folder_ &&
+      dir->OpensNestedPathAtOnce(relative)) {
+    return dir->OpenListedFile(relative, file);
   }
   if (!folder.empty() && (!folder_dir_ || folder != folder_)) {
     ForgetFolders();

@@ -49,7 +49,7 @@ class SearchedTree {
   // Opens the file at `path` for reading. Consecutive files of one folder share one lookup of
   // the folder; ForgetFolders() starts afresh. `listed_regular`: the folder's listing gave the
   // file as a regular file (Directory::OpenListedFile); such a file is opened from the root in
-  // one step where the backend can (Directory::OpensNestedPathsAtOnce).
+  // one step where the backend can (Directory::OpensNestedPathAtOnce).
   Status OpenForReading(const std::string& path, std::unique_ptr<File>* file,
                         bool listed_regular = false);
   void ForgetFolders();

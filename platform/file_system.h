@@ -156,9 +156,10 @@ class Directory {
   virtual Status OpenListedFile(const std::string& name, std::unique_ptr<File>* file) {
     return OpenFile(name, OpenMode::kRead, file);
   }
-  // Whether OpenListedFile takes a path of several names below this directory in one step, as
-  // cheaply as opening its folder first; where not, a caller opens the folder and holds it.
-  virtual bool OpensNestedPathsAtOnce() const { return false; }
+  // Whether OpenListedFile takes `relative`, a path of several names below this directory, in
+  // one step, as cheaply as opening its folder first; where not (or where that path is too long
+  // for one step), a caller opens the folder and holds it.
+  virtual bool OpensNestedPathAtOnce(const std::string& /*relative*/) const { return false; }
   // Whether the directories opened from this one may be listed and opened on another thread
   // while this thread works with others: the backend shares nothing between them.
   virtual bool UsableFromAnotherThread() const { return false; }

@@ -120,7 +120,9 @@ class PosixDirectory final : public Directory {
     return Open(name, OpenMode::kRead, file);
   }
 
-  bool OpensNestedPathsAtOnce() const override { return OpensBeneathAtOnce(); }
+  bool OpensNestedPathAtOnce(const std::string& relative) const override {
+    return OpensBeneathAtOnce(relative);
+  }
   bool UsableFromAnotherThread() const override { return true; }
 
   Status Replace(std::unique_ptr<File> original, const std::string& name,

@@ -106,9 +106,10 @@ struct OpenRequest {
 // through "..", never onto another device than `device`. Returns the descriptor, or -1 with errno
 // set (ELOOP for a link on the way, EXDEV for another volume or a way out of the directory).
 int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const OpenRequest& request);
-// Whether OpenBeneath opens a path of several names in one system call (openat2, Linux 5.6 on),
-// as far as the kernel has told so far.
-bool OpensBeneathAtOnce();
+// Whether OpenBeneath opens `relative`, a path of several names, in one system call (openat2,
+// Linux 5.6 on, as far as the kernel has told so far; a path of PATH_MAX or more goes name by
+// name, one call for every folder on the way).
+bool OpensBeneathAtOnce(const std::string& relative);
 
 // Checks that what is open on `fd` is a regular file (kNotAFile otherwise) and gives its size,
 // and whether it takes less room on the volume than its size (it may have holes); makes its reads

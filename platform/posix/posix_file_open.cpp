@@ -104,8 +104,8 @@ int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const Open
   return OpenStepByStep(dirfd, device, relative, request);
 }
 
-bool OpensBeneathAtOnce() {
-  return !g_no_openat2;
+bool OpensBeneathAtOnce(const std::string& relative) {
+  return !g_no_openat2 && relative.size() < PATH_MAX;
 }
 
 bool NamesFile(int dirfd, const std::string& name, int fd) {

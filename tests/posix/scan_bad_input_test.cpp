@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
@@ -152,6 +154,36 @@ TEST_F(ScanBadInputTest, OddNamesAndPathsLongerThan260AreScanned) {
   tree_.Write(".hidden.vbs", kSig);
   EXPECT_EQ(Scan(), (List{P(deep + "deep.htm"), P("with space.asp"), P("caf\xc3\xa9 \xe9.php"),
                           P(".hidden.vbs")}));
+}
+
+// Many pages in a folder whose path is past PATH_MAX: the folder is walked down once for all of
+// them, not once for every page, so they cost about what they cost near the root.
+TEST_F(ScanBadInputTest, ManyPagesFarDownCostNoMoreThanNearTheRoot) {
+  constexpr int kPages = 3000;
+  const auto scan_seconds = [this](int dir) {
+    for (int page = 0; page < kPages; ++page) {
+      close(openat(dir, ("p" + std::to_string(page) + ".htm").c_str(), O_WRONLY | O_CREAT, 0644));
+    }
+    close(dir);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(Scan(), List{});
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  };
+  ASSERT_EQ(mkdir(P("near").c_str(), 0755), 0);
+  const double near = scan_seconds(open(P("near").c_str(), O_RDONLY | O_DIRECTORY));
+  std::filesystem::remove_all(P("near"));
+  int dir = open(tree_.root().c_str(), O_RDONLY | O_DIRECTORY);
+  for (int depth = 0; depth < 500; ++depth) {
+    ASSERT_EQ(mkdirat(dir, "folder-of-depth", 0755), 0);
+    const int next = openat(dir, "folder-of-depth", O_RDONLY | O_DIRECTORY);
+    close(dir);
+    dir = next;
+  }
+  const double far_down = scan_seconds(dir);
+  // Deeper than the test tree's own clean-up reaches.
+  EXPECT_EQ(std::system(("rm -rf '" + P("folder-of-depth") + "'").c_str()), 0);
+  // Walked down for every page, they took 50 times as long and more.
+  EXPECT_LT(far_down, 10 * near + 3.0) << "seconds near the root: " << near;
 }
 
 TEST_F(ScanBadInputTest, BinaryFileWithTheSignatureOnALineIsFlagged) {
