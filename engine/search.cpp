@@ -104,6 +104,7 @@ bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& pa
   if (read_ahead_) read_ahead_->WalkListedOne();
   const auto started = std::chrono::steady_clock::now();
   bool open = true;
+  bool yielded = false;
   size_t subdirectories = 0;
   // A directory that cannot be listed contributes what it gave before failing; the walk goes on.
   const Status listed = dir.List([&](const DirEntry& entry) {
@@ -122,8 +123,12 @@ bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& pa
       folder.matches.push_back('\0');
     }
     open = host_.YieldPoint();
+    yielded = true;
     return open;
   });
+  // An empty folder yields too: a walk through many of them would otherwise leave the window
+  // unanswered and a close or an interrupt unseen until it ends.
+  if (open && !yielded) open = host_.YieldPoint();
   ++folders_listed_;
   // A listing that had to wait for the storage says the disk is cold: only then is the helper
   // worth its calls (on a warm one it would list every folder twice for nothing).

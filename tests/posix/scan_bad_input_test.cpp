@@ -186,6 +186,18 @@ TEST_F(ScanBadInputTest, ManyPagesFarDownCostNoMoreThanNearTheRoot) {
   EXPECT_LT(far_down, 10 * near + 3.0) << "seconds near the root: " << near;
 }
 
+// The window is given its turn in every folder, an empty one too: a walk through many empty
+// folders neither freezes the window nor misses a close.
+TEST_F(ScanBadInputTest, AWalkThroughEmptyFoldersGivesTheWindowItsTurns) {
+  constexpr int kFolders = 300;
+  for (int folder = 0; folder < kFolders; ++folder) {
+    std::filesystem::create_directories(P("a/e" + std::to_string(folder)));
+  }
+  EXPECT_EQ(Scan(), List{});
+  // Once for each entry of "a" and once in each empty folder; before, only the former.
+  EXPECT_GE(window_.yields, 2 * kFolders);
+}
+
 TEST_F(ScanBadInputTest, BinaryFileWithTheSignatureOnALineIsFlagged) {
   std::string binary;
   for (int i = 0; i < 100000; ++i) binary += static_cast<char>((i * 7919) % 251);
