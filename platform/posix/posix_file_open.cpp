@@ -6,6 +6,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "platform/posix/posix_errors.h"
@@ -15,8 +16,9 @@
 namespace quelix {
 namespace {
 
-// Set once the kernel has said it has no openat2 (before Linux 5.6).
-bool g_no_openat2 = false;
+// Set once the kernel has said it has no openat2 (before Linux 5.6). Atomic: the search's
+// read-ahead thread opens folders too.
+std::atomic<bool> g_no_openat2{false};
 
 int OpenAt2(int dirfd, const std::string& relative, const OpenRequest& request) {
   open_how how{};
