@@ -8,8 +8,10 @@
 // status line (its line break as one space), and after a remove also "message: " and the message
 // box text and "icon: information" or "icon: warning". The last line of standard error counts:
 // "candidates=N infected=M seconds=S", with "cleaned=C failed=F" before the seconds where a
-// remove ran. --show writes each line of LIST (paths, one a line) as scan_bench shows paths, for
-// a comparison with a list of the real bytes.
+// remove ran; the line before it, where a scan reached a candidate, "search: S seconds, the
+// rest: R seconds" (when the first scan reached its first candidate). --show writes each line of
+// LIST (paths, one a line) as scan_bench shows paths, for a comparison with a list of the real
+// bytes.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -136,6 +138,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "status: %s\n", OneLine(controller.final_status()).c_str());
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  if (front.scan_started()) {
+    const std::chrono::duration<double> search = *front.scan_started() - start;
+    std::fprintf(stderr, "search: %.3f seconds, the rest: %.3f seconds\n", search.count(),
+                 elapsed.count() - search.count());
+  }
   const quelix::RemovalReport& removal = controller.engine().removal();
   std::string counts = "candidates=" + std::to_string(front.CandidateCount()) +
                        " infected=" + std::to_string(front.InfectedCount());

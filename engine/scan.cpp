@@ -9,14 +9,15 @@ bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular) {
   const size_t count = window_.CandidateCount();
   listed_regular_ = listed_regular;
   unreadable_ = 0;
-  ahead_.clear();
-  next_to_open_ = 0;
   // Folders may have been swapped since the search; each scan looks them up afresh.
   tree_.ForgetFolders();
+  opener_ = std::make_unique<CandidateOpener>(
+      tree_, count, [this](size_t i) { return window_.Candidate(i); },
+      [this](size_t i) {
+        return listed_regular_ != nullptr && i < listed_regular_->size() && (*listed_regular_)[i];
+      });
   for (size_t i = 0; i < count; ++i) {
-    ReadAhead(i, count);
-    Opened candidate = std::move(ahead_.front());
-    ahead_.pop_front();
+    CandidateOpener::Opened candidate = opener_->TakeNext();
     Status opened = candidate.status;
     if (opened.ok()) opened = files_.Attach(kChannel, std::move(candidate.file), true);
     if (window_.LogSwitch() && !checking_changes_) {
@@ -48,20 +49,9 @@ bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular) {
 }
 
 bool InfectionScan::Stop() {
-  ahead_.clear();
+  opener_.reset();
   tree_.ForgetFolders();
   return false;
-}
-
-void InfectionScan::ReadAhead(size_t index, size_t count) {
-  for (; next_to_open_ < count && next_to_open_ <= index + kReadAhead; ++next_to_open_) {
-    Opened opened;
-    const bool regular = listed_regular_ != nullptr && next_to_open_ < listed_regular_->size() &&
-                         (*listed_regular_)[next_to_open_];
-    opened.status = tree_.OpenForReading(window_.Candidate(next_to_open_), &opened.file, regular);
-    if (opened.status.ok()) opened.file->WillNeed();
-    ahead_.push_back(std::move(opened));
-  }
 }
 
 bool InfectionScan::ScanOne(const std::string& name) {
@@ -75,7 +65,8 @@ bool InfectionScan::ScanOne(const std::string& name) {
         if (!recorded && files_.GetInfo(kChannel, &info).ok()) Record(name, info);
         recorded = true;
       });
-  IgnoreResult(files_.Close(kChannel), "a file only read loses nothing when its close fails");
+  std::unique_ptr<File> read;
+  if (files_.Detach(kChannel, &read).ok()) opener_->Done(std::move(read));
   if (outcome == FieldScan::kUnreadable) {
     Unreadable(name, {ErrorCode::kIoError, "the file could not be read to its end"});
   }

@@ -1,12 +1,12 @@
 // The infection scan: reads every candidate and lists each one that holds the signature line.
 #pragma once
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "engine/candidate_opener.h"
 #include "engine/tree.h"
 #include "engine/window.h"
 #include "platform/file_system.h"
@@ -16,10 +16,6 @@ namespace quelix {
 
 class InfectionScan {
  public:
-  // How many candidates ahead of the one being read are opened, and their reading asked for: on
-  // a cold disk it then reads them while the program works on the one at hand.
-  static constexpr size_t kReadAhead = 32;
-
   InfectionScan(Window& window, CommandHost& host, SearchedTree& tree, TextFiles& files,
                 const std::string& signature)
       : window_(window), host_(host), tree_(tree), files_(files), signature_(signature) {}
@@ -50,15 +46,8 @@ class InfectionScan {
  private:
   static constexpr int kChannel = 1;
 
-  // A candidate opened ahead of its turn.
-  struct Opened {
-    Status status;
-    std::unique_ptr<File> file;
-  };
   // Closes what was opened ahead and lets go of the last folder; returns false.
   bool Stop();
-  // Opens the candidates up to kReadAhead beyond `index` (of `count`) that are not open yet.
-  void ReadAhead(size_t index, size_t count);
   // Reads the candidate open on the channel; false when the window closed meanwhile.
   bool ScanOne(const std::string& name);
   void Unreadable(const std::string& name, const Status& why);
@@ -73,8 +62,7 @@ class InfectionScan {
   std::unordered_map<std::string, FileInfo> found_as_;
   size_t unreadable_ = 0;
   bool checking_changes_ = false;
-  std::deque<Opened> ahead_;  // the candidates from the one at hand on, in list order
-  size_t next_to_open_ = 0;
+  std::unique_ptr<CandidateOpener> opener_;  // during a scan
   const std::vector<bool>* listed_regular_ = nullptr;
 };
 

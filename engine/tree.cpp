@@ -92,4 +92,13 @@ Status SearchedTree::OpenForReading(const std::string& path, std::unique_ptr<Fil
                         : dir->OpenFile(name, OpenMode::kRead, file);
 }
 
+bool SearchedTree::OpensInOneStep(const std::string& path, bool listed_regular,
+                                  std::string* relative) const {
+  std::string folder;
+  std::string name;
+  if (!listed_regular || !Split(path, &folder, &name).ok()) return false;
+  *relative = path.substr(identity_.path.size());
+  return root_dir_->OpensNestedPathAtOnce(*relative);
+}
+
 }  // namespace quelix

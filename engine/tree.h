@@ -37,6 +37,7 @@ class SearchedTree {
   // Why the last Open failed.
   const Status& open_status() const { return open_status_; }
   char Separator() const { return fs_.Separator(); }
+  size_t OpenFilesAllowed() const { return fs_.OpenFilesAllowed(); }
   // The root's absolute path, ending in the separator, once opened; else the path as given.
   const std::string& root() const { return identity_.path; }
   const TreeIdentity& identity() const { return identity_; }
@@ -53,6 +54,9 @@ class SearchedTree {
   Status OpenForReading(const std::string& path, std::unique_ptr<File>* file,
                         bool listed_regular = false);
   void ForgetFolders();
+  // Whether OpenForReading opens `path` from the root in one step, needing no folder the tree
+  // holds; then `*relative` is the path below the root to give the root's OpenListedFile.
+  bool OpensInOneStep(const std::string& path, bool listed_regular, std::string* relative) const;
 
  private:
   // Where `*absolute` names a regular file, makes it its folder and keeps the file's name.

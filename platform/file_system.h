@@ -194,6 +194,10 @@ class FileSystem {
   // The path separator: '\\' on Windows, '/' elsewhere.
   virtual char Separator() const = 0;
 
+  // How many files the process may hold open at once, all kinds together; helpers that open
+  // ahead stay well within it.
+  virtual size_t OpenFilesAllowed() const { return SIZE_MAX; }
+
   // `path` made absolute against the current folder and lexically normalized ("." and ".."
   // parts and doubled separators taken out), without looking at the disk; on Windows "c:" means
   // the drive's root.

@@ -75,6 +75,10 @@ bool NeedsEscape(std::string_view name, size_t at, size_t* length) {
 bool HoldsEscape(std::string_view name) {
   size_t length = 0;
   for (size_t at = 0; at < name.size(); at += length) {
+    // Printable ASCII, nearly every byte of a name, needs no decoding.
+    const auto byte = static_cast<unsigned char>(name[at]);
+    length = 1;
+    if (byte >= 0x20 && byte < 0x7f) continue;
     if (NeedsEscape(name, at, &length)) return true;
   }
   return false;

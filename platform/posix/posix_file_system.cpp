@@ -51,6 +51,11 @@ class PosixFileSystem final : public FileSystem {
   PosixFileSystem() { RaiseDescriptorLimit(); }
 
   char Separator() const override { return '/'; }
+  size_t OpenFilesAllowed() const override {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    return static_cast<size_t>(limit.rlim_cur);
+  }
 
   Status Absolute(const std::string& path, std::string* absolute) override {
     return AbsolutePath(path, absolute);

@@ -3,6 +3,7 @@
 // (counting what it planted, listing the written tree with readdir), so the engine must match it
 // entry for entry, in order.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <unordered_set>
 
 #include "bench/drive_generator.h"
+#include "engine/candidate_opener.h"
 #include "engine/engine.h"
 #include "engine/signature.h"
 #include "tests/support/fake_window.h"
@@ -97,6 +99,7 @@ TEST(GeneratedDriveTest, ReadingAheadListsTheSameColdAndWarmAndHoldsFewFiles) {
   TempTree tree;
   const DriveReport report = Generate(tree, "gen", 4);
   const bool can_drop = ::access("/proc/sys/vm/drop_caches", W_OK) == 0;
+  std::map<bool, List> events;
   for (const bool cold : {true, false}) {
     if (cold && can_drop) {
       ::sync();
@@ -114,10 +117,14 @@ TEST(GeneratedDriveTest, ReadingAheadListsTheSameColdAndWarmAndHoldsFewFiles) {
     };
     ASSERT_TRUE(engine.ScanCommand());
     EXPECT_EQ(window.infected, report.expected) << (cold ? "cold" : "warm");
-    // Besides the files ahead: the drive's root, the folder at hand and the one the walk is in.
-    EXPECT_LE(most, before + InfectionScan::kReadAhead + 4);
+    // Statuses and log entries in the same order, however far ahead the helpers were.
+    events[cold] = window.events;
+    // Besides the files ahead: the drive's root, the folder at hand, the one the walk is in and
+    // the root handle of each helper that opens.
+    EXPECT_LE(most, before + CandidateOpener::kAheadCold + CandidateOpener::kHelpersCold + 4);
     EXPECT_GT(most, before + 8) << "the read-ahead is at work";
   }
+  EXPECT_EQ(events[true], events[false]);
 }
 
 // Sorted "relative path: size: content digest" of every file under `root`.
@@ -137,13 +144,51 @@ List Describe(const std::filesystem::path& root) {
   return entries;
 }
 
-// The window closed while the search lists the drive, cold, with folders being listed ahead on
-// the helper: the command ends at once, and every folder the helper held is let go.
-TEST(GeneratedDriveTest, ClosingMidSearchStopsTheFolderReadAheadAndLeavesNothingOpen) {
+// Scans the drive cold with the process allowed 64 files; true where every page was read and the
+// list is the expected one. Run in a child: the limit cannot be raised again.
+bool ScanWithFewFilesAllowed(const DriveReport& report) {
+  const rlimit few{64, 64};
+  ::setrlimit(RLIMIT_NOFILE, &few);
+  if (::access("/proc/sys/vm/drop_caches", W_OK) == 0) {
+    ::sync();
+    std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
+  }
+  FakeWindow window;
+  window.root = report.root;
+  auto fs = CreateNativeFileSystem();
+  Engine engine(window, window, *fs, CreateNativeRegistry);
+  return engine.ScanCommand() && engine.scan_report().unreadable == 0 &&
+         window.infected == report.expected;
+}
+
+// A process allowed few files: the helpers open no further ahead than it may, so that no page is
+// told unreadable for want of a descriptor.
+TEST(GeneratedDriveTest, FewFilesAllowedStillReadEveryPage) {
+  TempTree tree;
+  const DriveReport report = Generate(tree, "gen", DriveSpec{6, 3000, 12ull << 20});
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::_Exit(ScanWithFewFilesAllowed(report) ? 0 : 1), ::testing::ExitedWithCode(0),
+              "");
+}
+
+size_t Scanned(const FakeWindow& window) {
+  return std::count_if(window.statuses.begin(), window.statuses.end(),
+                       [](const std::string& text) { return text.rfind("Scanning ", 0) == 0; });
+}
+
+// The window closed while the search lists the drive, or the scan reads it, cold, with folders
+// listed ahead and pages opened ahead on the helpers: the command ends at once, and every folder
+// and file the helpers held is let go.
+TEST(GeneratedDriveTest, ClosingMidCommandStopsTheHelpersAndLeavesNothingOpen) {
   TempTree tree;
   const DriveReport report = Generate(tree, "gen", 5);
-  for (const int close_at : {1, 40, 400}) {
-    SCOPED_TRACE("closed at yield " + std::to_string(close_at));
+  struct Row {
+    int search_yield;  // closed at this yield of the search, or
+    size_t scanned;    // once this many candidates were scanned
+  };
+  for (const Row row : {Row{1, 0}, Row{40, 0}, Row{400, 0}, Row{0, 1}, Row{0, 100}}) {
+    SCOPED_TRACE("closed at yield " + std::to_string(row.search_yield) + " or after scanning " +
+                 std::to_string(row.scanned));
     if (::access("/proc/sys/vm/drop_caches", W_OK) == 0) {
       ::sync();
       std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
@@ -154,9 +199,13 @@ TEST(GeneratedDriveTest, ClosingMidSearchStopsTheFolderReadAheadAndLeavesNothing
       window.root = report.root;
       auto fs = CreateNativeFileSystem();
       Engine engine(window, window, *fs, CreateNativeRegistry);
-      window.on_yield = [&](int yield) { return yield < close_at; };
+      window.on_yield = [&](int yield) {
+        return row.scanned == 0 ? yield < row.search_yield : Scanned(window) < row.scanned;
+      };
       EXPECT_FALSE(engine.ScanCommand());
-      EXPECT_TRUE(window.infected.empty());
+      if (row.scanned > 0) {
+        EXPECT_EQ(Scanned(window), row.scanned);
+      }
     }
     EXPECT_EQ(OpenDescriptors(), before);
   }

@@ -1,0 +1,164 @@
+#include "engine/candidate_opener.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+namespace quelix {
+namespace {
+
+void CloseRead(std::unique_ptr<File> file) {
+  if (file) IgnoreResult(file->Close(), "a file only read loses nothing when its close fails");
+}
+
+}  // namespace
+
+CandidateOpener::CandidateOpener(SearchedTree& tree, size_t count,
+                                 std::function<std::string(size_t)> name_of,
+                                 std::function<bool(size_t)> listed_regular)
+    : tree_(tree),
+      count_(count),
+      name_of_(std::move(name_of)),
+      listed_regular_(std::move(listed_regular)) {
+  if (count_ > 1 && tree_.is_open()) StartHelpers(kHelpersWarm);
+}
+
+CandidateOpener::~CandidateOpener() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  work_.notify_all();
+  for (std::thread& helper : helpers_) helper.join();
+  for (Slot& slot : slots_) CloseRead(std::move(slot.result.file));
+  for (std::unique_ptr<File>& file : to_close_) CloseRead(std::move(file));
+}
+
+void CandidateOpener::StartHelpers(size_t wanted) {
+  while (helpers_.size() < wanted) {
+    // Each helper opens from a handle of the root of its own: a backend's folder is used by one
+    // thread at a time.
+    std::unique_ptr<Directory> root;
+    if (!tree_.root_directory().OpenDirectory("", &root).ok() || !root->UsableFromAnotherThread()) {
+      return;
+    }
+    try {
+      helpers_.emplace_back([this, dir = std::move(root)]() mutable { Run(std::move(dir)); });
+    } catch (const std::system_error&) {
+      return;  // no thread to be had: the helpers there are do the work, or this thread does
+    }
+  }
+}
+
+void CandidateOpener::GoCold() {
+  if (cold_ || helpers_.empty()) return;
+  cold_ = true;
+  // A quarter of what the process may hold at most: the window, the log and the registry's
+  // files need some too.
+  const size_t allowed = tree_.OpenFilesAllowed();
+  ahead_ = std::max(kAheadWarm, std::min(kAheadCold, allowed / 4));
+  StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, allowed / 64)));
+}
+
+void CandidateOpener::QueueAhead() {
+  if (slow_open_seen_.load(std::memory_order_relaxed)) GoCold();
+  // Queued in batches, so that a helper is woken once for many candidates, not for each.
+  if (next_to_queue_ > next_to_take_ + ahead_ / 2) return;
+  size_t closing = 0;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closing = to_close_.size();
+  }
+  // Files read and not yet closed count as held too.
+  const size_t ahead = ahead_ > closing ? ahead_ - closing : 0;
+  bool queued_for_helpers = false;
+  for (; next_to_queue_ < count_ && next_to_queue_ <= next_to_take_ + ahead; ++next_to_queue_) {
+    const std::string name = name_of_(next_to_queue_);
+    const bool regular = listed_regular_(next_to_queue_);
+    Slot slot;
+    if (helpers_.empty() || !tree_.OpensInOneStep(name, regular, &slot.relative)) {
+      slot.relative.clear();
+      slot.claimed = slot.opened = true;
+      slot.result.status = tree_.OpenForReading(name, &slot.result.file, regular);
+      if (slot.result.status.ok()) slot.result.file->WillNeed();
+    }
+    queued_for_helpers |= !slot.claimed;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    slots_.push_back(std::move(slot));
+  }
+  if (queued_for_helpers) work_.notify_all();
+}
+
+CandidateOpener::Opened CandidateOpener::TakeNext() {
+  QueueAhead();
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (slots_.empty()) return {{ErrorCode::kOther, "no candidate left to open"}, nullptr};
+  opened_.wait(lock, [this] { return slots_.front().opened; });
+  Opened next = std::move(slots_.front().result);
+  const bool by_helper = !slots_.front().relative.empty();
+  slots_.pop_front();
+  const size_t index = next_to_take_++;  // with the pop: helpers count slots from it
+  lock.unlock();
+  if (by_helper && !next.status.ok()) {
+    // Opened again here, the way one thread opens, so that every failure is told as it would be
+    // without helpers; and no further ahead: the helpers' own files may have been the cause.
+    ahead_ = kAheadWarm;
+    next.status = tree_.OpenForReading(name_of_(index), &next.file, listed_regular_(index));
+    if (next.status.ok()) next.file->WillNeed();
+  }
+  return next;
+}
+
+void CandidateOpener::Done(std::unique_ptr<File> file) {
+  if (helpers_.empty()) return CloseRead(std::move(file));
+  // Closed when a helper next wakes for candidates to open: waking one for each costs more than
+  // the close.
+  const std::lock_guard<std::mutex> lock(mutex_);
+  to_close_.push_back(std::move(file));
+}
+
+bool CandidateOpener::ClaimWork(Slot** claimed, std::vector<std::unique_ptr<File>>* to_close) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  *claimed = nullptr;
+  work_.wait(lock, [&] {
+    if (stop_ || !to_close_.empty()) return true;
+    // Slots are claimed in list order: only those from the first unclaimed one on are looked at.
+    size_t at = first_unclaimed_ > next_to_take_ ? first_unclaimed_ - next_to_take_ : 0;
+    while (at < slots_.size() && slots_[at].claimed) ++at;
+    first_unclaimed_ = next_to_take_ + at;
+    if (at == slots_.size()) return false;
+    *claimed = &slots_[at];
+    return true;
+  });
+  if (stop_) return false;
+  to_close->swap(to_close_);
+  if (*claimed != nullptr) (*claimed)->claimed = true;
+  return true;
+}
+
+void CandidateOpener::Run(std::unique_ptr<Directory> root) {
+  std::vector<std::unique_ptr<File>> to_close;
+  Slot* slot = nullptr;
+  while (ClaimWork(&slot, &to_close)) {
+    for (std::unique_ptr<File>& file : to_close) CloseRead(std::move(file));
+    to_close.clear();
+    if (slot == nullptr) continue;
+    // The slot stays where it is until it is marked opened: the scan takes slots only then, and
+    // the deque keeps its elements in place while others are added at its end.
+    Opened result;
+    const auto start = std::chrono::steady_clock::now();
+    result.status = root->OpenListedFile(slot->relative, &result.file);
+    if (std::chrono::steady_clock::now() - start > kSlowOpen) {
+      slow_open_seen_.store(true, std::memory_order_relaxed);
+    }
+    if (result.status.ok()) result.file->WillNeed();
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      slot->result = std::move(result);
+      slot->opened = true;
+    }
+    opened_.notify_one();
+  }
+}
+
+}  // namespace quelix

@@ -1,0 +1,103 @@
+// The scan reads its candidates one after another, in list order. Opening a page costs the OS a
+// lookup of every name on its path (on a cold disk also reads of folders and of the page's own
+// record), a check of what was opened, and its close one call more: on a warm disk more time
+// than reading the page. Where the tree allows it, helper threads open the candidates a bounded
+// number ahead of the one being read, and close the ones read, while the scan reads; on a cold
+// disk several opens then wait for the storage at once. Everything a user sees comes from the
+// scan's own thread, in list order, with the same outcome for each candidate as one thread gives.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/tree.h"
+#include "platform/file_system.h"
+
+namespace quelix {
+
+class CandidateOpener {
+ public:
+  // How many candidates beyond the one being read are opened, and their reading asked for, and
+  // by how many helpers: few while opens find what they need in memory (more threads only cost
+  // wake-ups there); many once one waited for the storage, which then works on many requests at
+  // once, each page read while the program works on those before it. It bounds the files held
+  // open too.
+  static constexpr size_t kAheadWarm = 32;
+  static constexpr size_t kAheadCold = 256;
+  static constexpr size_t kHelpersWarm = 2;
+  static constexpr size_t kHelpersCold = 16;
+  // An open that takes longer than this waited for the storage.
+  static constexpr std::chrono::microseconds kSlowOpen{1000};
+
+  struct Opened {
+    Status status;
+    std::unique_ptr<File> file;
+  };
+
+  // Opens the `count` candidates of a scan below `tree`'s root; `name_of(i)` gives the full path
+  // of candidate i and `listed_regular(i)` whether the search's listing gave it as a regular
+  // file. Both are called on the constructing thread only. Without helpers (a backend whose
+  // folders are not to be used from other threads, or no thread to be had) every candidate is
+  // opened on the calling thread, `kAheadWarm` ahead.
+  CandidateOpener(SearchedTree& tree, size_t count, std::function<std::string(size_t)> name_of,
+                  std::function<bool(size_t)> listed_regular);
+  // Stops the helpers and waits for them; closes every file still held.
+  ~CandidateOpener();
+  CandidateOpener(const CandidateOpener&) = delete;
+  CandidateOpener& operator=(const CandidateOpener&) = delete;
+
+  // The next candidate in list order, opened (or why it could not be); waits for its open.
+  Opened TakeNext();
+  // Closes a candidate the scan has read, on a helper where there are some.
+  void Done(std::unique_ptr<File> file);
+  size_t helpers() const { return helpers_.size(); }
+
+ private:
+  struct Slot {
+    std::string relative;  // below the root, for a helper's open; empty where opened here
+    bool claimed = false;
+    bool opened = false;
+    Opened result;
+  };
+
+  // Starts helpers until there are `wanted`, as far as threads and root handles can be had.
+  void StartHelpers(size_t wanted);
+  // Where a helper's open waited for the storage: more helpers, further ahead.
+  void GoCold();
+  // Queues the candidates up to the lead beyond the next to take.
+  void QueueAhead();
+  void Run(std::unique_ptr<Directory> root);
+  // Waits for a slot to open (`*claimed`, else null) or files to close; false once the helpers
+  // are to stop.
+  bool ClaimWork(Slot** claimed, std::vector<std::unique_ptr<File>>* to_close);
+
+  SearchedTree& tree_;
+  const size_t count_;
+  std::function<std::string(size_t)> name_of_;
+  std::function<bool(size_t)> listed_regular_;
+  size_t next_to_queue_ = 0;
+  size_t next_to_take_ = 0;
+  size_t ahead_ = kAheadWarm;
+  bool cold_ = false;
+  std::atomic<bool> slow_open_seen_{false};
+
+  std::mutex mutex_;
+  std::condition_variable work_;
+  std::condition_variable opened_;
+  std::deque<Slot> slots_;  // from the next to take on, in list order
+  size_t first_unclaimed_ = 0;  // in list order; slots before it are claimed
+  std::vector<std::unique_ptr<File>> to_close_;
+  bool stop_ = false;
+  std::vector<std::thread> helpers_;
+};
+
+}  // namespace quelix
