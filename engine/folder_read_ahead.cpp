@@ -1,12 +1,25 @@
 #include "engine/folder_read_ahead.h"
 
+#include <system_error>
 #include <utility>
 
 namespace quelix {
 
 FolderReadAhead::FolderReadAhead(std::unique_ptr<Directory> root, size_t walk_listed)
-    : walk_listed_(walk_listed),
-      helper_([this, dir = std::move(root)]() mutable { Run(std::move(dir)); }) {}
+    : walk_listed_(walk_listed) {
+  pending_.push(Pending{});  // the root itself, listed again: the walk starts from it
+  for (size_t i = 0; i < kListers && root; ++i) {
+    // Each helper lists from a handle of the root of its own: a backend's folder is used by one
+    // thread at a time.
+    std::unique_ptr<Directory> own = std::move(root);
+    if (i + 1 < kListers && !own->OpenDirectory("", &root).ok()) root.reset();
+    try {
+      listers_.emplace_back([this, dir = std::move(own)]() mutable { Run(std::move(dir)); });
+    } catch (const std::system_error&) {
+      break;  // no thread to be had: the helpers there are list, or the walk goes on alone
+    }
+  }
+}
 
 FolderReadAhead::~FolderReadAhead() {
   {
@@ -14,7 +27,7 @@ FolderReadAhead::~FolderReadAhead() {
     stop_ = true;
   }
   changed_.notify_all();
-  helper_.join();
+  for (std::thread& lister : listers_) lister.join();
 }
 
 void FolderReadAhead::WalkListedOne() {
@@ -25,42 +38,58 @@ void FolderReadAhead::WalkListedOne() {
   changed_.notify_all();
 }
 
-bool FolderReadAhead::MayListOneMore() {
+bool FolderReadAhead::Next(Pending* next) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return stop_ || helper_listed_ < walk_listed_ + kLead; });
-  ++helper_listed_;
-  return !stop_;
+  changed_.wait(lock, [this] {
+    return stop_ || (pending_.empty() && listing_ == 0) ||
+           (!pending_.empty() && helpers_listed_ < walk_listed_ + kLead);
+  });
+  if (stop_ || pending_.empty()) return false;
+  *next = pending_.top();
+  pending_.pop();
+  ++helpers_listed_;
+  ++listing_;
+  return true;
+}
+
+void FolderReadAhead::Listed(const Pending& listed, const std::vector<std::string>& names,
+                             char separator) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    --listing_;
+    for (size_t i = 0; i < names.size() && listed.place.size() < kMaxDepth; ++i) {
+      Pending child{listed.place, listed.relative};
+      child.place.push_back(static_cast<uint32_t>(i));
+      if (!child.relative.empty()) child.relative += separator;
+      child.relative += names[i];
+      pending_.push(std::move(child));
+    }
+  }
+  changed_.notify_all();
 }
 
 void FolderReadAhead::Run(std::unique_ptr<Directory> root) {
-  std::vector<Level> way;
-  if (!ListAhead(std::move(root), &way)) return;
-  while (!way.empty()) {
-    Level& level = way.back();
-    if (level.next == level.subfolders.size()) {
-      way.pop_back();
-      continue;
+  const char separator = root->path().empty() ? '/' : root->path().back();
+  Pending folder;
+  std::vector<std::string> names;
+  while (Next(&folder)) {
+    names.clear();
+    std::unique_ptr<Directory> dir;
+    // A folder a helper cannot open or list (a link, another volume, no right) is the walk's to
+    // report.
+    if (folder.relative.empty() || root->OpenDirectory(folder.relative, &dir).ok()) {
+      Directory& listing = folder.relative.empty() ? *root : *dir;
+      IgnoreResult(listing.List([&](const DirEntry& entry) {
+        if (entry.is_directory && entry.name.find('\0') == std::string::npos && entry.name != "." &&
+            entry.name != "..") {
+          names.push_back(entry.name);
+        }
+        return true;
+      }),
+                   "what a helper could not list, the walk lists and reports itself");
     }
-    const std::string& name = level.subfolders[level.next++];
-    std::unique_ptr<Directory> child;
-    // A folder the helper cannot open (a link, another volume, no right) is the walk's to report.
-    if (way.size() > kMaxDepth || !level.dir->OpenDirectory(name, &child).ok()) continue;
-    if (!ListAhead(std::move(child), &way)) return;
+    Listed(folder, names, separator);
   }
-}
-
-bool FolderReadAhead::ListAhead(std::unique_ptr<Directory> dir, std::vector<Level>* way) {
-  if (!MayListOneMore()) return false;
-  Level level{std::move(dir), {}, 0};
-  IgnoreResult(level.dir->List([&](const DirEntry& entry) {
-    if (entry.is_directory && entry.name.find('\0') == std::string::npos) {
-      level.subfolders.push_back(entry.name);
-    }
-    return true;
-  }),
-               "what the helper could not list, the walk lists and reports itself");
-  way->push_back(std::move(level));
-  return true;
 }
 
 }  // namespace quelix
