@@ -139,6 +139,7 @@ bool CandidateOpener::ClaimWork(Slot** claimed, std::vector<std::unique_ptr<File
 void CandidateOpener::Run(std::unique_ptr<Directory> root) {
   std::vector<std::unique_ptr<File>> to_close;
   Slot* slot = nullptr;
+  std::optional<uint64_t> storage_reads = tree_.StorageReadsOfThisThread();
   while (ClaimWork(&slot, &to_close)) {
     for (std::unique_ptr<File>& file : to_close) CloseRead(std::move(file));
     to_close.clear();
@@ -149,7 +150,12 @@ void CandidateOpener::Run(std::unique_ptr<Directory> root) {
     const auto start = std::chrono::steady_clock::now();
     result.status = root->OpenListedFile(slot->relative, &result.file);
     if (std::chrono::steady_clock::now() - start > kSlowOpen) {
-      slow_open_seen_.store(true, std::memory_order_relaxed);
+      // Slow because it read from the storage, not because the machine is busy.
+      const std::optional<uint64_t> now = tree_.StorageReadsOfThisThread();
+      if (!now || !storage_reads || *now > *storage_reads) {
+        slow_open_seen_.store(true, std::memory_order_relaxed);
+      }
+      storage_reads = now;
     }
     if (result.status.ok()) result.file->WillNeed();
     {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,7 +36,8 @@ class CandidateOpener {
   static constexpr size_t kAheadCold = 256;
   static constexpr size_t kHelpersWarm = 2;
   static constexpr size_t kHelpersCold = 16;
-  // An open that takes longer than this waited for the storage.
+  // An open that takes longer than this, and read from the storage (where the OS tells),
+  // waited for it.
   static constexpr std::chrono::microseconds kSlowOpen{1000};
 
   struct Opened {
@@ -93,7 +95,7 @@ class CandidateOpener {
   std::mutex mutex_;
   std::condition_variable work_;
   std::condition_variable opened_;
-  std::deque<Slot> slots_;  // from the next to take on, in list order
+  std::deque<Slot> slots_;      // from the next to take on, in list order
   size_t first_unclaimed_ = 0;  // in list order; slots before it are claimed
   std::vector<std::unique_ptr<File>> to_close_;
   bool stop_ = false;

@@ -20,6 +20,7 @@ bool CandidateSearch::Search() {
   root_ = Folder{};
   recorded_root_.clear();
   unsearched_ = 0;
+  storage_reads_at_start_ = tree_.StorageReadsOfThisThread();
   std::string root = window_.SearchRoot();
   bool open = true;
   for (std::string_view pattern : kPatterns) {
@@ -84,6 +85,11 @@ void CandidateSearch::StartReadAhead() {
   }
 }
 
+bool CandidateSearch::ReadFromStorageSinceStart() const {
+  const std::optional<uint64_t> now = tree_.StorageReadsOfThisThread();
+  return !now || !storage_reads_at_start_ || *now > *storage_reads_at_start_;
+}
+
 bool CandidateSearch::Excluded(const std::string& folder, const std::string& name) const {
   if (!exclude_) return false;
   std::string relative = folder.substr(std::min(folder.size(), tree_.root().size())) + name;
@@ -132,7 +138,10 @@ bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& pa
   ++folders_listed_;
   // A listing that had to wait for the storage says the disk is cold: only then is the helper
   // worth its calls (on a warm one it would list every folder twice for nothing).
-  if (!read_ahead_ && std::chrono::steady_clock::now() - started > kSlowListing) StartReadAhead();
+  if (!read_ahead_ && std::chrono::steady_clock::now() - started > kSlowListing &&
+      ReadFromStorageSinceStart()) {
+    StartReadAhead();
+  }
   folder.children.resize(subdirectories);
   folder.subdirectories.shrink_to_fit();
   folder.matches.shrink_to_fit();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,8 +89,12 @@ class CandidateSearch {
   size_t unsearched_ = 0;
   std::vector<bool> listed_regular_;
   std::function<bool(const std::string&)> exclude_;
-  // A folder's listing that took longer than this had to wait for the storage.
+  // A folder's listing that took longer than this may have waited for the storage; it did where
+  // the walk's thread read from the storage since the search began (where the OS tells), not
+  // where a busy machine only held the walk up.
   static constexpr std::chrono::milliseconds kSlowListing{2};
+  bool ReadFromStorageSinceStart() const;
+  std::optional<uint64_t> storage_reads_at_start_;
   size_t folders_listed_ = 0;                    // by the walks since the root was opened
   std::unique_ptr<FolderReadAhead> read_ahead_;  // once a listing was slow, while the walk lists
 };

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/file_system.h"
@@ -38,6 +39,9 @@ class SearchedTree {
   const Status& open_status() const { return open_status_; }
   char Separator() const { return fs_.Separator(); }
   size_t OpenFilesAllowed() const { return fs_.OpenFilesAllowed(); }
+  std::optional<uint64_t> StorageReadsOfThisThread() const {
+    return fs_.StorageReadsOfThisThread();
+  }
   // The root's absolute path, ending in the separator, once opened; else the path as given.
   const std::string& root() const { return identity_.path; }
   const TreeIdentity& identity() const { return identity_; }

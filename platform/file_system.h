@@ -198,6 +198,11 @@ class FileSystem {
   // ahead stay well within it.
   virtual size_t OpenFilesAllowed() const { return SIZE_MAX; }
 
+  // How much the calling thread has had to read from the storage so far (in the OS's units), so
+  // that a slow step can be told from a busy machine: only a step that read from the storage says
+  // the disk is cold. Empty where the OS does not tell.
+  virtual std::optional<uint64_t> StorageReadsOfThisThread() const { return std::nullopt; }
+
   // `path` made absolute against the current folder and lexically normalized ("." and ".."
   // parts and doubled separators taken out), without looking at the disk; on Windows "c:" means
   // the drive's root.

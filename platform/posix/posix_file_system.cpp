@@ -56,6 +56,11 @@ class PosixFileSystem final : public FileSystem {
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
     return static_cast<size_t>(limit.rlim_cur);
   }
+  std::optional<uint64_t> StorageReadsOfThisThread() const override {
+    struct rusage usage;
+    if (::getrusage(RUSAGE_THREAD, &usage) != 0) return std::nullopt;
+    return static_cast<uint64_t>(usage.ru_inblock);
+  }
 
   Status Absolute(const std::string& path, std::string* absolute) override {
     return AbsolutePath(path, absolute);

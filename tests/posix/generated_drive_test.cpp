@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <unordered_set>
 
 #include "bench/drive_generator.h"
@@ -209,6 +210,35 @@ TEST(GeneratedDriveTest, ClosingMidCommandStopsTheHelpersAndLeavesNothingOpen) {
     }
     EXPECT_EQ(OpenDescriptors(), before);
   }
+}
+
+size_t Threads() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+  return n;
+}
+
+// A busy machine holds the walk up on a warm disk: its listings are slow but read nothing from
+// the storage, so no helper lists the folders a second time.
+TEST(GeneratedDriveTest, SlowListingsOnAWarmDiskStartNoFolderHelpers) {
+  TempTree tree;
+  const DriveReport report = Generate(tree, "gen", 7);  // just written: in memory
+  FakeWindow window;
+  window.root = report.root;
+  auto fs = CreateNativeFileSystem();
+  Engine engine(window, window, *fs, CreateNativeRegistry);
+  const size_t before = Threads();
+  size_t most_while_searching = 0;
+  window.on_yield = [&](int yield) {
+    if (Scanned(window) > 0) return true;
+    // Held up inside the first listings, as a busy machine would.
+    if (yield <= 20) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    most_while_searching = std::max(most_while_searching, Threads());
+    return true;
+  };
+  ASSERT_TRUE(engine.ScanCommand());
+  EXPECT_EQ(window.infected, report.expected);
+  EXPECT_EQ(most_while_searching, before);
 }
 
 TEST(GeneratedDriveTest, TheSeedDecidesTheDrive) {
