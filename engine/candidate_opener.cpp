@@ -56,7 +56,7 @@ void CandidateOpener::GoCold() {
   // A quarter of what the process may hold at most: the window, the log and the registry's
   // files need some too.
   const size_t allowed = tree_.OpenFilesAllowed();
-  ahead_ = std::max(kAheadWarm, std::min(kAheadCold, allowed / 4));
+  ahead_ = std::max(kAheadWarm, std::min({kAheadCold, allowed / 4, tree_.FilesHeldAheadAllowed()}));
   StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, allowed / 64)));
 }
 

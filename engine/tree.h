@@ -38,6 +38,7 @@ class SearchedTree {
   const Status& open_status() const { return open_status_; }
   char Separator() const { return fs_.Separator(); }
   size_t OpenFilesAllowed() const { return fs_.OpenFilesAllowed(); }
+  size_t FilesHeldAheadAllowed() const { return fs_.FilesHeldAheadAllowed(); }
   // The root's absolute path, ending in the separator, once opened; else the path as given.
   const std::string& root() const { return identity_.path; }
   const TreeIdentity& identity() const { return identity_; }

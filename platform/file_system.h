@@ -197,6 +197,9 @@ class FileSystem {
   // How many files the process may hold open at once, all kinds together; helpers that open
   // ahead stay well within it.
   virtual size_t OpenFilesAllowed() const { return SIZE_MAX; }
+  // How many files a command may hold open for reading ahead of the one it reads: where a file
+  // held open costs its owner or the process more than a handle, the backend keeps this short.
+  virtual size_t FilesHeldAheadAllowed() const { return SIZE_MAX; }
 
   // `path` made absolute against the current folder and lexically normalized ("." and ".."
   // parts and doubled separators taken out), without looking at the disk; on Windows "c:" means
