@@ -68,6 +68,10 @@ TEST_F(ScanHelpersTest, HelpersOpenTheTopFoldersPagesFromTheirOwnRoot) {
   CandidateOpener opener(
       tree, names.size(), [&](size_t i) { return names[i]; }, [](size_t) { return true; });
   EXPECT_GT(opener.helpers(), 0u);
+  // A page of the top folder goes to a helper; one further down is opened through its folder.
+  std::string relative;
+  EXPECT_TRUE(tree.OpensInOneStep(names[0], true, &relative));
+  EXPECT_FALSE(tree.OpensInOneStep(names[1], true, &relative));
   std::vector<ErrorCode> codes;
   for (size_t i = 0; i < names.size(); ++i) {
     CandidateOpener::Opened opened = opener.TakeNext();
