@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,7 +69,17 @@ TEST_F(ScanHelpersTest, HelpersOpenTheTopFoldersPagesFromTheirOwnRoot) {
   CandidateOpener opener(
       tree, names.size(), [&](size_t i) { return names[i]; }, [](size_t) { return true; });
   EXPECT_GT(opener.helpers(), 0u);
-  // A page of the top folder goes to a helper; one further down is opened through its folder.
+  // The listing tells a page from a folder, and a page of the top folder goes to a helper; one
+  // further down is opened through its folder.
+  std::map<std::string, bool> listed_regular;
+  ASSERT_TRUE(tree.root_directory()
+                  .List([&](const DirEntry& entry) {
+                    listed_regular[entry.name] = entry.is_regular_file;
+                    return true;
+                  })
+                  .ok());
+  EXPECT_TRUE(listed_regular.at("page1.htm"));
+  EXPECT_FALSE(listed_regular.at("old.asp"));
   std::string relative;
   EXPECT_TRUE(tree.OpensInOneStep(names[0], true, &relative));
   EXPECT_FALSE(tree.OpensInOneStep(names[1], true, &relative));
