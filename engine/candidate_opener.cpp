@@ -53,11 +53,9 @@ void CandidateOpener::StartHelpers(size_t wanted) {
 void CandidateOpener::GoCold() {
   if (cold_ || helpers_.empty()) return;
   cold_ = true;
-  // A quarter of what the process may hold at most: the window, the log and the registry's
-  // files need some too.
-  const size_t allowed = tree_.OpenFilesAllowed();
-  ahead_ = std::max(kAheadWarm, std::min(kAheadCold, allowed / 4));
-  StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, allowed / 64)));
+  const size_t allowed = tree_.FilesHeldAheadAllowed();
+  ahead_ = std::max(kAheadWarm, std::min(kAheadCold, allowed));
+  StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, allowed / 16)));
 }
 
 void CandidateOpener::QueueAhead() {

@@ -38,10 +38,10 @@ class SearchedTree {
   // Why the last Open failed.
   const Status& open_status() const { return open_status_; }
   char Separator() const { return fs_.Separator(); }
-  size_t OpenFilesAllowed() const { return fs_.OpenFilesAllowed(); }
   std::optional<uint64_t> StorageReadsOfThisThread() const {
     return fs_.StorageReadsOfThisThread();
   }
+  size_t FilesHeldAheadAllowed() const { return fs_.FilesHeldAheadAllowed(); }
   // The root's absolute path, ending in the separator, once opened; else the path as given.
   const std::string& root() const { return identity_.path; }
   const TreeIdentity& identity() const { return identity_; }

@@ -194,9 +194,10 @@ class FileSystem {
   // The path separator: '\\' on Windows, '/' elsewhere.
   virtual char Separator() const = 0;
 
-  // How many files the process may hold open at once, all kinds together; helpers that open
-  // ahead stay well within it.
-  virtual size_t OpenFilesAllowed() const { return SIZE_MAX; }
+  // How many files a command may hold open for reading ahead of the one it reads: well within
+  // what the process may hold at once, and short where a file held open costs its owner or the
+  // process more than a handle.
+  virtual size_t FilesHeldAheadAllowed() const { return SIZE_MAX; }
 
   // How much the calling thread has had to read from the storage so far (in the OS's units), so
   // that a slow step can be told from a busy machine: only a step that read from the storage says

@@ -51,10 +51,12 @@ class PosixFileSystem final : public FileSystem {
   PosixFileSystem() { RaiseDescriptorLimit(); }
 
   char Separator() const override { return '/'; }
-  size_t OpenFilesAllowed() const override {
+  size_t FilesHeldAheadAllowed() const override {
+    // A quarter of what the process may hold: the window, the log and the registry's files need
+    // some too.
     struct rlimit limit;
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
-    return static_cast<size_t>(limit.rlim_cur);
+    return static_cast<size_t>(limit.rlim_cur / 4);
   }
   std::optional<uint64_t> StorageReadsOfThisThread() const override {
     struct rusage usage;

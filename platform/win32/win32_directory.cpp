@@ -64,6 +64,11 @@ bool Describe(const FILE_ID_BOTH_DIR_INFO& found, DirEntry* entry) {
   // Links, junctions and mount points are never entered, so every walk ends on its volume.
   entry->is_directory = (found.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                         !(found.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  // A reparse point may be a link, or hold data only a normal open gives: the listing cannot
+  // tell which, and the open that checks is the one for a file of unknown kind.
+  entry->is_regular_file =
+      !(found.FileAttributes &
+        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
   return true;
 }
 

@@ -26,6 +26,14 @@ class Win32Directory final : public Directory {
   Status List(const std::function<bool(const DirEntry&)>& visit) override;
   Status OpenDirectory(const std::string& relative, std::unique_ptr<Directory>* dir) override;
   Status OpenFile(const std::string& relative, OpenMode mode, std::unique_ptr<File>* file) override;
+  // Only a name of this directory itself: no single call refuses every reparse point on a
+  // longer way down (Wine ignores OBJ_DONT_REPARSE and follows a link on the way), so a longer
+  // path is walked name by name, and that is done cheaper through its folder, held.
+  bool OpensNestedPathAtOnce(const std::string& relative) const override {
+    return relative.find_first_of("\\/") == std::string::npos;
+  }
+  // Each object holds a handle of its own and nothing else that changes.
+  bool UsableFromAnotherThread() const override { return true; }
   Status Replace(std::unique_ptr<File> original, const std::string& name,
                  std::unique_ptr<File> copy, const std::string& copy_name) override;
   Status Remove(std::unique_ptr<File> file, const std::string& name) override;

@@ -23,6 +23,9 @@ using win32::Handle;
 using win32::SetAttributesPath;
 
 constexpr size_t kMaxNameLength = 255;
+// Enough for the storage to work on several pages at once; as many as the scan held ahead
+// before it had helpers.
+constexpr size_t kFilesHeldAhead = 32;
 
 // True when a name in `path` is longer than the 255 UTF-16 units every Windows file system allows.
 bool HasOverlongName(const std::string& path) {
@@ -125,6 +128,10 @@ Status GetInfoByName(const std::string& path, FileInfo* info) {
 class Win32FileSystem final : public FileSystem {
  public:
   char Separator() const override { return '\\'; }
+  // A page held open keeps its owner from saving it the usual way (a new copy renamed over it,
+  // refused while it is open) and from removing its folder, and each one read ahead holds a
+  // prefetch buffer of its own: a short lead, warm or cold.
+  size_t FilesHeldAheadAllowed() const override { return kFilesHeldAhead; }
 
   Status Absolute(const std::string& path, std::string* absolute) override {
     // "c:" alone would be the current folder of drive c:; the program means the drive's root.
