@@ -19,7 +19,11 @@ CandidateOpener::CandidateOpener(SearchedTree& tree, size_t count,
     : tree_(tree),
       count_(count),
       name_of_(std::move(name_of)),
-      listed_regular_(std::move(listed_regular)) {
+      listed_regular_(std::move(listed_regular)),
+      // A quarter of what the process may hold at most: the window, the log and the registry's
+      // files need some too.
+      most_ahead_(std::max<size_t>(1, tree_.OpenFilesAllowed() / 4)),
+      ahead_(std::min(kAheadWarm, most_ahead_)) {
   if (count_ > 1 && tree_.is_open()) StartHelpers(kHelpersWarm);
 }
 
@@ -53,11 +57,8 @@ void CandidateOpener::StartHelpers(size_t wanted) {
 void CandidateOpener::GoCold() {
   if (cold_ || helpers_.empty()) return;
   cold_ = true;
-  // A quarter of what the process may hold at most: the window, the log and the registry's
-  // files need some too.
-  const size_t allowed = tree_.OpenFilesAllowed();
-  ahead_ = std::max(kAheadWarm, std::min(kAheadCold, allowed / 4));
-  StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, allowed / 64)));
+  ahead_ = std::min(kAheadCold, most_ahead_);
+  StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, tree_.OpenFilesAllowed() / 64)));
 }
 
 void CandidateOpener::QueueAhead() {
@@ -102,7 +103,7 @@ CandidateOpener::Opened CandidateOpener::TakeNext() {
   if (by_helper && !next.status.ok()) {
     // Opened again here, the way one thread opens, so that every failure is told as it would be
     // without helpers; and no further ahead: the helpers' own files may have been the cause.
-    ahead_ = kAheadWarm;
+    ahead_ = std::min(kAheadWarm, most_ahead_);
     next.status = tree_.OpenForReading(name_of_(index), &next.file, listed_regular_(index));
     if (next.status.ok()) next.file->WillNeed();
   }

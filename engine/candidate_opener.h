@@ -30,7 +30,7 @@ class CandidateOpener {
   // by how many helpers: few while opens find what they need in memory (more threads only cost
   // wake-ups there); many once one waited for the storage, which then works on many requests at
   // once, each page read while the program works on those before it. It bounds the files held
-  // open too.
+  // open too, and is itself kept within a quarter of the files the process may hold.
   static constexpr size_t kAheadWarm = 32;
   static constexpr size_t kAheadCold = 256;
   static constexpr size_t kHelpersWarm = 2;
@@ -86,14 +86,15 @@ class CandidateOpener {
   std::function<bool(size_t)> listed_regular_;
   size_t next_to_queue_ = 0;
   size_t next_to_take_ = 0;
-  size_t ahead_ = kAheadWarm;
+  const size_t most_ahead_;  // the lead the files the process may hold allow
+  size_t ahead_;
   bool cold_ = false;
   std::atomic<bool> slow_open_seen_{false};
 
   std::mutex mutex_;
   std::condition_variable work_;
   std::condition_variable opened_;
-  std::deque<Slot> slots_;  // from the next to take on, in list order
+  std::deque<Slot> slots_;      // from the next to take on, in list order
   size_t first_unclaimed_ = 0;  // in list order; slots before it are claimed
   std::vector<std::unique_ptr<File>> to_close_;
   bool stop_ = false;
