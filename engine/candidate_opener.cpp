@@ -100,7 +100,9 @@ CandidateOpener::Opened CandidateOpener::TakeNext() {
   slots_.pop_front();
   const size_t index = next_to_take_++;  // with the pop: helpers count slots from it
   lock.unlock();
-  if (by_helper && !next.status.ok()) {
+  // A name the helper found to be no regular file (a pipe, a device, a folder) was opened once
+  // already, and one thread tells nothing for it either: opening it again would act on it twice.
+  if (by_helper && !next.status.ok() && next.status.code() != ErrorCode::kNotAFile) {
     // Opened again here, the way one thread opens, so that every failure is told as it would be
     // without helpers; and no further ahead: the helpers' own files may have been the cause.
     ahead_ = std::min(kAheadWarm, most_ahead_);
