@@ -19,7 +19,9 @@ CandidateOpener::CandidateOpener(SearchedTree& tree, size_t count,
     : tree_(tree),
       count_(count),
       name_of_(std::move(name_of)),
-      listed_regular_(std::move(listed_regular)) {
+      listed_regular_(std::move(listed_regular)),
+      most_ahead_(std::max<size_t>(1, tree_.FilesHeldAheadAllowed())),
+      ahead_(std::min(kAheadWarm, most_ahead_)) {
   if (count_ > 1 && tree_.is_open()) StartHelpers(kHelpersWarm);
 }
 
@@ -53,9 +55,8 @@ void CandidateOpener::StartHelpers(size_t wanted) {
 void CandidateOpener::GoCold() {
   if (cold_ || helpers_.empty()) return;
   cold_ = true;
-  const size_t allowed = tree_.FilesHeldAheadAllowed();
-  ahead_ = std::max(kAheadWarm, std::min(kAheadCold, allowed));
-  StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, allowed / 16)));
+  ahead_ = std::min(kAheadCold, most_ahead_);
+  StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, most_ahead_ / 16)));
 }
 
 void CandidateOpener::QueueAhead() {
@@ -97,12 +98,17 @@ CandidateOpener::Opened CandidateOpener::TakeNext() {
   slots_.pop_front();
   const size_t index = next_to_take_++;  // with the pop: helpers count slots from it
   lock.unlock();
-  if (by_helper && !next.status.ok()) {
+  // A name the helper found to be no regular file (a pipe, a device, a folder) was opened once
+  // already, and one thread tells nothing for it either: opening it again would act on it twice.
+  if (by_helper && !next.status.ok() && next.status.code() != ErrorCode::kNotAFile) {
     // Opened again here, the way one thread opens, so that every failure is told as it would be
-    // without helpers; and no further ahead: the helpers' own files may have been the cause.
-    ahead_ = kAheadWarm;
+    // without helpers. Where that succeeds, the helpers' own files may have been the cause: no
+    // further ahead than a warm disk needs from here on.
     next.status = tree_.OpenForReading(name_of_(index), &next.file, listed_regular_(index));
-    if (next.status.ok()) next.file->WillNeed();
+    if (next.status.ok()) {
+      ahead_ = std::min(kAheadWarm, most_ahead_);
+      next.file->WillNeed();
+    }
   }
   return next;
 }

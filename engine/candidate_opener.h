@@ -31,7 +31,7 @@ class CandidateOpener {
   // by how many helpers: few while opens find what they need in memory (more threads only cost
   // wake-ups there); many once one waited for the storage, which then works on many requests at
   // once, each page read while the program works on those before it. It bounds the files held
-  // open too.
+  // open too, and is itself kept within what the file system allows to be held ahead.
   static constexpr size_t kAheadWarm = 32;
   static constexpr size_t kAheadCold = 256;
   static constexpr size_t kHelpersWarm = 2;
@@ -88,7 +88,8 @@ class CandidateOpener {
   std::function<bool(size_t)> listed_regular_;
   size_t next_to_queue_ = 0;
   size_t next_to_take_ = 0;
-  size_t ahead_ = kAheadWarm;
+  const size_t most_ahead_;  // the lead the file system allows
+  size_t ahead_;
   bool cold_ = false;
   std::atomic<bool> slow_open_seen_{false};
 
