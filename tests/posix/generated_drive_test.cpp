@@ -87,10 +87,21 @@ TEST(GeneratedDriveTest, ScanGivesTheExpectedInfectedListInOrder) {
   }
 }
 
-size_t OpenDescriptors() {
+size_t EntriesIn(const char* folder) {
   size_t n = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
   return n;
+}
+
+size_t OpenDescriptors() {
+  return EntriesIn("/proc/self/fd");
+}
+
+// Empties the page cache where the test may (as root): the next reads wait for the storage.
+void DropCachesWherePermitted() {
+  if (::access("/proc/sys/vm/drop_caches", W_OK) != 0) return;
+  ::sync();
+  std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
 }
 
 // The scan opens the candidates ahead of their turn and asks for their reading: cold or warm,
@@ -99,13 +110,9 @@ size_t OpenDescriptors() {
 TEST(GeneratedDriveTest, ReadingAheadListsTheSameColdAndWarmAndHoldsFewFiles) {
   TempTree tree;
   const DriveReport report = Generate(tree, "gen", 4);
-  const bool can_drop = ::access("/proc/sys/vm/drop_caches", W_OK) == 0;
   std::map<bool, List> events;
   for (const bool cold : {true, false}) {
-    if (cold && can_drop) {
-      ::sync();
-      std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
-    }
+    if (cold) DropCachesWherePermitted();
     FakeWindow window;
     window.root = report.root;
     auto fs = CreateNativeFileSystem();
@@ -150,10 +157,7 @@ List Describe(const std::filesystem::path& root) {
 bool ScanWithFewFilesAllowed(const DriveReport& report, rlim_t allowed) {
   const rlimit few{allowed, allowed};
   ::setrlimit(RLIMIT_NOFILE, &few);
-  if (::access("/proc/sys/vm/drop_caches", W_OK) == 0) {
-    ::sync();
-    std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
-  }
+  DropCachesWherePermitted();
   FakeWindow window;
   window.root = report.root;
   auto fs = CreateNativeFileSystem();
@@ -194,10 +198,7 @@ TEST(GeneratedDriveTest, ClosingMidCommandStopsTheHelpersAndLeavesNothingOpen) {
   for (const Row row : {Row{1, 0}, Row{40, 0}, Row{400, 0}, Row{0, 1}, Row{0, 100}}) {
     SCOPED_TRACE("closed at yield " + std::to_string(row.search_yield) + " or after scanning " +
                  std::to_string(row.scanned));
-    if (::access("/proc/sys/vm/drop_caches", W_OK) == 0) {
-      ::sync();
-      std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
-    }
+    DropCachesWherePermitted();
     const size_t before = OpenDescriptors();
     {
       FakeWindow window;
@@ -217,9 +218,7 @@ TEST(GeneratedDriveTest, ClosingMidCommandStopsTheHelpersAndLeavesNothingOpen) {
 }
 
 size_t Threads() {
-  size_t n = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task")) ++n;
-  return n;
+  return EntriesIn("/proc/self/task");
 }
 
 // A busy machine holds the walk up on a warm disk: its listings are slow but read nothing from
