@@ -20,24 +20,24 @@ bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular) {
     CandidateOpener::Opened candidate = opener_->TakeNext();
     Status opened = candidate.status;
     if (opened.ok()) opened = files_.Attach(kChannel, std::move(candidate.file), true);
-    if (window_.LogSwitch() && !checking_changes_) {
-      host_.WriteLog("Scanning " + ShownName(window_.Candidate(i)));
-    }
-    window_.SetStatus("Scanning \r\n" + ShownName(window_.Candidate(i)));
+    const std::string name = window_.Candidate(i);
+    const std::string shown = ShownName(name);
+    if (window_.LogSwitch() && !checking_changes_) host_.WriteLog("Scanning " + shown);
+    window_.SetStatus("Scanning \r\n" + shown);
     if (!opened.ok()) {
       // Nothing to read: the candidate's one read yields nothing and its reading ends. A folder,
       // pipe or device named like a page holds no page, and a link is never followed (what it
       // leads to is checked where it lies, if below the root); anything else is worth a word.
       if (opened.code() == ErrorCode::kLink) {
-        Skipped(window_.Candidate(i), opened);
+        Skipped(name, opened);
       } else if (opened.code() != ErrorCode::kNotAFile &&
                  !(checking_changes_ && opened.code() == ErrorCode::kNotFound)) {
-        Unreadable(window_.Candidate(i), opened);
+        Unreadable(name, opened);
       }
       if (!host_.YieldPoint()) return Stop();
       continue;
     }
-    if (!ScanOne(window_.Candidate(i))) return Stop();
+    if (!ScanOne(name)) return Stop();
   }
   // On Windows nobody can rename or delete a folder the program holds: the last one read is let
   // go, so that the user's folders are free between commands.

@@ -174,13 +174,14 @@ bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folde
       return false;
     }
   }
+  std::string progress;  // the same for every match here: made once, at the first
   for (size_t at = 0; at < folder.matches.size();) {
     const auto mask = static_cast<uint8_t>(folder.matches[at]);
     const size_t end = folder.matches.find('\0', at + 1);
     const std::string_view name(folder.matches.data() + at + 1, end - at - 1);
     at = end + 1;
     if (!(mask & pattern_bit)) continue;
-    const std::string progress = "Searching \r\n" + ShownName(path);
+    if (progress.empty()) progress = "Searching \r\n" + ShownName(path);
     host_.WriteLog(progress);
     window_.SetStatus(progress);
     window_.AppendCandidate(path + std::string(name));
