@@ -32,7 +32,7 @@ class CandidateOpener {
   // wake-ups there); many once one waited for the storage, which then works on many requests at
   // once, each page read while the program works on those before it. It bounds the files held
   // open too, and is itself kept within what the file system allows to be held ahead.
-  static constexpr size_t kAheadWarm = 32;
+  static constexpr size_t kAheadWarm = 64;
   static constexpr size_t kAheadCold = 256;
   static constexpr size_t kHelpersWarm = 2;
   static constexpr size_t kHelpersCold = 16;

@@ -31,11 +31,15 @@ FolderReadAhead::~FolderReadAhead() {
 }
 
 void FolderReadAhead::WalkListedOne() {
+  bool lead_used_up = false;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
+    lead_used_up = helpers_listed_ >= walk_listed_ + kLead;
     ++walk_listed_;
   }
-  changed_.notify_all();
+  // Only a helper held back by the lead waits for the walk; waking the helpers at every folder
+  // would cost the walk a switch to them each time.
+  if (lead_used_up) changed_.notify_one();
 }
 
 bool FolderReadAhead::Next(Pending* next) {

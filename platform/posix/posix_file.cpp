@@ -58,9 +58,13 @@ class ReadPace {
 
   // Hints `file` now where the cache has been missing lately; else notes it.
   void WillNeed(PosixFile& file) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (cold_) return file.AskForData();
-    deferred_.push_back(&file);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!cold_) return deferred_.push_back(&file);
+    }
+    // Asked outside the lock (the caller holds the file): the hint's system call may wait for
+    // room in the storage's queue, and every thread that opens or reads files takes this lock.
+    file.AskForData();
   }
 
   void Forget(PosixFile& file) {
@@ -79,6 +83,8 @@ class ReadPace {
 
   // A first read found its data in memory.
   void Found() {
+    // Warm, as a cached tree is from its first reads on, there is nothing to count: no lock.
+    if (!cold_.load(std::memory_order_relaxed)) return;
     std::lock_guard<std::mutex> lock(mutex_);
     // Hinted files find their data too once the disk keeps up: only a run of them says the
     // cache holds the tree.
@@ -91,7 +97,7 @@ class ReadPace {
   std::mutex mutex_;
   // Until a read tells otherwise the disk is taken to be cold: hints for the first files cost
   // little and keep a cold disk busy from the start.
-  bool cold_ = true;
+  std::atomic<bool> cold_{true};  // changed under the lock
   int cached_in_a_row_ = 0;
   std::vector<PosixFile*> deferred_;
 };
