@@ -74,5 +74,24 @@ TEST_F(Form1Test, AHundredThousandAppendsCostOneBatchPerProcessing) {
   EXPECT_EQ(inserted.count(), 100);
 }
 
+// Drawing at every yield would cost a long scan more than its reading: with the default rule a
+// refresh waits 40 times what the yields cost since the one before, so a tight run of yields draws
+// only a few times.
+TEST_F(Form1Test, YieldsInQuickSuccessionDrawOnlyNowAndThen) {
+  Form1::Setup setup = MakeSetup(std::chrono::milliseconds(0));
+  setup.refresh_cost_factor = Form1::Setup{}.refresh_cost_factor;
+  Form1 form(std::move(setup));
+  form.Load();
+  form.show();
+  QSignalSpy inserted(form.findChild<QListView*>("lInfected")->model(),
+                      &QAbstractItemModel::rowsInserted);
+  for (int i = 0; i < 1000; ++i) {
+    form.AppendInfected("/srv/page" + std::to_string(i) + ".htm");
+    form.ProcessEvents();
+  }
+  EXPECT_GE(inserted.count(), 1);
+  EXPECT_LT(inserted.count(), 100);
+}
+
 }  // namespace
 }  // namespace quelix

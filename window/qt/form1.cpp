@@ -12,6 +12,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/last_removal.h"
 #include "app/window_start.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr char kCaption[] = "Quelix Remover";
 // The layout was drawn for an 8-point face; larger default fonts would crowd the captions.
 constexpr int kPointSize = 8;
+constexpr std::chrono::steady_clock::duration kLongestRefreshWait = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -198,12 +200,25 @@ void Form1::ProcessEvents() {
   // less often, since drawing costs more than anything else the window does in a scan. Input
   // comes first: what a yield draws is never on screen while that yield still takes clicks, so a
   // click made on seeing a command's last state reaches the window after the command.
+  const auto start = std::chrono::steady_clock::now();
   QCoreApplication::processEvents();
   const auto now = std::chrono::steady_clock::now();
-  if (now - last_refresh_ >= setup_.refresh_interval) {
+  if (now - last_refresh_ >= RefreshWait()) {
     Refresh();
     last_refresh_ = now;
+    last_cycle_cost_ = cycle_cost_;
+    cycle_cost_ = {};
   }
+  cycle_cost_ += std::chrono::steady_clock::now() - start;
+}
+
+std::chrono::steady_clock::duration Form1::RefreshWait() const {
+  // Drawing costs more the longer the lists grow (a view lays all its rows out again when rows
+  // are added): the window is brought up to date no more often than keeps the yields' share of a
+  // command's time small, yet at least once a second.
+  const std::chrono::steady_clock::duration least = setup_.refresh_interval;
+  const auto by_cost = last_cycle_cost_ * setup_.refresh_cost_factor;
+  return std::clamp(by_cost, least, std::max(least, kLongestRefreshWait));
 }
 
 void Form1::ClearCandidates() {

@@ -48,6 +48,9 @@ class Form1 : public QWidget, public FrontEnd {
     // what changed.
     std::chrono::milliseconds yield_interval{15};
     std::chrono::milliseconds refresh_interval{50};
+    // Between two that draw, also at least this many times what the yields cost from the one
+    // refresh to the next before (drawing, mostly); 0 leaves refresh_interval alone to decide.
+    int refresh_cost_factor = 40;
   };
 
   explicit Form1(Setup setup);
@@ -116,7 +119,13 @@ class Form1 : public QWidget, public FrontEnd {
   bool status_dirty_ = false;
   bool unloaded_ = false;
   bool busy_ = false;
+  // How long to wait after one refresh before the next (Setup::refresh_cost_factor).
+  std::chrono::steady_clock::duration RefreshWait() const;
+
   std::chrono::steady_clock::time_point last_refresh_;
+  // The time yields took since the last refresh, and from the refresh before to it.
+  std::chrono::steady_clock::duration cycle_cost_{};
+  std::chrono::steady_clock::duration last_cycle_cost_{};
 
   DriveChooser* drive_ = nullptr;
   QPushButton* scan_ = nullptr;
