@@ -115,10 +115,14 @@ CandidateOpener::Opened CandidateOpener::TakeNext() {
 
 void CandidateOpener::Done(std::unique_ptr<File> file) {
   if (helpers_.empty()) return CloseRead(std::move(file));
-  // Closed when a helper next wakes for candidates to open: waking one for each costs more than
-  // the close.
-  const std::lock_guard<std::mutex> lock(mutex_);
-  to_close_.push_back(std::move(file));
+  // Closed by a helper in batches: waking one for each file costs more than the close.
+  bool batch_full = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    to_close_.push_back(std::move(file));
+    batch_full = to_close_.size() >= kCloseBatch;
+  }
+  if (batch_full) work_.notify_one();
 }
 
 bool CandidateOpener::ClaimWork(Slot** claimed, std::vector<std::unique_ptr<File>>* to_close) {

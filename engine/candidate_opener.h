@@ -36,6 +36,10 @@ class CandidateOpener {
   static constexpr size_t kAheadCold = 256;
   static constexpr size_t kHelpersWarm = 2;
   static constexpr size_t kHelpersCold = 16;
+  // Files read are handed to a helper to close in batches of this many: a helper otherwise wakes
+  // only for candidates to open, and where the scan opens them itself (pages deeper than one step
+  // from the root, on some systems) read files would stay open until the scan ends.
+  static constexpr size_t kCloseBatch = 8;
   // An open that takes longer than this, and read from the storage (where the OS tells),
   // waited for it.
   static constexpr std::chrono::microseconds kSlowOpen{1000};

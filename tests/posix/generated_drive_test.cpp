@@ -135,6 +135,32 @@ TEST(GeneratedDriveTest, ReadingAheadListsTheSameColdAndWarmAndHoldsFewFiles) {
   EXPECT_EQ(events[true], events[false]);
 }
 
+// Where the scan's thread opens the candidates itself (names the listing did not give as regular
+// files: no helper opens them), the files it has read are still closed as it goes.
+TEST(GeneratedDriveTest, FilesTheScanOpensItselfAreClosedAsItGoes) {
+  TempTree tree;
+  List names;
+  for (int i = 0; i < 300; ++i) {
+    tree.Write("d/p" + std::to_string(i) + ".htm", "<html>\n");
+    names.push_back(tree.Path("d/p" + std::to_string(i) + ".htm"));
+  }
+  auto fs = CreateNativeFileSystem();
+  SearchedTree searched(*fs);
+  ASSERT_TRUE(searched.Open(tree.Root()).ok());
+  CandidateOpener opener(
+      searched, names.size(), [&](size_t i) { return names[i]; }, [](size_t) { return false; });
+  ASSERT_GT(opener.helpers(), 0u);
+  const size_t before = OpenDescriptors();
+  size_t most = 0;
+  for (size_t i = 0; i < names.size(); ++i) {
+    CandidateOpener::Opened opened = opener.TakeNext();
+    ASSERT_TRUE(opened.status.ok()) << opened.status.message();
+    opener.Done(std::move(opened.file));
+    most = std::max(most, OpenDescriptors());
+  }
+  EXPECT_LE(most, before + CandidateOpener::kAheadWarm + CandidateOpener::kCloseBatch + 4);
+}
+
 // Sorted "relative path: size: content digest" of every file under `root`.
 List Describe(const std::filesystem::path& root) {
   List entries;
