@@ -97,6 +97,9 @@ TEST_F(MainWindowTest, ScanListsInfectedFilesAndRemoveCleansThem) {
   EXPECT_EQ(program_.ListEntries(kLInfected), infected);
   EXPECT_TRUE(program_.IsShown(kLInfected));
   EXPECT_FALSE(program_.IsShown(kList1));
+  // The candidate list, which holds no text of its own, knows every candidate: the pages, the
+  // script and the template (not notes.txt).
+  EXPECT_EQ(program_.ListCount(kList1), 4u);
   SaveScreenshotWhenAsked();
   ASSERT_NO_FATAL_FAILURE(RemoveAndConfirm());
   CloseAndExpectExit();

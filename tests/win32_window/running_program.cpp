@@ -174,6 +174,10 @@ std::string RunningProgram::Text(int id) const {
   return text;
 }
 
+size_t RunningProgram::ListCount(int id) const {
+  return static_cast<size_t>(Ask(Control(id), LB_GETCOUNT));
+}
+
 std::vector<std::wstring> RunningProgram::WideListEntries(int id) const {
   HWND list = Control(id);
   std::vector<std::wstring> entries;
@@ -356,8 +360,8 @@ std::string RunningProgram::Describe() const {
       GetCursorInfo(&cursor) && cursor.hCursor == LoadCursorA(nullptr, MAKEINTRESOURCEA(32514));
   text += "; status line \"" + Text(kLabel1) + "\"; pointer " +
           (hourglass ? "hourglass" : "not the hourglass") + "; " +
-          std::to_string(ListEntries(kList1).size()) + " candidates, " +
-          std::to_string(ListEntries(kLInfected).size()) + " infected listed";
+          std::to_string(ListCount(kList1)) + " candidates, " +
+          std::to_string(ListCount(kLInfected)) + " infected listed";
   Listing listing{process_.dwProcessId, {}};
   EnumWindows(&ListWindow, reinterpret_cast<LPARAM>(&listing));
   return text + "; its windows: " + listing.text;

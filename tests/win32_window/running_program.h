@@ -41,6 +41,8 @@ class RunningProgram {
   std::vector<std::string> ListEntries(int id) const;
   // A list box's entries as the system holds them, in UTF-16.
   std::vector<std::wstring> WideListEntries(int id) const;
+  // The number of entries of list box `id` (the candidate list holds no text to read).
+  size_t ListCount(int id) const;
   bool IsShown(int id) const { return IsWindowVisible(Control(id)) != FALSE; }
   // The control's rectangle in the main window's client coordinates.
   RECT ClientRect(int id) const;

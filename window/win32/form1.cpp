@@ -70,9 +70,10 @@ void Form1::CreateControls() {
         spec.ex_style, spec.window_class, PlaceOf(spec.control).caption, spec.style, 0, 0, 0, 0,
         hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
   }
-  list1_.hwnd = Control(kList1);
+  list1_ = Control(kList1);
   infected_list_.hwnd = Control(kLInfected);
-  list_tips_.Create(instance_, hwnd_, list1_.hwnd, infected_list_.hwnd);
+  list_tips_.Create(instance_, hwnd_, list1_, infected_list_.hwnd,
+                    [this](HWND list, int index) { return EntryText(list, index); });
   SendMessageA(Control(kCLog), BM_SETCHECK, BST_CHECKED, 0);
 
   tooltip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX,
@@ -128,6 +129,10 @@ void Form1::Layout() {
   SIZE extent{};
   const char* caption = PlaceOf(FormControl::kLblInf).caption;
   GetTextExtentPoint32A(dc, caption, lstrlenA(caption), &extent);
+  // The list that draws its own entries keeps them as high as the other list's: a line of text.
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  SendMessageA(list1_, LB_SETITEMHEIGHT, 0, metrics.tmHeight);
   SelectObject(dc, previous);
   ReleaseDC(heading, dc);
   SetWindowPos(heading, nullptr, 0, 0, extent.cx, extent.cy,
@@ -183,8 +188,9 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_DRAWITEM: {
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
-      if (item.CtlID != kLabel1) break;
-      DrawStatus(item);
+      if (item.CtlID == kList1) DrawCandidate(item);
+      if (item.CtlID == kLabel1) DrawStatus(item);
+      if (item.CtlID != kList1 && item.CtlID != kLabel1) break;
       return TRUE;
     }
     case WM_SETCURSOR:

@@ -105,6 +105,11 @@ class Form1 : public FrontEnd {
 
   void Append(BatchedList& list, const std::string& path);
   void Thaw(BatchedList& list);
+  // Tells the candidate list how many entries it has, where appends changed that.
+  void ShowCandidateCount();
+  // What entry `index` of one of the lists shows (ShownName of its path), "" where none.
+  std::string EntryText(HWND list, int index) const;
+  void DrawCandidate(const DRAWITEMSTRUCT& item);
 
   // One line of the status text and where it goes in the status line.
   struct StatusLine {
@@ -137,7 +142,10 @@ class Form1 : public FrontEnd {
 
   PathList candidates_;
   std::vector<std::string> infected_;
-  BatchedList list1_;
+  // The candidate list holds no entries of its own: it draws them from candidates_ and learns
+  // their number at the next yield after appends.
+  HWND list1_ = nullptr;
+  bool candidate_count_behind_ = false;
   BatchedList infected_list_;
 
   std::string status_;

@@ -66,18 +66,50 @@ void Form1::Thaw(BatchedList& list) {
 
 void Form1::ClearCandidates() {
   candidates_.Clear();
-  SendMessageA(list1_.hwnd, LB_RESETCONTENT, 0, 0);
-  list1_.reserved = 0;
+  SendMessageA(list1_, LB_RESETCONTENT, 0, 0);
+  candidate_count_behind_ = false;
 }
 
 void Form1::AppendCandidate(const std::string& path) {
+  // The list learns the new number at the next yield; it draws entries from candidates_.
   candidates_.Append(path);
-  Append(list1_, path);
+  candidate_count_behind_ = true;
+}
+
+void Form1::ShowCandidateCount() {
+  if (!candidate_count_behind_) return;
+  candidate_count_behind_ = false;
+  SendMessageA(list1_, LB_SETCOUNT, candidates_.size(), 0);
 }
 
 void Form1::HideCandidates() {
-  Thaw(list1_);
-  ShowWindow(list1_.hwnd, SW_HIDE);
+  ShowCandidateCount();
+  ShowWindow(list1_, SW_HIDE);
+}
+
+std::string Form1::EntryText(HWND list, int index) const {
+  const auto entry = static_cast<size_t>(index);
+  if (list == list1_ && index >= 0 && entry < candidates_.size()) {
+    return ShownName(candidates_.at(entry));
+  }
+  if (list == infected_list_.hwnd && index >= 0 && entry < infected_.size()) {
+    return ShownName(infected_[entry]);
+  }
+  return {};
+}
+
+void Form1::DrawCandidate(const DRAWITEMSTRUCT& item) {
+  // An empty list with the focus asks for its focus rectangle alone (no entry).
+  const std::string text = EntryText(list1_, static_cast<int>(item.itemID));
+  if (item.itemID != static_cast<UINT>(-1)) {
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    SetBkColor(item.hDC, GetSysColor(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    SetTextColor(item.hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    // As a list box that keeps its text draws it: a little in from the left, cut at the right.
+    ExtTextOutA(item.hDC, item.rcItem.left + 1, item.rcItem.top, ETO_OPAQUE | ETO_CLIPPED,
+                &item.rcItem, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+  }
+  if ((item.itemState & ODS_FOCUS) != 0) DrawFocusRect(item.hDC, &item.rcItem);
 }
 
 void Form1::ClearInfected() {
@@ -131,7 +163,7 @@ bool Form1::Ask(const std::string& question) {
 }
 
 void Form1::FlushScreen() {
-  Thaw(list1_);
+  ShowCandidateCount();
   Thaw(infected_list_);
   ApplyStatus();
 }

@@ -30,11 +30,17 @@ struct ControlSpec {
 
 inline constexpr DWORD kListStyle =
     WS_CHILD | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS | LBS_NOTIFY;
+// The candidate list keeps no text of its own: it may grow to hundreds of thousands of entries,
+// whose paths the window already holds compactly. It knows only their number and has the window
+// draw each entry it shows.
+inline constexpr DWORD kNoDataListStyle = WS_CHILD | WS_TABSTOP | WS_VSCROLL |
+                                          LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | LBS_OWNERDRAWFIXED |
+                                          LBS_NODATA;
 
 // The controls in the layout table's order, which is the tab order: the order of creation is the
 // order Tab moves the focus in.
 inline constexpr ControlSpec kControls[] = {
-    {kList1, FormControl::kList1, "LISTBOX", kListStyle | WS_VISIBLE, WS_EX_CLIENTEDGE},
+    {kList1, FormControl::kList1, "LISTBOX", kNoDataListStyle | WS_VISIBLE, WS_EX_CLIENTEDGE},
     {kDrive1, FormControl::kDrive1, "COMBOBOX",
      WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0},
     {kLabel1, FormControl::kLabel1, "STATIC", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOTIFY, 0},

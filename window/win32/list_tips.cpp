@@ -6,6 +6,8 @@
 
 #include "window/win32/list_tips.h"
 
+#include <utility>
+
 namespace quelix::win32 {
 namespace {
 
@@ -16,14 +18,8 @@ int EntryAt(HWND list, POINT point) {
   return HIWORD(found) ? -1 : static_cast<int>(LOWORD(found));
 }
 
-// The text of entry `index` where it is wider than the list, else "".
-std::string CutEntry(HWND list, int index) {
-  const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
-  if (length == LB_ERR) return {};
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  const LRESULT got = SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(index),
-                                   reinterpret_cast<LPARAM>(text.data()));
-  text.resize(got == LB_ERR ? 0 : static_cast<size_t>(got));
+// `text`, an entry's, where it is wider than the list, else "".
+std::string CutEntry(HWND list, std::string text) {
   RECT client{};
   GetClientRect(list, &client);
   HDC dc = GetDC(list);
@@ -47,7 +43,8 @@ TTTOOLINFOA Tool(HWND owner, HWND list) {
 
 }  // namespace
 
-void ListTips::Create(HINSTANCE instance, HWND owner, HWND first, HWND second) {
+void ListTips::Create(HINSTANCE instance, HWND owner, HWND first, HWND second, EntryText text) {
+  entry_text_ = std::move(text);
   owner_ = owner;
   // Always: the tip is worth showing whether or not the window is the active one.
   tooltip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
@@ -92,7 +89,7 @@ void ListTips::Follow(HWND list, POINT pointer) {
   const int entry = EntryAt(list, pointer);
   if (list == shown_list_ && entry == shown_entry_) return;
   Hide();
-  text_ = entry < 0 ? std::string() : CutEntry(list, entry);
+  text_ = entry < 0 ? std::string() : CutEntry(list, entry_text_(list, entry));
   if (text_.empty()) return;
   shown_list_ = list;
   shown_entry_ = entry;

@@ -4,19 +4,24 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace quelix::win32 {
 
 class ListTips {
  public:
+  // The text entry `index` of `list` shows, "" where there is none.
+  using EntryText = std::function<std::string(HWND list, int index)>;
+
   ListTips() = default;
   ListTips(const ListTips&) = delete;
   ListTips& operator=(const ListTips&) = delete;
 
   // Creates the tooltip control of `owner` and has it follow the pointer over `first` and
-  // `second`. The lists must not outlive this object.
-  void Create(HINSTANCE instance, HWND owner, HWND first, HWND second);
+  // `second`, whose entries' texts `text` gives (a list that draws its own entries holds none).
+  // The lists must not outlive this object.
+  void Create(HINSTANCE instance, HWND owner, HWND first, HWND second, EntryText text);
 
  private:
   static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wparam, LPARAM lparam,
@@ -27,6 +32,7 @@ class ListTips {
   void Follow(HWND list, POINT pointer);
   void Hide();
 
+  EntryText entry_text_;
   HWND tooltip_ = nullptr;
   HWND owner_ = nullptr;
   HWND shown_list_ = nullptr;
