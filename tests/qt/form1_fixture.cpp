@@ -42,6 +42,7 @@ Form1::Setup Form1Test::MakeSetup(std::chrono::milliseconds yield_interval) {
   };
   setup.on_unload = [this] { ++unloads_; };
   setup.yield_interval = yield_interval;
+  setup.status_interval = yield_interval;
   setup.refresh_interval = yield_interval;
   setup.refresh_cost_factor = 0;
   return setup;

@@ -74,9 +74,9 @@ TEST_F(Form1Test, AHundredThousandAppendsCostOneBatchPerProcessing) {
   EXPECT_EQ(inserted.count(), 100);
 }
 
-// Drawing at every yield would cost a long scan more than its reading: with the default rule a
-// refresh waits 40 times what the yields cost since the one before, so a tight run of yields draws
-// only a few times.
+// Laying the lists out at every yield would cost a long scan more than its reading: with the
+// default rule new entries wait 150 times what the yields cost since the last ones were added, so
+// a tight run of yields adds them only a few times.
 TEST_F(Form1Test, YieldsInQuickSuccessionDrawOnlyNowAndThen) {
   Form1::Setup setup = MakeSetup(std::chrono::milliseconds(0));
   setup.refresh_cost_factor = Form1::Setup{}.refresh_cost_factor;
@@ -91,6 +91,22 @@ TEST_F(Form1Test, YieldsInQuickSuccessionDrawOnlyNowAndThen) {
   }
   EXPECT_GE(inserted.count(), 1);
   EXPECT_LT(inserted.count(), 100);
+}
+
+// The status line, cheap to draw, shows that a scan moves on while the lists wait for their turn.
+TEST_F(Form1Test, TheStatusLineIsDrawnBetweenTheListsRefreshes) {
+  Form1::Setup setup = MakeSetup(std::chrono::milliseconds(0));
+  setup.refresh_interval = std::chrono::hours(1);
+  Form1 form(std::move(setup));
+  form.Load();
+  form.show();
+  form.ProcessEvents();
+  const QAbstractItemModel* list = form.findChild<QListView*>("lInfected")->model();
+  form.AppendInfected("/srv/a.htm");
+  form.SetStatus("Scanning /srv/b.htm");
+  form.ProcessEvents();
+  EXPECT_EQ(StatusText(form), "Scanning /srv/b.htm");
+  EXPECT_EQ(list->rowCount(), 0);
 }
 
 }  // namespace

@@ -185,6 +185,10 @@ void Form1::AfterCommand(CommandResult result) {
 void Form1::Refresh() {
   candidates_.Flush();
   infected_.Flush();
+  ShowStatus();
+}
+
+void Form1::ShowStatus() {
   if (!status_dirty_) return;
   status_dirty_ = false;
   const int room = width() - status_line_->x();
@@ -197,25 +201,30 @@ void Form1::Refresh() {
 
 void Form1::ProcessEvents() {
   // Input is taken at every yield the controller lets through; what changed on screen is drawn
-  // less often, since drawing costs more than anything else the window does in a scan. Input
-  // comes first: what a yield draws is never on screen while that yield still takes clicks, so a
-  // click made on seeing a command's last state reaches the window after the command.
+  // less often. The status line, which shows that a scan moves on, costs little to draw; new list
+  // entries cost a layout of the whole list, more than anything else the window does in a scan,
+  // so the lists grow only now and then. Input comes first: what a yield draws is never on screen
+  // while that yield still takes clicks, so a click made on seeing a command's last state reaches
+  // the window after the command.
   const auto start = std::chrono::steady_clock::now();
   QCoreApplication::processEvents();
   const auto now = std::chrono::steady_clock::now();
   if (now - last_refresh_ >= RefreshWait()) {
     Refresh();
-    last_refresh_ = now;
+    last_refresh_ = last_status_ = now;
     last_cycle_cost_ = cycle_cost_;
     cycle_cost_ = {};
+  } else if (now - last_status_ >= setup_.status_interval) {
+    ShowStatus();
+    last_status_ = now;
   }
   cycle_cost_ += std::chrono::steady_clock::now() - start;
 }
 
 std::chrono::steady_clock::duration Form1::RefreshWait() const {
-  // Drawing costs more the longer the lists grow (a view lays all its rows out again when rows
-  // are added): the window is brought up to date no more often than keeps the yields' share of a
-  // command's time small, yet at least once a second.
+  // Adding entries costs more the longer the lists grow (a view lays all its rows out again when
+  // rows are added): the lists are brought up to date no more often than keeps the yields' share
+  // of a command's time small (under 1 % by default), yet at least once a second.
   const std::chrono::steady_clock::duration least = setup_.refresh_interval;
   const auto by_cost = last_cycle_cost_ * setup_.refresh_cost_factor;
   return std::clamp(by_cost, least, std::max(least, kLongestRefreshWait));

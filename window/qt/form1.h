@@ -44,13 +44,15 @@ class Form1 : public QWidget, public FrontEnd {
     std::function<bool(const std::string&)> question_box;
     // Ends the program once the window has unloaded; empty means QCoreApplication::quit().
     std::function<void()> on_unload;
-    // The least time between two yields that process window events, and between two that draw
-    // what changed.
+    // The least time between two yields that process window events, between two that draw a
+    // changed status line, and between two that add new entries to the lists.
     std::chrono::milliseconds yield_interval{15};
+    std::chrono::milliseconds status_interval{100};
     std::chrono::milliseconds refresh_interval{50};
-    // Between two that draw, also at least this many times what the yields cost from the one
-    // refresh to the next before (drawing, mostly); 0 leaves refresh_interval alone to decide.
-    int refresh_cost_factor = 40;
+    // Between two that add entries, also at least this many times what the yields cost from the
+    // one time to the next before (laying out and drawing the lists, mostly); 0 leaves
+    // refresh_interval alone to decide.
+    int refresh_cost_factor = 150;
   };
 
   explicit Form1(Setup setup);
@@ -110,6 +112,7 @@ class Form1 : public QWidget, public FrontEnd {
   std::string PickFolder();
   // Shows what changed since the last time: new list entries and the latest status text.
   void Refresh();
+  void ShowStatus();
 
   Setup setup_;
   std::optional<CommandController> controller_;
@@ -123,6 +126,7 @@ class Form1 : public QWidget, public FrontEnd {
   std::chrono::steady_clock::duration RefreshWait() const;
 
   std::chrono::steady_clock::time_point last_refresh_;
+  std::chrono::steady_clock::time_point last_status_;
   // The time yields took since the last refresh, and from the refresh before to it.
   std::chrono::steady_clock::duration cycle_cost_{};
   std::chrono::steady_clock::duration last_cycle_cost_{};
