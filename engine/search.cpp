@@ -109,11 +109,15 @@ bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& pa
   folder.listed = true;
   if (read_ahead_) read_ahead_->WalkListedOne();
   const auto started = std::chrono::steady_clock::now();
+  // When the first entry came: the window's turns at the yields below take time too, which no
+  // wait for the storage is.
+  std::optional<std::chrono::steady_clock::time_point> first_entry;
   bool open = true;
   bool yielded = false;
   size_t subdirectories = 0;
   // A directory that cannot be listed contributes what it gave before failing; the walk goes on.
   const Status listed = dir.List([&](const DirEntry& entry) {
+    if (!first_entry) first_entry = std::chrono::steady_clock::now();
     std::string name = entry.name;
     StripNulls(name);
     if (name == "." || name == ".." || Excluded(path, name)) return true;
@@ -138,7 +142,8 @@ bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& pa
   ++folders_listed_;
   // A listing that had to wait for the storage says the disk is cold: only then is the helper
   // worth its calls (on a warm one it would list every folder twice for nothing).
-  if (!read_ahead_ && std::chrono::steady_clock::now() - started > kSlowListing &&
+  if (!read_ahead_ &&
+      first_entry.value_or(std::chrono::steady_clock::now()) - started > kSlowListing &&
       ReadFromStorageSinceStart()) {
     StartReadAhead();
   }

@@ -89,9 +89,10 @@ class CandidateSearch {
   size_t unsearched_ = 0;
   std::vector<bool> listed_regular_;
   std::function<bool(const std::string&)> exclude_;
-  // A folder's listing that took longer than this may have waited for the storage; it did where
-  // the walk's thread read from the storage since the search began (where the OS tells), not
-  // where a busy machine only held the walk up.
+  // A folder whose first entry took longer than this to come may have waited for the storage
+  // (the listing asks for the folder's first part then); it did where the walk's thread read
+  // from the storage since the search began (where the OS tells), not where a busy machine only
+  // held the walk up.
   static constexpr std::chrono::milliseconds kSlowListing{2};
   bool ReadFromStorageSinceStart() const;
   std::optional<uint64_t> storage_reads_at_start_;
