@@ -15,14 +15,22 @@ void CloseRead(std::unique_ptr<File> file) {
 
 CandidateOpener::CandidateOpener(SearchedTree& tree, size_t count,
                                  std::function<std::string(size_t)> name_of,
-                                 std::function<bool(size_t)> listed_regular)
+                                 std::function<bool(size_t)> listed_regular, bool while_searching)
     : tree_(tree),
       count_(count),
       name_of_(std::move(name_of)),
       listed_regular_(std::move(listed_regular)),
       most_ahead_(std::max<size_t>(1, tree_.FilesHeldAheadAllowed())),
-      ahead_(std::min(kAheadWarm, most_ahead_)) {
-  if (count_ > 1 && tree_.is_open()) StartHelpers(kHelpersWarm);
+      ahead_(std::min(kAheadWarm, most_ahead_)),
+      searching_(while_searching) {
+  if (!tree_.is_open()) return;
+  if (searching_) {
+    GoCold();
+    ahead_ = std::min(kAheadWhileSearching, most_ahead_);
+    QueueAhead();
+  } else if (count_ > 1) {
+    StartHelpers(kHelpersWarm);
+  }
 }
 
 CandidateOpener::~CandidateOpener() {
@@ -53,7 +61,7 @@ void CandidateOpener::StartHelpers(size_t wanted) {
 }
 
 void CandidateOpener::GoCold() {
-  if (cold_ || helpers_.empty()) return;
+  if (cold_ || (helpers_.empty() && !searching_)) return;
   cold_ = true;
   ahead_ = std::min(kAheadCold, most_ahead_);
   StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, most_ahead_ / 16)));
@@ -75,7 +83,10 @@ void CandidateOpener::QueueAhead() {
     const std::string name = name_of_(next_to_queue_);
     const bool regular = listed_regular_(next_to_queue_);
     Slot slot;
-    if (helpers_.empty() || !tree_.OpensInOneStep(name, regular, &slot.relative)) {
+    const bool for_helpers =
+        !helpers_.empty() && tree_.OpensInOneStep(name, regular, &slot.relative);
+    if (!for_helpers && searching_) break;  // opened once the scan comes to it
+    if (!for_helpers) {
       slot.relative.clear();
       slot.claimed = slot.opened = true;
       slot.result.status = tree_.OpenForReading(name, &slot.result.file, regular);
@@ -88,7 +99,17 @@ void CandidateOpener::QueueAhead() {
   if (queued_for_helpers) work_.notify_all();
 }
 
+void CandidateOpener::Extend(size_t count) {
+  count_ = std::max(count_, count);
+  QueueAhead();
+}
+
 CandidateOpener::Opened CandidateOpener::TakeNext() {
+  if (searching_) {
+    // The search is over: from here on, as far ahead as the scan of a cold disk reads.
+    searching_ = false;
+    ahead_ = std::min(helpers_.empty() ? kAheadWarm : kAheadCold, most_ahead_);
+  }
   QueueAhead();
   std::unique_lock<std::mutex> lock(mutex_);
   if (slots_.empty()) return {{ErrorCode::kOther, "no candidate left to open"}, nullptr};

@@ -36,6 +36,10 @@ class CandidateOpener {
   static constexpr size_t kAheadCold = 256;
   static constexpr size_t kHelpersWarm = 2;
   static constexpr size_t kHelpersCold = 16;
+  // On a cold disk the search itself waits for the storage, listing folders: the candidates it
+  // has found are opened, and their reading asked for, meanwhile, this many ahead at most, so
+  // that the storage reads pages while the walk waits for folders.
+  static constexpr size_t kAheadWhileSearching = 4096;
   // Files read are handed to a helper to close in batches of this many: a helper otherwise wakes
   // only for candidates to open, and where the scan opens them itself (pages deeper than one step
   // from the root, on some systems) read files would stay open until the scan ends.
@@ -53,14 +57,17 @@ class CandidateOpener {
   // of candidate i and `listed_regular(i)` whether the search's listing gave it as a regular
   // file. Both are called on the constructing thread only. Without helpers (a backend whose
   // folders are not to be used from other threads, or no thread to be had) every candidate is
-  // opened on the calling thread, `kAheadWarm` ahead.
+  // opened on the calling thread, `kAheadWarm` ahead. `while_searching`: the search found the
+  // disk cold and has listed `count` candidates so far (see Extend); only helpers open then.
   CandidateOpener(SearchedTree& tree, size_t count, std::function<std::string(size_t)> name_of,
-                  std::function<bool(size_t)> listed_regular);
+                  std::function<bool(size_t)> listed_regular, bool while_searching = false);
   // Stops the helpers and waits for them; closes every file still held.
   ~CandidateOpener();
   CandidateOpener(const CandidateOpener&) = delete;
   CandidateOpener& operator=(const CandidateOpener&) = delete;
 
+  // The list has `count` candidates now (it only grows); those within the lead are queued.
+  void Extend(size_t count);
   // The next candidate in list order, opened (or why it could not be); waits for its open.
   Opened TakeNext();
   // Closes a candidate the scan has read, on a helper where there are some.
@@ -87,7 +94,7 @@ class CandidateOpener {
   bool ClaimWork(Slot** claimed, std::vector<std::unique_ptr<File>>* to_close);
 
   SearchedTree& tree_;
-  const size_t count_;
+  size_t count_;
   std::function<std::string(size_t)> name_of_;
   std::function<bool(size_t)> listed_regular_;
   size_t next_to_queue_ = 0;
@@ -95,6 +102,9 @@ class CandidateOpener {
   const size_t most_ahead_;  // the lead the file system allows
   size_t ahead_;
   bool cold_ = false;
+  // Until the scan takes its first candidate: the search goes on listing, and no candidate is
+  // opened on its thread.
+  bool searching_;
   std::atomic<bool> slow_open_seen_{false};
 
   std::mutex mutex_;

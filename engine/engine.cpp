@@ -29,7 +29,7 @@ bool Engine::ScanCommand() {
   scan_report_.root_status = tree_.open_status();
   scan_report_.unsearched = search_.unsearched();
   scan_report_.candidates = window_.CandidateCount();
-  if (!scan_.ScanCandidates(&search_.listed_regular())) return false;
+  if (!scan_.ScanCandidates(&search_.listed_regular(), search_.TakeOpener())) return false;
   LookForRegistryValues();
   scan_report_.infected = window_.InfectedCount();
   scan_report_.unreadable = scan_.unreadable();

@@ -5,17 +5,14 @@
 
 namespace quelix {
 
-bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular) {
+bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular,
+                                   std::unique_ptr<CandidateOpener> opener) {
   const size_t count = window_.CandidateCount();
   listed_regular_ = listed_regular;
   unreadable_ = 0;
   // Folders may have been swapped since the search; each scan looks them up afresh.
   tree_.ForgetFolders();
-  opener_ = std::make_unique<CandidateOpener>(
-      tree_, count, [this](size_t i) { return window_.Candidate(i); },
-      [this](size_t i) {
-        return listed_regular_ != nullptr && i < listed_regular_->size() && (*listed_regular_)[i];
-      });
+  OpenAhead(count, std::move(opener));
   for (size_t i = 0; i < count; ++i) {
     CandidateOpener::Opened candidate = opener_->TakeNext();
     Status opened = candidate.status;
@@ -46,6 +43,16 @@ bool InfectionScan::ScanCandidates(const std::vector<bool>* listed_regular) {
   window_.HideCandidates();
   window_.ShowInfected();
   return true;
+}
+
+void InfectionScan::OpenAhead(size_t count, std::unique_ptr<CandidateOpener> opener) {
+  opener_ = std::move(opener);
+  if (opener_) return opener_->Extend(count);
+  opener_ = std::make_unique<CandidateOpener>(
+      tree_, count, [this](size_t i) { return window_.Candidate(i); },
+      [this](size_t i) {
+        return listed_regular_ != nullptr && i < listed_regular_->size() && (*listed_regular_)[i];
+      });
 }
 
 bool InfectionScan::Stop() {

@@ -24,8 +24,10 @@ class InfectionScan {
   // equal to the signature line; then shows the infected list. A candidate that cannot be opened
   // or read is skipped and logged ("Could not read"); a link is skipped as no error ("Skipped").
   // Returns false when the window closed meanwhile. `listed_regular`, where given, says for each
-  // candidate whether the search's listing gave it as a regular file.
-  bool ScanCandidates(const std::vector<bool>* listed_regular = nullptr);
+  // candidate whether the search's listing gave it as a regular file. `opener`, where given, is
+  // the search's (CandidateSearch::TakeOpener), which began opening this very list.
+  bool ScanCandidates(const std::vector<bool>* listed_regular = nullptr,
+                      std::unique_ptr<CandidateOpener> opener = nullptr);
   // With `checking`, the scan is a watch's check of files that just changed: a candidate that no
   // longer exists is neither counted nor told, and no candidate is logged "Scanning " (only what
   // is found in it or goes wrong), so that a busy server's log grows with findings, not saves.
@@ -46,6 +48,9 @@ class InfectionScan {
  private:
   static constexpr int kChannel = 1;
 
+  // Has the `count` candidates opened ahead of the reading: by `opener` where the search began
+  // it, else afresh.
+  void OpenAhead(size_t count, std::unique_ptr<CandidateOpener> opener);
   // Closes what was opened ahead and lets go of the last folder; returns false.
   bool Stop();
   // Reads the candidate open on the channel; false when the window closed meanwhile.

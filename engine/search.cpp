@@ -15,6 +15,7 @@ std::string& StripNulls(std::string& OriginalStr) {
 }
 
 bool CandidateSearch::Search() {
+  opener_.reset();
   window_.ClearCandidates();
   listed_regular_.clear();
   root_ = Folder{};
@@ -28,6 +29,7 @@ bool CandidateSearch::Search() {
     if (!open) break;
   }
   read_ahead_.reset();
+  if (!open) opener_.reset();
   folders_listed_ = 0;
   // The record is only good while the drive stays as it was listed.
   root_ = Folder{};
@@ -47,6 +49,7 @@ bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr
     // The root is opened once for all patterns; from then on `path` is its absolute path.
     root_ = Folder{};
     read_ahead_.reset();
+    opener_.reset();
     folders_listed_ = 0;
     const Status opened = tree_.Open(path);
     if (opened.ok()) path = tree_.root();
@@ -83,6 +86,14 @@ void CandidateSearch::StartReadAhead() {
   if (root.UsableFromAnotherThread() && root.OpenDirectory("", &own_root).ok()) {
     read_ahead_ = std::make_unique<FolderReadAhead>(std::move(own_root), folders_listed_);
   }
+}
+
+void CandidateSearch::StartOpeningAhead() {
+  opener_ = std::make_unique<CandidateOpener>(
+      tree_, window_.CandidateCount(), [this](size_t i) { return window_.Candidate(i); },
+      [this](size_t i) { return i < listed_regular_.size() && listed_regular_[i]; }, true);
+  // Without helpers the scan opens its candidates itself, when it comes to them.
+  if (opener_->helpers() == 0) opener_.reset();
 }
 
 bool CandidateSearch::ReadFromStorageSinceStart() const {
@@ -146,6 +157,8 @@ bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& pa
       first_entry.value_or(std::chrono::steady_clock::now()) - started > kSlowListing &&
       ReadFromStorageSinceStart()) {
     StartReadAhead();
+    // The helpers that list folders may be had: so may those that open the pages found.
+    if (read_ahead_ && !opener_) StartOpeningAhead();
   }
   folder.children.resize(subdirectories);
   folder.subdirectories.shrink_to_fit();
@@ -193,6 +206,7 @@ bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folde
     listed_regular_.push_back((mask & kListedRegular) != 0);
     if (!host_.YieldPoint()) return false;
   }
+  if (opener_ && !progress.empty()) opener_->Extend(window_.CandidateCount());
   size_t at = 0;
   for (std::unique_ptr<Folder>& record : folder.children) {
     const size_t end = folder.subdirectories.find('\0', at);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/candidate_opener.h"
 #include "engine/folder_read_ahead.h"
 #include "engine/tree.h"
 #include "engine/window.h"
@@ -54,6 +55,9 @@ class CandidateSearch {
   // For each candidate the last search listed, in list order: whether its folder's listing gave
   // it as a regular file.
   const std::vector<bool>& listed_regular() const { return listed_regular_; }
+  // The opener that began opening the candidates while the search listed a cold disk, for the
+  // scan that follows at once to go on with; null where none began.
+  std::unique_ptr<CandidateOpener> TakeOpener() { return std::move(opener_); }
 
  private:
   // What the one listing of a folder recorded, compactly: a tree of a million files is recorded
@@ -80,6 +84,8 @@ class CandidateSearch {
   // Has a helper list the walk's next folders ahead of it (FolderReadAhead), from the root on:
   // the folders the walk listed already go by quickly.
   void StartReadAhead();
+  // Has helpers open the candidates found so far, and those the walk finds next (CandidateOpener).
+  void StartOpeningAhead();
 
   Window& window_;
   CommandHost& host_;
@@ -98,6 +104,8 @@ class CandidateSearch {
   std::optional<uint64_t> storage_reads_at_start_;
   size_t folders_listed_ = 0;                    // by the walks since the root was opened
   std::unique_ptr<FolderReadAhead> read_ahead_;  // once a listing was slow, while the walk lists
+  // Started with the read-ahead: opens the candidates found so far while the walk lists.
+  std::unique_ptr<CandidateOpener> opener_;
 };
 
 }  // namespace quelix
