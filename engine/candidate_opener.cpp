@@ -85,8 +85,11 @@ void CandidateOpener::QueueAhead() {
     Slot slot;
     const bool for_helpers =
         !helpers_.empty() && tree_.OpensInOneStep(name, regular, &slot.relative);
-    if (!for_helpers && searching_) break;  // opened once the scan comes to it
-    if (!for_helpers) {
+    if (!for_helpers && searching_) {
+      // Opened once the scan comes to it, on its thread; the helpers go on with those after it.
+      slot.relative.clear();
+      slot.claimed = slot.opened = slot.open_when_taken = true;
+    } else if (!for_helpers) {
       slot.relative.clear();
       slot.claimed = slot.opened = true;
       slot.result.status = tree_.OpenForReading(name, &slot.result.file, regular);
@@ -116,9 +119,15 @@ CandidateOpener::Opened CandidateOpener::TakeNext() {
   opened_.wait(lock, [this] { return slots_.front().opened; });
   Opened next = std::move(slots_.front().result);
   const bool by_helper = !slots_.front().relative.empty();
+  const bool open_here = slots_.front().open_when_taken;
   slots_.pop_front();
   const size_t index = next_to_take_++;  // with the pop: helpers count slots from it
   lock.unlock();
+  if (open_here) {
+    next.status = tree_.OpenForReading(name_of_(index), &next.file, listed_regular_(index));
+    if (next.status.ok()) next.file->WillNeed();
+    return next;
+  }
   // A name the helper found to be no regular file (a pipe, a device, a folder) was opened once
   // already, and one thread tells nothing for it either: opening it again would act on it twice.
   if (by_helper && !next.status.ok() && next.status.code() != ErrorCode::kNotAFile) {

@@ -79,6 +79,9 @@ class CandidateOpener {
     std::string relative;  // below the root, for a helper's open; empty where opened here
     bool claimed = false;
     bool opened = false;
+    // Queued while the search listed, for no helper to open: the scan's thread opens it when it
+    // takes it.
+    bool open_when_taken = false;
     Opened result;
   };
 
@@ -103,7 +106,7 @@ class CandidateOpener {
   size_t ahead_;
   bool cold_ = false;
   // Until the scan takes its first candidate: the search goes on listing, and no candidate is
-  // opened on its thread.
+  // opened on its thread (one no helper opens waits in its slot for the scan).
   bool searching_;
   std::atomic<bool> slow_open_seen_{false};
 

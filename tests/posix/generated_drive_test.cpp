@@ -178,6 +178,50 @@ TEST(GeneratedDriveTest, PagesOpenedWhileTheSearchListsAreTheListsFilesInOrder) 
   }
 }
 
+// A name the listing did not give as a regular file (a folder or a link named like a page) is left
+// to the scan's thread while the search lists: the helpers go on opening the pages after it, and
+// the scan still takes each candidate, that one opened by its own thread, in list order.
+TEST(GeneratedDriveTest, ANameNotListedAsAFileLeavesThePagesAfterItOpenedWhileTheSearchLists) {
+  TempTree tree;
+  List names;
+  for (int i = 0; i < 100; ++i) {
+    if (i == 50) {
+      tree.MakeDirectory("d/folder.htm");
+      names.push_back(tree.Path("d/folder.htm"));
+    }
+    tree.Write("d/p" + std::to_string(i) + ".htm", "<html>\n");
+    names.push_back(tree.Path("d/p" + std::to_string(i) + ".htm"));
+  }
+  auto fs = CreateNativeFileSystem();
+  SearchedTree searched(*fs);
+  ASSERT_TRUE(searched.Open(tree.Root()).ok());
+  const size_t before = OpenDescriptors();
+  CandidateOpener opener(
+      searched, 0, [&](size_t i) { return names[i]; }, [](size_t i) { return i != 50; }, true);
+  ASSERT_GT(opener.helpers(), 0u);
+  opener.Extend(names.size());
+  const size_t pages = names.size() - 1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (OpenDescriptors() < before + opener.helpers() + pages &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  EXPECT_EQ(OpenDescriptors(), before + opener.helpers() + pages);
+  for (size_t i = 0; i < names.size(); ++i) {
+    CandidateOpener::Opened opened = opener.TakeNext();
+    if (i == 50) {
+      EXPECT_EQ(opened.status.code(), ErrorCode::kNotAFile) << opened.status.message();
+      continue;
+    }
+    ASSERT_TRUE(opened.status.ok()) << names[i] << ": " << opened.status.message();
+    FileInfo held;
+    FileInfo named;
+    ASSERT_TRUE(opened.file->GetInfo(&held).ok() && fs->GetInfo(names[i], &named).ok());
+    EXPECT_EQ(held.file_id, named.file_id) << names[i];
+    opener.Done(std::move(opened.file));
+  }
+}
+
 // Where the scan's thread opens the candidates itself (names the listing did not give as regular
 // files: no helper opens them), the files it has read are still closed as it goes.
 TEST(GeneratedDriveTest, FilesTheScanOpensItselfAreClosedAsItGoes) {
