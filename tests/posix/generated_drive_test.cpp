@@ -145,47 +145,24 @@ TEST(GeneratedDriveTest, ReadingAheadListsTheSameColdAndWarm) {
   EXPECT_EQ(events[true], events[false]);
 }
 
-// While the search still lists a cold disk, the pages it found are opened on the helpers; the
-// scan then takes every candidate in list order, each the file its name gives.
-TEST(GeneratedDriveTest, PagesOpenedWhileTheSearchListsAreTheListsFilesInOrder) {
-  TempTree tree;
-  const DriveReport report = Generate(tree, "gen", 4);
-  const List& names = report.candidates;
-  auto fs = CreateNativeFileSystem();
-  SearchedTree searched(*fs);
-  ASSERT_TRUE(searched.Open(report.root).ok());
-  const size_t before = OpenDescriptors();
-  CandidateOpener opener(
-      searched, 0, [&](size_t i) { return names[i]; }, [](size_t) { return true; }, true);
-  ASSERT_GT(opener.helpers(), 0u);
-  opener.Extend(names.size() / 2);
-  // Waits for the found half to be held, and for nothing more.
+// Waits (for a minute at most) until the process holds `count` descriptors; true where it does.
+bool HoldsDescriptors(size_t count) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (OpenDescriptors() < before + opener.helpers() + names.size() / 2 &&
-         std::chrono::steady_clock::now() < deadline) {
+  while (OpenDescriptors() < count && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::yield();
   }
-  EXPECT_EQ(OpenDescriptors(), before + opener.helpers() + names.size() / 2);
-  opener.Extend(names.size());
-  for (const std::string& name : names) {
-    CandidateOpener::Opened opened = opener.TakeNext();
-    ASSERT_TRUE(opened.status.ok()) << name << ": " << opened.status.message();
-    FileInfo held;
-    FileInfo named;
-    ASSERT_TRUE(opened.file->GetInfo(&held).ok() && fs->GetInfo(name, &named).ok());
-    EXPECT_EQ(held.file_id, named.file_id) << name;
-    opener.Done(std::move(opened.file));
-  }
+  return OpenDescriptors() == count;
 }
 
-// A name the listing did not give as a regular file (a folder or a link named like a page) is left
-// to the scan's thread while the search lists: the helpers go on opening the pages after it, and
-// the scan still takes each candidate, that one opened by its own thread, in list order.
-TEST(GeneratedDriveTest, ANameNotListedAsAFileLeavesThePagesAfterItOpenedWhileTheSearchLists) {
+// While the search still lists a cold disk, the pages it found are opened on the helpers, also
+// those after a name the listing did not give as a regular file (a folder named like a page, left
+// to the scan's thread); the scan then takes every candidate in list order, each the file its name
+// gives.
+TEST(GeneratedDriveTest, PagesOpenedWhileTheSearchListsAreTheListsFilesInOrder) {
   TempTree tree;
   List names;
   for (int i = 0; i < 100; ++i) {
-    if (i == 50) {
+    if (i == 60) {
       tree.MakeDirectory("d/folder.htm");
       names.push_back(tree.Path("d/folder.htm"));
     }
@@ -197,19 +174,15 @@ TEST(GeneratedDriveTest, ANameNotListedAsAFileLeavesThePagesAfterItOpenedWhileTh
   ASSERT_TRUE(searched.Open(tree.Root()).ok());
   const size_t before = OpenDescriptors();
   CandidateOpener opener(
-      searched, 0, [&](size_t i) { return names[i]; }, [](size_t i) { return i != 50; }, true);
+      searched, 0, [&](size_t i) { return names[i]; }, [](size_t i) { return i != 60; }, true);
   ASSERT_GT(opener.helpers(), 0u);
+  opener.Extend(50);  // found so far
+  EXPECT_TRUE(HoldsDescriptors(before + opener.helpers() + 50));
   opener.Extend(names.size());
-  const size_t pages = names.size() - 1;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (OpenDescriptors() < before + opener.helpers() + pages &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::yield();
-  }
-  EXPECT_EQ(OpenDescriptors(), before + opener.helpers() + pages);
+  EXPECT_TRUE(HoldsDescriptors(before + opener.helpers() + names.size() - 1));
   for (size_t i = 0; i < names.size(); ++i) {
     CandidateOpener::Opened opened = opener.TakeNext();
-    if (i == 50) {
+    if (i == 60) {
       EXPECT_EQ(opened.status.code(), ErrorCode::kNotAFile) << opened.status.message();
       continue;
     }
