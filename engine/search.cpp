@@ -89,6 +89,8 @@ void CandidateSearch::StartReadAhead() {
 }
 
 void CandidateSearch::StartOpeningAhead() {
+  // Where the process may hold few files, the walk's folders and the listers' need them.
+  if (tree_.FilesHeldAheadAllowed() < CandidateOpener::kAheadCold) return;
   opener_ = std::make_unique<CandidateOpener>(
       tree_, window_.CandidateCount(), [this](size_t i) { return window_.Candidate(i); },
       [this](size_t i) { return i < listed_regular_.size() && listed_regular_[i]; }, true);
