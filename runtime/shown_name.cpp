@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace quelix {
@@ -72,9 +73,26 @@ bool NeedsEscape(std::string_view name, size_t at, size_t* length) {
   return true;
 }
 
+// Whether any of the eight bytes of `word` lies outside printable ASCII (0x20 to 0x7e): below
+// 0x20, or with its top bit set once 1 is added (0x7f and up). Exact for the word as a whole.
+bool AnyUnprintable(uint64_t word) {
+  constexpr uint64_t kEach = 0x0101010101010101u;
+  constexpr uint64_t kTop = 0x8080808080808080u;
+  const uint64_t below_space = (word - kEach * 0x20) & ~word & kTop;
+  const uint64_t del_or_more = ((word + kEach) | word) & kTop;
+  return (below_space | del_or_more) != 0;
+}
+
 bool HoldsEscape(std::string_view name) {
+  // Names are mostly printable ASCII from end to end: eight bytes are looked at at once until
+  // a word holds anything else, and from there on each character.
+  size_t start = 0;
+  for (uint64_t word = 0; start + sizeof word <= name.size(); start += sizeof word) {
+    std::memcpy(&word, name.data() + start, sizeof word);
+    if (AnyUnprintable(word)) break;
+  }
   size_t length = 0;
-  for (size_t at = 0; at < name.size(); at += length) {
+  for (size_t at = start; at < name.size(); at += length) {
     // Printable ASCII, nearly every byte of a name, needs no decoding.
     const auto byte = static_cast<unsigned char>(name[at]);
     length = 1;

@@ -44,6 +44,18 @@ TEST(ShownNameTest, EscapesWhatATerminalOrLogReaderWouldActOnAndNothingElse) {
   for (const ShownCase& c : cases) EXPECT_EQ(ShownName(c.name), c.shown) << c.what;
 }
 
+TEST(ShownNameTest, ALongNameIsLeftAsItIsOnlyWhereEveryByteIsPrintable) {
+  // Long names are looked at eight bytes at once: each byte value at each place in the word.
+  for (int byte = 0; byte < 256; ++byte) {
+    for (size_t at = 0; at < 24; ++at) {
+      std::string name(24, 'a');
+      name[at] = static_cast<char>(byte);
+      const bool printable = byte >= 0x20 && byte < 0x7f;
+      EXPECT_EQ(ShownName(name) == name, printable) << "byte " << byte << " at " << at;
+    }
+  }
+}
+
 TEST(ShownNameTest, AShortenedNameKeepsEveryCharacterAndEscapeWhole) {
   struct Case {
     const char* what;
