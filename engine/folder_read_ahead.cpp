@@ -1,24 +1,45 @@
 #include "engine/folder_read_ahead.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
+#include "engine/patterns.h"
+
 namespace quelix {
 
-FolderReadAhead::FolderReadAhead(std::unique_ptr<Directory> root, size_t walk_listed)
-    : walk_listed_(walk_listed) {
-  pending_.push(Pending{});  // the root itself, listed again: the walk starts from it
-  for (size_t i = 0; i < kListers && root; ++i) {
-    // Each helper lists from a handle of the root of its own: a backend's folder is used by one
-    // thread at a time.
-    std::unique_ptr<Directory> own = std::move(root);
-    if (i + 1 < kListers && !own->OpenDirectory("", &root).ok()) root.reset();
-    try {
-      listers_.emplace_back([this, dir = std::move(own)]() mutable { Run(std::move(dir)); });
-    } catch (const std::system_error&) {
-      break;  // no thread to be had: the helpers there are list, or the walk goes on alone
-    }
+bool ExcludedEntry(const Exclusion& exclude, const std::string& folder, const std::string& name,
+                   char separator) {
+  if (!exclude) return false;
+  std::string relative = folder + name;
+  std::replace(relative.begin(), relative.end(), separator, '/');
+  return exclude(relative);
+}
+
+void TakeEntry(const DirEntry& entry, const Exclusion& exclude, const std::string& folder,
+               char separator, FolderListing* listing) {
+  const size_t nul = entry.name.find('\0');
+  const std::string name = nul == std::string::npos ? entry.name : entry.name.substr(0, nul);
+  if (name == "." || name == ".." || ExcludedEntry(exclude, folder, name, separator)) return;
+  ++listing->entries;
+  if (entry.is_directory) {
+    listing->subdirectories.append(name);
+    listing->subdirectories.push_back('\0');
+    ++listing->subdirectory_count;
   }
+  if (const uint8_t mask = MatchingPatterns(name)) {
+    listing->matches.push_back(
+        static_cast<char>(mask | (entry.is_regular_file ? FolderListing::kListedRegular : 0)));
+    listing->matches.append(name);
+    listing->matches.push_back('\0');
+  }
+}
+
+FolderReadAhead::FolderReadAhead(SearchedTree& tree, const Exclusion& exclude)
+    : tree_(tree), exclude_(exclude), separator_(tree.Separator()) {
+  pending_.push(Pending{});
+  handed_over_.emplace("", Handed{});
+  StartListers(kListersWarm);
 }
 
 FolderReadAhead::~FolderReadAhead() {
@@ -30,23 +51,56 @@ FolderReadAhead::~FolderReadAhead() {
   for (std::thread& lister : listers_) lister.join();
 }
 
-void FolderReadAhead::WalkListedOne() {
-  bool lead_used_up = false;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    lead_used_up = helpers_listed_ >= walk_listed_ + kLead;
-    ++walk_listed_;
+void FolderReadAhead::StartListers(size_t wanted) {
+  while (listers_.size() < wanted) {
+    // Each helper lists from a handle of the root of its own: a backend's folder is used by one
+    // thread at a time.
+    std::unique_ptr<Directory> root;
+    Directory& walks_root = tree_.root_directory();
+    if (!walks_root.UsableFromAnotherThread() || !walks_root.OpenDirectory("", &root).ok()) return;
+    try {
+      listers_.emplace_back([this, dir = std::move(root)]() mutable { Run(std::move(dir)); });
+    } catch (const std::system_error&) {
+      return;  // no thread to be had: the helpers there are list, or the walk lists alone
+    }
   }
-  // Only a helper held back by the lead waits for the walk; waking the helpers at every folder
-  // would cost the walk a switch to them each time.
-  if (lead_used_up) changed_.notify_one();
+}
+
+void FolderReadAhead::GoCold() {
+  StartListers(kListersCold);
+}
+
+bool FolderReadAhead::Take(const std::string& relative, FolderListing* listing) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (handed_over_.find(relative) == handed_over_.end()) return false;
+  if (!handed_over_.find(relative)->second.done) {
+    // The folder the walk waits for comes first in its order: a helper lists it whatever the
+    // lead and the bytes held.
+    walk_waiting_ = true;
+    changed_.notify_all();
+    handed_.wait(lock, [&] { return handed_over_.find(relative)->second.done; });
+    walk_waiting_ = false;
+  }
+  const auto taken = handed_over_.find(relative);
+  *listing = std::move(taken->second.listing);
+  handed_over_.erase(taken);
+  const bool helpers_held_back =
+      helpers_listed_ >= walk_taken_ + kLead || held_bytes_ >= kMostHeldBytes;
+  held_bytes_ -= std::min(held_bytes_, listing->bytes());
+  ++walk_taken_;
+  lock.unlock();
+  // Only a helper held back waits for the walk; waking the helpers at every folder would cost
+  // the walk a switch to them each time.
+  if (helpers_held_back) changed_.notify_all();
+  return true;
 }
 
 bool FolderReadAhead::Next(Pending* next) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] {
-    return stop_ || (pending_.empty() && listing_ == 0) ||
-           (!pending_.empty() && helpers_listed_ < walk_listed_ + kLead);
+    if (stop_ || (pending_.empty() && listing_ == 0)) return true;
+    const bool room = helpers_listed_ < walk_taken_ + kLead && held_bytes_ < kMostHeldBytes;
+    return !pending_.empty() && (room || walk_waiting_);
   });
   if (stop_ || pending_.empty()) return false;
   *next = pending_.top();
@@ -56,43 +110,64 @@ bool FolderReadAhead::Next(Pending* next) {
   return true;
 }
 
-void FolderReadAhead::Listed(const Pending& listed, const std::vector<std::string>& names,
-                             char separator) {
+void FolderReadAhead::ListOne(Directory& root, const Pending& folder,
+                              std::optional<uint64_t>* storage_reads, FolderListing* listing) {
+  std::unique_ptr<Directory> opened;
+  if (!folder.relative.empty()) {
+    listing->opened = root.OpenDirectory(folder.relative, &opened);
+    if (!listing->opened.ok()) return;
+  }
+  const std::string prefix = folder.relative.empty() ? "" : folder.relative + separator_;
+  const auto started = std::chrono::steady_clock::now();
+  bool first = true;
+  listing->listed = (opened ? *opened : root).List([&](const DirEntry& entry) {
+    if (first && std::chrono::steady_clock::now() - started > kSlowListing) {
+      // Slow because the helper read from the storage, not because the machine is busy.
+      const std::optional<uint64_t> reads_now = tree_.StorageReadsOfThisThread();
+      if (!reads_now || !*storage_reads || *reads_now > **storage_reads) {
+        slow_listing_seen_.store(true, std::memory_order_relaxed);
+      }
+      *storage_reads = reads_now;
+    }
+    first = false;
+    TakeEntry(entry, exclude_, prefix, separator_, listing);
+    return true;
+  });
+}
+
+void FolderReadAhead::Listed(const Pending& folder, FolderListing listing) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     --listing_;
-    for (size_t i = 0; i < names.size() && listed.place.size() < kMaxDepth; ++i) {
-      Pending child{listed.place, listed.relative};
-      child.place.push_back(static_cast<uint32_t>(i));
-      if (!child.relative.empty()) child.relative += separator;
-      child.relative += names[i];
-      pending_.push(std::move(child));
+    if (folder.place.size() < kMaxDepth) {
+      uint32_t index = 0;
+      for (size_t at = 0; at < listing.subdirectories.size(); ++index) {
+        const size_t end = listing.subdirectories.find('\0', at);
+        Pending child{folder.place, folder.relative};
+        child.place.push_back(index);
+        if (!child.relative.empty()) child.relative += separator_;
+        child.relative.append(listing.subdirectories, at, end - at);
+        at = end + 1;
+        // A name listed twice is listed by a helper once; the walk lists it again itself.
+        if (handed_over_.emplace(child.relative, Handed{}).second) pending_.push(std::move(child));
+      }
     }
+    held_bytes_ += listing.bytes();
+    Handed& handed = handed_over_.find(folder.relative)->second;
+    handed.listing = std::move(listing);
+    handed.done = true;
   }
   changed_.notify_all();
+  handed_.notify_one();
 }
 
 void FolderReadAhead::Run(std::unique_ptr<Directory> root) {
-  const char separator = root->path().empty() ? '/' : root->path().back();
   Pending folder;
-  std::vector<std::string> names;
+  std::optional<uint64_t> storage_reads = tree_.StorageReadsOfThisThread();
   while (Next(&folder)) {
-    names.clear();
-    std::unique_ptr<Directory> dir;
-    // A folder a helper cannot open or list (a link, another volume, no right) is the walk's to
-    // report.
-    if (folder.relative.empty() || root->OpenDirectory(folder.relative, &dir).ok()) {
-      Directory& listing = folder.relative.empty() ? *root : *dir;
-      IgnoreResult(listing.List([&](const DirEntry& entry) {
-        if (entry.is_directory && entry.name.find('\0') == std::string::npos && entry.name != "." &&
-            entry.name != "..") {
-          names.push_back(entry.name);
-        }
-        return true;
-      }),
-                   "what a helper could not list, the walk lists and reports itself");
-    }
-    Listed(folder, names, separator);
+    FolderListing listing;
+    ListOne(*root, folder, &storage_reads, &listing);
+    Listed(folder, std::move(listing));
   }
 }
 

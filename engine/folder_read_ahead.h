@@ -1,43 +1,93 @@
-// On a cold disk most of the search's time goes to waiting for folders to be read from the
-// storage, one after another. Helper threads list the folders the walk comes to next, a bounded
-// number ahead of it and several at once, so that the walk finds them in memory. What the helpers
-// list is dropped: the walk lists every folder itself, and all a user sees comes from the walk
-// alone.
+// Listing folders is most of the search's own work: on a warm disk the system calls that read
+// them, on a cold one the waits for the storage, one folder after another. Helper threads list
+// the folders the walk comes to next, a bounded number ahead of it and several at once, and hand
+// each listing to the walk when it comes to that folder. The walk reports, yields and lists
+// candidates from what it is handed exactly as from a listing of its own, in its own order: all
+// a user sees still comes from the walk alone.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <queue>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
+#include "engine/tree.h"
 #include "platform/file_system.h"
 
 namespace quelix {
 
+// What one listing of a folder gave the search, compactly. Names hold no NUL (a name is cut at
+// its first), which ends each one here.
+struct FolderListing {
+  // Beside the patterns' bits in a match's mask: the listing gave the entry as a regular file.
+  static constexpr uint8_t kListedRegular = 0x80;
+
+  Status opened;               // where not ok, the folder could not be opened, nor listed
+  Status listed;               // where not ok, the listing stopped; the entries before it stand
+  std::string subdirectories;  // each name followed by a NUL
+  size_t subdirectory_count = 0;
+  // For each entry that matches a pattern: its mask (kPatterns' bits and kListedRegular), then
+  // its name and a NUL.
+  std::string matches;
+  size_t entries = 0;  // the entries looked at: not "." or "..", and not left out
+
+  size_t bytes() const { return subdirectories.size() + matches.size(); }
+};
+
+// Whether the search leaves out `name`, an entry of the folder `folder` (its path below the
+// root, ending in `separator`, or empty for the root): `exclude` is given the entry's path below
+// the root with its names joined by '/'.
+using Exclusion = std::function<bool(const std::string& relative)>;
+bool ExcludedEntry(const Exclusion& exclude, const std::string& folder, const std::string& name,
+                   char separator);
+
+// Takes `entry` of the folder `folder` (as for ExcludedEntry) into `listing`, as the walk does.
+void TakeEntry(const DirEntry& entry, const Exclusion& exclude, const std::string& folder,
+               char separator, FolderListing* listing);
+
 class FolderReadAhead {
  public:
-  // How many folders the helpers list ahead of the walk at most, and how deep below the root
-  // they go; and how many list at once (the storage serves several requests at a time).
+  // How many folders the helpers list ahead of the walk at most, and the bytes of listings they
+  // hold for it at most; how deep below the root they go; how many list at once: on a warm disk
+  // as many as there are processors beside the walk's, on a cold one more (the storage serves
+  // several requests at a time).
   static constexpr size_t kLead = 256;
+  static constexpr size_t kMostHeldBytes = 16u << 20;
   static constexpr size_t kMaxDepth = 64;
-  static constexpr size_t kListers = 4;
+  static constexpr size_t kListersWarm = 2;
+  static constexpr size_t kListersCold = 4;
+  // A listing whose first entry took longer than this, and that read from the storage (where
+  // the OS tells), waited for it: the disk is cold.
+  static constexpr std::chrono::milliseconds kSlowListing{2};
 
-  // Starts listing below `root` (a handle of the helpers' own, opened on the walk's root), in the
-  // walk's order as far as it can: a folder's subfolders are listed before the folders that come
-  // after it, in listing order. The walk has listed `walk_listed` folders so far.
-  FolderReadAhead(std::unique_ptr<Directory> root, size_t walk_listed);
+  // Starts listing below the root of `tree`, in the walk's order: a folder's subfolders before
+  // the folders that come after it, in listing order, leaving out what `exclude` (which must
+  // outlive this) holds true for. Without a thread or a handle of the root to be had, none list.
+  FolderReadAhead(SearchedTree& tree, const Exclusion& exclude);
   // Stops the helpers and waits for them: they hold no folder open afterwards.
   ~FolderReadAhead();
   FolderReadAhead(const FolderReadAhead&) = delete;
   FolderReadAhead& operator=(const FolderReadAhead&) = delete;
 
-  // The walk has listed one more folder.
-  void WalkListedOne();
+  size_t listers() const { return listers_.size(); }
+  // The listing of the folder at `relative` below the root (its names joined by the separator;
+  // "" for the root), waiting for it where a helper is to list it. False where no helper lists
+  // it (deeper than kMaxDepth, or not found in its folder's listing): the walk lists it itself.
+  bool Take(const std::string& relative, FolderListing* listing);
+  // Whether a helper's listing waited for the storage.
+  bool SlowListingSeen() const { return slow_listing_seen_.load(std::memory_order_relaxed); }
+  // More helpers, for a cold disk.
+  void GoCold();
 
  private:
   // A folder still to list, by its place in the walk's order: the positions, among their
@@ -50,20 +100,39 @@ class FolderReadAhead {
   struct ComesLater {
     bool operator()(const Pending& a, const Pending& b) const { return a.place > b.place; }
   };
+  struct Handed {
+    bool done = false;
+    FolderListing listing;
+  };
 
+  void StartListers(size_t wanted);
   void Run(std::unique_ptr<Directory> root);
   // Waits for the next folder to list; false when the helpers are to stop or all is listed.
   bool Next(Pending* next);
-  // Queues the subfolders `names` of `listed` and counts it done.
-  void Listed(const Pending& listed, const std::vector<std::string>& names, char separator);
+  // Lists `folder` below `root`; `storage_reads`: what this thread had read from the storage at
+  // its last look.
+  void ListOne(Directory& root, const Pending& folder, std::optional<uint64_t>* storage_reads,
+               FolderListing* listing);
+  // Hands `listing` over and queues the subfolders in it.
+  void Listed(const Pending& folder, FolderListing listing);
+
+  SearchedTree& tree_;
+  const Exclusion& exclude_;
+  const char separator_;
+  std::atomic<bool> slow_listing_seen_{false};
 
   std::mutex mutex_;
-  std::condition_variable changed_;
-  size_t walk_listed_ = 0;
+  std::condition_variable changed_;  // for the helpers
+  std::condition_variable handed_;   // for the walk
+  size_t walk_taken_ = 0;
   size_t helpers_listed_ = 0;
+  size_t held_bytes_ = 0;
+  bool walk_waiting_ = false;
   size_t listing_ = 0;  // folders a helper is listing now
   bool stop_ = false;
   std::priority_queue<Pending, std::vector<Pending>, ComesLater> pending_;
+  // Every folder queued and not yet taken by the walk, by its path below the root.
+  std::unordered_map<std::string, Handed> handed_over_;
   std::vector<std::thread> listers_;
 };
 

@@ -21,7 +21,6 @@ bool CandidateSearch::Search() {
   root_ = Folder{};
   recorded_root_.clear();
   unsearched_ = 0;
-  storage_reads_at_start_ = tree_.StorageReadsOfThisThread();
   std::string root = window_.SearchRoot();
   bool open = true;
   for (std::string_view pattern : kPatterns) {
@@ -30,7 +29,6 @@ bool CandidateSearch::Search() {
   }
   read_ahead_.reset();
   if (!open) opener_.reset();
-  folders_listed_ = 0;
   // The record is only good while the drive stays as it was listed.
   root_ = Folder{};
   recorded_root_.clear();
@@ -50,7 +48,6 @@ bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr
     root_ = Folder{};
     read_ahead_.reset();
     opener_.reset();
-    folders_listed_ = 0;
     const Status opened = tree_.Open(path);
     if (opened.ok()) path = tree_.root();
     recorded_root_ = path;
@@ -59,9 +56,12 @@ bool CandidateSearch::FindFilesAPI(std::string& path, std::string_view SearchStr
       Unsearched(path, Reason(opened));
     } else if (!tree_.only_file().empty()) {
       RecordOnlyFile();
+    } else {
+      StartReadAhead();
     }
   }
-  Directory* dir = root_.listed ? nullptr : &tree_.root_directory();
+  // With helpers that list, the walk is handed the root's listing as every other.
+  Directory* dir = root_.listed || read_ahead_ ? nullptr : &tree_.root_directory();
   return Walk(path, bit, root_, dir, 0);
 }
 
@@ -80,12 +80,11 @@ void CandidateSearch::RecordOnlyFile() {
 }
 
 void CandidateSearch::StartReadAhead() {
-  std::unique_ptr<Directory> own_root;
-  // Without a handle of its own the walk goes on alone, only slower on a cold disk.
-  Directory& root = tree_.root_directory();
-  if (root.UsableFromAnotherThread() && root.OpenDirectory("", &own_root).ok()) {
-    read_ahead_ = std::make_unique<FolderReadAhead>(std::move(own_root), folders_listed_);
-  }
+  // Without helpers (a backend whose folders are not to be used from other threads, or no thread
+  // to be had) the walk lists every folder itself.
+  read_ahead_ = std::make_unique<FolderReadAhead>(tree_, exclude_);
+  if (read_ahead_->listers() == 0) read_ahead_.reset();
+  went_cold_ = false;
 }
 
 void CandidateSearch::StartOpeningAhead() {
@@ -98,18 +97,15 @@ void CandidateSearch::StartOpeningAhead() {
   if (opener_->helpers() == 0) opener_.reset();
 }
 
-bool CandidateSearch::ReadFromStorageSinceStart() const {
-  const std::optional<uint64_t> now = tree_.StorageReadsOfThisThread();
-  return !now || !storage_reads_at_start_ || *now > *storage_reads_at_start_;
+bool CandidateSearch::Excluded(const std::string& folder, const std::string& name) const {
+  return ExcludedEntry(exclude_, folder.substr(std::min(folder.size(), tree_.root().size())), name,
+                       tree_.Separator());
 }
 
-bool CandidateSearch::Excluded(const std::string& folder, const std::string& name) const {
-  if (!exclude_) return false;
-  std::string relative = folder.substr(std::min(folder.size(), tree_.root().size())) + name;
-  for (char& c : relative) {
-    if (c == tree_.Separator()) c = '/';
-  }
-  return exclude_(relative);
+std::string CandidateSearch::BelowRoot(const std::string& path) const {
+  std::string relative = path.substr(std::min(path.size(), tree_.root().size()));
+  if (!relative.empty() && relative.back() == tree_.Separator()) relative.pop_back();
+  return relative;
 }
 
 void CandidateSearch::Unsearched(const std::string& path, const std::string& reason) {
@@ -119,54 +115,83 @@ void CandidateSearch::Unsearched(const std::string& path, const std::string& rea
 }
 
 bool CandidateSearch::List(Folder& folder, Directory& dir, const std::string& path) {
-  folder.listed = true;
-  if (read_ahead_) read_ahead_->WalkListedOne();
-  const auto started = std::chrono::steady_clock::now();
-  // When the first entry came: the window's turns at the yields below take time too, which no
-  // wait for the storage is.
-  std::optional<std::chrono::steady_clock::time_point> first_entry;
+  FolderListing listing;
+  const std::string folder_below_root = path.substr(std::min(path.size(), tree_.root().size()));
   bool open = true;
-  bool yielded = false;
-  size_t subdirectories = 0;
   // A directory that cannot be listed contributes what it gave before failing; the walk goes on.
-  const Status listed = dir.List([&](const DirEntry& entry) {
-    if (!first_entry) first_entry = std::chrono::steady_clock::now();
-    std::string name = entry.name;
-    StripNulls(name);
-    if (name == "." || name == ".." || Excluded(path, name)) return true;
-    if (entry.is_directory) {
-      folder.subdirectories.append(name);
-      folder.subdirectories.push_back('\0');
-      ++subdirectories;
-    }
-    if (const uint8_t mask = MatchingPatterns(name)) {
-      folder.matches.push_back(
-          static_cast<char>(mask | (entry.is_regular_file ? kListedRegular : 0)));
-      folder.matches.append(name);
-      folder.matches.push_back('\0');
-    }
+  listing.listed = dir.List([&](const DirEntry& entry) {
+    const size_t taken = listing.entries;
+    TakeEntry(entry, exclude_, folder_below_root, tree_.Separator(), &listing);
+    if (listing.entries == taken) return true;  // "." or "..", or left out
     open = host_.YieldPoint();
-    yielded = true;
     return open;
   });
   // An empty folder yields too: a walk through many of them would otherwise leave the window
   // unanswered and a close or an interrupt unseen until it ends.
-  if (open && !yielded) open = host_.YieldPoint();
-  ++folders_listed_;
-  // A listing that had to wait for the storage says the disk is cold: only then is the helper
-  // worth its calls (on a warm one it would list every folder twice for nothing).
-  if (!read_ahead_ &&
-      first_entry.value_or(std::chrono::steady_clock::now()) - started > kSlowListing &&
-      ReadFromStorageSinceStart()) {
-    StartReadAhead();
-    // The helpers that list folders may be had: so may those that open the pages found.
-    if (read_ahead_ && !opener_) StartOpeningAhead();
-  }
-  folder.children.resize(subdirectories);
+  if (open && listing.entries == 0) open = host_.YieldPoint();
+  return Keep(folder, listing, path, open);
+}
+
+bool CandidateSearch::Keep(Folder& folder, FolderListing& listing, const std::string& path,
+                           bool open) {
+  folder.listed = true;
+  folder.subdirectories = std::move(listing.subdirectories);
   folder.subdirectories.shrink_to_fit();
+  folder.matches = std::move(listing.matches);
   folder.matches.shrink_to_fit();
-  if (open && !listed.ok()) Unsearched(path, Describe(listed.code()));
+  folder.children.resize(listing.subdirectory_count);
+  if (open && !listing.listed.ok()) Unsearched(path, Describe(listing.listed.code()));
   return open;
+}
+
+bool CandidateSearch::Adopt(Folder& folder, FolderListing& listing, const std::string& path) {
+  if (!listing.opened.ok()) {
+    folder.listed = true;
+    NotEntered(path, listing.opened);
+    return true;
+  }
+  // The walk yields once for each entry, as while it lists a folder itself.
+  bool open = true;
+  for (size_t i = 0; open && i < std::max<size_t>(listing.entries, 1); ++i) {
+    open = host_.YieldPoint();
+  }
+  return Keep(folder, listing, path, open);
+}
+
+bool CandidateSearch::ListFolder(Folder& folder, Directory* dir, const std::string& path, int depth,
+                                 std::unique_ptr<Directory>* listed_here) {
+  if (dir != nullptr) return List(folder, *dir, path);
+  if (depth > kMaxDepth) {
+    folder.listed = true;
+    Unsearched(path, Describe(ErrorCode::kTooDeep));
+    return true;
+  }
+  const std::string relative = BelowRoot(path);
+  FolderListing listing;
+  if (read_ahead_ && read_ahead_->Take(relative, &listing)) {
+    if (read_ahead_->SlowListingSeen() && !went_cold_) GoCold();
+    return Adopt(folder, listing, path);
+  }
+  // A folder no helper lists: opened from the root here, and the folders below it from it.
+  const Status opened = tree_.root_directory().OpenDirectory(relative, listed_here);
+  if (!opened.ok()) {
+    folder.listed = true;
+    NotEntered(path, opened);
+    return true;
+  }
+  return List(folder, **listed_here, path);
+}
+
+void CandidateSearch::GoCold() {
+  went_cold_ = true;
+  read_ahead_->GoCold();
+  // The helpers that list folders may be had: so may those that open the pages found.
+  if (!opener_) StartOpeningAhead();
+}
+
+void CandidateSearch::NotEntered(const std::string& path, const Status& why) {
+  // A mount point met on the way belongs to another volume, which the walk leaves alone.
+  if (why.code() != ErrorCode::kOtherVolume) Unsearched(path, Describe(why.code()));
 }
 
 std::unique_ptr<Directory> CandidateSearch::Enter(Directory* dir, const std::string& path,
@@ -178,22 +203,15 @@ std::unique_ptr<Directory> CandidateSearch::Enter(Directory* dir, const std::str
   }
   std::unique_ptr<Directory> child;
   const Status opened = dir->OpenDirectory(name, &child);
-  // A mount point met on the way belongs to another volume, which the walk leaves alone.
-  if (!opened.ok() && opened.code() != ErrorCode::kOtherVolume) {
-    Unsearched(path, Describe(opened.code()));
-  }
+  if (!opened.ok()) NotEntered(path, opened);
   return child;
 }
 
 bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folder, Directory* dir,
                            int depth) {
-  if (!folder.listed) {
-    if (dir == nullptr) {
-      folder.listed = true;
-    } else if (!List(folder, *dir, path)) {
-      return false;
-    }
-  }
+  std::unique_ptr<Directory> listed_here;
+  if (!folder.listed && !ListFolder(folder, dir, path, depth, &listed_here)) return false;
+  if (listed_here) dir = listed_here.get();
   std::string progress;  // the same for every match here: made once, at the first
   for (size_t at = 0; at < folder.matches.size();) {
     const auto mask = static_cast<uint8_t>(folder.matches[at]);
@@ -205,7 +223,7 @@ bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folde
     host_.WriteLog(progress);
     window_.SetStatus(progress);
     window_.AppendCandidate(path + std::string(name));
-    listed_regular_.push_back((mask & kListedRegular) != 0);
+    listed_regular_.push_back((mask & FolderListing::kListedRegular) != 0);
     if (!host_.YieldPoint()) return false;
   }
   if (opener_ && !progress.empty()) opener_->Extend(window_.CandidateCount());
@@ -216,8 +234,12 @@ bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folde
     at = end + 1;
     std::string child = path + name + tree_.Separator();
     if (!record) record = std::make_unique<Folder>();
+    // Below a folder the walk holds it opens the next itself; elsewhere a helper lists it.
     std::unique_ptr<Directory> child_dir;
-    if (!record->listed) child_dir = Enter(dir, child, name, depth + 1);
+    if (!record->listed && dir != nullptr) {
+      child_dir = Enter(dir, child, name, depth + 1);
+      record->listed = child_dir == nullptr;  // nothing found in a folder not entered
+    }
     if (!Walk(child, pattern_bit, *record, child_dir.get(), depth + 1)) return false;
   }
   return true;

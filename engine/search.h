@@ -60,31 +60,40 @@ class CandidateSearch {
   std::unique_ptr<CandidateOpener> TakeOpener() { return std::move(opener_); }
 
  private:
-  // What the one listing of a folder recorded, compactly: a tree of a million files is recorded
-  // whole while the walks replay it. Names hold no NUL (StripNulls), which ends each one here.
+  // What the one listing of a folder recorded (see FolderListing): a tree of a million files is
+  // recorded whole while the walks replay it.
   struct Folder {
     bool listed = false;
     std::string subdirectories;                     // each name followed by a NUL
     std::vector<std::unique_ptr<Folder>> children;  // one per subdirectory, made lazily
-    // For each entry that matches a pattern: its mask (kPatterns' bits and kListedRegular), then
-    // its name and a NUL.
     std::string matches;
   };
-  // Beside the patterns' bits: the listing gave the entry as a regular file.
-  static constexpr uint8_t kListedRegular = 0x80;
 
   bool Walk(std::string& path, uint8_t pattern_bit, Folder& folder, Directory* dir, int depth);
+  // Lists the folder at `path` into `folder`: from `dir` where the walk holds it, else from
+  // what a helper listed, else opened from the root here (`*listed_here`). False when the window
+  // closed.
+  bool ListFolder(Folder& folder, Directory* dir, const std::string& path, int depth,
+                  std::unique_ptr<Directory>* listed_here);
   bool List(Folder& folder, Directory& dir, const std::string& path);
+  // Records what a helper listed as List does, with the same yields and reports.
+  bool Adopt(Folder& folder, FolderListing& listing, const std::string& path);
+  bool Keep(Folder& folder, FolderListing& listing, const std::string& path, bool open);
+  // Reports a folder that could not be opened, unless it lies on another volume.
+  void NotEntered(const std::string& path, const Status& why);
+  // `path`'s names below the root, joined by the separator; "" for the root.
+  std::string BelowRoot(const std::string& path) const;
   // Opens subdirectory `name` of `dir` for listing; null (reported) where it cannot be searched.
   std::unique_ptr<Directory> Enter(Directory* dir, const std::string& path, const std::string& name,
                                    int depth);
   void Unsearched(const std::string& path, const std::string& reason);
   // Records the root of a tree made of one file (SearchedTree::only_file()).
   void RecordOnlyFile();
-  // Has a helper list the walk's next folders ahead of it (FolderReadAhead), from the root on:
-  // the folders the walk listed already go by quickly.
+  // Has helpers list the walk's folders ahead of it and hand it the listings (FolderReadAhead).
   void StartReadAhead();
-  // Has helpers open the candidates found so far, and those the walk finds next (CandidateOpener).
+  // A helper's listing waited for the storage: more helpers list, and others open the pages
+  // found meanwhile.
+  void GoCold();
   void StartOpeningAhead();
 
   Window& window_;
@@ -94,16 +103,9 @@ class CandidateSearch {
   Folder root_;
   size_t unsearched_ = 0;
   std::vector<bool> listed_regular_;
-  std::function<bool(const std::string&)> exclude_;
-  // A folder whose first entry took longer than this to come may have waited for the storage
-  // (the listing asks for the folder's first part then); it did where the walk's thread read
-  // from the storage since the search began (where the OS tells), not where a busy machine only
-  // held the walk up.
-  static constexpr std::chrono::milliseconds kSlowListing{2};
-  bool ReadFromStorageSinceStart() const;
-  std::optional<uint64_t> storage_reads_at_start_;
-  size_t folders_listed_ = 0;                    // by the walks since the root was opened
-  std::unique_ptr<FolderReadAhead> read_ahead_;  // once a listing was slow, while the walk lists
+  Exclusion exclude_;
+  std::unique_ptr<FolderReadAhead> read_ahead_;  // while the walk lists the tree's folders
+  bool went_cold_ = false;
   // Started with the read-ahead: opens the candidates found so far while the walk lists.
   std::unique_ptr<CandidateOpener> opener_;
 };

@@ -1,6 +1,6 @@
-// The walk lists folders ahead on helper threads only once a listing waited for the storage. The
-// window's turns at the walk's yields take time too, and may read from the storage themselves (a
-// font, an icon): on a warm disk they start no helper.
+// More helpers list folders ahead of the walk, and others open the pages found, only once a
+// listing waited for the storage. The window's turns at the walk's yields take time too, and may
+// read from the storage themselves (a font, an icon): on a warm disk they start no more helpers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/controller.h"
+#include "engine/folder_read_ahead.h"
 #include "platform/registry.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/temp_tree.h"
@@ -73,7 +74,7 @@ TEST(WarmSearchTest, TheWindowsTurnsDoNotMakeAWarmDiskLookCold) {
   controller.Scan();
   window.EndHooks();
   if (!read_storage) GTEST_SKIP() << "reads here do not reach a block device";
-  EXPECT_EQ(threads_after_root, threads);
+  EXPECT_LE(threads_after_root, threads + FolderReadAhead::kListersWarm);
   EXPECT_EQ(window.candidates.size(), 1u);
 }
 

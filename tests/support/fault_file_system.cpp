@@ -102,6 +102,9 @@ class FaultDirectory : public Directory {
     return real_->Sync();
   }
   Status GetInfo(FileInfo* info) override { return real_->GetInfo(info); }
+  bool UsableFromAnotherThread() const override {
+    return fs_.shared_with_helpers && real_->UsableFromAnotherThread();
+  }
   Status FreeSpace(uint64_t* free, uint64_t* total) override {
     if (auto failed = fs_.Enter(FsOp::kGetInfo, path())) return *failed;
     const Status status = real_->FreeSpace(free, total);
@@ -129,6 +132,7 @@ int FaultFileSystem::Count(FsOp op) const {
 }
 
 std::optional<Status> FaultFileSystem::Enter(FsOp op, const std::string& path) {
+  const std::lock_guard<std::mutex> lock(calls_mutex_);
   calls.push_back({static_cast<int>(calls.size()) + 1, op, path});
   if (before) before(calls.back());
   if (!inject) return std::nullopt;

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,10 @@ class FaultFileSystem : public FileSystem {
   std::function<void(const FsCall&)> before;
   // Every call made, in order.
   std::vector<FsCall> calls;
+  // Where set, its folders may be used from other threads as far as the real ones may: the
+  // program's helpers then list and open through it too, the calls are recorded under a lock,
+  // and `inject` and `before` run on those threads.
+  bool shared_with_helpers = false;
   // Drops `inject` and `before`. A fixture calls it when the test body ends: its hooks may read
   // the body's locals, and the fixture's own members (a controller closing its log) still make
   // calls while they are destroyed.
@@ -101,6 +106,7 @@ class FaultFileSystem : public FileSystem {
 
  private:
   FileSystem& real_;
+  std::mutex calls_mutex_;
 };
 
 }  // namespace quelix
