@@ -35,8 +35,12 @@ void TakeEntry(const DirEntry& entry, const Exclusion& exclude, const std::strin
   }
 }
 
-FolderReadAhead::FolderReadAhead(SearchedTree& tree, const Exclusion& exclude)
-    : tree_(tree), exclude_(exclude), separator_(tree.Separator()) {
+FolderReadAhead::FolderReadAhead(SearchedTree& tree, const Exclusion& exclude,
+                                 size_t most_queued_bytes)
+    : tree_(tree),
+      exclude_(exclude),
+      separator_(tree.Separator()),
+      most_queued_bytes_(most_queued_bytes) {
   pending_.push(Pending{});
   handed_over_.emplace("", Handed{});
   StartListers(kListersWarm);
@@ -83,6 +87,7 @@ bool FolderReadAhead::Take(const std::string& relative, FolderListing* listing) 
   }
   const auto taken = handed_over_.find(relative);
   *listing = std::move(taken->second.listing);
+  queued_bytes_ -= taken->second.queued_bytes;
   handed_over_.erase(taken);
   const bool helpers_held_back =
       helpers_listed_ >= walk_taken_ + kLead || held_bytes_ >= kMostHeldBytes;
@@ -148,8 +153,13 @@ void FolderReadAhead::Listed(const Pending& folder, FolderListing listing) {
         if (!child.relative.empty()) child.relative += separator_;
         child.relative.append(listing.subdirectories, at, end - at);
         at = end + 1;
+        // Counted twice for the path (here and as the key), with what the containers add.
+        const size_t bytes = 2 * child.relative.size() + 4 * child.place.size() + 128;
+        if (queued_bytes_ + bytes > most_queued_bytes_) break;
         // A name listed twice is listed by a helper once; the walk lists it again itself.
-        if (handed_over_.emplace(child.relative, Handed{}).second) pending_.push(std::move(child));
+        if (!handed_over_.emplace(child.relative, Handed{false, bytes, {}}).second) continue;
+        queued_bytes_ += bytes;
+        pending_.push(std::move(child));
       }
     }
     held_bytes_ += listing.bytes();

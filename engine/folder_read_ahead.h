@@ -63,6 +63,10 @@ class FolderReadAhead {
   // several requests at a time).
   static constexpr size_t kLead = 256;
   static constexpr size_t kMostHeldBytes = 16u << 20;
+  // The bytes the folders queued to list may take at most (their paths and places): a folder of
+  // a million subfolders deep down would take gigabytes. Subfolders beyond it the walk lists
+  // itself.
+  static constexpr size_t kMostQueuedBytes = 8u << 20;
   static constexpr size_t kMaxDepth = 64;
   static constexpr size_t kListersWarm = 2;
   static constexpr size_t kListersCold = 4;
@@ -73,7 +77,8 @@ class FolderReadAhead {
   // Starts listing below the root of `tree`, in the walk's order: a folder's subfolders before
   // the folders that come after it, in listing order, leaving out what `exclude` (which must
   // outlive this) holds true for. Without a thread or a handle of the root to be had, none list.
-  FolderReadAhead(SearchedTree& tree, const Exclusion& exclude);
+  FolderReadAhead(SearchedTree& tree, const Exclusion& exclude,
+                  size_t most_queued_bytes = kMostQueuedBytes);
   // Stops the helpers and waits for them: they hold no folder open afterwards.
   ~FolderReadAhead();
   FolderReadAhead(const FolderReadAhead&) = delete;
@@ -102,6 +107,7 @@ class FolderReadAhead {
   };
   struct Handed {
     bool done = false;
+    size_t queued_bytes = 0;  // of the folder's place in the queue and here
     FolderListing listing;
   };
 
@@ -119,6 +125,7 @@ class FolderReadAhead {
   SearchedTree& tree_;
   const Exclusion& exclude_;
   const char separator_;
+  const size_t most_queued_bytes_;
   std::atomic<bool> slow_listing_seen_{false};
 
   std::mutex mutex_;
@@ -127,6 +134,7 @@ class FolderReadAhead {
   size_t walk_taken_ = 0;
   size_t helpers_listed_ = 0;
   size_t held_bytes_ = 0;
+  size_t queued_bytes_ = 0;
   bool walk_waiting_ = false;
   size_t listing_ = 0;  // folders a helper is listing now
   bool stop_ = false;

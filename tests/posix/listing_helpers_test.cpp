@@ -5,13 +5,16 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "bench/drive_generator.h"
 #include "engine/engine.h"
 #include "engine/folder_read_ahead.h"
+#include "engine/tree.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/fault_file_system.h"
 #include "tests/support/temp_tree.h"
@@ -27,7 +30,8 @@ struct Seen {
 // Scans `root` through a file system that fails the folders `faults` names; with helpers where
 // `helpers`, else with the walk alone.
 Seen Scan(const std::string& root, bool helpers,
-         const std::vector<std::pair<std::string, ErrorCode>>& faults, const std::string& left_out) {
+          const std::vector<std::pair<std::string, ErrorCode>>& faults,
+          const std::string& left_out) {
   auto native = CreateNativeFileSystem();
   FaultFileSystem fs(*native);
   fs.shared_with_helpers = helpers;
@@ -45,7 +49,8 @@ Seen Scan(const std::string& root, bool helpers,
     return true;
   };
   Engine engine(window, window, fs, CreateNativeRegistry);
-  engine.search().Exclude([&left_out](const std::string& relative) { return relative == left_out; });
+  engine.search().Exclude(
+      [&left_out](const std::string& relative) { return relative == left_out; });
   EXPECT_TRUE(engine.ScanCommand());
   fs.EndHooks();
   return {window.events, window.infected};
@@ -72,15 +77,16 @@ TEST(ListingHelpersTest, HandedListingsGiveWhatTheWalksOwnListingsGive) {
     const std::filesystem::path& path = entry.path();
     if (!entry.is_directory() || path.string().find("/chain") != std::string::npos) continue;
     bool leaf = true;
-    for (const auto& inner : std::filesystem::directory_iterator(path)) leaf &= !inner.is_directory();
+    for (const auto& inner : std::filesystem::directory_iterator(path))
+      leaf &= !inner.is_directory();
     if (leaf) leaves.push_back(path.string());
   }
   std::sort(leaves.begin(), leaves.end());
   ASSERT_GE(leaves.size(), 4u);
   const std::vector<std::pair<std::string, ErrorCode>> faults = {
-      {leaves[0], ErrorCode::kAccessDenied},      // not opened
-      {leaves[1] + "/", ErrorCode::kIoError},     // not listed
-      {leaves[2], ErrorCode::kOtherVolume},       // a mount point
+      {leaves[0], ErrorCode::kAccessDenied},                // not opened
+      {leaves[1] + "/", ErrorCode::kIoError},               // not listed
+      {leaves[2], ErrorCode::kOtherVolume},                 // a mount point
       {tree.Path(chain + "/d"), ErrorCode::kAccessDenied},  // below where the helpers list
   };
   const std::string left_out = leaves[3].substr(report.root.size() + 1);
@@ -98,6 +104,52 @@ TEST(ListingHelpersTest, HandedListingsGiveWhatTheWalksOwnListingsGive) {
   EXPECT_EQ(count("log: Could not search"), 3);
   EXPECT_EQ(count("candidate: " + tree.Path(chain + "/deeper.asp")), 1);
   EXPECT_EQ(count("deep.htm"), 0);
+}
+
+// The names of a listing's part: each followed by a NUL, a match's after its mask.
+std::set<std::string> Names(const std::string& part, bool masked) {
+  std::set<std::string> names;
+  for (size_t at = 0; at < part.size();) {
+    const size_t end = part.find('\0', at);
+    names.insert(part.substr(at + (masked ? 1 : 0), end - at - (masked ? 1 : 0)));
+    at = end + 1;
+  }
+  return names;
+}
+
+// Subfolders beyond what the helpers may queue are left to the walk; those they list are
+// listed whole.
+TEST(ListingHelpersTest, FoldersBeyondWhatMayBeQueuedAreLeftToTheWalk) {
+  TempTree tree;
+  for (int i = 0; i < 60; ++i) tree.Write("many/folder" + std::to_string(i) + "/page.htm", "x");
+  tree.Write("many/page.asp", "x");
+  auto fs = CreateNativeFileSystem();
+  SearchedTree searched(*fs);
+  ASSERT_TRUE(searched.Open(tree.Root()).ok());
+  const Exclusion none;
+  FolderReadAhead read_ahead(searched, none, 4096);
+  size_t handed = 0;
+  size_t left = 0;
+  // The walk's order: a folder, then each of its subfolders and all below it.
+  const std::function<void(const std::string&)> walk = [&](const std::string& relative) {
+    FolderListing listing;
+    if (!read_ahead.Take(relative, &listing)) return void(++left);
+    ++handed;
+    std::set<std::string> folders;
+    std::set<std::string> pages;
+    for (const auto& entry : std::filesystem::directory_iterator(tree.root() / relative)) {
+      (entry.is_directory() ? folders : pages).insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(Names(listing.subdirectories, false), folders) << relative;
+    EXPECT_EQ(Names(listing.matches, true), pages) << relative;
+    for (const std::string& name : Names(listing.subdirectories, false)) {
+      walk(relative.empty() ? name : relative + "/" + name);
+    }
+  };
+  walk("");
+  EXPECT_GT(handed, 2u);
+  EXPECT_GT(left, 0u);
+  EXPECT_EQ(handed + left, 62u);
 }
 
 }  // namespace
