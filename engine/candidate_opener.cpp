@@ -76,9 +76,14 @@ void CandidateOpener::QueueAhead() {
     const std::lock_guard<std::mutex> lock(mutex_);
     closing = to_close_.size();
   }
-  // Files read and not yet closed count as held too.
-  const size_t ahead = ahead_ > closing ? ahead_ - closing : 0;
+  // Files read and not yet closed count as held too: where the process may hold them beside the
+  // lead, the helpers woken for the next candidates close them first; elsewhere the lead is
+  // shorter by as many.
+  const size_t ahead = ahead_ + closing <= most_ahead_ ? ahead_
+                       : ahead_ > closing              ? ahead_ - closing
+                                                       : 0;
   bool queued_for_helpers = false;
+  std::vector<Slot> queued;
   for (; next_to_queue_ < count_ && next_to_queue_ <= next_to_take_ + ahead; ++next_to_queue_) {
     const std::string name = name_of_(next_to_queue_);
     const bool regular = listed_regular_(next_to_queue_);
@@ -96,8 +101,13 @@ void CandidateOpener::QueueAhead() {
       if (slot.result.status.ok()) slot.result.file->WillNeed();
     }
     queued_for_helpers |= !slot.claimed;
+    queued.push_back(std::move(slot));
+  }
+  if (queued.empty()) return;
+  {
+    // Added at once: the helpers wait for the lock once, not for each candidate.
     const std::lock_guard<std::mutex> lock(mutex_);
-    slots_.push_back(std::move(slot));
+    for (Slot& slot : queued) slots_.push_back(std::move(slot));
   }
   if (queued_for_helpers) work_.notify_all();
 }
@@ -145,12 +155,14 @@ CandidateOpener::Opened CandidateOpener::TakeNext() {
 
 void CandidateOpener::Done(std::unique_ptr<File> file) {
   if (helpers_.empty()) return CloseRead(std::move(file));
-  // Closed by a helper in batches: waking one for each file costs more than the close.
+  // Closed by a helper in batches: waking one for each file costs more than the close. The
+  // helpers woken for the next candidates to open close them too, so one is woken for files to
+  // close only where no candidates came for as many.
   bool batch_full = false;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     to_close_.push_back(std::move(file));
-    batch_full = to_close_.size() >= kCloseBatch;
+    batch_full = to_close_.size() >= std::max(kCloseBatch, ahead_ / 2 + 1);
   }
   if (batch_full) work_.notify_one();
 }

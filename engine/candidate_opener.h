@@ -40,9 +40,10 @@ class CandidateOpener {
   // has found are opened, and their reading asked for, meanwhile, this many ahead at most, so
   // that the storage reads pages while the walk waits for folders.
   static constexpr size_t kAheadWhileSearching = 4096;
-  // Files read are handed to a helper to close in batches of this many: a helper otherwise wakes
-  // only for candidates to open, and where the scan opens them itself (pages deeper than one step
-  // from the root, on some systems) read files would stay open until the scan ends.
+  // Files read are handed to a helper to close in batches of at least this many (more where the
+  // lead is long): a helper otherwise wakes only for candidates to open, and where the scan opens
+  // them itself (pages deeper than one step from the root, on some systems) read files would stay
+  // open until the scan ends.
   static constexpr size_t kCloseBatch = 8;
   // An open that takes longer than this, and read from the storage (where the OS tells),
   // waited for it.
