@@ -77,13 +77,14 @@ void FolderReadAhead::GoCold() {
 bool FolderReadAhead::Take(const std::string& relative, FolderListing* listing) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (handed_over_.find(relative) == handed_over_.end()) return false;
-  if (!handed_over_.find(relative)->second.done) {
+  const Handed& waited = handed_over_.find(relative)->second;
+  if (!waited.done) {
     // The folder the walk waits for comes first in its order: a helper lists it whatever the
-    // lead and the bytes held.
-    walk_waiting_ = true;
+    // lead and the bytes held, and no other beyond them.
+    waited_ = &waited;
     changed_.notify_all();
-    handed_.wait(lock, [&] { return handed_over_.find(relative)->second.done; });
-    walk_waiting_ = false;
+    handed_.wait(lock, [&] { return waited.done; });
+    waited_ = nullptr;
   }
   const auto taken = handed_over_.find(relative);
   *listing = std::move(taken->second.listing);
@@ -105,11 +106,12 @@ bool FolderReadAhead::Next(Pending* next) {
   changed_.wait(lock, [this] {
     if (stop_ || (pending_.empty() && listing_ == 0)) return true;
     const bool room = helpers_listed_ < walk_taken_ + kLead && held_bytes_ < kMostHeldBytes;
-    return !pending_.empty() && (room || walk_waiting_);
+    return !pending_.empty() && (room || (waited_ != nullptr && !waited_->started));
   });
   if (stop_ || pending_.empty()) return false;
   *next = pending_.top();
   pending_.pop();
+  handed_over_.find(next->relative)->second.started = true;
   ++helpers_listed_;
   ++listing_;
   return true;
@@ -157,7 +159,7 @@ void FolderReadAhead::Listed(const Pending& folder, FolderListing listing) {
         const size_t bytes = 2 * child.relative.size() + 4 * child.place.size() + 128;
         if (queued_bytes_ + bytes > most_queued_bytes_) break;
         // A name listed twice is listed by a helper once; the walk lists it again itself.
-        if (!handed_over_.emplace(child.relative, Handed{false, bytes, {}}).second) continue;
+        if (!handed_over_.emplace(child.relative, Handed{false, false, bytes, {}}).second) continue;
         queued_bytes_ += bytes;
         pending_.push(std::move(child));
       }

@@ -106,6 +106,7 @@ class FolderReadAhead {
     bool operator()(const Pending& a, const Pending& b) const { return a.place > b.place; }
   };
   struct Handed {
+    bool started = false;  // a helper took it from the queue
     bool done = false;
     size_t queued_bytes = 0;  // of the folder's place in the queue and here
     FolderListing listing;
@@ -135,7 +136,9 @@ class FolderReadAhead {
   size_t helpers_listed_ = 0;
   size_t held_bytes_ = 0;
   size_t queued_bytes_ = 0;
-  bool walk_waiting_ = false;
+  // The folder the walk waits for, while it waits: until a helper takes it, helpers list
+  // whatever the lead and the bytes held (nothing in the queue comes before it).
+  const Handed* waited_ = nullptr;
   size_t listing_ = 0;  // folders a helper is listing now
   bool stop_ = false;
   std::priority_queue<Pending, std::vector<Pending>, ComesLater> pending_;

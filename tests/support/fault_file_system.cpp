@@ -66,7 +66,11 @@ class FaultDirectory : public Directory {
 
   Status List(const std::function<bool(const DirEntry&)>& visit) override {
     if (auto failed = fs_.Enter(FsOp::kList, path())) return *failed;
-    return real_->List(visit);
+    if (!fs_.listed_entry) return real_->List(visit);
+    return real_->List([&](const DirEntry& entry) {
+      fs_.listed_entry(path(), entry);
+      return visit(entry);
+    });
   }
   Status OpenDirectory(const std::string& relative, std::unique_ptr<Directory>* dir) override {
     if (auto failed = fs_.Enter(FsOp::kOpenDirectory, path() + relative)) return *failed;

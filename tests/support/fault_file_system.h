@@ -45,6 +45,9 @@ class FaultFileSystem : public FileSystem {
   // Runs before every call is passed on: a test changes the tree there, as another program
   // could at that moment.
   std::function<void(const FsCall&)> before;
+  // Where set, runs for every entry a listing gives, before the lister sees it, on the thread
+  // that lists and outside the lock: a test holds a listing halfway there while others go on.
+  std::function<void(const std::string& folder, const DirEntry& entry)> listed_entry;
   // Every call made, in order.
   std::vector<FsCall> calls;
   // Where set, its folders may be used from other threads as far as the real ones may: the
@@ -57,6 +60,7 @@ class FaultFileSystem : public FileSystem {
   void EndHooks() {
     inject = nullptr;
     before = nullptr;
+    listed_entry = nullptr;
     space_at = nullptr;
   }
 
