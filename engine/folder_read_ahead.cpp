@@ -1,6 +1,7 @@
 #include "engine/folder_read_ahead.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <system_error>
 #include <utility>
 
@@ -74,18 +75,34 @@ void FolderReadAhead::GoCold() {
   StartListers(kListersCold);
 }
 
-bool FolderReadAhead::Take(const std::string& relative, FolderListing* listing) {
+void FolderReadAhead::AwaitProgress(std::unique_lock<std::mutex>& lock, const Handed& waited,
+                                    size_t turns) {
+  handed_.wait(lock, [&] { return waited.done || waited.seen > turns; });
+}
+
+bool FolderReadAhead::Take(const std::string& relative, FolderListing* listing,
+                           const std::function<bool()>& turn, size_t* turns) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (handed_over_.find(relative) == handed_over_.end()) return false;
   const Handed& waited = handed_over_.find(relative)->second;
-  if (!waited.done) {
-    // The folder the walk waits for comes first in its order: a helper lists it whatever the
-    // lead and the bytes held, and no other beyond them.
-    waited_ = &waited;
-    changed_.notify_all();
-    handed_.wait(lock, [&] { return waited.done; });
-    waited_ = nullptr;
+  // The folder the walk waits for comes first in its order: a helper lists it whatever the
+  // lead and the bytes held, and no other beyond them. The window has its turns meanwhile.
+  waited_ = &waited;
+  changed_.notify_all();
+  // Without turns to give, only the end of the listing is waited for.
+  const auto given = [&] { return turn ? *turns : SIZE_MAX; };
+  for (AwaitProgress(lock, waited, given()); !waited.done; AwaitProgress(lock, waited, given())) {
+    const size_t seen = waited.seen;
+    lock.unlock();
+    for (; *turns < seen; ++*turns) {
+      if (turn()) continue;
+      lock.lock();
+      waited_ = nullptr;
+      return true;
+    }
+    lock.lock();
   }
+  waited_ = nullptr;
   const auto taken = handed_over_.find(relative);
   *listing = std::move(taken->second.listing);
   queued_bytes_ -= taken->second.queued_bytes;
@@ -127,6 +144,7 @@ void FolderReadAhead::ListOne(Directory& root, const Pending& folder,
   const std::string prefix = folder.relative.empty() ? "" : folder.relative + separator_;
   const auto started = std::chrono::steady_clock::now();
   bool first = true;
+  size_t looked = 0;
   listing->listed = (opened ? *opened : root).List([&](const DirEntry& entry) {
     if (first && std::chrono::steady_clock::now() - started > kSlowListing) {
       // Slow because the helper read from the storage, not because the machine is busy.
@@ -138,8 +156,16 @@ void FolderReadAhead::ListOne(Directory& root, const Pending& folder,
     }
     first = false;
     TakeEntry(entry, exclude_, prefix, separator_, listing);
-    return true;
+    return ++looked % kProgressStep != 0 || Progress(folder, listing->entries);
   });
+}
+
+bool FolderReadAhead::Progress(const Pending& folder, size_t entries) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  Handed& handed = handed_over_.find(folder.relative)->second;
+  handed.seen = entries;
+  if (waited_ == &handed) handed_.notify_one();
+  return !stop_;
 }
 
 void FolderReadAhead::Listed(const Pending& folder, FolderListing listing) {
@@ -159,7 +185,8 @@ void FolderReadAhead::Listed(const Pending& folder, FolderListing listing) {
         const size_t bytes = 2 * child.relative.size() + 4 * child.place.size() + 128;
         if (queued_bytes_ + bytes > most_queued_bytes_) break;
         // A name listed twice is listed by a helper once; the walk lists it again itself.
-        if (!handed_over_.emplace(child.relative, Handed{false, false, bytes, {}}).second) continue;
+        if (!handed_over_.emplace(child.relative, Handed{false, false, 0, bytes, {}}).second)
+          continue;
         queued_bytes_ += bytes;
         pending_.push(std::move(child));
       }

@@ -73,6 +73,9 @@ class FolderReadAhead {
   // A listing whose first entry took longer than this, and that read from the storage (where
   // the OS tells), waited for it: the disk is cold.
   static constexpr std::chrono::milliseconds kSlowListing{2};
+  // How many entries a helper looks at between telling the walk how far it is, and looking
+  // whether it is to stop.
+  static constexpr size_t kProgressStep = 256;
 
   // Starts listing below the root of `tree`, in the walk's order: a folder's subfolders before
   // the folders that come after it, in listing order, leaving out what `exclude` (which must
@@ -88,7 +91,15 @@ class FolderReadAhead {
   // The listing of the folder at `relative` below the root (its names joined by the separator;
   // "" for the root), waiting for it where a helper is to list it. False where no helper lists
   // it (deeper than kMaxDepth, or not found in its folder's listing): the walk lists it itself.
-  bool Take(const std::string& relative, FolderListing* listing);
+  bool Take(const std::string& relative, FolderListing* listing) {
+    size_t turns = 0;
+    return Take(relative, listing, nullptr, &turns);
+  }
+  // The same, giving the window a turn by `turn` for each entry the helper has looked at while
+  // the walk waits (as the walk's own listing would), counted in `*turns`. Where `turn` returns
+  // false the walk waits no longer: true, with the listing left empty.
+  bool Take(const std::string& relative, FolderListing* listing, const std::function<bool()>& turn,
+            size_t* turns);
   // Whether a helper's listing waited for the storage.
   bool SlowListingSeen() const { return slow_listing_seen_.load(std::memory_order_relaxed); }
   // More helpers, for a cold disk.
@@ -108,6 +119,7 @@ class FolderReadAhead {
   struct Handed {
     bool started = false;  // a helper took it from the queue
     bool done = false;
+    size_t seen = 0;          // entries looked at so far, every kProgressStep
     size_t queued_bytes = 0;  // of the folder's place in the queue and here
     FolderListing listing;
   };
@@ -120,6 +132,10 @@ class FolderReadAhead {
   // its last look.
   void ListOne(Directory& root, const Pending& folder, std::optional<uint64_t>* storage_reads,
                FolderListing* listing);
+  // Tells the walk that `entries` of `folder` were looked at; false where the helpers stop.
+  bool Progress(const Pending& folder, size_t entries);
+  // Waits until `waited` is listed or more of it was looked at than `turns`.
+  void AwaitProgress(std::unique_lock<std::mutex>& lock, const Handed& waited, size_t turns);
   // Hands `listing` over and queues the subfolders in it.
   void Listed(const Pending& folder, FolderListing listing);
 

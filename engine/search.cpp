@@ -144,7 +144,8 @@ bool CandidateSearch::Keep(Folder& folder, FolderListing& listing, const std::st
   return open;
 }
 
-bool CandidateSearch::Adopt(Folder& folder, FolderListing& listing, const std::string& path) {
+bool CandidateSearch::Adopt(Folder& folder, FolderListing& listing, const std::string& path,
+                            size_t turns) {
   if (!listing.opened.ok()) {
     folder.listed = true;
     NotEntered(path, listing.opened);
@@ -152,7 +153,7 @@ bool CandidateSearch::Adopt(Folder& folder, FolderListing& listing, const std::s
   }
   // The walk yields once for each entry, as while it lists a folder itself.
   bool open = true;
-  for (size_t i = 0; open && i < std::max<size_t>(listing.entries, 1); ++i) {
+  for (size_t i = turns; open && i < std::max<size_t>(listing.entries, 1); ++i) {
     open = host_.YieldPoint();
   }
   return Keep(folder, listing, path, open);
@@ -168,9 +169,14 @@ bool CandidateSearch::ListFolder(Folder& folder, Directory* dir, const std::stri
   }
   const std::string relative = BelowRoot(path);
   FolderListing listing;
-  if (read_ahead_ && read_ahead_->Take(relative, &listing)) {
+  // The window has its turns while a helper lists the folder, as while the walk lists it.
+  bool open = true;
+  size_t turns = 0;
+  const auto turn = [&] { return open = host_.YieldPoint(); };
+  if (read_ahead_ && read_ahead_->Take(relative, &listing, turn, &turns)) {
+    if (!open) return false;
     if (read_ahead_->SlowListingSeen() && !went_cold_) GoCold();
-    return Adopt(folder, listing, path);
+    return Adopt(folder, listing, path, turns);
   }
   // A folder no helper lists: opened from the root here, and the folders below it from it.
   const Status opened = tree_.root_directory().OpenDirectory(relative, listed_here);

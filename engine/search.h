@@ -76,8 +76,9 @@ class CandidateSearch {
   bool ListFolder(Folder& folder, Directory* dir, const std::string& path, int depth,
                   std::unique_ptr<Directory>* listed_here);
   bool List(Folder& folder, Directory& dir, const std::string& path);
-  // Records what a helper listed as List does, with the same yields and reports.
-  bool Adopt(Folder& folder, FolderListing& listing, const std::string& path);
+  // Records what a helper listed as List does, with the same yields (`turns` of them given while
+  // the helper listed) and reports.
+  bool Adopt(Folder& folder, FolderListing& listing, const std::string& path, size_t turns);
   bool Keep(Folder& folder, FolderListing& listing, const std::string& path, bool open);
   // Reports a folder that could not be opened, unless it lies on another volume.
   void NotEntered(const std::string& path, const Status& why);

@@ -1,5 +1,6 @@
 // While the walk waits for the listing of the folder it has come to, the helpers list that folder
-// and what comes before it; the others wait within the lead and the bytes held like at any time.
+// and what comes before it, the others wait within the lead and the bytes held like at any time,
+// and the window has its turns.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,8 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/folder_read_ahead.h"
 #include "engine/tree.h"
+#include "tests/support/fake_window.h"
 #include "tests/support/fault_file_system.h"
 #include "tests/support/temp_tree.h"
 
@@ -80,7 +83,7 @@ TEST(ListingHelpersWaitTest, OthersStayWithinTheLeadWhileTheWalkWaits) {
   }
   // The walk comes to the root's first folder first: its listing is held up.
   const std::string first =
-      std::filesystem::directory_iterator(tree.root()) -> path().filename().string();
+      std::filesystem::directory_iterator(tree.root())->path().filename().string();
   auto native = CreateNativeFileSystem();
   FaultFileSystem fs(*native);
   fs.shared_with_helpers = true;
@@ -90,7 +93,7 @@ TEST(ListingHelpersWaitTest, OthersStayWithinTheLeadWhileTheWalkWaits) {
   };
   Gate gate;
   fs.listed_entry = [&gate, slow = tree.Path(first) + "/"](const std::string& folder,
-                                                            const DirEntry&) {
+                                                           const DirEntry&) {
     if (folder == slow) gate.Hold();
   };
   SearchedTree searched(fs);
@@ -125,6 +128,42 @@ TEST(ListingHelpersWaitTest, OthersStayWithinTheLeadWhileTheWalkWaits) {
   }
   fs.EndHooks();
   EXPECT_EQ(taken, 2 * below + 3);
+}
+
+// A listing held up halfway has given the window a turn for each entry looked at before, as the
+// walk's own listing would; the walk ends once the window closes.
+TEST(ListingHelpersWaitTest, TheWindowHasItsTurnsWhileAHelperLists) {
+  TempTree tree;
+  const size_t step = FolderReadAhead::kProgressStep;
+  for (size_t i = 0; i < 3 * step; ++i) tree.Write("big/f" + std::to_string(i) + ".txt", "");
+  auto native = CreateNativeFileSystem();
+  FaultFileSystem fs(*native);
+  fs.shared_with_helpers = true;
+  std::mutex mutex;
+  std::condition_variable turned;
+  size_t turns = 0;
+  bool turns_while_held = false;
+  size_t looked = 0;  // by the one helper that lists "big"
+  fs.listed_entry = [&, big = tree.Path("big") + "/"](const std::string& folder, const DirEntry&) {
+    if (folder != big || ++looked != step + 1) return;
+    // The root's one entry, and this folder's first step. Not for ever, where the window
+    // has no turn: the test then fails instead of hanging.
+    std::unique_lock<std::mutex> lock(mutex);
+    turns_while_held =
+        turned.wait_for(lock, std::chrono::seconds(30), [&] { return turns >= 1 + step; });
+  };
+  FakeWindow window;
+  window.root = tree.Root();
+  window.on_yield = [&](int) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    turned.notify_all();
+    return ++turns < 1 + step;  // the window closes at that turn
+  };
+  Engine engine(window, window, fs, CreateNativeRegistry);
+  EXPECT_FALSE(engine.ScanCommand());
+  fs.EndHooks();
+  window.EndHooks();
+  EXPECT_TRUE(turns_while_held);
 }
 
 }  // namespace
