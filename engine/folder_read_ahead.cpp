@@ -88,7 +88,9 @@ bool FolderReadAhead::Take(const std::string& relative, FolderListing* listing,
   // The folder the walk waits for comes first in its order: a helper lists it whatever the
   // lead and the bytes held, and no other beyond them. The window has its turns meanwhile.
   waited_ = &waited;
-  changed_.notify_all();
+  // Mostly listed already: waking the helpers at every folder would cost the walk a switch to
+  // them each time.
+  if (!waited.done) changed_.notify_all();
   // Without turns to give, only the end of the listing is waited for.
   const auto given = [&] { return turn ? *turns : SIZE_MAX; };
   for (AwaitProgress(lock, waited, given()); !waited.done; AwaitProgress(lock, waited, given())) {
