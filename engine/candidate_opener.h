@@ -93,6 +93,11 @@ class CandidateOpener {
   // Queues the candidates up to the lead beyond the next to take.
   void QueueAhead();
   void Run(std::unique_ptr<Directory> root);
+  // Waits, `lock` held, until the front slot is opened.
+  void WaitForFront(std::unique_lock<std::mutex>& lock);
+  static constexpr int kSpinRounds = 4;
+  static constexpr int kSpinsPerRound = 50;
+  std::atomic<uint64_t> opens_done_{0};
   // Waits for a slot to open (`*claimed`, else null) or files to close; false once the helpers
   // are to stop.
   bool ClaimWork(Slot** claimed, std::vector<std::unique_ptr<File>>* to_close);
