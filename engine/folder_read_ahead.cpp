@@ -9,6 +9,12 @@
 
 namespace quelix {
 
+std::string& StripNulls(std::string& OriginalStr) {
+  const size_t nul = OriginalStr.find('\0');
+  if (nul != std::string::npos) OriginalStr.resize(nul);
+  return OriginalStr;
+}
+
 bool ExcludedEntry(const Exclusion& exclude, const std::string& folder, const std::string& name,
                    char separator) {
   if (!exclude) return false;
@@ -19,8 +25,8 @@ bool ExcludedEntry(const Exclusion& exclude, const std::string& folder, const st
 
 void TakeEntry(const DirEntry& entry, const Exclusion& exclude, const std::string& folder,
                char separator, FolderListing* listing) {
-  const size_t nul = entry.name.find('\0');
-  const std::string name = nul == std::string::npos ? entry.name : entry.name.substr(0, nul);
+  std::string name = entry.name;
+  StripNulls(name);
   if (name == "." || name == ".." || ExcludedEntry(exclude, folder, name, separator)) return;
   ++listing->entries;
   if (entry.is_directory) {

@@ -44,6 +44,9 @@ struct FolderListing {
   size_t bytes() const { return subdirectories.size() + matches.size(); }
 };
 
+// Cuts `OriginalStr` at its first NUL, in place, and returns it.
+std::string& StripNulls(std::string& OriginalStr);
+
 // Whether the search leaves out `name`, an entry of the folder `folder` (its path below the
 // root, ending in `separator`, or empty for the root): `exclude` is given the entry's path below
 // the root with its names joined by '/'.

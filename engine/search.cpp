@@ -1,18 +1,11 @@
 #include "engine/search.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "engine/patterns.h"
 #include "runtime/shown_name.h"
 
 namespace quelix {
-
-std::string& StripNulls(std::string& OriginalStr) {
-  const size_t nul = OriginalStr.find('\0');
-  if (nul != std::string::npos) OriginalStr.resize(nul);
-  return OriginalStr;
-}
 
 bool CandidateSearch::Search() {
   opener_.reset();

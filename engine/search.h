@@ -2,11 +2,9 @@
 // patterns, one pattern after another.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,9 +16,6 @@
 #include "platform/file_system.h"
 
 namespace quelix {
-
-// Cuts `OriginalStr` at its first NUL, in place, and returns it.
-std::string& StripNulls(std::string& OriginalStr);
 
 class CandidateSearch {
  public:
