@@ -225,7 +225,13 @@ void CommandController::FlushLog() {
 bool CommandController::YieldPoint() {
   if (closing_) return false;
   // The search yields after every directory entry, far more often than anyone can act.
+  if (yield_interval_.count() == 0) {
+    front_.ProcessEvents();
+    return !closing_;
+  }
+  if (!clock_pace_.Due()) return true;
   const auto now = std::chrono::steady_clock::now();
+  clock_pace_.Read(now);
   if (now - last_events_ >= yield_interval_) {
     front_.ProcessEvents();
     last_events_ = std::chrono::steady_clock::now();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/clock_pace.h"
 #include "app/event_log.h"
 #include "app/front_end.h"
 #include "app/outcome.h"
@@ -129,6 +130,7 @@ class CommandController : private CommandHost {
   std::unique_ptr<Engine> engine_;
   std::chrono::milliseconds yield_interval_{15};
   std::chrono::steady_clock::time_point last_events_;
+  ClockPace clock_pace_;
   bool log_wanted_ = false;  // the front end asked for a log (a headless run may not)
   bool running_ = false;
   bool closing_ = false;
