@@ -58,6 +58,33 @@ TEST(PathListModelTest, AppendsReachTheViewOnlyAtAFlush) {
   EXPECT_EQ(model.size(), 0u);
 }
 
+TEST(PathListModelTest, ALongPathIsDrawnAsItsWholeWouldBeAndReadWhole) {
+  const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");  // two UTF-16 units
+  const std::vector<QString> paths = {
+      "/srv/" + QString("deep/").repeated(400) + "index.htm",
+      "/srv/" + QString("a").repeated(kPathEnd - 6) + emoji + QString("b").repeated(300) + emoji +
+          QString("c").repeated(kPathEnd - 1),
+      "/srv/" + QString("w").repeated(2 * kPathEnd - 4),  // no longer than two ends and one
+  };
+  const QFontMetrics metrics{QFont()};
+  for (const QString& path : paths) {
+    PathListModel model;
+    model.Append(path.toStdString());
+    model.Flush();
+    const QModelIndex row = model.index(0, 0);
+    const QString drawn = model.data(row).toString();
+    EXPECT_EQ(model.data(row, Qt::ToolTipRole).toString(), path);
+    EXPECT_EQ(model.data(row, Qt::AccessibleTextRole).toString(), path);
+    EXPECT_LE(drawn.size(), 2 * kPathEnd + 1);
+    EXPECT_EQ(QString::fromUtf8(drawn.toUtf8()), drawn);  // no half of a character
+    for (const int width : {40, 400, 1600}) {
+      EXPECT_EQ(metrics.elidedText(drawn, Qt::ElideMiddle, width),
+                metrics.elidedText(path, Qt::ElideMiddle, width))
+          << width;
+    }
+  }
+}
+
 // 100 000 infected paths appended through the window, with events processed after every
 // thousandth (the controller lets the window process events every 15 ms at most): the view hears
 // of them in one batch each time, and all of them are listed at the end.

@@ -23,12 +23,26 @@ int PathListModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant PathListModel::data(const QModelIndex& index, int role) const {
-  const bool text = role == Qt::DisplayRole || role == Qt::ToolTipRole;
-  if (!text || !index.isValid() || index.row() >= static_cast<int>(shown_)) return {};
+  const bool whole = role == Qt::ToolTipRole || role == Qt::AccessibleTextRole;
+  if ((!whole && role != Qt::DisplayRole) || !index.isValid() ||
+      index.row() >= static_cast<int>(shown_)) {
+    return {};
+  }
   // Paths are the bytes on disk, which the engine keeps working on; what is shown has its control
   // characters and bytes that are not valid UTF-8 escaped (see ShownName). The view shortens a
-  // long path in its middle; its tooltip shows it whole.
-  return QString::fromUtf8(ShownName(paths_.at(static_cast<size_t>(index.row()))));
+  // long path in its middle; its tooltip, and what a screen reader reads, is the whole path.
+  const QString shown = QString::fromUtf8(ShownName(paths_.at(static_cast<size_t>(index.row()))));
+  return whole ? shown : PathEnds(shown);
+}
+
+QString PathEnds(const QString& path) {
+  if (path.size() <= 2 * kPathEnd + 1) return path;
+  qsizetype left = kPathEnd;
+  qsizetype right = kPathEnd;
+  // Never half a character that takes two UTF-16 units.
+  if (path.at(left - 1).isHighSurrogate()) --left;
+  if (path.at(path.size() - right).isLowSurrogate()) --right;
+  return path.left(left) + QChar(0x2026) + path.right(right);
 }
 
 }  // namespace quelix

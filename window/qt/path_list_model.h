@@ -10,6 +10,15 @@
 
 namespace quelix {
 
+// The characters kept at each end of a long path in its list row.
+constexpr qsizetype kPathEnd = 256;
+
+// `path` itself, or, where it is longer than two ends of kPathEnd characters, those ends with an
+// ellipsis between them. The view shortens a row in its middle to the view's width, laying the
+// whole text out each time it draws the row: a path of thousands of characters made every drawing
+// of the list slow, while no width shows more of it than its ends.
+QString PathEnds(const QString& path);
+
 class PathListModel : public QAbstractListModel {
  public:
   using QAbstractListModel::QAbstractListModel;
@@ -26,8 +35,9 @@ class PathListModel : public QAbstractListModel {
 
   // The rows the view knows about: the paths up to the last flush.
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  // The path at `index` for Qt::DisplayRole and Qt::ToolTipRole as people are shown it
-  // (ShownName), decoded as UTF-8; an empty QVariant otherwise.
+  // The path at `index` as people are shown it (ShownName), decoded as UTF-8: whole for
+  // Qt::ToolTipRole and Qt::AccessibleTextRole, its ends (PathEnds) for Qt::DisplayRole; an empty
+  // QVariant for other roles.
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
  private:
