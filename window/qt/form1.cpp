@@ -224,9 +224,11 @@ void Form1::ProcessEvents() {
 std::chrono::steady_clock::duration Form1::RefreshWait() const {
   // Adding entries costs more the longer the lists grow (a view lays all its rows out again when
   // rows are added): the lists are brought up to date no more often than keeps the yields' share
-  // of a command's time small (under 1 % by default), yet at least once a second.
+  // of a command's time small (under 1 % by default), yet at least once a second. A view draws
+  // the rows it was told of at the turns after the refresh: what those cost so far counts too,
+  // or the refresh after a costly one would be timed by the cheap one before it.
   const std::chrono::steady_clock::duration least = setup_.refresh_interval;
-  const auto by_cost = last_cycle_cost_ * setup_.refresh_cost_factor;
+  const auto by_cost = std::max(last_cycle_cost_, cycle_cost_) * setup_.refresh_cost_factor;
   return std::clamp(by_cost, least, std::max(least, kLongestRefreshWait));
 }
 
