@@ -78,8 +78,11 @@ void CliFrontEnd::ProcessEvents() {
   if (controller_ && console_.StopRequested()) {
     controller_->RequestClose("the program was interrupted.");
   }
-  if (!show_progress_) return;
+  // Called at every yield, so that a stop is seen at once; the clock, for the progress line, only
+  // as often as the pace allows.
+  if (!show_progress_ || !clock_pace_.Due()) return;
   const auto now = std::chrono::steady_clock::now();
+  clock_pace_.Read(now);
   if (now - drawn_ < kRedraw) return;
   drawn_ = now;
   Draw();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/clock_pace.h"
 #include "app/listed_front_end.h"
 #include "cli/options.h"
 #include "cli/report.h"
@@ -66,6 +67,7 @@ class CliFrontEnd final : public ListedFrontEnd {
   std::string folder_;
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point drawn_;
+  ClockPace clock_pace_;
   uint64_t bytes_at_start_ = 0;
   size_t drawn_width_ = 0;
 };
