@@ -32,4 +32,19 @@ Status File::WriteHole(uint64_t length) {
   return Status::Ok();
 }
 
+void Directory::OpenListedFiles(const std::vector<std::string>& names,
+                                std::vector<OpenedFile>* opened) {
+  opened->resize(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    (*opened)[i].status = OpenListedFile(names[i], &(*opened)[i].file);
+  }
+}
+
+void Directory::CloseReadFiles(std::vector<std::unique_ptr<File>>* files) {
+  for (std::unique_ptr<File>& file : *files) {
+    if (file) IgnoreResult(file->Close(), "a file only read loses nothing when its close fails");
+  }
+  files->clear();
+}
+
 }  // namespace quelix

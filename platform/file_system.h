@@ -127,6 +127,12 @@ class File {
   virtual Status CopyMetadataTo(File& copy, std::vector<std::string>* lost) = 0;
 };
 
+// A file opened, or why it could not be.
+struct OpenedFile {
+  Status status;
+  std::unique_ptr<File> file;
+};
+
 // A directory the program holds open. Relative names may hold several parts joined by the
 // separator; each part is looked up below the one before, never through a link, junction or other
 // reparse point, never onto another volume, never through "..".
@@ -156,6 +162,15 @@ class Directory {
   virtual Status OpenListedFile(const std::string& name, std::unique_ptr<File>* file) {
     return OpenFile(name, OpenMode::kRead, file);
   }
+  // Opens each of `names` as OpenListedFile does, in order: `(*opened)[i]` for `names[i]`. A
+  // backend may hand the OS several opens in one call (see ListedFilesOpenedAtOnce).
+  virtual void OpenListedFiles(const std::vector<std::string>& names,
+                               std::vector<OpenedFile>* opened);
+  // How many files OpenListedFiles opens in one call to the OS; 1 where it opens them one by one.
+  virtual size_t ListedFilesOpenedAtOnce() { return 1; }
+  // Closes files the program only read (opened below this directory or elsewhere): a close that
+  // fails loses nothing. A backend may hand the OS several closes in one call.
+  virtual void CloseReadFiles(std::vector<std::unique_ptr<File>>* files);
   // Whether OpenListedFile takes `relative`, a path of several names below this directory, in
   // one step, as cheaply as opening its folder first; where not (or where that path is too long
   // for one step), a caller opens the folder and holds it.

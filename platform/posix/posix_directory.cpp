@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_file.h"
+#include "platform/posix/uring_batch.h"
 
 namespace quelix {
 namespace {
@@ -120,6 +122,42 @@ class PosixDirectory final : public Directory {
     return Open(name, OpenMode::kRead, file);
   }
 
+  void OpenListedFiles(const std::vector<std::string>& names,
+                       std::vector<OpenedFile>* opened) override {
+    std::vector<int> fds;
+    UringBatch* batch = Batch(names.size());
+    if (batch != nullptr && std::all_of(names.begin(), names.end(), OpensBeneathAtOnce)) {
+      batch->OpenAll(fd_.get(), names, BeneathHow(RequestFor(OpenMode::kRead, as_root_)), &fds);
+    }
+    opened->resize(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+      OpenedFile& one = (*opened)[i];
+      // An open that failed in the batch is made again the one way, which retries what may be
+      // retried and tells every failure as it always did (a failed open changes nothing).
+      one.status = i < fds.size() && fds[i] >= 0
+                       ? Finish(OwnedFd(fds[i]), names[i], OpenMode::kRead, &one.file)
+                       : Open(names[i], OpenMode::kRead, &one.file);
+    }
+  }
+  size_t ListedFilesOpenedAtOnce() override {
+    const bool refused = batch_asked_ ? !batch_ || !batch_->usable() : UringBatch::Refused();
+    return refused ? 1 : UringBatch::kEntries;
+  }
+  void CloseReadFiles(std::vector<std::unique_ptr<File>>* files) override {
+    UringBatch* batch = Batch(files->size());
+    if (batch != nullptr) {
+      std::vector<int> fds;
+      for (std::unique_ptr<File>& file : *files) {
+        PosixFile* posix = file ? Own(file.get()) : nullptr;
+        const int fd = posix != nullptr ? posix->ReleaseToClose() : -1;
+        if (fd >= 0) fds.push_back(fd);
+      }
+      batch->CloseAll(fds);
+    }
+    // What the batch did not take (a file that holds a lease, another backend's) one by one.
+    Directory::CloseReadFiles(files);
+  }
+
   bool OpensNestedPathAtOnce(const std::string& relative) const override {
     return OpensBeneathAtOnce(relative);
   }
@@ -201,8 +239,6 @@ class PosixDirectory final : public Directory {
  private:
   // Opens `relative` below this folder; `mode` as OpenFile, without its status query.
   Status Open(const std::string& relative, OpenMode mode, std::unique_ptr<File>* file) {
-    const std::string path = path_ + relative;
-    const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadHeld;
     OpenRequest request = RequestFor(mode, as_root_);
     OwnedFd fd(OpenBeneath(fd_.get(), device_, relative, request));
     if (!fd.valid() && errno == EPERM && (request.flags & O_NOATIME)) {
@@ -210,7 +246,15 @@ class PosixDirectory final : public Directory {
       request.flags &= ~O_NOATIME;
       fd.Reset(OpenBeneath(fd_.get(), device_, relative, request));
     }
-    if (!fd.valid()) return LinkAware(errno, path);
+    if (!fd.valid()) return LinkAware(errno, path_ + relative);
+    return Finish(std::move(fd), relative, mode, file);
+  }
+
+  // The rest of Open, for `fd`, just opened at `relative`.
+  Status Finish(OwnedFd fd, const std::string& relative, OpenMode mode,
+                std::unique_ptr<File>* file) {
+    const std::string path = path_ + relative;
+    const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadHeld;
     int64_t size = -1;
     bool sparse = false;
     const Status status =
@@ -321,6 +365,16 @@ class PosixDirectory final : public Directory {
   bool nonblock_harmless_;
   bool as_root_;
   bool listed_ = false;
+  // Opens and closes handed to the kernel together, for the thread that uses this directory:
+  // made for the first batch, so that a directory used one name at a time holds no ring.
+  UringBatch* Batch(size_t operations) {
+    if (operations < 2) return nullptr;
+    if (!batch_asked_) batch_ = UringBatch::Create();
+    batch_asked_ = true;
+    return batch_ && batch_->usable() ? batch_.get() : nullptr;
+  }
+  std::unique_ptr<UringBatch> batch_;
+  bool batch_asked_ = false;
 };
 
 }  // namespace

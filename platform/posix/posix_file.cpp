@@ -306,6 +306,13 @@ Status PosixFile::Close() {
   return Status::Ok();
 }
 
+int PosixFile::ReleaseToClose() {
+  if (leased_ || guarded_) return -1;
+  if (will_need_) ReadPace::Get().Forget(*this);
+  will_need_ = false;
+  return fd_.Release();
+}
+
 void PosixFile::WillNeed() {
   if (size_ <= 0 || !fd_.valid() || will_need_) return;
   will_need_ = true;

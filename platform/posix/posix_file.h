@@ -1,6 +1,7 @@
 // The POSIX backend's open files and directories, shared by its parts.
 #pragma once
 
+#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -36,6 +37,10 @@ class PosixFile final : public File {
   Status CopyMetadataTo(File& copy, std::vector<std::string>* lost) override;
 
   int fd() const { return fd_.get(); }
+  // For a close in a batch with others: does what Close does besides closing and hands over the
+  // descriptor (-1 where none is open). A file that holds a lease is closed by Close instead:
+  // -1, and nothing done.
+  int ReleaseToClose();
   const std::string& path() const { return path_; }
 
   // Opened to be replaced (OpenMode::kReadHeld): as root or the file's owner, takes a read
@@ -106,6 +111,8 @@ struct OpenRequest {
 // through "..", never onto another device than `device`. Returns the descriptor, or -1 with errno
 // set (ELOOP for a link on the way, EXDEV for another volume or a way out of the directory).
 int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const OpenRequest& request);
+// What OpenBeneath asks openat2 for, for `request`.
+open_how BeneathHow(const OpenRequest& request);
 // Whether OpenBeneath opens `relative`, a path of several names, in one system call (openat2,
 // Linux 5.6 on, as far as the kernel has told so far; a path of PATH_MAX or more goes name by
 // name, one call for every folder on the way).

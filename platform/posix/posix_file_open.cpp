@@ -21,10 +21,7 @@ namespace {
 std::atomic<bool> g_no_openat2{false};
 
 int OpenAt2(int dirfd, const std::string& relative, const OpenRequest& request) {
-  open_how how{};
-  how.flags = static_cast<uint64_t>(request.flags | O_NOFOLLOW | O_CLOEXEC);
-  how.mode = (request.flags & O_CREAT) ? request.mode : 0;
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
+  const open_how how = BeneathHow(request);
   for (int attempt = 0;; ++attempt) {
     const long fd = ::syscall(SYS_openat2, dirfd, relative.c_str(), &how, sizeof how);
     // A rename anywhere on the system may make the kernel ask for the lookup to be repeated.
@@ -71,6 +68,14 @@ int OpenStepByStep(int dirfd, dev_t device, const std::string& relative,
 }
 
 }  // namespace
+
+open_how BeneathHow(const OpenRequest& request) {
+  open_how how{};
+  how.flags = static_cast<uint64_t>(request.flags | O_NOFOLLOW | O_CLOEXEC);
+  how.mode = (request.flags & O_CREAT) ? request.mode : 0;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
+  return how;
+}
 
 int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const OpenRequest& request) {
   // A folder's one name, too, goes to openat2 where it can: the kernel then refuses another
