@@ -63,6 +63,7 @@ void CandidateOpener::StartHelpers(size_t wanted) {
 void CandidateOpener::GoCold() {
   if (cold_ || (helpers_.empty() && !searching_)) return;
   cold_ = true;
+  open_batch_ = 1;
   ahead_ = std::min(kAheadCold, most_ahead_);
   StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, most_ahead_ / 16)));
 }
@@ -182,55 +183,68 @@ void CandidateOpener::Done(std::unique_ptr<File> file) {
   if (batch_full) work_.notify_one();
 }
 
-bool CandidateOpener::ClaimWork(Slot** claimed, std::vector<std::unique_ptr<File>>* to_close) {
+bool CandidateOpener::ClaimWork(size_t most, std::vector<Slot*>* claimed,
+                                std::vector<std::unique_ptr<File>>* to_close) {
   std::unique_lock<std::mutex> lock(mutex_);
-  *claimed = nullptr;
+  claimed->clear();
   work_.wait(lock, [&] {
     if (stop_ || !to_close_.empty()) return true;
     // Slots are claimed in list order: only those from the first unclaimed one on are looked at.
     size_t at = first_unclaimed_ > next_to_take_ ? first_unclaimed_ - next_to_take_ : 0;
-    while (at < slots_.size() && slots_[at].claimed) ++at;
+    for (; at < slots_.size() && claimed->size() < most; ++at) {
+      if (!slots_[at].claimed) claimed->push_back(&slots_[at]);
+    }
     first_unclaimed_ = next_to_take_ + at;
-    if (at == slots_.size()) return false;
-    *claimed = &slots_[at];
-    return true;
+    return !claimed->empty();
   });
   if (stop_) return false;
   to_close->swap(to_close_);
-  if (*claimed != nullptr) (*claimed)->claimed = true;
+  for (Slot* slot : *claimed) slot->claimed = true;
   return true;
 }
 
 void CandidateOpener::Run(std::unique_ptr<Directory> root) {
   std::vector<std::unique_ptr<File>> to_close;
-  Slot* slot = nullptr;
+  std::vector<Slot*> claimed;
   std::optional<uint64_t> storage_reads = tree_.StorageReadsOfThisThread();
-  while (ClaimWork(&slot, &to_close)) {
-    for (std::unique_ptr<File>& file : to_close) CloseRead(std::move(file));
-    to_close.clear();
-    if (slot == nullptr) continue;
-    // The slot stays where it is until it is marked opened: the scan takes slots only then, and
-    // the deque keeps its elements in place while others are added at its end.
-    Opened result;
-    const auto start = std::chrono::steady_clock::now();
-    result.status = root->OpenListedFile(slot->relative, &result.file);
-    if (std::chrono::steady_clock::now() - start > kSlowOpen) {
-      // Slow because it read from the storage, not because the machine is busy.
-      const std::optional<uint64_t> now = tree_.StorageReadsOfThisThread();
-      if (!now || !storage_reads || *now > *storage_reads) {
-        slow_open_seen_.store(true, std::memory_order_relaxed);
-      }
-      storage_reads = now;
-    }
-    if (result.status.ok()) result.file->WillNeed();
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      slot->result = std::move(result);
-      slot->opened = true;
-    }
-    opens_done_.fetch_add(1, std::memory_order_release);
-    opened_.notify_one();
+  const size_t at_once = root->ListedFilesOpenedAtOnce();
+  while (ClaimWork(std::min(at_once, open_batch_.load(std::memory_order_relaxed)), &claimed,
+                   &to_close)) {
+    root->CloseReadFiles(&to_close);
+    if (!claimed.empty()) OpenClaimed(*root, claimed, &storage_reads);
   }
+}
+
+void CandidateOpener::OpenClaimed(Directory& root, const std::vector<Slot*>& claimed,
+                                  std::optional<uint64_t>* storage_reads) {
+  // The slots stay where they are until they are marked opened: the scan takes slots only then,
+  // and the deque keeps its elements in place while others are added at its end.
+  std::vector<std::string> names;
+  names.reserve(claimed.size());
+  for (const Slot* slot : claimed) names.push_back(slot->relative);
+  std::vector<Opened> results;
+  const auto start = std::chrono::steady_clock::now();
+  root.OpenListedFiles(names, &results);
+  if (std::chrono::steady_clock::now() - start > kSlowOpen) {
+    // Slow because it read from the storage, not because the machine is busy.
+    const std::optional<uint64_t> now = tree_.StorageReadsOfThisThread();
+    if (!now || !*storage_reads || *now > **storage_reads) {
+      slow_open_seen_.store(true, std::memory_order_relaxed);
+    }
+    *storage_reads = now;
+  }
+  for (Opened& result : results) {
+    if (result.status.ok()) result.file->WillNeed();
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < claimed.size(); ++i) {
+      claimed[i]->result = std::move(results[i]);
+      claimed[i]->opened = true;
+    }
+  }
+  opens_done_.fetch_add(claimed.size(), std::memory_order_release);
+  opened_.notify_one();
 }
 
 }  // namespace quelix

@@ -49,10 +49,11 @@ class CandidateOpener {
   // waited for it.
   static constexpr std::chrono::microseconds kSlowOpen{1000};
 
-  struct Opened {
-    Status status;
-    std::unique_ptr<File> file;
-  };
+  // Warm, a helper opens this many candidates in one go where the file system takes several opens
+  // in one call to the OS; cold, one at a time, so that none waits for a slower one's disk read.
+  static constexpr size_t kOpenBatchWarm = 8;
+
+  using Opened = OpenedFile;
 
   // Opens the `count` candidates of a scan below `tree`'s root; `name_of(i)` gives the full path
   // of candidate i and `listed_regular(i)` whether the search's listing gave it as a regular
@@ -98,9 +99,13 @@ class CandidateOpener {
   static constexpr int kSpinRounds = 4;
   static constexpr int kSpinsPerRound = 50;
   std::atomic<uint64_t> opens_done_{0};
-  // Waits for a slot to open (`*claimed`, else null) or files to close; false once the helpers
-  // are to stop.
-  bool ClaimWork(Slot** claimed, std::vector<std::unique_ptr<File>>* to_close);
+  // Waits for slots to open (up to `most` of them, in list order, into `*claimed`) or files to
+  // close; false once the helpers are to stop.
+  bool ClaimWork(size_t most, std::vector<Slot*>* claimed,
+                 std::vector<std::unique_ptr<File>>* to_close);
+  // Opens the `claimed` slots below `root` and hands them to the scan.
+  void OpenClaimed(Directory& root, const std::vector<Slot*>& claimed,
+                   std::optional<uint64_t>* storage_reads);
 
   SearchedTree& tree_;
   size_t count_;
@@ -115,6 +120,7 @@ class CandidateOpener {
   // opened on its thread (one no helper opens waits in its slot for the scan).
   bool searching_;
   std::atomic<bool> slow_open_seen_{false};
+  std::atomic<size_t> open_batch_{kOpenBatchWarm};
 
   std::mutex mutex_;
   std::condition_variable work_;
