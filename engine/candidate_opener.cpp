@@ -225,7 +225,12 @@ void CandidateOpener::OpenClaimed(Directory& root, const std::vector<Slot*>& cla
   std::vector<Opened> results;
   const auto start = std::chrono::steady_clock::now();
   root.OpenListedFiles(names, &results);
-  if (std::chrono::steady_clock::now() - start > kSlowOpen) {
+  const bool slow = std::chrono::steady_clock::now() - start > kSlowOpen;
+  if (slow && claimed.size() > 1) {
+    // A batch's opens that had to wait were made by the OS's own workers, whose reads this
+    // thread does not see: one at a time from here on, where a slow open tells what it waited for.
+    open_batch_.store(1, std::memory_order_relaxed);
+  } else if (slow) {
     // Slow because it read from the storage, not because the machine is busy.
     const std::optional<uint64_t> now = tree_.StorageReadsOfThisThread();
     if (!now || !*storage_reads || *now > **storage_reads) {
