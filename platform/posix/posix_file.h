@@ -113,6 +113,9 @@ struct OpenRequest {
 int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const OpenRequest& request);
 // What OpenBeneath asks openat2 for, for `request`.
 open_how BeneathHow(const OpenRequest& request);
+// The errno OpenBeneath tells for its openat2 of `relative` failing with `err`: ELOOP where the
+// name is a link, whatever the kernel said.
+int LinkOnTheWay(int dirfd, const std::string& relative, int err);
 // Whether OpenBeneath opens `relative`, a path of several names, in one system call (openat2,
 // Linux 5.6 on, as far as the kernel has told so far; a path of PATH_MAX or more goes name by
 // name, one call for every folder on the way).

@@ -77,10 +77,21 @@ open_how BeneathHow(const OpenRequest& request) {
   return how;
 }
 
+int LinkOnTheWay(int dirfd, const std::string& relative, int err) {
+  // A folder's name that is a link fails otherwise than with ELOOP (O_NOFOLLOW): say what it is.
+  struct stat st;
+  if (err != ELOOP && relative.find('/') == std::string::npos &&
+      ::fstatat(dirfd, relative.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+    return ELOOP;
+  }
+  return err;
+}
+
 int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const OpenRequest& request) {
-  // A folder's one name, too, goes to openat2 where it can: the kernel then refuses another
-  // volume itself, which saves the status query after every folder opened.
-  const bool one_call = !g_no_openat2 && (request.flags & O_DIRECTORY) != 0 && !relative.empty();
+  // One name, too, goes to openat2 where it can: the kernel then refuses another volume itself
+  // (a file or folder mounted over the name), which saves the status query after every folder
+  // opened.
+  const bool one_call = !g_no_openat2 && !relative.empty();
   if (relative.find('/') == std::string::npos && relative != ".." && !one_call) {
     const char* name = relative.empty() ? "." : relative.c_str();
     const int fd = ::openat(dirfd, name, request.flags | O_NOFOLLOW | O_CLOEXEC, request.mode);
@@ -99,12 +110,7 @@ int OpenBeneath(int dirfd, dev_t device, const std::string& relative, const Open
   }
   if (!g_no_openat2 && relative.size() < PATH_MAX) {
     const int fd = OpenAt2(dirfd, relative, request);
-    struct stat st;
-    // A folder's name that is a link fails otherwise than with ELOOP (O_NOFOLLOW): say what it is.
-    if (fd < 0 && errno != ELOOP && errno != ENOSYS && relative.find('/') == std::string::npos &&
-        ::fstatat(dirfd, relative.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
-      errno = ELOOP;
-    }
+    if (fd < 0 && errno != ENOSYS) errno = LinkOnTheWay(dirfd, relative, errno);
     if (fd >= 0 || errno != ENOSYS) return fd;
     g_no_openat2 = true;
   }

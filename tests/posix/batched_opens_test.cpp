@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -38,20 +39,43 @@ class BatchedOpensTest : public ::testing::Test {
     ASSERT_EQ(symlink("a.htm", tree_.Path("link.htm").c_str()), 0);
     ASSERT_EQ(symlink("sub", tree_.Path("linked").c_str()), 0);
     ASSERT_EQ(mkfifo(tree_.Path("pipe.htm").c_str(), 0600), 0);
+    // Where root may: a page of a memory volume mounted over a page at the top and one below.
+    tree_.Write("mounted.htm", "m");
+    tree_.Write("sub/mounted.htm", "m");
+    tree_.MakeDirectory("volume");
+    mounted_ = mount("tmpfs", tree_.Path("volume").c_str(), "tmpfs", 0, "size=64k") == 0;
+    if (mounted_) {
+      tree_.Write("volume/page.htm", "v");
+      for (const char* over : {"mounted.htm", "sub/mounted.htm"}) {
+        ASSERT_EQ(mount(tree_.Path("volume/page.htm").c_str(), tree_.Path(over).c_str(), nullptr,
+                        MS_BIND, nullptr),
+                  0);
+      }
+    }
     ASSERT_TRUE(fs_->OpenDirectory(tree_.Root(), &root_).ok());
+  }
+  void TearDown() override {
+    root_.reset();
+    for (const char* mount_point : {"mounted.htm", "sub/mounted.htm", "volume"}) {
+      if (mounted_) umount2(tree_.Path(mount_point).c_str(), MNT_DETACH);
+    }
   }
 
   TempTree tree_;
+  bool mounted_ = false;
   std::unique_ptr<FileSystem> fs_ = CreateNativeFileSystem();
   std::unique_ptr<Directory> root_;
 };
 
 // Where a batch's outcome for a name differs from the plain open's: the name and both outcomes.
 std::string Differences(Directory& root) {
-  const std::vector<std::string> names = {
-      "a.htm",    "sub/b.htm", "dir.htm",  "link.htm",     "linked/b.htm",
-      "pipe.htm", "gone.htm",  "../a.htm", "sub/../a.htm", std::string(300, 'x') + ".htm",
-      "a.htm"};
+  const std::vector<std::string> names = {"a.htm",           "sub/b.htm",
+                                          "dir.htm",         "link.htm",
+                                          "linked/b.htm",    "pipe.htm",
+                                          "gone.htm",        "../a.htm",
+                                          "sub/../a.htm",    std::string(300, 'x') + ".htm",
+                                          "a.htm",           "mounted.htm",
+                                          "sub/mounted.htm", "volume/page.htm"};
   std::vector<OpenedFile> batch;
   root.OpenListedFiles(names, &batch);
   if (batch.size() != names.size()) return "outcomes: " + std::to_string(batch.size());
@@ -77,6 +101,12 @@ std::string Differences(Directory& root) {
 
 TEST_F(BatchedOpensTest, EachNameEndsAsItsOwnOpenWould) {
   EXPECT_EQ(Differences(*root_), "");
+  // A page of another volume is refused, at the top as below it.
+  for (const char* mounted : {"mounted.htm", "sub/mounted.htm", "volume/page.htm"}) {
+    std::unique_ptr<File> file;
+    const Status status = root_->OpenListedFile(mounted, &file);
+    EXPECT_TRUE(!mounted_ || status.code() == ErrorCode::kOtherVolume) << status.message();
+  }
   if (root_->ListedFilesOpenedAtOnce() == 1) {
     std::printf("this kernel took no batch: the names were opened one by one\n");
   }
