@@ -132,11 +132,20 @@ class PosixDirectory final : public Directory {
     opened->resize(names.size());
     for (size_t i = 0; i < names.size(); ++i) {
       OpenedFile& one = (*opened)[i];
-      // An open that failed in the batch is made again the one way, which retries what may be
-      // retried and tells every failure as it always did (a failed open changes nothing).
-      one.status = i < fds.size() && fds[i] >= 0
-                       ? Finish(OwnedFd(fds[i]), names[i], OpenMode::kRead, &one.file)
-                       : Open(names[i], OpenMode::kRead, &one.file);
+      if (i < fds.size() && fds[i] >= 0) {
+        one.status = Finish(OwnedFd(fds[i]), names[i], OpenMode::kRead, &one.file);
+      } else if (i < fds.size() && fds[i] != -EAGAIN) {
+        // The batch made the plain open's first attempt: the rest goes on as after it, so that
+        // a name is tried no more often than the plain open tries it (a site's own watcher of
+        // opens sees each), and every failure is told alike.
+        one.status =
+            AfterFailedOpen(LinkOnTheWay(fd_.get(), names[i], -fds[i]), names[i], OpenMode::kRead,
+                            RequestFor(OpenMode::kRead, as_root_), &one.file);
+      } else {
+        // Not made (no batch, or the ring could not take it), or to be tried again as the plain
+        // open tries again (a rename elsewhere made the kernel ask for it).
+        one.status = Open(names[i], OpenMode::kRead, &one.file);
+      }
     }
   }
   size_t ListedFilesOpenedAtOnce() override {
@@ -239,15 +248,23 @@ class PosixDirectory final : public Directory {
  private:
   // Opens `relative` below this folder; `mode` as OpenFile, without its status query.
   Status Open(const std::string& relative, OpenMode mode, std::unique_ptr<File>* file) {
-    OpenRequest request = RequestFor(mode, as_root_);
+    const OpenRequest request = RequestFor(mode, as_root_);
     OwnedFd fd(OpenBeneath(fd_.get(), device_, relative, request));
-    if (!fd.valid() && errno == EPERM && (request.flags & O_NOATIME)) {
+    if (!fd.valid()) return AfterFailedOpen(errno, relative, mode, request, file);
+    return Finish(std::move(fd), relative, mode, file);
+  }
+
+  // How Open goes on after its attempt with `request` failed with `err`.
+  Status AfterFailedOpen(int err, const std::string& relative, OpenMode mode, OpenRequest request,
+                         std::unique_ptr<File>* file) {
+    if (err == EPERM && (request.flags & O_NOATIME)) {
       // Root without the right to pass over owners (a container's) may not ask for it.
       request.flags &= ~O_NOATIME;
-      fd.Reset(OpenBeneath(fd_.get(), device_, relative, request));
+      OwnedFd fd(OpenBeneath(fd_.get(), device_, relative, request));
+      if (fd.valid()) return Finish(std::move(fd), relative, mode, file);
+      err = errno;
     }
-    if (!fd.valid()) return LinkAware(errno, path_ + relative);
-    return Finish(std::move(fd), relative, mode, file);
+    return LinkAware(err, path_ + relative);
   }
 
   // The rest of Open, for `fd`, just opened at `relative`.
