@@ -226,10 +226,15 @@ void CandidateOpener::OpenClaimed(Directory& root, const std::vector<Slot*>& cla
   const auto start = std::chrono::steady_clock::now();
   root.OpenListedFiles(names, &results);
   const bool slow = std::chrono::steady_clock::now() - start > kSlowOpen;
-  if (slow && claimed.size() > 1) {
+  if (claimed.size() > 1 && !slow) {
+    slow_batches_in_a_row_.store(0, std::memory_order_relaxed);
+  } else if (claimed.size() > 1) {
     // A batch's opens that had to wait were made by the OS's own workers, whose reads this
-    // thread does not see: one at a time from here on, where a slow open tells what it waited for.
-    open_batch_.store(1, std::memory_order_relaxed);
+    // thread does not see: after a few such batches, one at a time from here on, where a slow
+    // open tells what it waited for.
+    if (slow_batches_in_a_row_.fetch_add(1, std::memory_order_relaxed) + 1 >= kSlowBatchesToStop) {
+      open_batch_.store(1, std::memory_order_relaxed);
+    }
   } else if (slow) {
     // Slow because it read from the storage, not because the machine is busy.
     const std::optional<uint64_t> now = tree_.StorageReadsOfThisThread();

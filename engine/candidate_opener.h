@@ -52,6 +52,9 @@ class CandidateOpener {
   // Warm, a helper opens this many candidates in one go where the file system takes several opens
   // in one call to the OS; cold, one at a time, so that none waits for a slower one's disk read.
   static constexpr size_t kOpenBatchWarm = 8;
+  // Batches slower than kSlowOpen in a row that end the batching: one alone is mostly a helper
+  // that lost its processor for a while, which a busy machine does now and then.
+  static constexpr int kSlowBatchesToStop = 3;
 
   using Opened = OpenedFile;
 
@@ -121,6 +124,7 @@ class CandidateOpener {
   bool searching_;
   std::atomic<bool> slow_open_seen_{false};
   std::atomic<size_t> open_batch_{kOpenBatchWarm};
+  std::atomic<int> slow_batches_in_a_row_{0};
 
   std::mutex mutex_;
   std::condition_variable work_;
