@@ -294,9 +294,13 @@ void PosixFile::LetWritersIn() {
   guarded_ = false;
 }
 
-Status PosixFile::Close() {
+void PosixFile::LeavePace() {
   if (will_need_) ReadPace::Get().Forget(*this);
   will_need_ = false;
+}
+
+Status PosixFile::Close() {
+  LeavePace();
   if ((leased_ || guarded_) && fd_.valid()) ::fcntl(fd_.get(), F_SETLEASE, F_UNLCK);
   leased_ = false;
   guarded_ = false;
@@ -308,8 +312,7 @@ Status PosixFile::Close() {
 
 int PosixFile::ReleaseToClose() {
   if (leased_ || guarded_) return -1;
-  if (will_need_) ReadPace::Get().Forget(*this);
-  will_need_ = false;
+  LeavePace();
   return fd_.Release();
 }
 

@@ -75,6 +75,8 @@ class PosixFile final : public File {
   // cache holds the files being read (see WillNeed); the plain read where it must wait.
   ssize_t FirstRead(char* buffer, size_t capacity);
   void AskForData();
+  // The cold-read pacing forgets the file, which is about to be closed.
+  void LeavePace();
 
   friend class ReadPace;
 
