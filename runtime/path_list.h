@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,17 +27,28 @@ class PathList {
   size_t memory_bytes() const;
 
  private:
-  struct Entry {
-    uint64_t name_start;  // in names_
-    uint32_t name_size;
-    uint32_t folder;  // in folder_starts_
+  // Where a folder's path or a name is kept: in block `at >> 32`, from byte `at & 0xffffffff`.
+  struct Piece {
+    uint64_t at;
+    uint32_t size;
   };
-  std::string_view Folder(size_t index) const;
+  // A name and its folder in 16 bytes, a Piece and an index laid out flat.
+  struct Entry {
+    uint64_t name_at;
+    uint32_t name_size;
+    uint32_t folder;  // in folders_
+  };
+  Piece Keep(std::string_view bytes);
+  std::string_view View(const Piece& piece) const;
 
-  std::string folders_;  // every folder's path, one after another
-  std::vector<uint64_t> folder_starts_;
-  std::string names_;
-  std::vector<Entry> entries_;
+  // The bytes are kept in blocks that are never moved, and the pieces in deques: a list that grows
+  // never holds its old and its new room at once, as a vector that doubles does, and never more
+  // than a block of room it does not use.
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<size_t> block_sizes_;
+  size_t used_in_last_ = 0;
+  std::deque<Piece> folders_;
+  std::deque<Entry> entries_;
 };
 
 }  // namespace quelix

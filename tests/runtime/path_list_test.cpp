@@ -31,6 +31,22 @@ TEST(PathListTest, GivesBackEveryPathByteForByteInOrder) {
   EXPECT_EQ(list.at(0), "/again.htm");
 }
 
+// The bytes go into blocks of their own: names and folders that fill a block, and a folder longer
+// than a block, come back whole wherever the block ended.
+TEST(PathListTest, GivesBackPathsThatFillManyBlocks) {
+  std::vector<std::string> paths;
+  for (int n = 0; n < 30000; ++n) {
+    const std::string folder = "/f" + std::to_string(n / 7) + "/";
+    paths.push_back(folder + std::string(n % 300, static_cast<char>('a' + n % 26)) +
+                    std::to_string(n));
+    if (n % 10000 == 5) paths.push_back("/" + std::string(200000, 'd') + "/" + std::to_string(n));
+  }
+  PathList list;
+  for (const std::string& path : paths) list.Append(path);
+  ASSERT_EQ(list.size(), paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) ASSERT_EQ(list.at(i), paths[i]) << i;
+}
+
 // The reason for the list: a folder's path is kept once for the names that follow it, so a list of
 // many pages in few deep folders takes far less than the paths would whole.
 TEST(PathListTest, KeepsAFoldersPathOnceForItsNames) {
