@@ -30,6 +30,7 @@ CandidateOpener::CandidateOpener(SearchedTree& tree, size_t count,
     QueueAhead();
   } else if (count_ > 1) {
     StartHelpers(kHelpersWarm);
+    ahead_ = Lead(kAheadWarm);
   }
 }
 
@@ -44,8 +45,16 @@ CandidateOpener::~CandidateOpener() {
   for (std::unique_ptr<File>& file : to_close_) CloseRead(std::move(file));
 }
 
+size_t CandidateOpener::Lead(size_t wanted) const {
+  const size_t held_by_helpers = helpers_.size() * kHeldByEachHelper;
+  return std::min(wanted, most_ahead_ > held_by_helpers ? most_ahead_ - held_by_helpers : 1);
+}
+
 void CandidateOpener::StartHelpers(size_t wanted) {
-  while (helpers_.size() < wanted) {
+  // Where the process may hold few files, the helpers' own would leave the lead too short to be
+  // worth a thread: one thread opens then, as without helpers.
+  while (helpers_.size() < wanted &&
+         (helpers_.size() + 1) * kHeldByEachHelper + kAheadWarm <= most_ahead_) {
     // Each helper opens from a handle of the root of its own: a backend's folder is used by one
     // thread at a time.
     std::unique_ptr<Directory> root;
@@ -64,8 +73,8 @@ void CandidateOpener::GoCold() {
   if (cold_ || (helpers_.empty() && !searching_)) return;
   cold_ = true;
   open_batch_ = 1;
-  ahead_ = std::min(kAheadCold, most_ahead_);
   StartHelpers(std::max(kHelpersWarm, std::min(kHelpersCold, most_ahead_ / 16)));
+  ahead_ = Lead(kAheadCold);
 }
 
 void CandidateOpener::QueueAhead() {
@@ -122,7 +131,7 @@ CandidateOpener::Opened CandidateOpener::TakeNext() {
   if (searching_) {
     // The search is over: from here on, as far ahead as the scan of a cold disk reads.
     searching_ = false;
-    ahead_ = std::min(helpers_.empty() ? kAheadWarm : kAheadCold, most_ahead_);
+    ahead_ = Lead(helpers_.empty() ? kAheadWarm : kAheadCold);
   }
   QueueAhead();
   std::unique_lock<std::mutex> lock(mutex_);
@@ -134,10 +143,15 @@ CandidateOpener::Opened CandidateOpener::TakeNext() {
   slots_.pop_front();
   const size_t index = next_to_take_++;  // with the pop: helpers count slots from it
   lock.unlock();
-  if (open_here) {
-    next.status = tree_.OpenForReading(name_of_(index), &next.file, listed_regular_(index));
-    if (next.status.ok()) next.file->WillNeed();
-    return next;
+  if (open_here) next = OpenHere(index);
+  if (next.status.code() == ErrorCode::kTooManyOpen) {
+    // The process held as many files as it may, many of them the scan's own: read files waiting
+    // to be closed, and those opened ahead. An open refused for want of a descriptor never came
+    // to the name, so it is made again once the waiting files are closed, with a lead no longer
+    // than a warm disk's from here on.
+    CloseWaiting();
+    ahead_ = Lead(kAheadWarm);
+    return OpenHere(index);
   }
   // A name the helper found to be no regular file (a pipe, a device, a folder) was opened once
   // already, and one thread tells nothing for it either: opening it again would act on it twice.
@@ -145,13 +159,26 @@ CandidateOpener::Opened CandidateOpener::TakeNext() {
     // Opened again here, the way one thread opens, so that every failure is told as it would be
     // without helpers. Where that succeeds, the helpers' own files may have been the cause: no
     // further ahead than a warm disk needs from here on.
-    next.status = tree_.OpenForReading(name_of_(index), &next.file, listed_regular_(index));
-    if (next.status.ok()) {
-      ahead_ = std::min(kAheadWarm, most_ahead_);
-      next.file->WillNeed();
-    }
+    next = OpenHere(index);
+    if (next.status.ok()) ahead_ = Lead(kAheadWarm);
   }
   return next;
+}
+
+CandidateOpener::Opened CandidateOpener::OpenHere(size_t index) {
+  Opened opened;
+  opened.status = tree_.OpenForReading(name_of_(index), &opened.file, listed_regular_(index));
+  if (opened.status.ok()) opened.file->WillNeed();
+  return opened;
+}
+
+void CandidateOpener::CloseWaiting() {
+  std::vector<std::unique_ptr<File>> waiting;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    waiting.swap(to_close_);
+  }
+  for (std::unique_ptr<File>& file : waiting) CloseRead(std::move(file));
 }
 
 void CandidateOpener::WaitForFront(std::unique_lock<std::mutex>& lock) {

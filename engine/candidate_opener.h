@@ -55,6 +55,10 @@ class CandidateOpener {
   // Batches slower than kSlowOpen in a row that end the batching: one alone is mostly a helper
   // that lost its processor for a while, which a busy machine does now and then.
   static constexpr int kSlowBatchesToStop = 3;
+  // What a helper holds of its own while it works: its handle of the root, and what the file
+  // system keeps to take several opens in one call. They come out of the files the process may
+  // hold ahead, as the files opened ahead do.
+  static constexpr size_t kHeldByEachHelper = 2;
 
   using Opened = OpenedFile;
 
@@ -90,8 +94,16 @@ class CandidateOpener {
     Opened result;
   };
 
-  // Starts helpers until there are `wanted`, as far as threads and root handles can be had.
+  // Starts helpers until there are `wanted`, as far as threads and root handles can be had and
+  // their own handles leave a warm disk's lead of the files the process may hold ahead.
   void StartHelpers(size_t wanted);
+  // `wanted` candidates ahead, or as many as the files the process may hold ahead leave beside
+  // the helpers' own.
+  size_t Lead(size_t wanted) const;
+  // Opens candidate `index` on this thread, as one thread does.
+  Opened OpenHere(size_t index);
+  // Closes, on this thread, the files read and waiting for a helper to close them.
+  void CloseWaiting();
   // Where a helper's open waited for the storage: more helpers, further ahead.
   void GoCold();
   // Queues the candidates up to the lead beyond the next to take.

@@ -34,6 +34,8 @@ const char* Describe(ErrorCode code) {
       return "changed while it was being cleaned";
     case ErrorCode::kTooDeep:
       return "nested too deeply";
+    case ErrorCode::kTooManyOpen:
+      return "too many files open";
     case ErrorCode::kOther:
       break;
   }

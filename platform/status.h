@@ -23,6 +23,7 @@ enum class ErrorCode {
   kOtherVolume,       // the name leads onto another volume (a mount point)
   kChanged,           // someone else changed the file or its name while the program worked on it
   kTooDeep,           // a folder nested deeper than the program goes
+  kTooManyOpen,       // the process (or the system) holds as many open files as it may
   kOther,
 };
 

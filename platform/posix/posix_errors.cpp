@@ -35,6 +35,10 @@ Status FromErrno(int err, const std::string& what) {
     case ENXIO:
       code = ErrorCode::kNotAFile;
       break;
+    case EMFILE:
+    case ENFILE:
+      code = ErrorCode::kTooManyOpen;
+      break;
     case ETXTBSY:
     case EBUSY:
       code = ErrorCode::kSharingViolation;

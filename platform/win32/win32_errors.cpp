@@ -46,6 +46,8 @@ ErrorCode CodeOf(DWORD error) {
       return ErrorCode::kIoError;
     case ERROR_DIRECTORY:
       return ErrorCode::kNotAFile;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return ErrorCode::kTooManyOpen;
     default:
       return ErrorCode::kOther;
   }
