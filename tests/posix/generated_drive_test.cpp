@@ -220,8 +220,10 @@ TEST(GeneratedDriveTest, FilesTheScanOpensItselfAreClosedAsItGoes) {
     opener.Done(std::move(opened.file));
     most = std::max(most, OpenDescriptors());
   }
-  // The lead, and the files read since the helpers were last woken: half a lead at most.
-  EXPECT_LE(most, before + CandidateOpener::kAheadWarm * 3 / 2 + 4);
+  // The lead, the files read since the helpers were last woken (half a lead at most), and what
+  // the helpers hold of their own.
+  EXPECT_LE(most, before + CandidateOpener::kAheadWarm * 3 / 2 +
+                      opener.helpers() * CandidateOpener::kHeldByEachHelper + 4);
 }
 
 // Sorted "relative path: size: content digest" of every file under `root`.
@@ -243,12 +245,14 @@ List Describe(const std::filesystem::path& root) {
 
 // Scans the drive `times` times with the process allowed `allowed` files, cold where asked; true
 // where every page was read and the list was the expected one every time. Run in a child: the
-// limit cannot be raised again.
+// limit cannot be raised again. A first scan runs before the limit: the undefined-behaviour
+// sanitizer needs a descriptor the first time it checks an object's type, and would take a
+// refused one for a broken object.
 bool ScanWithFewFilesAllowed(const DriveReport& report, rlim_t allowed, bool cold, int times) {
-  const rlimit few{allowed, allowed};
-  ::setrlimit(RLIMIT_NOFILE, &few);
   auto fs = CreateNativeFileSystem();
-  for (int i = 0; i < times; ++i) {
+  for (int i = -1; i < times; ++i) {
+    const rlimit few{allowed, allowed};
+    if (i == 0) ::setrlimit(RLIMIT_NOFILE, &few);
     if (cold) DropCachesWherePermitted();
     FakeWindow window;
     window.root = report.root;
