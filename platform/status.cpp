@@ -29,7 +29,7 @@ const char* Describe(ErrorCode code) {
     case ErrorCode::kLink:
       return "it is a link, or lies behind one";
     case ErrorCode::kOtherVolume:
-      return "it is on another volume";
+      return "it leads out of the folder";
     case ErrorCode::kChanged:
       return "changed while it was being cleaned";
     case ErrorCode::kTooDeep:

@@ -20,7 +20,8 @@ enum class ErrorCode {
   kEndOfInput,        // a read was asked for where no input remains
   kBadChannel,        // a channel number that is out of range, closed, or in the wrong mode
   kLink,              // a symbolic link, junction or other reparse point stands on the way
-  kOtherVolume,       // the name leads onto another volume (a mount point)
+  kOtherVolume,       // the name leads out of the folder: onto another volume (a mount point),
+                      // or, moved away while it was opened, out of the tree
   kChanged,           // someone else changed the file or its name while the program worked on it
   kTooDeep,           // a folder nested deeper than the program goes
   kTooManyOpen,       // the process (or the system) holds as many open files as it may
