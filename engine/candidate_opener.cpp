@@ -145,12 +145,10 @@ CandidateOpener::Opened CandidateOpener::TakeNext() {
   lock.unlock();
   if (open_here) next = OpenHere(index);
   if (next.status.code() == ErrorCode::kTooManyOpen) {
-    // The process held as many files as it may, many of them the scan's own: read files waiting
-    // to be closed, and those opened ahead. An open refused for want of a descriptor never came
-    // to the name, so it is made again once the waiting files are closed, with a lead no longer
-    // than a warm disk's from here on.
-    CloseWaiting();
-    ahead_ = Lead(kAheadWarm);
+    // The process held as many files as it may, many of them the scan's own: the helpers', those
+    // opened ahead and those read and waiting to be closed. An open refused for want of a
+    // descriptor never came to the name, so it is made again once they are let go.
+    GiveBackAhead();
     return OpenHere(index);
   }
   // A name the helper found to be no regular file (a pipe, a device, a folder) was opened once
@@ -172,13 +170,32 @@ CandidateOpener::Opened CandidateOpener::OpenHere(size_t index) {
   return opened;
 }
 
-void CandidateOpener::CloseWaiting() {
-  std::vector<std::unique_ptr<File>> waiting;
+void CandidateOpener::GiveBackAhead() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    waiting.swap(to_close_);
+    stop_ = true;
   }
-  for (std::unique_ptr<File>& file : waiting) CloseRead(std::move(file));
+  work_.notify_all();
+  // A helper ends the opens it claimed before it stops: no slot is left half taken.
+  for (std::thread& helper : helpers_) helper.join();
+  helpers_.clear();
+  stop_ = false;
+  for (Slot& slot : slots_) {
+    // A name found to be no regular file, or refused, keeps what its open told: opening it again
+    // would act on it twice. A file opened and not yet read is closed, and opened again later.
+    if (slot.opened && !slot.result.status.ok() &&
+        slot.result.status.code() != ErrorCode::kTooManyOpen) {
+      continue;
+    }
+    CloseRead(std::move(slot.result.file));
+    slot.result = {};
+    slot.relative.clear();
+    slot.claimed = slot.opened = slot.open_when_taken = true;
+  }
+  for (std::unique_ptr<File>& file : to_close_) CloseRead(std::move(file));
+  to_close_.clear();
+  open_batch_ = 1;
+  ahead_ = 0;
 }
 
 void CandidateOpener::WaitForFront(std::unique_lock<std::mutex>& lock) {

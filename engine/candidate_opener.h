@@ -102,8 +102,10 @@ class CandidateOpener {
   size_t Lead(size_t wanted) const;
   // Opens candidate `index` on this thread, as one thread does.
   Opened OpenHere(size_t index);
-  // Closes, on this thread, the files read and waiting for a helper to close them.
-  void CloseWaiting();
+  // Where the process ran out of descriptors: stops the helpers, which let go of their own, closes
+  // every file opened ahead and waiting to be closed, and opens from here on one at a time, on
+  // this thread, each when the scan comes to it.
+  void GiveBackAhead();
   // Where a helper's open waited for the storage: more helpers, further ahead.
   void GoCold();
   // Queues the candidates up to the lead beyond the next to take.

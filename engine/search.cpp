@@ -168,8 +168,14 @@ bool CandidateSearch::ListFolder(Folder& folder, Directory* dir, const std::stri
   const auto turn = [&] { return open = host_.YieldPoint(); };
   if (read_ahead_ && read_ahead_->Take(relative, &listing, turn, &turns)) {
     if (!open) return false;
-    if (read_ahead_->SlowListingSeen() && !went_cold_) GoCold();
-    return Adopt(folder, listing, path, turns);
+    if (listing.opened.code() == ErrorCode::kTooManyOpen) {
+      // The process ran out of descriptors, the helpers holding some: they stop, and the walk
+      // lists this folder and the rest itself. A refused open never came to the folder.
+      read_ahead_.reset();
+    } else {
+      if (read_ahead_->SlowListingSeen() && !went_cold_) GoCold();
+      return Adopt(folder, listing, path, turns);
+    }
   }
   // A folder no helper lists: opened from the root here, and the folders below it from it.
   const Status opened = tree_.root_directory().OpenDirectory(relative, listed_here);

@@ -1,4 +1,5 @@
 // The file services on Linux.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -46,17 +47,30 @@ int FlagsFor(OpenMode mode) {
   return common;
 }
 
+// How many descriptors the process holds now, by its descriptor folder; 0 where that cannot be
+// listed.
+size_t DescriptorsHeld() {
+  DIR* fds = ::opendir("/proc/self/fd");
+  if (fds == nullptr) return 0;
+  size_t held = 0;
+  while (const dirent* entry = ::readdir(fds)) held += entry->d_name[0] != '.';
+  ::closedir(fds);
+  return held > 0 ? held - 1 : 0;  // the listing's own
+}
+
 class PosixFileSystem final : public FileSystem {
  public:
   PosixFileSystem() { RaiseDescriptorLimit(); }
 
   char Separator() const override { return '/'; }
   size_t FilesHeldAheadAllowed() const override {
-    // A quarter of what the process may hold: the window, the log and the registry's files need
-    // some too.
+    // A quarter of what the process may still open: the window, the log and the registry's files
+    // need some too, and what it holds already (descriptors handed down by the program that
+    // started it among them) is not there to be had.
     struct rlimit limit;
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
-    return static_cast<size_t>(limit.rlim_cur / 4);
+    const size_t held = DescriptorsHeld();
+    return limit.rlim_cur > held ? static_cast<size_t>((limit.rlim_cur - held) / 4) : 0;
   }
   std::optional<uint64_t> StorageReadsOfThisThread() const override {
     struct rusage usage;

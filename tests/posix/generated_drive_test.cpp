@@ -2,6 +2,7 @@
 // infections and near misses of every kind. The generator works out the infected list on its own
 // (counting what it planted, listing the written tree with readdir), so the engine must match it
 // entry for entry, in order.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -243,19 +244,43 @@ List Describe(const std::filesystem::path& root) {
   return entries;
 }
 
-// Scans the drive `times` times with the process allowed `allowed` files, cold where asked; true
-// where every page was read and the list was the expected one every time. Run in a child: the
-// limit cannot be raised again. A first scan runs before the limit: the undefined-behaviour
-// sanitizer needs a descriptor the first time it checks an object's type, and would take a
-// refused one for a broken object.
-bool ScanWithFewFilesAllowed(const DriveReport& report, rlim_t allowed, bool cold, int times) {
+// How a scan meets a short supply of descriptors.
+struct FewFiles {
+  rlim_t allowed;      // the process's limit
+  bool cold;           // whether each scan starts with a cold disk
+  int times;           // scans in a row
+  size_t held = 0;     // descriptors held before the scans, as a program that starts us may
+  bool taken = false;  // all taken by another part of the process mid-scan
+};
+
+// Opens /dev/null until the process may open no more, then closes `spare` of them.
+void TakeAllDescriptorsBut(int spare) {
+  std::vector<int> taken;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+  for (int i = 0; i < spare && !taken.empty(); ++i, taken.pop_back()) ::close(taken.back());
+}
+
+// Scans the drive as `how` says; true where every page was read and the list was the expected one
+// every time. Run in a child: the limit cannot be raised again. A first scan runs before the
+// limit: the undefined-behaviour sanitizer needs a descriptor the first time it checks an
+// object's type, and would take a refused one for a broken object.
+bool ScanWithFewFilesAllowed(const DriveReport& report, const FewFiles& how) {
   auto fs = CreateNativeFileSystem();
-  for (int i = -1; i < times; ++i) {
-    const rlimit few{allowed, allowed};
+  for (int i = -1; i < how.times; ++i) {
+    const rlimit few{how.allowed, how.allowed};
     if (i == 0) ::setrlimit(RLIMIT_NOFILE, &few);
-    if (cold) DropCachesWherePermitted();
+    for (size_t n = 0; i == 0 && n < how.held; ++n) ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (how.cold) DropCachesWherePermitted();
     FakeWindow window;
     window.root = report.root;
+    bool take = i == how.times - 1 && how.taken;
+    window.on_yield = [&](int) {
+      if (take && !window.statuses.empty() && window.statuses.back().rfind("Scanning ", 0) == 0) {
+        TakeAllDescriptorsBut(0);
+        take = false;
+      }
+      return true;
+    };
     Engine engine(window, window, *fs, CreateNativeRegistry);
     if (!engine.ScanCommand() || engine.scan_report().unreadable != 0 ||
         window.infected != report.expected) {
@@ -265,26 +290,22 @@ bool ScanWithFewFilesAllowed(const DriveReport& report, rlim_t allowed, bool col
   return true;
 }
 
-// A process allowed few files: the helpers open no further ahead than it may, and their own
-// handles count too, so that no page is told unreadable for want of a descriptor. Warm, the
-// helpers' batches hold the most at once; a shortfall there came and went with timing, hence
+// A process allowed few files, or left few by what it holds: the helpers open no further ahead
+// than it may, their own handles counted, and where the descriptors run out all the same they
+// let go of what they hold, so that no page is told unreadable for want of a descriptor. Warm,
+// the helpers' batches hold the most at once; a shortfall there came and went with timing, hence
 // the repeated scans.
 TEST(GeneratedDriveTest, FewFilesAllowedStillReadEveryPage) {
   TempTree tree;
   const DriveReport report = Generate(tree, "gen", DriveSpec{6, 3000, 12ull << 20});
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  struct Row {
-    rlim_t allowed;
-    bool cold;
-    int times;
-  };
   // Fewer than the lead of a warm disk, too: the lead is cut down to what the process may hold.
-  for (const Row row : {Row{64, true, 1}, Row{32, true, 1}, Row{12, false, 10}, Row{16, false, 10},
-                        Row{300, false, 10}}) {
-    EXPECT_EXIT(
-        std::_Exit(ScanWithFewFilesAllowed(report, row.allowed, row.cold, row.times) ? 0 : 1),
-        ::testing::ExitedWithCode(0), "")
-        << row.allowed << " files allowed";
+  for (const FewFiles how : {FewFiles{64, true, 1}, FewFiles{32, true, 1}, FewFiles{12, false, 10},
+                             FewFiles{16, false, 10}, FewFiles{300, false, 10},
+                             FewFiles{300, false, 5, 250}, FewFiles{1000, false, 3, 0, true}}) {
+    EXPECT_EXIT(std::_Exit(ScanWithFewFilesAllowed(report, how) ? 0 : 1),
+                ::testing::ExitedWithCode(0), "")
+        << how.allowed << " files allowed, " << how.held << " held, taken: " << how.taken;
   }
 }
 

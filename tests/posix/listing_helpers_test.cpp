@@ -154,3 +154,37 @@ TEST(ListingHelpersTest, FoldersBeyondWhatMayBeQueuedAreLeftToTheWalk) {
 
 }  // namespace
 }  // namespace quelix
+
+namespace quelix {
+namespace {
+
+// A helper's folder open refused for want of a descriptor never came to the folder: the helpers
+// stop, letting go of theirs, and the walk lists it and the rest itself, leaving none unsearched.
+TEST(ListingHelpersTest, AFolderAHelperHadNoDescriptorForIsListedByTheWalk) {
+  TempTree tree;
+  for (int f = 0; f < 6; ++f) {
+    tree.Write("f" + std::to_string(f) + "/sub/page.htm", "<p>page</p>");
+  }
+  const std::string refused = tree.Path("f3");
+  auto native = CreateNativeFileSystem();
+  FaultFileSystem fs(*native);
+  fs.shared_with_helpers = true;
+  bool refused_once = false;
+  fs.inject = [&](const FsCall& call) -> std::optional<ErrorCode> {
+    if (call.op != FsOp::kOpenDirectory || call.path != refused || refused_once) return {};
+    refused_once = true;
+    return ErrorCode::kTooManyOpen;
+  };
+  FakeWindow window;
+  window.root = tree.Root();
+  Engine engine(window, window, fs, CreateNativeRegistry);
+  EXPECT_TRUE(engine.ScanCommand());
+  fs.EndHooks();
+  EXPECT_TRUE(refused_once);
+  EXPECT_EQ(window.candidates.size(), 6u);
+  for (const std::string& entry : window.log)
+    EXPECT_EQ(entry.find("Could not search"), std::string::npos) << entry;
+}
+
+}  // namespace
+}  // namespace quelix
