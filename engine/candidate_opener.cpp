@@ -54,7 +54,7 @@ void CandidateOpener::StartHelpers(size_t wanted) {
   // Where the process may hold few files, the helpers' own would leave the lead too short to be
   // worth a thread: one thread opens then, as without helpers.
   while (helpers_.size() < wanted &&
-         (helpers_.size() + 1) * kHeldByEachHelper + kAheadWarm <= most_ahead_) {
+         (helpers_.size() + 1) * kHeldByEachHelper + kOpenBatchWarm <= most_ahead_) {
     // Each helper opens from a handle of the root of its own: a backend's folder is used by one
     // thread at a time.
     std::unique_ptr<Directory> root;

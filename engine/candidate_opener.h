@@ -95,7 +95,7 @@ class CandidateOpener {
   };
 
   // Starts helpers until there are `wanted`, as far as threads and root handles can be had and
-  // their own handles leave a warm disk's lead of the files the process may hold ahead.
+  // their own handles leave a batch of opens' lead of the files the process may hold ahead.
   void StartHelpers(size_t wanted);
   // `wanted` candidates ahead, or as many as the files the process may hold ahead leave beside
   // the helpers' own.
