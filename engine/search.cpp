@@ -172,6 +172,7 @@ bool CandidateSearch::ListFolder(Folder& folder, Directory* dir, const std::stri
       // The process ran out of descriptors, the helpers holding some: they stop, and the walk
       // lists this folder and the rest itself. A refused open never came to the folder.
       read_ahead_.reset();
+      short_of_descriptors_ = true;
     } else {
       if (read_ahead_->SlowListingSeen() && !went_cold_) GoCold();
       return Adopt(folder, listing, path, turns);
@@ -208,7 +209,11 @@ std::unique_ptr<Directory> CandidateSearch::Enter(Directory* dir, const std::str
   }
   std::unique_ptr<Directory> child;
   const Status opened = dir->OpenDirectory(name, &child);
-  if (!opened.ok()) NotEntered(path, opened);
+  if (opened.code() == ErrorCode::kTooManyOpen) {
+    short_of_descriptors_ = true;  // opened from the root by the walk below, holding less
+  } else if (!opened.ok()) {
+    NotEntered(path, opened);
+  }
   return child;
 }
 
@@ -239,11 +244,17 @@ bool CandidateSearch::Walk(std::string& path, uint8_t pattern_bit, Folder& folde
     at = end + 1;
     std::string child = path + name + tree_.Separator();
     if (!record) record = std::make_unique<Folder>();
-    // Below a folder the walk holds it opens the next itself; elsewhere a helper lists it.
+    if (short_of_descriptors_) {
+      listed_here.reset();
+      dir = nullptr;
+    }
+    // Below a folder the walk holds it opens the next itself; elsewhere a helper lists it, or,
+    // short of descriptors, the walk from the root.
     std::unique_ptr<Directory> child_dir;
     if (!record->listed && dir != nullptr) {
       child_dir = Enter(dir, child, name, depth + 1);
-      record->listed = child_dir == nullptr;  // nothing found in a folder not entered
+      // Nothing found in a folder not entered, unless it is to be opened from the root.
+      record->listed = child_dir == nullptr && !short_of_descriptors_;
     }
     if (!Walk(child, pattern_bit, *record, child_dir.get(), depth + 1)) return false;
   }

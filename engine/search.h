@@ -102,6 +102,9 @@ class CandidateSearch {
   Exclusion exclude_;
   std::unique_ptr<FolderReadAhead> read_ahead_;  // while the walk lists the tree's folders
   bool went_cold_ = false;
+  // The process ran out of descriptors: from then on the walk holds no folder while it walks the
+  // folders below it, and opens each from the root, so that the depth costs none.
+  bool short_of_descriptors_ = false;
   // Started with the read-ahead: opens the candidates found so far while the walk lists.
   std::unique_ptr<CandidateOpener> opener_;
 };
